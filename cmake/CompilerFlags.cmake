@@ -1,0 +1,17 @@
+# One INTERFACE target carries the compiler flags of every target of the project.
+add_library(didira_flags INTERFACE)
+target_compile_features(didira_flags INTERFACE cxx_std_20)
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+target_compile_options(didira_flags INTERFACE
+  -Wall -Wextra -Wpedantic -Wshadow -Wold-style-cast -Wnon-virtual-dtor)
+target_compile_definitions(didira_flags INTERFACE QT_NO_CONTEXTLESS_CONNECT)
+if(DIDIRA_WERROR)
+  target_compile_options(didira_flags INTERFACE -Werror)
+  target_compile_definitions(didira_flags INTERFACE _GLIBCXX_ASSERTIONS QT_FORCE_ASSERTS)
+endif()
+if(DIDIRA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

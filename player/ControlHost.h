@@ -1,0 +1,53 @@
+#pragma once
+// Hosting of controls by class identifier: a control class registers a
+// factory under its class id, and a dialog template names the class id and
+// the control's persisted state.
+
+#include "player/Dispatch.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <span>
+
+namespace didira {
+
+// A hosted control: a (possibly invisible) child widget answering late-bound
+// calls. Owned by its Qt parent, the dialog.
+class OleControl : public QWidget, public IDispatchTarget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+};
+
+struct ControlCreation {
+    OleControl* control = nullptr; // owned by the parent widget; null on failure
+    QString error;                 // why creation failed
+};
+
+// Creates a control as a child of parent and loads its persistent properties
+// from stream (the state data after the host's prefix).
+using ControlFactory =
+    std::function<ControlCreation(QWidget* parent, std::span<const std::byte> stream)>;
+
+class ControlHost {
+public:
+    // Enables hosting: registers the control classes that ship with Didira.
+    // Idempotent.
+    static void EnableControlContainer();
+
+    static void RegisterClass(const QString& clsid, ControlFactory factory);
+    static void UnregisterClass(const QString& clsid);
+    static bool IsRegistered(const QString& clsid);
+
+    // Creates the control of class clsid from a template's init data: a
+    // 32-bit little-endian count of wide characters to take off the front,
+    // those characters, then the control's persisted stream. Malformed data
+    // or an unknown class give a failed creation, never a read past the end.
+    static ControlCreation CreateControl(const QString& clsid, QWidget* parent,
+                                         std::span<const std::byte> initData);
+};
+
+} // namespace didira

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package Didira needs to build, run and test.
+# Idempotent and non-interactive; run as root (or through sudo).
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # GUI toolkit and automation bus
+  qt6-base-dev qt6-base-dev-tools libgl-dev dbus
+  # media engine
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-pulseaudio
+  # worksheet through ODBC
+  unixodbc-dev odbcinst unixodbc
+  # Japanese fonts for the dialog font
+  fonts-ipafont-gothic fonts-ipafont-mincho
+  # tests and the offline demo: headless X, local radio server and encoder
+  xvfb xauth x11-utils imagemagick icecast2 ffmpeg googletest libgtest-dev curl procps
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+echo "setup: installed ${missing[*]}"

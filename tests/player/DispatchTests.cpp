@@ -1,0 +1,103 @@
+#include "player/ControlHost.h"
+#include "player/MediaPlayer2.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace didira;
+
+namespace {
+
+// Records every call and answers from a fixed table.
+class RecordingControl final : public OleControl {
+public:
+    struct Call {
+        DispId id;
+        InvokeKind kind;
+        std::vector<Variant> args;
+    };
+    std::vector<Call> calls;
+    Variant answer;
+
+    Variant Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) override {
+        calls.push_back({id, kind, {args.begin(), args.end()}});
+        if (id == 9999)
+            throw DispatchError(kDispMemberNotFound, QString());
+        return answer;
+    }
+};
+
+} // namespace
+
+TEST(MediaPlayer2, EachOperationIsOneCallWithItsDispatchIdAndKind) {
+    RecordingControl control;
+    CMediaPlayer2 player;
+    player.Attach(&control);
+    control.answer = std::int32_t{7};
+
+    EXPECT_EQ(player.GetBandwidth(), 7);
+    player.SetPlayOnOpen(TRUE);
+    player.SetVolume(-300);
+    player.Open(QStringLiteral("http://127.0.0.1/a.asx"));
+    player.Cancel();
+
+    ASSERT_EQ(control.calls.size(), 5u);
+    EXPECT_EQ(control.calls[0].id, 1037);
+    EXPECT_EQ(control.calls[0].kind, InvokeKind::PropertyGet);
+    EXPECT_EQ(control.calls[1].id, 1017);
+    EXPECT_EQ(control.calls[1].kind, InvokeKind::PropertyPut);
+    EXPECT_EQ(std::get<VariantBool>(control.calls[1].args.at(0)).value, -1);
+    EXPECT_EQ(std::get<std::int32_t>(control.calls[2].args.at(0)), -300);
+    EXPECT_EQ(control.calls[3].id, 2010);
+    EXPECT_EQ(control.calls[3].kind, InvokeKind::Method);
+    EXPECT_EQ(std::get<QString>(control.calls[3].args.at(0)), "http://127.0.0.1/a.asx");
+    EXPECT_EQ(control.calls[4].id, 2006);
+    EXPECT_TRUE(control.calls[4].args.empty());
+}
+
+TEST(MediaPlayer2, BooleanAnswersBecomeOneOrZero) {
+    RecordingControl control;
+    CMediaPlayer2 player;
+    player.Attach(&control);
+    control.answer = VariantBool{-1};
+    EXPECT_EQ(player.GetIsError(), 1);
+    control.answer = std::int32_t{5};
+    EXPECT_EQ(player.GetIsError(), 1);
+    control.answer = VariantBool{0};
+    EXPECT_EQ(player.GetIsError(), 0);
+}
+
+TEST(MediaPlayer2, UnconvertibleAnswerOrUnboundControlRaisesDispatchError) {
+    RecordingControl control;
+    CMediaPlayer2 player;
+    EXPECT_THROW(player.Stop(), DispatchError);
+    player.Attach(&control);
+    control.answer = QStringLiteral("not a number");
+    EXPECT_THROW(player.GetPlayState(), DispatchError);
+    control.answer = QStringLiteral(" 42 ");
+    EXPECT_EQ(player.GetPlayState(), 42);
+    control.answer = 3.0e12;
+    EXPECT_THROW(player.GetVolume(), DispatchError);
+}
+
+TEST(ControlHost, InitDataPrefixIsSkippedAndBoundsChecked) {
+    const QString clsid = QStringLiteral("{00000000-1111-2222-3333-444444444444}");
+    std::vector<std::byte> seen;
+    ControlHost::RegisterClass(clsid, [&](QWidget*, std::span<const std::byte> s) {
+        seen.assign(s.begin(), s.end());
+        return ControlCreation{nullptr, QStringLiteral("test")};
+    });
+    const std::byte data[] = {std::byte{1}, std::byte{0}, std::byte{0}, std::byte{0},
+                              std::byte{'x'}, std::byte{0}, std::byte{7}};
+    EXPECT_EQ(ControlHost::CreateControl(clsid, nullptr, data).error, "test");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], std::byte{7});
+
+    const std::byte tooLong[] = {std::byte{9}, std::byte{0}, std::byte{0}, std::byte{0},
+                                 std::byte{'x'}, std::byte{0}};
+    EXPECT_FALSE(ControlHost::CreateControl(clsid, nullptr, tooLong).error.isEmpty());
+    EXPECT_FALSE(ControlHost::CreateControl(clsid, nullptr, std::span(tooLong, 3)).error.isEmpty());
+    EXPECT_NE(ControlHost::CreateControl(QStringLiteral("{nope}"), nullptr, {}).error, "");
+    ControlHost::UnregisterClass(clsid);
+}
