@@ -1,0 +1,183 @@
+#pragma once
+// The main dialog: station list, player status, volume and balance.
+
+#include "player/MediaPlayer2.h"
+#include "ui/ImageList.h"
+
+#include <QBasicTimer>
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QString>
+
+#include <array>
+#include <functional>
+
+class QLineEdit;
+class QPushButton;
+class QSlider;
+
+namespace didira {
+
+class CStationListCtrl;
+class CVavarozDlgAutoProxy;
+struct DialogTemplate;
+
+inline constexpr int kMaxStations = 100;
+
+// The station catalogue: entry k (1 to 100) is index k - 1 of each array.
+// No count is kept: the first entry with an empty number ends the catalogue.
+struct StationTable {
+    std::array<QString, kMaxStations> number;
+    std::array<QString, kMaxStations> name;
+    std::array<QString, kMaxStations> url;
+};
+
+// Window messages that the dialog's message map routes.
+enum class Msg {
+    SysCommand,
+    Paint,
+    QueryDragIcon,
+    Close,
+    Command, // a button click; the entry's id names the button
+    Timer,
+    HScroll,
+    Notify, // NM_CLICK from a control; the entry's id names it
+    Create,
+    LButtonDblClk,
+};
+
+// Arguments of a routed message; which fields matter depends on the message.
+struct MsgArgs {
+    unsigned id = 0;           // command id, timer id
+    int code = 0;              // scroll code
+    int pos = 0;               // scroll position
+    QPoint point;              // mouse position
+    QSlider* scrollBar = nullptr;
+    long* result = nullptr;    // notification result slot
+};
+
+class CVavarozDlg final : public QDialog {
+    Q_OBJECT
+public:
+    explicit CVavarozDlg(QWidget* parent = nullptr);
+    ~CVavarozDlg() override;
+    Q_DISABLE_COPY_MOVE(CVavarozDlg)
+
+    // Creates the window from template 102 (OnCreate, the controls, data
+    // exchange, OnInitDialog) and runs it modally. Returns IDOK or IDCANCEL,
+    // or -1 when the window or the player control cannot be created.
+    int DoModal();
+    // Creates the window without running it (tests, automation); false when
+    // creation failed. DoModal calls it.
+    bool Create();
+
+    // ---- members, in declaration order ----
+    QString m_strCatalogFile;
+    StationTable m_stationTable;
+    int m_nBalance = 0;
+    int m_nVolume = 0;
+    QString m_strCurrentName;
+    QString m_strCurrentUrl;
+    CImageList m_imageSmall;
+    CImageList m_imageNormal;
+    QPointer<QPushButton> m_btnReceive;
+    QPointer<CStationListCtrl> m_listStations;
+    QPointer<QSlider> m_sliderBalance;
+    QPointer<QSlider> m_sliderVolume;
+    CMediaPlayer2 m_player;
+    QString m_strPlayState;
+    QString m_strOpenState;
+    QString m_strBandWidth;
+    QString m_strRadioStation;
+    QString m_strURL;
+    CVavarozDlgAutoProxy* m_pAutoProxy = nullptr;
+    QIcon m_hIcon;
+
+    // ---- catalogue ----
+    // Loads m_strCatalogFile into m_stationTable, with its messages. Returns
+    // true when the table was (re)filled from the file or the built-in list.
+    bool LoadCatalog();
+    // Import of another catalogue file (button 1013, or a file dropped on the
+    // window): replaces m_strCatalogFile, loads it and rebuilds the list when
+    // the load succeeded.
+    void ImportCatalog(const QString& path);
+
+    // ---- station list ----
+    void ResetStationList();
+    void BuildStationColumns(unsigned resourceId);
+    void FillStationList();
+
+    // ---- housekeeping ----
+    bool CanExit();
+    // A control of the dialog by template id; null when there is none.
+    QWidget* GetDlgItem(int id) const;
+    // Copies the member strings into the edit fields.
+    void UpdateData(bool saveAndValidate = false);
+    // Centre position of an icon of iconSize in a client area of clientSize.
+    static QPoint MinimizedIconPosition(QSize clientSize, QSize iconSize);
+
+    // Sends a message through the message map, as the window system would.
+    // Returns false when no entry handles it.
+    bool RouteMessage(Msg msg, MsgArgs args = {});
+
+    // The result of the last end of the modal run (IDOK, IDCANCEL, -1).
+    int ModalResult() const { return m_nModalResult; }
+
+    // ---- message handlers ----
+    void OnSysCommand(unsigned nID, long lParam);
+    void OnPaint();
+    QIcon OnQueryDragIcon();
+    void OnClose();
+    void OnReceiveButton();
+    void OnCancelButton();
+    void OnTimer(unsigned nIDEvent);
+    void OnHScroll(int nSBCode, int nPos, QSlider* pScrollBar);
+    void OnClickStationList(long* pResult);
+    int OnCreate();
+    void OnImportButton();
+    void OnLButtonDblClk(unsigned nFlags, QPoint point);
+    bool OnInitDialog();
+    void OnOK();
+    void OnCancel();
+
+protected:
+    void DoDataExchange();
+
+    // Qt events, turned into routed messages.
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+public slots:
+    void accept() override; // the OK command
+    void reject() override; // Escape, close request
+
+private:
+    struct MessageMapEntry {
+        Msg msg;
+        int id; // control or command id; 0 when the message has none
+        void (*handler)(CVavarozDlg&, MsgArgs&);
+    };
+    static const MessageMapEntry kMessageMap[];
+
+    // Runs a handler; a dispatch error of the player is reported in a
+    // stop-icon box and the dialog goes on.
+    void SafeDispatch(const std::function<void()>& handler);
+    void DefaultSysCommand(unsigned nID);
+    void CreateControls(const DialogTemplate& tpl);
+    void ShowSystemMenu(const QPoint& globalPos);
+
+    QBasicTimer m_timer;
+    bool m_bCreated = false;
+    bool m_bPainting = false;
+    int m_nModalResult = 0;
+    std::array<QLineEdit*, 5> m_edits{}; // bound by data exchange
+};
+
+} // namespace didira
