@@ -110,6 +110,10 @@ public:
 
     // ---- housekeeping ----
     bool CanExit();
+    // Destroys the window whatever CanExit says: ends the modal run (with
+    // IDCANCEL) and hides the window. Used when the last automation client
+    // of a server-mode process lets go.
+    void DestroyWindow();
     // A control of the dialog by template id; null when there is none.
     QWidget* GetDlgItem(int id) const;
     // Copies the member strings into the edit fields.
