@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QtEndian>
-
 #include <cstring>
 
 namespace didira {
@@ -14,7 +13,9 @@ QHash<QString, ControlFactory>& Registry() {
     return registry;
 }
 
-QString Normalized(const QString& clsid) { return clsid.trimmed().toUpper(); }
+QString Normalized(const QString& clsid) {
+    return clsid.trimmed().toUpper();
+}
 
 } // namespace
 
@@ -32,7 +33,9 @@ void ControlHost::RegisterClass(const QString& clsid, ControlFactory factory) {
     Registry().insert(Normalized(clsid), std::move(factory));
 }
 
-void ControlHost::UnregisterClass(const QString& clsid) { Registry().remove(Normalized(clsid)); }
+void ControlHost::UnregisterClass(const QString& clsid) {
+    Registry().remove(Normalized(clsid));
+}
 
 bool ControlHost::IsRegistered(const QString& clsid) {
     return Registry().contains(Normalized(clsid));

@@ -8,7 +8,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QWidget>
-
 #include <functional>
 #include <span>
 

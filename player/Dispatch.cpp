@@ -31,7 +31,9 @@ DispatchError::DispatchError(std::int32_t code, QString description)
 
 namespace {
 
-[[noreturn]] void Mismatch() { throw DispatchError(kDispTypeMismatch, QString()); }
+[[noreturn]] void Mismatch() {
+    throw DispatchError(kDispTypeMismatch, QString());
+}
 
 // The value as a double, for numeric conversions; throws for non-numbers.
 double AsNumber(const Variant& v) {

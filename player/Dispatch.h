@@ -3,7 +3,6 @@
 // and the dispatch error that a failed call raises.
 
 #include <QString>
-
 #include <cstdint>
 #include <exception>
 #include <span>

@@ -15,7 +15,9 @@ OleControl* CMediaPlayer2::GetControl() const {
     return m_window ? static_cast<OleControl*>(m_window.data()) : nullptr;
 }
 
-QWidget* CMediaPlayer2::GetWindow() const { return m_window.data(); }
+QWidget* CMediaPlayer2::GetWindow() const {
+    return m_window.data();
+}
 
 Variant CMediaPlayer2::InvokeHelper(DispId id, InvokeKind kind, VarType returnType,
                                     std::string_view paramTypes,
@@ -55,7 +57,9 @@ Variant CMediaPlayer2::InvokeHelper(DispId id, InvokeKind kind, VarType returnTy
 }
 
 namespace {
-long AsLong(const Variant& v) { return std::get<std::int32_t>(v); }
+long AsLong(const Variant& v) {
+    return std::get<std::int32_t>(v);
+}
 } // namespace
 
 long CMediaPlayer2::GetBandwidth() {

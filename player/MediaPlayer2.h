@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
-
 #include <initializer_list>
 #include <string_view>
 

@@ -8,7 +8,6 @@
 #include <QRect>
 #include <QString>
 #include <QVector>
-
 #include <cstdint>
 
 namespace didira {
@@ -50,8 +49,8 @@ enum class ControlKind {
     PushButton,
     DefPushButton,
     Edit,
-    Static,      // a text label
-    StaticIcon,  // an icon
+    Static,     // a text label
+    StaticIcon, // an icon
     Trackbar,
     ListView,
     OleControl,
@@ -85,7 +84,7 @@ struct ControlTemplate {
     std::uint32_t style;
     bool hidden() const { return !(style & style::WS_VISIBLE); }
     bool disabled() const { return style & style::WS_DISABLED; }
-    QString clsid;      // OleControl only
+    QString clsid;       // OleControl only
     QByteArray initData; // OleControl only: the persisted state entry
 };
 

@@ -27,7 +27,9 @@ bool CImageList::Create(int bitmapId, int cx, int /*grow*/, QRgb mask) {
     return true;
 }
 
-void CImageList::SetBkColor(const QColor& colour) { m_bk = colour; }
+void CImageList::SetBkColor(const QColor& colour) {
+    m_bk = colour;
+}
 
 QPixmap CImageList::GetImage(int i) const {
     if (i < 0 || i >= m_images.size())

@@ -20,7 +20,9 @@ QString AppName() {
     return QCoreApplication::applicationName();
 }
 
-void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+void SetMessageBoxHook(MessageBoxHook hook) {
+    Hook() = std::move(hook);
+}
 
 int ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, MbIcon icon) {
     MessageBoxRequest request{owner, text, caption.isNull() ? AppName() : caption, icon};

@@ -4,7 +4,6 @@
 // tests can record them instead of blocking on a modal box.
 
 #include <QString>
-
 #include <functional>
 
 class QWidget;

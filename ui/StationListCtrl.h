@@ -11,6 +11,14 @@ inline constexpr unsigned LVCF_WIDTH = 0x2;
 inline constexpr unsigned LVCF_TEXT = 0x4;
 inline constexpr unsigned LVCF_SUBITEM = 0x8;
 inline constexpr int LVCFMT_LEFT = 0;
+// Image list slots.
+inline constexpr int LVSIL_NORMAL = 0;
+inline constexpr int LVSIL_SMALL = 1;
+// Extended list styles.
+inline constexpr unsigned long LVS_EX_GRIDLINES = 0x01;
+inline constexpr unsigned long LVS_EX_FULLROWSELECT = 0x20;
+
+class CImageList;
 
 class CStationListCtrl final : public QTableWidget {
     Q_OBJECT
@@ -28,6 +36,13 @@ public:
     // existing row. image -1 leaves the image unset.
     int PutItemText(int row, int subItem, const QString& text, int image = -1);
 
+    unsigned long GetExtendedStyle() const { return m_exStyle; }
+    void SetExtendedStyle(unsigned long exStyle);
+    void SetImageList(const CImageList* images, int which);
+    bool DeleteAllItems();
+    // Deletes column `column`; false when there was none.
+    bool DeleteColumn(int column);
+
 signals:
     // A click anywhere in the list (on a row or not), after the list has
     // updated its selection.
@@ -35,6 +50,11 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    unsigned long m_exStyle = 0;
+    const CImageList* m_pSmallImages = nullptr;
+    const CImageList* m_pNormalImages = nullptr;
 };
 
 } // namespace didira

@@ -9,11 +9,13 @@
 #include <QIcon>
 #include <QPointer>
 #include <QString>
-
 #include <array>
 #include <functional>
 
+class QAction;
+class QEventLoop;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QSlider;
 
@@ -49,12 +51,12 @@ enum class Msg {
 
 // Arguments of a routed message; which fields matter depends on the message.
 struct MsgArgs {
-    unsigned id = 0;           // command id, timer id
-    int code = 0;              // scroll code
-    int pos = 0;               // scroll position
-    QPoint point;              // mouse position
+    unsigned id = 0; // command id, timer id
+    int code = 0;    // scroll code
+    int pos = 0;     // scroll position
+    QPoint point;    // mouse position
     QSlider* scrollBar = nullptr;
-    long* result = nullptr;    // notification result slot
+    long* result = nullptr; // notification result slot
 };
 
 class CVavarozDlg final : public QDialog {
@@ -177,11 +179,22 @@ private:
     void CreateControls(const DialogTemplate& tpl);
     void ShowSystemMenu(const QPoint& globalPos);
 
+    // Ends the modal run with result and hides the window.
+    void EndDialog(int result);
+
     QBasicTimer m_timer;
     bool m_bCreated = false;
-    bool m_bPainting = false;
+    bool m_bEnded = false;
     int m_nModalResult = 0;
+    QEventLoop* m_pLoop = nullptr;        // the modal run, while it runs
+    QPaintEvent* m_pPaintEvent = nullptr; // the paint event being routed
+    QMenu* m_pSysMenu = nullptr;          // the window menu, owned by the dialog
+    QAction* m_pRestoreAction = nullptr;
+    QAction* m_pMinimizeAction = nullptr;
     std::array<QLineEdit*, 5> m_edits{}; // bound by data exchange
 };
+
+// Forgets the status last shown by the timer (it lives for the whole process).
+void ResetShownStatusForTesting();
 
 } // namespace didira

@@ -2,7 +2,6 @@
 #include "player/MediaPlayer2.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 using namespace didira;
@@ -88,14 +87,14 @@ TEST(ControlHost, InitDataPrefixIsSkippedAndBoundsChecked) {
         seen.assign(s.begin(), s.end());
         return ControlCreation{nullptr, QStringLiteral("test")};
     });
-    const std::byte data[] = {std::byte{1}, std::byte{0}, std::byte{0}, std::byte{0},
+    const std::byte data[] = {std::byte{1},   std::byte{0}, std::byte{0}, std::byte{0},
                               std::byte{'x'}, std::byte{0}, std::byte{7}};
     EXPECT_EQ(ControlHost::CreateControl(clsid, nullptr, data).error, "test");
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0], std::byte{7});
 
-    const std::byte tooLong[] = {std::byte{9}, std::byte{0}, std::byte{0}, std::byte{0},
-                                 std::byte{'x'}, std::byte{0}};
+    const std::byte tooLong[] = {std::byte{9}, std::byte{0},   std::byte{0},
+                                 std::byte{0}, std::byte{'x'}, std::byte{0}};
     EXPECT_FALSE(ControlHost::CreateControl(clsid, nullptr, tooLong).error.isEmpty());
     EXPECT_FALSE(ControlHost::CreateControl(clsid, nullptr, std::span(tooLong, 3)).error.isEmpty());
     EXPECT_NE(ControlHost::CreateControl(QStringLiteral("{nope}"), nullptr, {}).error, "");

@@ -1,6 +1,5 @@
 // Test entry point: a headless QApplication around GoogleTest.
 #include <QApplication>
-
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {

@@ -4,7 +4,6 @@
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
 #include <QThread>
-
 #include <memory>
 #include <vector>
 

@@ -2,7 +2,6 @@
 // Helpers shared by the tests.
 
 #include <QString>
-
 #include <chrono>
 #include <functional>
 

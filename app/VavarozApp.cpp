@@ -1,0 +1,82 @@
+#include "app/VavarozApp.h"
+
+#include "app/Automation.h"
+#include "player/ControlHost.h"
+#include "res/Resources.h"
+#include "ui/MessageBox.h"
+#include "ui/VavarozDlg.h"
+
+#include <gst/gst.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace didira {
+
+namespace {
+
+CVavarozApp* g_app = nullptr;
+
+// The socket layer is usable when the process can open a TCP socket.
+bool SocketLayerAvailable() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+bool MediaFrameworkAvailable() {
+    GError* error = nullptr;
+    const bool ok = gst_init_check(nullptr, nullptr, &error);
+    if (error)
+        g_error_free(error);
+    return ok;
+}
+
+constexpr int kExitStartupFailed = 1;
+constexpr int kExitDialogFailed = 2;
+
+} // namespace
+
+CVavarozApp::CVavarozApp() {
+    m_platform.socketInit = &SocketLayerAvailable;
+    m_platform.oleInit = &MediaFrameworkAvailable;
+    g_app = this;
+}
+
+CVavarozApp::~CVavarozApp() {
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+CVavarozApp* AfxGetApp() {
+    return g_app;
+}
+
+BOOL CVavarozApp::InitInstance() {
+    m_nExitCode = 0;
+    if (!m_platform.socketInit()) {
+        ShowMessageBox(nullptr, LoadResourceString(IDP_SOCKETS_INIT_FAILED), QString(),
+                       MbIcon::Warning);
+        m_nExitCode = kExitStartupFailed;
+        return FALSE;
+    }
+    if (!m_platform.oleInit()) {
+        ShowMessageBox(nullptr, LoadResourceString(IDP_OLE_INIT_FAILED), QString(),
+                       MbIcon::Warning);
+        m_nExitCode = kExitStartupFailed;
+        return FALSE;
+    }
+    ControlHost::EnableControlContainer();
+
+    RunAutomationStep(*this);
+
+    CVavarozDlg dlg;
+    m_pMainWnd = &dlg;
+    if (dlg.DoModal() == -1)
+        m_nExitCode = kExitDialogFailed;
+    m_pMainWnd = nullptr;
+    return FALSE;
+}
+
+} // namespace didira

@@ -1,0 +1,57 @@
+#include "support/RecordingPlayer.h"
+
+#include "res/Resources.h"
+
+namespace didira::test {
+
+RecordingPlayer::RecordingPlayer(QWidget* parent) : OleControl(parent) {
+    answers.insert(1068, std::int32_t{8});
+    answers.insert(1061, std::int32_t{0});
+    answers.insert(1037, std::int32_t{0});
+    answers.insert(1065, VariantBool{0});
+    answers.insert(19, std::int32_t{0});
+    answers.insert(20, std::int32_t{0});
+}
+
+Variant RecordingPlayer::Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) {
+    calls.push_back({id, kind, {args.begin(), args.end()}});
+    if (failures.contains(id))
+        throw failures.at(id);
+    if (kind == InvokeKind::PropertyPut && !args.empty()) {
+        answers.insert(id, args.front());
+        return std::monostate{};
+    }
+    return answers.value(id, std::monostate{});
+}
+
+std::vector<RecordingPlayer::Call>
+RecordingPlayer::CallsTo(std::initializer_list<DispId> ids) const {
+    std::vector<Call> out;
+    for (const Call& c : calls) {
+        for (DispId id : ids) {
+            if (c.id == id)
+                out.push_back(c);
+        }
+    }
+    return out;
+}
+
+RecordingPlayerRegistration::RecordingPlayerRegistration() {
+    ControlHost::EnableControlContainer();
+    ControlHost::RegisterClass(QString::fromLatin1(kMediaPlayerClsid),
+                               [this](QWidget* parent, std::span<const std::byte>) {
+                                   if (failCreation)
+                                       return ControlCreation{nullptr, QStringLiteral("refused")};
+                                   auto* control = new RecordingPlayer(parent); // owned by parent
+                                   if (prepare)
+                                       prepare(*control);
+                                   m_last = control;
+                                   return ControlCreation{control, QString()};
+                               });
+}
+
+RecordingPlayerRegistration::~RecordingPlayerRegistration() {
+    ControlHost::UnregisterClass(QString::fromLatin1(kMediaPlayerClsid));
+}
+
+} // namespace didira::test

@@ -1,0 +1,53 @@
+#pragma once
+// A player control that records every late-bound call and answers from a
+// table, registered in place of the real one.
+
+#include "player/ControlHost.h"
+
+#include <QHash>
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace didira::test {
+
+class RecordingPlayer final : public OleControl {
+    Q_OBJECT
+public:
+    struct Call {
+        DispId id;
+        InvokeKind kind;
+        std::vector<Variant> args;
+    };
+
+    explicit RecordingPlayer(QWidget* parent = nullptr);
+
+    Variant Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) override;
+
+    // Calls whose id is one of ids, in order.
+    std::vector<Call> CallsTo(std::initializer_list<DispId> ids) const;
+
+    std::vector<Call> calls;
+    QHash<DispId, Variant> answers;           // property values returned by gets
+    std::map<DispId, DispatchError> failures; // calls that raise
+};
+
+// Registers RecordingPlayer under the player's class id for as long as it
+// lives; the last created control is available through Last().
+class RecordingPlayerRegistration {
+public:
+    RecordingPlayerRegistration();
+    ~RecordingPlayerRegistration();
+    RecordingPlayerRegistration(const RecordingPlayerRegistration&) = delete;
+    RecordingPlayerRegistration& operator=(const RecordingPlayerRegistration&) = delete;
+
+    // Set before the dialog is created to prepare the control's answers.
+    std::function<void(RecordingPlayer&)> prepare;
+    bool failCreation = false;
+    RecordingPlayer* Last() const { return m_last; }
+
+private:
+    RecordingPlayer* m_last = nullptr;
+};
+
+} // namespace didira::test

@@ -1,0 +1,307 @@
+// The main dialog: creation from its template, initialisation, the window
+// menu and about box, the close paths, and dispatch errors.
+#include "DialogFixture.h"
+#include "app/Automation.h"
+#include "ui/DialogLayout.h"
+#include "ui/StationListCtrl.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+using namespace didira;
+using namespace didira::test;
+
+namespace {
+
+// Closes the next modal dialog that appears and reports whether one did.
+class ModalCloser {
+public:
+    ModalCloser() {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                title = modal->windowTitle();
+                ++count;
+                QTest::keyClick(modal, Qt::Key_Escape);
+            }
+        });
+        m_timer.start();
+    }
+    int count = 0;
+    QString title;
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+using MainDialog = DialogFixture;
+
+TEST_F(MainDialog, EveryTemplateControlStandsAtItsPlaceWithItsText) {
+    Make();
+    ASSERT_TRUE(created);
+    const DialogTemplate& tpl = GetDialogTemplate(IDD_VAVAROZ_DIALOG);
+    EXPECT_EQ(dlg->windowTitle(), "Didira");
+    const QSize base = DialogBaseUnits(dlg->font());
+    EXPECT_GT(base.width(), 3);
+    EXPECT_GT(base.height(), 8);
+    EXPECT_EQ(dlg->size(), MapDialogRect(QRect(0, 0, 359, 169), base).size());
+    for (const ControlTemplate& c : tpl.controls) {
+        if (c.id == IDC_STATIC || c.id == IDC_MEDIAPLAYER)
+            continue;
+        QWidget* w = dlg->GetDlgItem(c.id);
+        ASSERT_NE(w, nullptr) << c.id;
+        EXPECT_EQ(w->geometry(), MapDialogRect(c.rect, base)) << c.id;
+        if (auto* b = qobject_cast<QPushButton*>(w)) {
+            EXPECT_EQ(b->text(), c.text);
+        }
+    }
+    // Labels name their fields for screen readers.
+    EXPECT_EQ(Item<QLineEdit>(IDC_PLAYSTATE)->accessibleName(), "PlayState");
+    EXPECT_EQ(Item<QLineEdit>(IDC_URL)->accessibleName(), "URL");
+    EXPECT_EQ(Item<QLineEdit>(IDC_BANDWIDTH)->accessibleName(), "Band Width");
+    EXPECT_EQ(Item<QSlider>(IDC_VOLUME)->accessibleName(), "Volume");
+    EXPECT_EQ(Item<QLineEdit>(IDC_BANDWIDTH)->alignment() & Qt::AlignRight, Qt::AlignRight);
+    EXPECT_TRUE(Item<QLineEdit>(IDC_RADIOSTATION)->isReadOnly());
+}
+
+TEST_F(MainDialog, DialogUnitsScaleWithTheFont) {
+    QFont small = DialogFont(GetDialogTemplate(IDD_VAVAROZ_DIALOG));
+    QFont large = small;
+    large.setPixelSize(small.pixelSize() * 2);
+    const QSize a = DialogBaseUnits(small);
+    const QSize b = DialogBaseUnits(large);
+    EXPECT_GT(b.width(), a.width());
+    EXPECT_GT(b.height(), a.height());
+    // 4 horizontal units are one average character; 8 vertical units one line.
+    EXPECT_EQ(MapDialogRect(QRect(4, 8, 4, 8), QSize(6, 12)), QRect(6, 12, 6, 12));
+    EXPECT_EQ(MapDialogRect(QRect(7, 148, 46, 14), QSize(6, 13)), QRect(11, 241, 69, 22));
+}
+
+TEST_F(MainDialog, InitialisationSetsUpThePlayerInOrder) {
+    registration.prepare = [](RecordingPlayer& p) {
+        p.answers.insert(19, std::int32_t{-500});
+        p.answers.insert(20, std::int32_t{2500});
+    };
+    Make();
+    ASSERT_TRUE(created);
+    const auto& calls = Player().calls;
+    ASSERT_GE(calls.size(), 4u);
+    EXPECT_EQ(calls[0].id, 1017);
+    EXPECT_EQ(calls[0].kind, InvokeKind::PropertyPut);
+    EXPECT_EQ(std::get<VariantBool>(calls[0].args.at(0)).value, -1);
+    EXPECT_EQ(calls[1].id, 1065);
+    // No error: neither the code nor the description is asked for.
+    EXPECT_TRUE(Player().CallsTo({1066, 1067}).empty());
+    EXPECT_EQ(calls[2].id, 19);
+    EXPECT_EQ(calls[3].id, 20);
+    EXPECT_EQ(boxes.size(), boxesBeforeCreate);
+
+    auto* volume = Item<QSlider>(IDC_VOLUME);
+    auto* balance = Item<QSlider>(IDC_BALANCE);
+    EXPECT_EQ(volume->minimum(), -1000);
+    EXPECT_EQ(volume->maximum(), 0);
+    EXPECT_EQ(volume->value(), -500);
+    EXPECT_EQ(balance->minimum(), -10000);
+    EXPECT_EQ(balance->maximum(), 10000);
+    EXPECT_EQ(balance->value(), 2500);
+    EXPECT_EQ(volume->tickPosition(), QSlider::TicksAbove);
+    // Setting the trackbars from the player sends nothing back to it.
+    EXPECT_TRUE(Player().CallsTo({19, 20}).size() == 2);
+    // The player has no visible area.
+    EXPECT_EQ(dlg->GetDlgItem(IDC_MEDIAPLAYER)->size(), QSize(0, 0));
+}
+
+TEST_F(MainDialog, PlayerErrorAtStartIsShownOnlyWhenTheControlSaysSo) {
+    struct Case {
+        Variant isError;
+        bool shown;
+    };
+    for (const Case& c : {Case{VariantBool{0}, false}, Case{VariantBool{-1}, true},
+                          Case{std::int32_t{5}, true}, Case{std::int32_t{0}, false}}) {
+        boxes.clear();
+        registration.prepare = [&](RecordingPlayer& p) {
+            p.answers.insert(1065, c.isError);
+            p.answers.insert(1067, std::int32_t(0x80004005u));
+            p.answers.insert(1066, QStringLiteral("接続できません"));
+        };
+        Make();
+        ASSERT_TRUE(created);
+        const auto asked = Player().CallsTo({1067, 1066});
+        if (!c.shown) {
+            EXPECT_TRUE(asked.empty());
+            EXPECT_EQ(boxes.size(), boxesBeforeCreate);
+            continue;
+        }
+        ASSERT_EQ(asked.size(), 2u);
+        EXPECT_EQ(asked[0].id, 1067); // the code first, then the description
+        ASSERT_EQ(boxes.size(), boxesBeforeCreate + 1);
+        EXPECT_EQ(boxes.back().text, "ErrCode[80004005] Description[接続できません]");
+        EXPECT_EQ(boxes.back().caption, "ERROR");
+        EXPECT_EQ(boxes.back().owner, dlg.get());
+        // Initialisation went on after the box.
+        EXPECT_EQ(Item<QSlider>(IDC_VOLUME)->minimum(), -1000);
+    }
+}
+
+TEST_F(MainDialog, VolumeOutsideTheRangeIsClampedOnTheTrackbarOnly) {
+    registration.prepare = [](RecordingPlayer& p) { p.answers.insert(19, std::int32_t{-2000}); };
+    Make();
+    EXPECT_EQ(Item<QSlider>(IDC_VOLUME)->value(), -1000);
+    EXPECT_EQ(dlg->m_nVolume, -2000);
+}
+
+TEST_F(MainDialog, ButtonsStartAsTheTemplateAndInitialisationSay) {
+    Make();
+    EXPECT_FALSE(Item<QPushButton>(IDC_RECEIVE)->isEnabled());
+    auto* import = Item<QPushButton>(IDC_IMPORT);
+    ASSERT_NE(import, nullptr);
+    EXPECT_EQ(import->text(), "File inport");
+    EXPECT_FALSE(import->isEnabled());
+    EXPECT_TRUE(import->isHidden());
+    EXPECT_TRUE(Item<QPushButton>(IDOK)->isDefault());
+    EXPECT_TRUE(dlg->m_btnReceive && dlg->m_listStations && dlg->m_sliderVolume &&
+                dlg->m_sliderBalance);
+}
+
+TEST_F(MainDialog, EndEscapeAndTheCloseBoxEachEndTheModalRun) {
+    struct Way {
+        const char* name;
+        std::function<void(CVavarozDlg&)> act;
+        int result;
+    };
+    const std::vector<Way> ways = {
+        {"End", [](CVavarozDlg& d) { QTest::mouseClick(d.GetDlgItem(IDOK), Qt::LeftButton); },
+         IDOK},
+        {"Escape", [](CVavarozDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, IDCANCEL},
+        {"Enter", [](CVavarozDlg& d) { QTest::keyClick(&d, Qt::Key_Return); }, IDOK},
+        {"close box", [](CVavarozDlg& d) { d.close(); }, IDCANCEL},
+    };
+    for (const Way& way : ways) {
+        dlg = std::make_unique<CVavarozDlg>();
+        CVavarozDlg* d = dlg.get();
+        QTimer::singleShot(50, d, [d, &way] { way.act(*d); });
+        QTimer::singleShot(5000, d, [d] { d->DestroyWindow(); }); // guard
+        EXPECT_EQ(d->DoModal(), way.result) << way.name;
+        EXPECT_FALSE(d->isVisible()) << way.name;
+    }
+}
+
+TEST_F(MainDialog, ALiveAutomationObjectTurnsEndingIntoHiding) {
+    Make();
+    CVavarozDlgAutoProxy proxy;
+    proxy.m_pDialog = dlg.get();
+    dlg->m_pAutoProxy = &proxy;
+    CVavarozDlg* d = dlg.get();
+    bool stillRunning = false;
+    QTimer::singleShot(30, d, [d] { QTest::keyClick(d, Qt::Key_Escape); });
+    QTimer::singleShot(60, d, [d] { d->close(); });
+    QTimer::singleShot(90, d, [d] { QTest::mouseClick(d->GetDlgItem(IDOK), Qt::LeftButton); });
+    QTimer::singleShot(200, d, [d, &stillRunning] {
+        stillRunning = !d->isVisible();
+        d->DestroyWindow();
+    });
+    EXPECT_EQ(d->DoModal(), IDCANCEL);
+    EXPECT_TRUE(stillRunning);
+    dlg.reset();
+    // The dialog let go of the proxy when it went.
+    EXPECT_EQ(proxy.m_pDialog, nullptr);
+}
+
+TEST_F(MainDialog, AboutBoxFromTheWindowMenuAndFromADoubleClickOnFreeArea) {
+    Make();
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    {
+        ModalCloser closer;
+        dlg->RouteMessage(Msg::SysCommand, [] {
+            MsgArgs a;
+            a.id = 0x0010;
+            return a;
+        }());
+        EXPECT_EQ(closer.count, 1);
+        EXPECT_EQ(closer.title, "Didira");
+    }
+    auto* menu = dlg->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    const auto actions = menu->actions();
+    ASSERT_GE(actions.size(), 2);
+    EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
+    EXPECT_EQ(actions.last()->text(), "Vavaroz のﾊﾞｰｼﾞｮﾝ情報(&A)...");
+    {
+        ModalCloser closer;
+        actions.last()->trigger();
+        EXPECT_EQ(closer.count, 1);
+    }
+    {
+        // A free spot between the trackbars and the buttons.
+        ModalCloser closer;
+        QTest::mouseDClick(dlg.get(), Qt::LeftButton, {}, QPoint(5, 5));
+        EXPECT_EQ(closer.count, 1);
+    }
+    for (int id : {IDC_STATIONLIST, IDC_PLAYSTATE, IDC_VOLUME, IDOK}) {
+        ModalCloser closer;
+        QWidget* child = dlg->GetDlgItem(id);
+        QWidget* target =
+            id == IDC_STATIONLIST ? qobject_cast<CStationListCtrl*>(child)->viewport() : child;
+        QTest::mouseDClick(target, Qt::LeftButton, {}, QPoint(3, 3));
+        QTest::qWait(60);
+        EXPECT_EQ(closer.count, 0) << id;
+    }
+}
+
+TEST_F(MainDialog, MinimizedIconIsCentredWithTruncatingDivision) {
+    EXPECT_EQ(CVavarozDlg::MinimizedIconPosition(QSize(160, 30), QSize(32, 32)), QPoint(64, 0));
+    EXPECT_EQ(CVavarozDlg::MinimizedIconPosition(QSize(33, 33), QSize(32, 32)), QPoint(1, 1));
+    EXPECT_FALSE(dlg);
+    Make();
+    EXPECT_FALSE(dlg->OnQueryDragIcon().isNull());
+}
+
+TEST_F(MainDialog, DispatchErrorsAreReportedAndTheDialogGoesOn) {
+    Make();
+    Player().failures.insert_or_assign(2003, DispatchError(static_cast<std::int32_t>(0x80004005u),
+                                                           QStringLiteral("再生を停止できません")));
+    const std::size_t before = boxes.size();
+    QTest::mouseClick(dlg->GetDlgItem(IDC_CANCEL), Qt::LeftButton);
+    ASSERT_EQ(boxes.size(), before + 1);
+    EXPECT_EQ(boxes.back().text, "再生を停止できません");
+    EXPECT_EQ(boxes.back().icon, MbIcon::Stop);
+    EXPECT_EQ(boxes.back().caption, AppName());
+
+    // A failure without a text of its own gets the internal-error text; the
+    // rest of the handler is skipped.
+    Player().failures.insert_or_assign(1068, DispatchError(1, QString()));
+    dlg->RouteMessage(Msg::Timer);
+    ASSERT_EQ(boxes.size(), before + 2);
+    EXPECT_EQ(boxes.back().text, "ｱﾌﾟﾘｹｰｼｮﾝの内部ｴﾗｰです。");
+    EXPECT_TRUE(Player().CallsTo({1061}).empty());
+
+    Player().failures.clear();
+    Player().answers.insert(1068, std::int32_t{2});
+    Player().answers.insert(1061, std::int32_t{6});
+    dlg->RouteMessage(Msg::Timer);
+    EXPECT_EQ(dlg->m_strPlayState, "ストリームが再生されています。");
+}
+
+TEST_F(MainDialog, APlayerThatCannotBeCreatedEndsTheDialogWithMinusOne) {
+    registration.failCreation = true;
+    dlg = std::make_unique<CVavarozDlg>();
+    EXPECT_EQ(dlg->DoModal(), -1);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(registration.Last(), nullptr);
+}
+
+TEST_F(MainDialog, TheTimerTicksOnceASecondWhileTheDialogRuns) {
+    Make();
+    dlg->show();
+    ASSERT_TRUE(WaitUntil([&] { return Player().CallsTo({1068}).size() >= 2; },
+                          std::chrono::milliseconds(3500)));
+}

@@ -1,0 +1,170 @@
+// The playback handlers against a recording player: what reaches the player
+// and what the status fields show.
+#include "DialogFixture.h"
+#include "ui/StationListCtrl.h"
+#include "ui/StatusTexts.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTest>
+
+using namespace didira;
+using namespace didira::test;
+
+namespace {
+
+class Playback : public DialogFixture {
+protected:
+    void SetUp() override {
+        DialogFixture::SetUp();
+        Make();
+        ASSERT_TRUE(created);
+        list = dlg->m_listStations;
+        list->setRowCount(0);
+        list->setColumnCount(2);
+        AddRow(QStringLiteral("ニッポン放送"), QStringLiteral("http://127.0.0.1:9/a.asx"));
+        AddRow(QStringLiteral("WNKU"), QStringLiteral("http://127.0.0.1:9/b.pls"));
+        Player().calls.clear();
+    }
+    void AddRow(const QString& name, const QString& url) {
+        const int row = list->rowCount();
+        list->insertRow(row);
+        list->setItem(row, 0, new QTableWidgetItem(name));
+        list->setItem(row, 1, new QTableWidgetItem(url));
+    }
+    void Click(int row) {
+        if (row >= 0)
+            list->selectRow(row);
+        else
+            list->clearSelection();
+        long result = -1;
+        MsgArgs a;
+        a.id = IDC_STATIONLIST;
+        a.result = &result;
+        dlg->RouteMessage(Msg::Notify, a);
+        EXPECT_EQ(result, 0);
+    }
+    void Receive() { QTest::mouseClick(dlg->GetDlgItem(IDC_RECEIVE), Qt::LeftButton); }
+    void Tick(long play, long open, long band) {
+        Player().answers.insert(1068, std::int32_t(play));
+        Player().answers.insert(1061, std::int32_t(open));
+        Player().answers.insert(1037, std::int32_t(band));
+        dlg->RouteMessage(Msg::Timer);
+    }
+    QString Field(int id) { return qobject_cast<QLineEdit*>(dlg->GetDlgItem(id))->text(); }
+
+    CStationListCtrl* list = nullptr;
+};
+
+} // namespace
+
+TEST_F(Playback, AClickTakesTheStationAndEnablesReceiveButNeverPlays) {
+    Click(1);
+    EXPECT_TRUE(dlg->GetDlgItem(IDC_RECEIVE)->isEnabled());
+    EXPECT_EQ(Field(IDC_RADIOSTATION), "WNKU");
+    EXPECT_EQ(Field(IDC_URL), "http://127.0.0.1:9/b.pls");
+    EXPECT_EQ(dlg->m_strCurrentUrl, "http://127.0.0.1:9/b.pls");
+    EXPECT_TRUE(Player().calls.empty());
+
+    // A click that leaves no row selected keeps the station taken before.
+    Click(-1);
+    EXPECT_EQ(Field(IDC_RADIOSTATION), "WNKU");
+}
+
+TEST_F(Playback, ReceiveCancelsThenOpensTheSelectedUrlAndShowsTheWaitingText) {
+    Click(0);
+    Tick(2, 6, 128000);
+    Receive();
+    const auto calls = Player().CallsTo({2003, 2006, 2010});
+    ASSERT_EQ(calls.size(), 2u); // no Stop first
+    EXPECT_EQ(calls[0].id, 2006);
+    EXPECT_EQ(calls[1].id, 2010);
+    EXPECT_EQ(std::get<QString>(calls[1].args.at(0)), "http://127.0.0.1:9/a.asx");
+    EXPECT_EQ(Field(IDC_PLAYSTATE), "接続中です しばらくお待ちください");
+    EXPECT_EQ(Field(IDC_OPENSTATE), "");
+    EXPECT_EQ(Field(IDC_BANDWIDTH), "");
+
+    // The same values as last shown do not replace the waiting text.
+    Tick(2, 6, 128000);
+    EXPECT_EQ(Field(IDC_PLAYSTATE), "接続中です しばらくお待ちください");
+    Tick(3, 5, 0);
+    EXPECT_EQ(Field(IDC_PLAYSTATE), "ストリームの開始待ち状態です。");
+    EXPECT_EQ(Field(IDC_OPENSTATE), "ストリームを開いているか、監視しています。");
+    EXPECT_EQ(Field(IDC_BANDWIDTH), "0");
+}
+
+TEST_F(Playback, ReceiveWithoutAStationEverTakenOpensAnEmptyUrl) {
+    dlg->m_btnReceive->setEnabled(true);
+    Receive();
+    const auto opens = Player().CallsTo({2010});
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(std::get<QString>(opens[0].args.at(0)), "");
+}
+
+TEST_F(Playback, CancelOnlyStops) {
+    Click(0);
+    QTest::mouseClick(dlg->GetDlgItem(IDC_CANCEL), Qt::LeftButton);
+    ASSERT_EQ(Player().calls.size(), 1u);
+    EXPECT_EQ(Player().calls[0].id, 2003);
+    EXPECT_EQ(Field(IDC_RADIOSTATION), "ニッポン放送");
+}
+
+TEST_F(Playback, TheTimerShowsChangesOnlyAndNeverIndexesOutsideTheTables) {
+    Tick(2, 0, 5000); // open state 0: nothing changes
+    EXPECT_EQ(Field(IDC_PLAYSTATE), "");
+    Tick(2, 6, 131072);
+    EXPECT_EQ(Field(IDC_PLAYSTATE), "ストリームが再生されています。");
+    EXPECT_EQ(Field(IDC_OPENSTATE), "コンテンツ ファイルは開いた状態です。");
+    EXPECT_EQ(Field(IDC_BANDWIDTH), "131072");
+    Tick(0, 6, -1);
+    EXPECT_EQ(Field(IDC_PLAYSTATE), "再生が停止しています。");
+    EXPECT_EQ(Field(IDC_BANDWIDTH), "-1");
+    // Slots without text, and values outside 0..9, show an empty text.
+    for (long bad : {9L, 10L, -1L, 1000000L, -2147483647L - 1}) {
+        Tick(bad, bad == 9 ? 7 : bad, 1);
+        EXPECT_EQ(Field(IDC_PLAYSTATE), "") << bad;
+        EXPECT_EQ(Field(IDC_OPENSTATE), "") << bad;
+        Tick(2, 6, 0);
+    }
+    EXPECT_EQ(PlayStateText(8), "ストリームは開いていません。");
+    EXPECT_EQ(OpenStateText(0), "コンテンツ ファイルは閉じた状態です。");
+}
+
+TEST_F(Playback, TrackbarsSendOnlyChangedPositions) {
+    auto* volume = qobject_cast<QSlider*>(dlg->GetDlgItem(IDC_VOLUME));
+    auto* balance = qobject_cast<QSlider*>(dlg->GetDlgItem(IDC_BALANCE));
+    balance->setValue(1500);
+    auto calls = Player().CallsTo({19, 20});
+    ASSERT_EQ(calls.size(), 1u); // only the balance moved
+    EXPECT_EQ(calls[0].id, 20);
+    EXPECT_EQ(calls[0].kind, InvokeKind::PropertyPut);
+    EXPECT_EQ(std::get<std::int32_t>(calls[0].args.at(0)), 1500);
+
+    Player().calls.clear();
+    MsgArgs none;
+    dlg->RouteMessage(Msg::HScroll, none); // nothing moved: no call
+    EXPECT_TRUE(Player().calls.empty());
+
+    volume->setValue(volume->minimum());
+    balance->setValue(0);
+    calls = Player().CallsTo({19, 20});
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(std::get<std::int32_t>(calls[0].args.at(0)), -1000);
+    EXPECT_EQ(std::get<std::int32_t>(calls[1].args.at(0)), 0);
+}
+
+TEST_F(Playback, AClampedVolumeIsSentOnTheFirstScrollOfEitherTrackbar) {
+    auto* volume = qobject_cast<QSlider*>(dlg->GetDlgItem(IDC_VOLUME));
+    {
+        const QSignalBlocker block(volume);
+        volume->setValue(-2000); // shown clamped
+    }
+    dlg->m_nVolume = -2000; // as read from a player outside the range
+    MsgArgs a;
+    dlg->RouteMessage(Msg::HScroll, a);
+    const auto calls = Player().CallsTo({19});
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(std::get<std::int32_t>(calls[0].args.at(0)), -1000);
+}
