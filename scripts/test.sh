@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test of Didira: a build with warnings as
+# errors, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+# and each fuzz target for a short fixed time.
+#   SKIP_ASAN=1 / SKIP_FUZZ=1 leave those stages out; FUZZ_SECONDS sets the time.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+jobs=${JOBS:-$(nproc)}
+passed=0
+failed=0
+
+run_ctest() { # build-dir
+  local log
+  log=$(mktemp)
+  set +e
+  ctest --test-dir "$1" --output-on-failure --timeout 600 -j "${CTEST_JOBS:-1}" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  set -e
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [ -n "$line" ]; then
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  elif [ "$rc" -ne 0 ]; then
+    failed=$((failed + 1))
+  fi
+  rm -f "$log"
+  return "$rc"
+}
+
+status=0
+
+echo "== build (warnings as errors) =="
+cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIDIRA_WERROR=ON
+ninja -C build-ci -j "$jobs"
+echo "== tests =="
+run_ctest build-ci || status=1
+
+if [ -z "${SKIP_ASAN:-}" ]; then
+  echo "== tests under ASan + UBSan =="
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDIDIRA_WERROR=ON -DDIDIRA_SANITIZE=ON
+  ninja -C build-asan -j "$jobs"
+  # Leak reports from the system's GL, font and media libraries are not ours;
+  # memory errors and undefined behaviour fail the run.
+  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    run_ctest build-asan || status=1
+fi
+
+if [ -z "${SKIP_FUZZ:-}" ] && ls fuzz/*.cmake >/dev/null 2>&1; then
+  echo "== fuzzing =="
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DDIDIRA_FUZZ=ON -DDIDIRA_TESTS=OFF
+  targets=$(ninja -C build-fuzz -t targets all | sed -n -E 's/^([A-Za-z0-9_]+_fuzzer): .*/\1/p' | sort -u)
+  for t in $targets; do
+    ninja -C build-fuzz -j "$jobs" "$t"
+    corpus="build-fuzz/corpus-$t"
+    mkdir -p "$corpus"
+    seeds=()
+    [ -d "fuzz/corpus/$t" ] && seeds=("fuzz/corpus/$t")
+    if "build-fuzz/fuzz/$t" -max_total_time="${FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
+         "$corpus" "${seeds[@]}" >"build-fuzz/$t.log" 2>&1; then
+      echo "fuzz $t: no crash in ${FUZZ_SECONDS:-30} s"
+      passed=$((passed + 1))
+    else
+      tail -n 40 "build-fuzz/$t.log"
+      echo "fuzz $t: FAILED"
+      failed=$((failed + 1))
+      status=1
+    fi
+  done
+fi
+
+echo "$passed passed, $failed failed"
+exit "$status"
