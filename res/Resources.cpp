@@ -3,6 +3,16 @@
 #include <QFile>
 #include <stdexcept>
 
+// The resources are compiled into the static core library; register them
+// before the first use, as a static library's initialisers may be dropped.
+static void InitResources() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(didira);
+        return true;
+    }();
+    (void)done;
+}
+
 namespace didira {
 
 QString LoadResourceString(unsigned id) {
@@ -127,6 +137,7 @@ const DialogTemplate& GetDialogTemplate(int id) {
 }
 
 QImage LoadBitmapResource(int id) {
+    InitResources();
     switch (id) {
     case IDB_SMALL_ICONS:
         return QImage(QStringLiteral(":/res/bitmap131.bmp"));
@@ -138,6 +149,7 @@ QImage LoadBitmapResource(int id) {
 }
 
 QIcon LoadIconResource(int id) {
+    InitResources();
     if (id != IDR_MAINFRAME)
         return QIcon();
     QIcon icon;

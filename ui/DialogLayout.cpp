@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <algorithm>
+
 namespace didira {
 
 namespace {
@@ -48,6 +50,18 @@ QWidget* FieldOfLabel(const ControlTemplate& label, const DialogTemplate& tpl,
         }
     }
     return best;
+}
+
+// The substitute font may set Latin text wider than the template's font did;
+// a label whose text would be clipped is set slightly condensed instead.
+void FitLabelText(QLabel* label) {
+    const int available = label->width();
+    const int needed = label->fontMetrics().horizontalAdvance(label->text());
+    if (needed <= available || needed == 0)
+        return;
+    QFont font = label->font();
+    font.setStretch(std::max(70, available * 100 / needed));
+    label->setFont(font);
 }
 
 } // namespace
@@ -156,6 +170,8 @@ QHash<int, QWidget*> CreateTemplateControls(const DialogTemplate& tpl, QWidget* 
             continue;
         }
         w->setGeometry(MapDialogRect(c.rect, base));
+        if (c.kind == ControlKind::Static)
+            FitLabelText(static_cast<QLabel*>(w));
         w->setEnabled(!c.disabled());
         w->setVisible(!c.hidden());
         if (c.kind != ControlKind::Static)
