@@ -166,8 +166,7 @@ bool CVavarozDlg::Create() {
     }
 
     m_bCreated = true;
-    bool initialised = false;
-    SafeDispatch([&] { initialised = OnInitDialog(); });
+    SafeDispatch([this] { OnInitDialog(); });
     return true;
 }
 

@@ -73,6 +73,9 @@ public:
     // Creates the window without running it (tests, automation); false when
     // creation failed. DoModal calls it.
     bool Create();
+    // Whether the window exists: false while the constructor loads the
+    // catalogue, so its messages have no owner.
+    bool IsWindowCreated() const { return m_bCreated; }
 
     // ---- members, in declaration order ----
     QString m_strCatalogFile;
