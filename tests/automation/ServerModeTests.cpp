@@ -1,0 +1,262 @@
+// The real program on a private bus: the activation file of a normal start,
+// the switches of server mode, activation by a client's request, hiding
+// while held, and the end of a server-mode process when its client lets go
+// or dies. The program runs with DIDIRA_AUTOMATION_TEST_HOOK=1, through which
+// each process owns "Didira.TestHook.p<pid>", tells its window state and
+// takes End / Escape / Close / Show.
+#include "PrivateBus.h"
+#include "app/Automation.h"
+#include "support/TestSupport.h"
+
+#include <QDBusObjectPath>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace didira {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Call;
+using test::NameHasOwner;
+using test::WaitUntil;
+
+const QString kExe = QFileInfo(QStringLiteral(DIDIRA_VAVAROZ_EXE)).absoluteFilePath();
+const QString kProg = QString::fromLatin1(kProgId);
+
+bool ProcessGone(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return true;
+    return status.readAll().contains("State:\tZ"); // exited, not yet reaped
+}
+
+class ServerMode : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(QFileInfo(kExe).isExecutable()) << kExe.toStdString();
+        ASSERT_TRUE(m_bus.IsRunning());
+        m_client = m_bus.Connect(QStringLiteral("client"));
+    }
+    void TearDown() override {
+        for (auto& p : m_direct) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+
+    QString ActivationFile() const {
+        return m_bus.ServicesDir() + QStringLiteral("/Vavaroz.Application.service");
+    }
+    QByteArray ReadActivationFile() const {
+        QFile f(ActivationFile());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // Starts the program itself (not through the bus) in the bus's working
+    // directory and environment.
+    QProcess& Start(const QStringList& args) {
+        m_direct.push_back(std::make_unique<QProcess>());
+        QProcess& p = *m_direct.back();
+        p.setProcessEnvironment(m_bus.Environment());
+        p.setWorkingDirectory(m_bus.WorkDir());
+        p.setProcessChannelMode(QProcess::ForwardedChannels);
+        p.start(kExe, args);
+        EXPECT_TRUE(p.waitForStarted(5000));
+        return p;
+    }
+
+    static QString Hook(qint64 pid) { return QStringLiteral("Didira.TestHook.p%1").arg(pid); }
+    QString WindowState(qint64 pid) {
+        const QDBusMessage reply =
+            Call(m_client,
+                 QDBusMessage::createMethodCall(Hook(pid), QStringLiteral("/Didira/TestHook"),
+                                                QStringLiteral("Didira.TestHook"),
+                                                QStringLiteral("WindowState")),
+                 5s);
+        return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toString()
+                                                          : reply.errorName();
+    }
+    bool WaitState(qint64 pid, const QString& state) {
+        return WaitUntil([&] { return WindowState(pid) == state; }, 20s);
+    }
+    void Send(qint64 pid, const QString& command) {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            Hook(pid), QStringLiteral("/Didira/TestHook"), QStringLiteral("Didira.TestHook"),
+            QStringLiteral("Send"));
+        m << command;
+        EXPECT_EQ(Call(m_client, m, 5s).type(), QDBusMessage::ReplyMessage)
+            << command.toStdString();
+    }
+    qint64 PidOf(const QString& busName) {
+        const QDBusMessage reply =
+            Call(m_client, test::BusCall(QStringLiteral("GetConnectionUnixProcessID"), {busName}));
+        const qint64 pid = reply.arguments().value(0).toLongLong();
+        if (pid > 0)
+            m_bus.TrackPid(pid);
+        return pid;
+    }
+    bool WaitGone(qint64 pid) {
+        return WaitUntil([&] { return ProcessGone(pid) && !NameHasOwner(m_client, Hook(pid)); },
+                         20s);
+    }
+
+    // A normal start that writes the activation file, ended by its End button.
+    void RunNormalStart() {
+        QProcess& p = Start({});
+        ASSERT_TRUE(WaitState(p.processId(), QStringLiteral("shown")));
+        Send(p.processId(), QStringLiteral("End"));
+        ASSERT_TRUE(p.waitForFinished(20000));
+        EXPECT_EQ(p.exitCode(), 0);
+    }
+
+    QDBusMessage CreateInstance(const QDBusConnection& bus) {
+        return Call(
+            bus,
+            QDBusMessage::createMethodCall(kProg, QStringLiteral("/Vavaroz/Application"),
+                                           QStringLiteral("Vavaroz.Application.ClassFactory"),
+                                           QStringLiteral("CreateInstance")),
+            30s);
+    }
+
+    test::PrivateBus m_bus;
+    QDBusConnection m_client{QString()};
+    std::vector<std::unique_ptr<QProcess>> m_direct;
+};
+
+TEST_F(ServerMode, NormalStartWritesTheActivationFileAndEveryStartRewritesIt) {
+    QProcess& first = Start({});
+    ASSERT_TRUE(WaitState(first.processId(), QStringLiteral("shown")));
+    const QByteArray written = ReadActivationFile();
+    EXPECT_TRUE(written.contains("Name=Vavaroz.Application\n")) << written.toStdString();
+    EXPECT_TRUE(written.contains(("Exec=" + kExe + " -Embedding\n").toUtf8()))
+        << written.toStdString();
+    EXPECT_FALSE(NameHasOwner(m_client, kProg)); // a normal start serves no class
+    Send(first.processId(), QStringLiteral("End"));
+    ASSERT_TRUE(first.waitForFinished(20000));
+
+    QFile stale(ActivationFile());
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("[D-BUS Service]\nName=Vavaroz.Application\nExec=/nowhere/Vavaroz\n");
+    stale.close();
+    RunNormalStart();
+    EXPECT_EQ(ReadActivationFile(), written);
+}
+
+TEST_F(ServerMode, OnlyTheExactSwitchesStartAServerAndItWritesNothing) {
+    struct Case {
+        QStringList args;
+        bool server;
+    };
+    const Case cases[] = {
+        {{"embedding"}, false}, {{"Embedding"}, false},  {{"-automation"}, false},
+        {{"-Embedding"}, true}, {{"/Automation"}, true},
+    };
+    for (const Case& c : cases) {
+        const std::string name = c.args.join(' ').toStdString();
+        QFile::remove(ActivationFile());
+        QProcess& p = Start(c.args);
+        ASSERT_TRUE(WaitState(p.processId(), QStringLiteral("shown"))) << name;
+        EXPECT_EQ(QFile::exists(ActivationFile()), !c.server) << name;
+        if (c.server)
+            EXPECT_TRUE(WaitUntil([&] { return NameHasOwner(m_client, kProg); }, 10s)) << name;
+        else
+            EXPECT_FALSE(NameHasOwner(m_client, kProg)) << name;
+        // With no client holding an object, closing ends the process.
+        Send(p.processId(), QStringLiteral("Close"));
+        ASSERT_TRUE(p.waitForFinished(20000)) << name;
+        EXPECT_EQ(p.exitCode(), 0) << name;
+    }
+}
+
+TEST_F(ServerMode, RequestStartsAServerWhoseDialogOnlyHidesWhileHeldAndWhichEndsOnRelease) {
+    RunNormalStart();
+    const QDBusMessage reply = CreateInstance(m_client);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    const qint64 pid = PidOf(reply.service());
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(WaitState(pid, QStringLiteral("shown")));
+    EXPECT_FALSE(NameHasOwner(m_client, kProg)); // single use
+
+    for (const QString& command :
+         {QStringLiteral("End"), QStringLiteral("Escape"), QStringLiteral("Close")}) {
+        Send(pid, QStringLiteral("Show"));
+        ASSERT_TRUE(WaitState(pid, QStringLiteral("shown"))) << command.toStdString();
+        Send(pid, command);
+        EXPECT_TRUE(WaitState(pid, QStringLiteral("hidden"))) << command.toStdString();
+        EXPECT_FALSE(ProcessGone(pid)) << command.toStdString();
+    }
+
+    const QString path = qvariant_cast<QDBusObjectPath>(reply.arguments().value(0)).path();
+    const QDBusMessage released =
+        Call(m_client, QDBusMessage::createMethodCall(
+                           reply.service(), path, QStringLiteral("Vavaroz.Application.Reference"),
+                           QStringLiteral("Release")));
+    EXPECT_EQ(released.type(), QDBusMessage::ReplyMessage) << released.errorMessage().toStdString();
+    EXPECT_TRUE(WaitGone(pid));
+}
+
+TEST_F(ServerMode, ShellClientHoldsWithGdbusAndItsDeathEndsTheServer) {
+    RunNormalStart();
+    // The command of the documentation, against the private bus.
+    QProcess gdbus;
+    gdbus.setProcessEnvironment(m_bus.Environment());
+    gdbus.start(QStringLiteral("gdbus"),
+                {"call", "--session", "--dest", "Vavaroz.Application", "--object-path",
+                 "/Vavaroz/Application", "--method", "Vavaroz.Application.ClassFactory.Hold",
+                 "--timeout", "2147483"});
+    ASSERT_TRUE(gdbus.waitForStarted(5000));
+
+    // The held process shows itself through its test hook's name.
+    qint64 pid = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const QDBusMessage names =
+                Call(m_client, test::BusCall(QStringLiteral("ListNames")), 5s);
+            const QRegularExpression hook(QStringLiteral("^Didira\\.TestHook\\.p(\\d+)$"));
+            for (const QString& name : names.arguments().value(0).toStringList()) {
+                if (const auto m = hook.match(name); m.hasMatch())
+                    pid = m.captured(1).toLongLong();
+            }
+            return pid > 0 && !NameHasOwner(m_client, kProg); // the object exists
+        },
+        30s));
+    m_bus.TrackPid(pid);
+    EXPECT_TRUE(WaitState(pid, QStringLiteral("shown")));
+    Send(pid, QStringLiteral("End"));
+    EXPECT_TRUE(WaitState(pid, QStringLiteral("hidden")));
+    EXPECT_EQ(gdbus.state(), QProcess::Running); // the call stays open while held
+
+    gdbus.kill();
+    gdbus.waitForFinished(5000);
+    EXPECT_TRUE(WaitGone(pid));
+}
+
+TEST_F(ServerMode, SecondClientGetsANewProcessAndEachEndsWithItsOwnClient) {
+    RunNormalStart();
+    QDBusConnection second = m_bus.Connect(QStringLiteral("second"));
+    const QDBusMessage first = CreateInstance(m_client);
+    ASSERT_EQ(first.type(), QDBusMessage::ReplyMessage) << first.errorMessage().toStdString();
+    const QDBusMessage other = CreateInstance(second);
+    ASSERT_EQ(other.type(), QDBusMessage::ReplyMessage) << other.errorMessage().toStdString();
+    const qint64 pidFirst = PidOf(first.service());
+    const qint64 pidOther = PidOf(other.service());
+    ASSERT_GT(pidFirst, 0);
+    ASSERT_GT(pidOther, 0);
+    EXPECT_NE(pidFirst, pidOther);
+    EXPECT_TRUE(WaitState(pidFirst, QStringLiteral("shown")));
+    EXPECT_TRUE(WaitState(pidOther, QStringLiteral("shown")));
+
+    // The second client leaves the bus without releasing.
+    second = QDBusConnection(QStringLiteral("none"));
+    m_bus.Disconnect(QStringLiteral("second"));
+    EXPECT_TRUE(WaitGone(pidOther));
+    EXPECT_FALSE(ProcessGone(pidFirst));
+    EXPECT_EQ(WindowState(pidFirst), QStringLiteral("shown"));
+}
+
+} // namespace
+} // namespace didira
