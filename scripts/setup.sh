@@ -6,8 +6,8 @@ set -euo pipefail
 PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  # GUI toolkit and automation bus
-  qt6-base-dev qt6-base-dev-tools libgl-dev dbus
+  # GUI toolkit and automation bus (gdbus: the shell client of the tests and docs)
+  qt6-base-dev qt6-base-dev-tools libgl-dev dbus libglib2.0-bin
   # media engine
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
