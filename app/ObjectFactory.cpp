@@ -166,27 +166,34 @@ bool COleObjectFactory::Server::HandleMessage(const QString& path, const QDBusMe
         return false;
     const QString iface = message.interface();
     const QString member = message.member();
-    if (path == m_factoryPath) {
-        const QString factoryIface = m_progId + QStringLiteral(".ClassFactory");
-        if (!iface.isEmpty() && iface != factoryIface)
-            return false;
-        if (member != QLatin1String("CreateInstance") && member != QLatin1String("Hold"))
-            return false;
-        if (!message.signature().isEmpty()) {
-            SendError(message, QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
-                      member + QStringLiteral(" takes no arguments"));
-            return true;
-        }
+    const bool onFactory = path == m_factoryPath;
+    const QStringList ours =
+        onFactory ? QStringList{m_progId + QStringLiteral(".ClassFactory")}
+                  : QStringList{m_progId + QStringLiteral(".Reference"),
+                                QString::fromLatin1(m_factory.m_runtimeClass.m_lpszInterfaceName)};
+    if (!iface.isEmpty() && !ours.contains(iface))
+        return false; // the standard interfaces, or an unknown one
+    const bool known =
+        onFactory
+            ? member == QLatin1String("CreateInstance") || member == QLatin1String("Hold")
+            : member == QLatin1String("Release") && (iface.isEmpty() || iface == ours.first());
+    if (!known && iface.isEmpty())
+        return false; // perhaps a member of a standard interface
+    if (!known) {
+        SendError(message, QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
+                  QStringLiteral("No method %1 in %2").arg(member, iface));
+        return true;
+    }
+    if (!message.signature().isEmpty()) {
+        SendError(message, QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
+                  member + QStringLiteral(" takes no arguments"));
+        return true;
+    }
+    if (onFactory)
         CreateInstance(message, member == QLatin1String("Hold"));
-        return true;
-    }
-    const QString refIface = m_progId + QStringLiteral(".Reference");
-    if ((iface.isEmpty() || iface == refIface) && member == QLatin1String("Release") &&
-        message.signature().isEmpty()) {
+    else
         Release(path, message);
-        return true;
-    }
-    return false;
+    return true;
 }
 
 void COleObjectFactory::Server::CreateInstance(const QDBusMessage& call, bool hold) {

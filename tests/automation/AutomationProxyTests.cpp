@@ -1,6 +1,6 @@
 // The automation object of the main dialog, served in this process on a
 // private bus: refusal without a live dialog, the pointers between proxy and
-// dialog, and what the last release does in server mode and in a normal start.
+// dialog, the bus surface, and what the last release does.
 #include "PrivateBus.h"
 #include "app/Automation.h"
 #include "app/VavarozApp.h"
@@ -21,26 +21,34 @@ protected:
         ASSERT_TRUE(m_bus.IsRunning());
         m_server = m_bus.Connect(QStringLiteral("server"));
         m_client = m_bus.Connect(QStringLiteral("client"));
-        ASSERT_TRUE(CVavarozDlgAutoProxy::factory.Register(m_server));
-        ASSERT_TRUE(test::WaitUntil([&] { return NameHasOwner(m_client, kProgId); }));
+        Serve();
     }
     void TearDown() override {
         CVavarozDlgAutoProxy::factory.Revoke();
         app.m_pMainWnd = nullptr;
         DialogFixture::TearDown();
     }
-    QDBusMessage Create() {
-        return Call(m_client, QDBusMessage::createMethodCall(
-                                  kProgId, QStringLiteral("/Vavaroz/Application"),
-                                  QStringLiteral("Vavaroz.Application.ClassFactory"),
-                                  QStringLiteral("CreateInstance")));
+    // A fresh class object, as in a new server-mode process.
+    void Serve() {
+        CVavarozDlgAutoProxy::factory.Revoke();
+        ASSERT_TRUE(CVavarozDlgAutoProxy::factory.Register(m_server));
+        ASSERT_TRUE(test::WaitUntil([&] { return NameHasOwner(m_client, kProgId); }));
     }
-    QDBusMessage Release(const QDBusMessage& object) {
-        const QString path = qvariant_cast<QDBusObjectPath>(object.arguments().value(0)).path();
-        return Call(m_client,
-                    QDBusMessage::createMethodCall(object.service(), path,
-                                                   QStringLiteral("Vavaroz.Application.Reference"),
-                                                   QStringLiteral("Release")));
+    QDBusMessage On(const QString& dest, const QString& path, const QString& iface,
+                    const QString& member, const QDBusConnection& bus) {
+        return Call(bus, QDBusMessage::createMethodCall(dest, path, iface, member));
+    }
+    QDBusMessage Create(const QString& dest = kProgId) {
+        return On(dest, QStringLiteral("/Vavaroz/Application"),
+                  QStringLiteral("Vavaroz.Application.ClassFactory"),
+                  QStringLiteral("CreateInstance"), m_client);
+    }
+    static QString PathOf(const QDBusMessage& reply) {
+        return qvariant_cast<QDBusObjectPath>(reply.arguments().value(0)).path();
+    }
+    QDBusMessage Release(const QDBusMessage& object, const QDBusConnection& bus) {
+        return On(object.service(), PathOf(object), QStringLiteral("Vavaroz.Application.Reference"),
+                  QStringLiteral("Release"), bus);
     }
 
     CVavarozApp app;
@@ -50,10 +58,7 @@ protected:
 };
 
 TEST_F(AutomationObject, RequestWithoutALiveMainDialogIsRefusedAndUsesNothingUp) {
-    const QDBusMessage early = Create(); // before the main window is set
-    EXPECT_EQ(early.errorName(), QString::fromLatin1(kNoDialogError));
-    EXPECT_EQ(AfxOleGetLockCount(), 0);
-
+    EXPECT_EQ(Create().errorName(), QString::fromLatin1(kNoDialogError)); // not yet set
     Make();
     app.m_pMainWnd = dlg.get();
     dlg->DestroyWindow(); // the modal run has ended
@@ -62,7 +67,7 @@ TEST_F(AutomationObject, RequestWithoutALiveMainDialogIsRefusedAndUsesNothingUp)
     EXPECT_EQ(AfxOleGetLockCount(), 0);
 }
 
-TEST_F(AutomationObject, ProxyAndDialogPointAtEachOtherWhileHeld) {
+TEST_F(AutomationObject, HeldObjectLinksTheDialogAndOffersAnEmptyInterface) {
     Make();
     app.m_pMainWnd = dlg.get();
     const QDBusMessage object = Create();
@@ -70,44 +75,60 @@ TEST_F(AutomationObject, ProxyAndDialogPointAtEachOtherWhileHeld) {
     ASSERT_NE(dlg->m_pAutoProxy, nullptr);
     EXPECT_EQ(dlg->m_pAutoProxy->m_pDialog, dlg.get());
     EXPECT_EQ(AfxOleGetLockCount(), 1);
-    EXPECT_FALSE(NameHasOwner(m_client, kProgId)); // single use
+
+    // Single use: the name is gone, and this process takes no more requests.
+    EXPECT_FALSE(NameHasOwner(m_client, kProgId));
+    EXPECT_EQ(Create(object.service()).errorName(),
+              QStringLiteral("Vavaroz.Application.Error.ClassRevoked"));
+
+    const QString xml =
+        On(object.service(), PathOf(object), QStringLiteral("org.freedesktop.DBus.Introspectable"),
+           QStringLiteral("Introspect"), m_client)
+            .arguments()
+            .value(0)
+            .toString();
+    const QString open = QStringLiteral("<interface name=\"%1\">").arg(kProxyInterface);
+    const qsizetype body = xml.indexOf(open);
+    ASSERT_GE(body, 0) << xml.toStdString();
+    const qsizetype end = xml.indexOf(QStringLiteral("</interface>"), body);
+    EXPECT_TRUE(xml.mid(body + open.size(), end - body - open.size()).trimmed().isEmpty())
+        << xml.toStdString();
+    EXPECT_EQ(On(object.service(), PathOf(object), QString::fromLatin1(kProxyInterface),
+                 QStringLiteral("Quit"), m_client)
+                  .errorName(),
+              QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"));
+
+    // Only a holder can release.
+    EXPECT_EQ(Release(object, m_bus.Connect(QStringLiteral("other"))).errorName(),
+              QStringLiteral("Vavaroz.Application.Error.NotHeld"));
 
     dlg->show();
     EXPECT_FALSE(dlg->CanExit());
     EXPECT_FALSE(dlg->isVisible());
-
-    EXPECT_EQ(Release(object).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(Release(object, m_client).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(dlg->m_pAutoProxy, nullptr);
     EXPECT_EQ(AfxOleGetLockCount(), 0);
     EXPECT_TRUE(dlg->CanExit());
 }
 
-TEST_F(AutomationObject, LastReleaseEndsTheDialogOnlyInServerModeAndOnlyOnce) {
-    for (const bool serverMode : {true, false}) {
-        CVavarozDlgAutoProxy::factory.Revoke();
-        ASSERT_TRUE(CVavarozDlgAutoProxy::factory.Register(m_server));
-        ASSERT_TRUE(test::WaitUntil([&] { return NameHasOwner(m_client, kProgId); }));
+TEST_F(AutomationObject, LastReleaseEndsTheDialogOnlyInServerMode) {
+    enum Kind { Server, Normal, DialogGoneFirst };
+    for (const Kind kind : {Server, Normal, DialogGoneFirst}) {
+        Serve();
         Make();
         app.m_pMainWnd = dlg.get();
-        app.m_bUserCtrl = !serverMode;
+        app.m_bUserCtrl = kind == Normal;
         const QDBusMessage object = Create();
-        ASSERT_EQ(object.type(), QDBusMessage::ReplyMessage);
-        ASSERT_EQ(Release(object).type(), QDBusMessage::ReplyMessage);
-        EXPECT_EQ(dlg->ModalResult(), serverMode ? IDCANCEL : 0) << serverMode;
-        EXPECT_TRUE(app.m_bUserCtrl) << serverMode; // the user has control from now on
+        ASSERT_EQ(object.type(), QDBusMessage::ReplyMessage) << kind;
+        if (kind == DialogGoneFirst)
+            dlg.reset(); // the proxy must no longer refer to it
+        ASSERT_EQ(Release(object, m_client).type(), QDBusMessage::ReplyMessage) << kind;
+        if (dlg) {
+            EXPECT_EQ(dlg->ModalResult(), kind == Server ? IDCANCEL : 0) << kind;
+        }
+        EXPECT_TRUE(app.m_bUserCtrl) << kind; // from now on the user's close ends it
+        EXPECT_EQ(AfxOleGetLockCount(), 0) << kind;
     }
-}
-
-TEST_F(AutomationObject, ProxyOutlivingTheDialogNoLongerRefersToIt) {
-    Make();
-    app.m_pMainWnd = dlg.get();
-    app.m_bUserCtrl = false;
-    const QDBusMessage object = Create();
-    ASSERT_EQ(object.type(), QDBusMessage::ReplyMessage);
-    dlg.reset();
-    // The release finds no dialog to end and the count still comes down.
-    EXPECT_EQ(Release(object).type(), QDBusMessage::ReplyMessage);
-    EXPECT_EQ(AfxOleGetLockCount(), 0);
 }
 
 } // namespace

@@ -13,6 +13,9 @@ PrivateBus::PrivateBus() : m_dir(TempDir()) {
     QDir().mkpath(ServicesDir());
     QDir().mkpath(WorkDir());
     QDir().mkpath(m_dir + QStringLiteral("/home"));
+    QDir().mkpath(m_dir + QStringLiteral("/run"));
+    QFile::setPermissions(m_dir + QStringLiteral("/run"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QFile csv(WorkDir() + QStringLiteral("/radioname.csv"));
     if (csv.open(QIODevice::WriteOnly))
         csv.write("1,Test,http://127.0.0.1:9/x.mp3\r\n");
@@ -45,6 +48,7 @@ PrivateBus::PrivateBus() : m_dir(TempDir()) {
     m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + socket);
     m_env.insert(QStringLiteral("XDG_DATA_HOME"), DataHome());
     m_env.insert(QStringLiteral("HOME"), m_dir + QStringLiteral("/home"));
+    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir + QStringLiteral("/run"));
     m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     m_env.insert(QStringLiteral("DIDIRA_AUDIO_SINK"), QStringLiteral("fakesink"));
     m_env.insert(QStringLiteral("DIDIRA_AUTOMATION_TEST_HOOK"), QStringLiteral("1"));

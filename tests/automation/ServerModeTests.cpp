@@ -127,44 +127,39 @@ protected:
     std::vector<std::unique_ptr<QProcess>> m_direct;
 };
 
-TEST_F(ServerMode, NormalStartWritesTheActivationFileAndEveryStartRewritesIt) {
-    QProcess& first = Start({});
-    ASSERT_TRUE(WaitState(first.processId(), QStringLiteral("shown")));
-    const QByteArray written = ReadActivationFile();
-    EXPECT_TRUE(written.contains("Name=Vavaroz.Application\n")) << written.toStdString();
-    EXPECT_TRUE(written.contains(("Exec=" + kExe + " -Embedding\n").toUtf8()))
-        << written.toStdString();
-    EXPECT_FALSE(NameHasOwner(m_client, kProg)); // a normal start serves no class
-    Send(first.processId(), QStringLiteral("End"));
-    ASSERT_TRUE(first.waitForFinished(20000));
-
-    QFile stale(ActivationFile());
-    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-    stale.write("[D-BUS Service]\nName=Vavaroz.Application\nExec=/nowhere/Vavaroz\n");
-    stale.close();
-    RunNormalStart();
-    EXPECT_EQ(ReadActivationFile(), written);
-}
-
-TEST_F(ServerMode, OnlyTheExactSwitchesStartAServerAndItWritesNothing) {
+TEST_F(ServerMode, NormalStartsRewriteTheActivationFileAndOnlyExactSwitchesServe) {
     struct Case {
         QStringList args;
         bool server;
     };
     const Case cases[] = {
-        {{"embedding"}, false}, {{"Embedding"}, false},  {{"-automation"}, false},
-        {{"-Embedding"}, true}, {{"/Automation"}, true},
+        {{}, false},
+        {{"embedding"}, false},
+        {{"Embedding"}, false},
+        {{"-automation"}, false},
+        {{"-Embedding"}, true},
+        {{"/Automation"}, true},
     };
     for (const Case& c : cases) {
         const std::string name = c.args.join(' ').toStdString();
-        QFile::remove(ActivationFile());
+        // A stale file from elsewhere, which a normal start replaces.
+        QFile stale(ActivationFile());
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("[D-BUS Service]\nName=Vavaroz.Application\nExec=/nowhere/Vavaroz\n");
+        stale.close();
+        const QByteArray before = ReadActivationFile();
+
         QProcess& p = Start(c.args);
         ASSERT_TRUE(WaitState(p.processId(), QStringLiteral("shown"))) << name;
-        EXPECT_EQ(QFile::exists(ActivationFile()), !c.server) << name;
-        if (c.server)
+        const QByteArray file = ReadActivationFile();
+        if (c.server) {
+            EXPECT_EQ(file, before) << name;
             EXPECT_TRUE(WaitUntil([&] { return NameHasOwner(m_client, kProg); }, 10s)) << name;
-        else
+        } else {
+            EXPECT_TRUE(file.contains("Name=Vavaroz.Application\n")) << name;
+            EXPECT_TRUE(file.contains(("Exec=" + kExe + " -Embedding\n").toUtf8())) << name;
             EXPECT_FALSE(NameHasOwner(m_client, kProg)) << name;
+        }
         // With no client holding an object, closing ends the process.
         Send(p.processId(), QStringLiteral("Close"));
         ASSERT_TRUE(p.waitForFinished(20000)) << name;
