@@ -44,12 +44,9 @@ public:
     ~Server() override;
     Q_DISABLE_COPY_MOVE(Server)
 
+    // Exports the factory object and asks for the well-known name.
     bool Start();
     int LiveCount() const { return static_cast<int>(m_objects.size()); }
-
-    // Bus requests, on the factory object and on the objects.
-    void CreateInstance(const QDBusMessage& call, bool hold);
-    void Release(const QString& path, const QDBusMessage& call);
 
 private:
     // A bus node whose requests go to the server.
@@ -77,6 +74,8 @@ private:
     };
 
     bool HandleMessage(const QString& path, const QDBusMessage& message);
+    void CreateInstance(const QDBusMessage& call, bool hold);
+    void Release(const QString& path, const QDBusMessage& call);
     void SendError(const QDBusMessage& call, const QString& name, const QString& text);
     void DropClient(const QString& client);
     void WatchClient(const QString& client);
