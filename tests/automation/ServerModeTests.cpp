@@ -233,7 +233,8 @@ TEST_F(ServerMode, ShellClientHoldsWithGdbusAndItsDeathEndsTheServer) {
 TEST_F(ServerMode, SecondClientGetsANewProcessAndEachEndsWithItsOwnClient) {
     RunNormalStart();
     QDBusConnection second = m_bus.Connect(QStringLiteral("second"));
-    const QDBusMessage first = CreateInstance(m_client);
+    QDBusConnection firstClient = m_bus.Connect(QStringLiteral("first"));
+    const QDBusMessage first = CreateInstance(firstClient);
     ASSERT_EQ(first.type(), QDBusMessage::ReplyMessage) << first.errorMessage().toStdString();
     const QDBusMessage other = CreateInstance(second);
     ASSERT_EQ(other.type(), QDBusMessage::ReplyMessage) << other.errorMessage().toStdString();
@@ -245,12 +246,16 @@ TEST_F(ServerMode, SecondClientGetsANewProcessAndEachEndsWithItsOwnClient) {
     EXPECT_TRUE(WaitState(pidFirst, QStringLiteral("shown")));
     EXPECT_TRUE(WaitState(pidOther, QStringLiteral("shown")));
 
-    // The second client leaves the bus without releasing.
+    // Each client leaves the bus without releasing.
     second = QDBusConnection(QStringLiteral("none"));
     m_bus.Disconnect(QStringLiteral("second"));
     EXPECT_TRUE(WaitGone(pidOther));
     EXPECT_FALSE(ProcessGone(pidFirst));
     EXPECT_EQ(WindowState(pidFirst), QStringLiteral("shown"));
+
+    firstClient = QDBusConnection(QStringLiteral("none"));
+    m_bus.Disconnect(QStringLiteral("first"));
+    EXPECT_TRUE(WaitGone(pidFirst));
 }
 
 } // namespace
