@@ -1,0 +1,126 @@
+#include "player/PersistedState.h"
+#include "support/PlayerInitData.h"
+
+#include <QtEndian>
+#include <cstring>
+#include <gtest/gtest.h>
+
+using namespace didira;
+
+namespace {
+
+// The stream the control receives: the template entry without its prefix field.
+QByteArray Stream() {
+    return test::PlayerInitData().mid(4);
+}
+
+std::span<const std::byte> Bytes(const QByteArray& data) {
+    return {reinterpret_cast<const std::byte*>(data.constData()),
+            static_cast<std::size_t>(data.size())};
+}
+
+template <typename T> void Poke(QByteArray& data, qsizetype offset, T value) {
+    const T le = qToLittleEndian(value);
+    std::memcpy(data.data() + offset, &le, sizeof le);
+}
+
+// Offset of the tag of value n (1-based) in the stream.
+qsizetype OffsetOfValue(const QByteArray& stream, std::size_t n) {
+    qsizetype at = 12;
+    for (std::size_t i = 1; i < n; ++i) {
+        std::uint16_t tag = 0;
+        std::memcpy(&tag, stream.constData() + at, 2);
+        at += 2;
+        switch (tag) {
+        case 2:
+        case 11:
+            at += 2;
+            break;
+        case 3:
+        case 19:
+            at += 4;
+            break;
+        case 5:
+            at += 8;
+            break;
+        case 8: {
+            std::uint32_t count = 0;
+            std::memcpy(&count, stream.constData() + at, 4);
+            at += 4 + count;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return at;
+}
+
+} // namespace
+
+TEST(PersistedState, TheTemplateEntryIs340BytesAndParsesToItsValues) {
+    ASSERT_EQ(test::PlayerInitData().size(), 340);
+    QString error;
+    const auto state = ParsePersistedState(Bytes(Stream()), &error);
+    ASSERT_TRUE(state) << error.toStdString();
+    EXPECT_EQ(state->version, 1u);
+    EXPECT_EQ(state->extentX, 1349);
+    EXPECT_EQ(state->extentY, 635);
+    ASSERT_EQ(state->values.size(), 61u);
+
+    EXPECT_EQ(state->values[0], Variant(std::int32_t{-1}));
+    EXPECT_EQ(state->values[1], Variant(VariantBool{0}));
+    EXPECT_EQ(state->values[2], Variant(VariantBool{-1}));
+    EXPECT_EQ(state->values[6], Variant(std::monostate{}));
+    EXPECT_EQ(state->values[7], Variant(std::int16_t{0}));
+    EXPECT_EQ(state->values[11], Variant(QString()));
+    EXPECT_EQ(state->values[12], Variant(5.0));
+    EXPECT_EQ(state->values[20], Variant(std::uint32_t{0x00FFFFFF}));
+    EXPECT_EQ(state->values[22], Variant(std::int32_t{4}));
+    EXPECT_EQ(state->values[38], Variant(-1.0));
+    EXPECT_EQ(state->values[59], Variant(std::int32_t{-600}));
+    EXPECT_EQ(state->values[60], Variant(VariantBool{0}));
+}
+
+TEST(PersistedState, EveryTruncatedCopyIsRejected) {
+    const QByteArray stream = Stream();
+    for (qsizetype size = 0; size < stream.size(); ++size) {
+        // A copy on the heap of exactly this size lets the sanitizer catch a read past it.
+        const QByteArray cut(stream.constData(), size);
+        QString error;
+        EXPECT_FALSE(ParsePersistedState(Bytes(cut), &error)) << "size " << size;
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+TEST(PersistedState, CorruptedCopiesAreRejectedWithTheirReason) {
+    const QByteArray good = Stream();
+    const qsizetype string12 = OffsetOfValue(good, 12);
+    const qsizetype bool2 = OffsetOfValue(good, 2);
+    struct Case {
+        const char* name;
+        std::function<void(QByteArray&)> corrupt;
+        const char* error;
+    };
+    const std::vector<Case> cases = {
+        {"another version", [](QByteArray& d) { Poke<std::uint32_t>(d, 0, 2); }, "version 2"},
+        {"unknown tag", [](QByteArray& d) { Poke<std::uint16_t>(d, 12, 9); }, "unknown type 9"},
+        {"odd string size", [&](QByteArray& d) { Poke<std::uint32_t>(d, string12 + 2, 3); },
+         "string of 3 bytes"},
+        {"string longer than the stream",
+         [&](QByteArray& d) { Poke<std::uint32_t>(d, string12 + 2, 0xFFFFFFFEu); }, "truncated"},
+        {"string without its zero",
+         [&](QByteArray& d) { Poke<std::uint16_t>(d, string12 + 6, u'A'); }, "unterminated"},
+        {"boolean neither -1 nor 0", [&](QByteArray& d) { Poke<std::int16_t>(d, bool2 + 2, 5); },
+         "boolean of 5"},
+        {"bytes after the last value", [](QByteArray& d) { d.append('\0'); }, "after its last"},
+    };
+    for (const Case& c : cases) {
+        QByteArray data = good;
+        c.corrupt(data);
+        QString error;
+        EXPECT_FALSE(ParsePersistedState(Bytes(data), &error)) << c.name;
+        EXPECT_TRUE(error.contains(QLatin1String(c.error)))
+            << c.name << ": " << error.toStdString();
+    }
+}

@@ -1,0 +1,299 @@
+#include "PlayerFixture.h"
+#include "player/PersistedState.h"
+#include "support/HttpTestServer.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <cmath>
+
+using namespace didira;
+using namespace didira::test;
+
+namespace {
+
+class PlayerControl : public PlayerFixture {
+protected:
+    void SetUp() override {
+        PlayerFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        tone = ToneMp3();
+        server.Add(QStringLiteral("/tone.mp3"), {200, "audio/mpeg", tone, {}, false});
+    }
+
+    void NeedTone() {
+        if (tone.isEmpty())
+            GTEST_SKIP() << "ffmpeg is needed to make the test stream";
+    }
+
+    HttpTestServer server;
+    QByteArray tone;
+};
+
+Variant Call(IDispatchTarget& target, DispId id, InvokeKind kind, std::vector<Variant> args = {}) {
+    return target.Invoke(id, kind, args);
+}
+
+} // namespace
+
+TEST_F(PlayerControl, TheTemplateEntrySetsTheInitialProperties) {
+    EXPECT_EQ(player.GetVolume(), -600);
+    EXPECT_EQ(control->PipelineVolumeDb(), -6.0);
+    EXPECT_EQ(player.GetBalance(), 0);
+    EXPECT_EQ(player.GetPlayState(), 8);
+    EXPECT_EQ(player.GetOpenState(), 0);
+    EXPECT_EQ(player.GetBandwidth(), 0);
+    EXPECT_EQ(player.GetIsError(), FALSE);
+    EXPECT_EQ(player.GetErrorCode(), 0);
+    EXPECT_EQ(player.GetErrorDescription(), QString());
+}
+
+TEST(PlayerControlCreation, ABadStateOrAMissingElementFailsCreationWithAReason) {
+    ControlHost::EnableControlContainer();
+    const QString clsid = QString::fromLatin1(CGstPlayerControl::kClsid);
+    QWidget window;
+    const QByteArray init = PlayerInitData();
+    auto create = [&](const QByteArray& data) {
+        return ControlHost::CreateControl(clsid, &window,
+                                          {reinterpret_cast<const std::byte*>(data.constData()),
+                                           static_cast<std::size_t>(data.size())});
+    };
+
+    const ControlCreation truncated = create(init.left(200));
+    EXPECT_FALSE(truncated.control);
+    EXPECT_TRUE(truncated.error.contains(QLatin1String("truncated")))
+        << truncated.error.toStdString();
+
+    const QByteArray saved = qgetenv(CGstPlayerControl::kAudioSinkVariable);
+    qputenv(CGstPlayerControl::kAudioSinkVariable, "nosuchaudiosink");
+    const ControlCreation noSink = create(init);
+    qputenv(CGstPlayerControl::kAudioSinkVariable, saved);
+    EXPECT_FALSE(noSink.control);
+    EXPECT_TRUE(noSink.error.contains(QLatin1String("nosuchaudiosink")))
+        << noSink.error.toStdString();
+    EXPECT_TRUE(window.children().isEmpty());
+}
+
+TEST_F(PlayerControl, UnknownMembersWrongKindsAndBadArgumentsRaiseDispatchErrors) {
+    struct Case {
+        const char* name;
+        DispId id;
+        InvokeKind kind;
+        std::vector<Variant> args;
+        std::int32_t code;
+    };
+    const std::vector<Case> cases = {
+        {"unknown id", 4242, InvokeKind::PropertyGet, {}, kDispMemberNotFound},
+        {"put of a read-only state",
+         dispid::PlayState,
+         InvokeKind::PropertyPut,
+         {std::int32_t{2}},
+         kDispMemberNotFound},
+        {"method called as property",
+         dispid::Stop,
+         InvokeKind::PropertyGet,
+         {},
+         kDispMemberNotFound},
+        {"open without its URL", dispid::Open, InvokeKind::Method, {}, kDispBadParamCount},
+        {"volume put without value",
+         dispid::Volume,
+         InvokeKind::PropertyPut,
+         {},
+         kDispBadParamCount},
+        {"volume as text",
+         dispid::Volume,
+         InvokeKind::PropertyPut,
+         {QStringLiteral("loud")},
+         kDispTypeMismatch},
+        {"volume above 0 dB",
+         dispid::Volume,
+         InvokeKind::PropertyPut,
+         {std::int32_t{1}},
+         playererror::InvalidArgument},
+        {"balance beyond 100 dB",
+         dispid::Balance,
+         InvokeKind::PropertyPut,
+         {std::int32_t{-10001}},
+         playererror::InvalidArgument},
+    };
+    for (const Case& c : cases) {
+        try {
+            Call(*control, c.id, c.kind, c.args);
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const DispatchError& e) {
+            EXPECT_EQ(e.code(), c.code) << c.name;
+        }
+    }
+    EXPECT_EQ(player.GetVolume(), -600);
+    EXPECT_EQ(player.GetBalance(), 0);
+}
+
+TEST_F(PlayerControl, VolumeAndBalanceReachThePipelineAndReadBackAsSet) {
+    struct Case {
+        std::int32_t volume;
+        double db;
+    };
+    for (const Case c : {Case{0, 0.0}, Case{-1000, -10.0}, Case{-250, -2.5}}) {
+        player.SetVolume(c.volume);
+        EXPECT_EQ(player.GetVolume(), c.volume);
+        EXPECT_NEAR(control->PipelineVolumeDb(), c.db, 1e-6) << c.volume;
+    }
+    player.SetVolume(-10000);
+    EXPECT_EQ(control->PipelineVolumeDb(), -HUGE_VAL); // muted
+
+    struct Pan {
+        std::int32_t balance;
+        double panorama; // the other channel keeps 1 - |panorama| of its level
+    };
+    for (const Pan p : {Pan{0, 0.0}, Pan{10000, 1.0}, Pan{-10000, -1.0},
+                        Pan{600, 1.0 - std::pow(10.0, -0.3)}, Pan{-2000, -(1.0 - 0.1)}}) {
+        player.SetBalance(p.balance);
+        EXPECT_EQ(player.GetBalance(), p.balance);
+        EXPECT_NEAR(control->PipelinePanorama(), p.panorama, 1e-6) << p.balance;
+    }
+}
+
+TEST_F(PlayerControl, PlaysAShortStreamOverHttpThenStopKeepsItOpen) {
+    NeedTone();
+    player.Cancel();
+    player.Open(server.Url(QStringLiteral("/tone.mp3")));
+    EXPECT_EQ(player.GetPlayState(), 3); // waiting: Open returns at once
+    ASSERT_TRUE(WaitPlaying());
+    EXPECT_TRUE(WaitUntil([&] { return player.GetBandwidth() > 0; }, std::chrono::seconds(5)));
+    EXPECT_EQ(player.GetBandwidth(), 128000);
+
+    player.Stop();
+    EXPECT_EQ(player.GetPlayState(), 0);
+    EXPECT_EQ(player.GetOpenState(), 6);
+    Pump(std::chrono::milliseconds(500)); // late messages of the stopped run change nothing
+    EXPECT_EQ(player.GetPlayState(), 0);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(player.GetIsError(), FALSE);
+
+    player.Cancel();
+    EXPECT_EQ(player.GetPlayState(), 8);
+    EXPECT_EQ(player.GetOpenState(), 0);
+    EXPECT_EQ(player.GetBandwidth(), 0);
+}
+
+TEST_F(PlayerControl, MetafilesLeadToTheirFirstPlayableEntry) {
+    NeedTone();
+    const quint16 closed = FreePort();
+    // The first entry is refused, the second plays.
+    server.Add(QStringLiteral("/two.asx"),
+               {200,
+                "video/x-ms-asf",
+                QStringLiteral("<ASX version=\"3.0\"><Entry><Ref href=\"http://127.0.0.1:%1/x\"/>"
+                               "</Entry><Entry><Ref href=\"tone.mp3\"/></Entry></ASX>")
+                    .arg(closed)
+                    .toUtf8(),
+                {},
+                false});
+    // No suffix: recognised by what the server sends.
+    server.Add(
+        QStringLiteral("/listen"),
+        {200, "audio/x-scpls", "[playlist]\nFile1=/tone.mp3\nNumberOfEntries=1\n", {}, false});
+    // Moved, then a list.
+    server.Add(QStringLiteral("/old.m3u"), {302, {}, {}, "/new.m3u", false});
+    server.Add(QStringLiteral("/new.m3u"),
+               {200, "audio/x-mpegurl", "#EXTM3U\n/tone.mp3\n", {}, false});
+
+    for (const QString& path :
+         {QStringLiteral("/two.asx"), QStringLiteral("/listen"), QStringLiteral("/old.m3u")}) {
+        player.Cancel();
+        player.Open(server.Url(path));
+        EXPECT_TRUE(WaitPlaying()) << path.toStdString() << " stays at " << player.GetOpenState();
+        EXPECT_EQ(control->CurrentStream().path(), QStringLiteral("/tone.mp3"));
+    }
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(PlayerControl, AFailedOpenSetsTheErrorStateAndShowsOneMessage) {
+    const quint16 closed = FreePort();
+    server.Add(QStringLiteral("/page"), {200,
+                                         "text/html; charset=utf-8",
+                                         "<!DOCTYPE html><html><body>Our radio</body></html>",
+                                         {},
+                                         false});
+    server.Add(
+        QStringLiteral("/loop.asx"),
+        {200, "video/x-ms-asf", "<asx><entry><ref href=\"/loop.asx\"/></entry></asx>", {}, false});
+    struct Case {
+        const char* name;
+        QString url;
+        std::int32_t code;
+        QString reason;
+    };
+    const std::vector<Case> cases = {
+        {"unknown host", QStringLiteral("http://no-such-station.invalid/live"),
+         playererror::HostNotFound, QStringLiteral("no-such-station.invalid が見つかりません")},
+        {"refused port", QStringLiteral("http://127.0.0.1:%1/live").arg(closed),
+         playererror::ConnectionRefused, QStringLiteral("サーバーに接続できません")},
+        {"HTTP 404", server.Url(QStringLiteral("/missing")), playererror::HttpStatus,
+         QStringLiteral("HTTP 404")},
+        {"HTML page", server.Url(QStringLiteral("/page")), playererror::NotAudio,
+         QStringLiteral("Web ページ (text/html")},
+        {"metafile pointing to itself", server.Url(QStringLiteral("/loop.asx")),
+         playererror::Metafile, QStringLiteral("自分自身を参照")},
+        {"unsupported protocol", QStringLiteral("gopher://127.0.0.1/x"), playererror::Unsupported,
+         QStringLiteral("gopher")},
+    };
+    for (const Case& c : cases) {
+        boxes.clear();
+        player.Cancel();
+        player.Open(c.url);
+        ASSERT_TRUE(WaitUntil([&] { return player.GetIsError() == TRUE; })) << c.name;
+        Pump(std::chrono::milliseconds(700));
+        EXPECT_EQ(player.GetErrorCode(), c.code) << c.name;
+        EXPECT_TRUE(player.GetErrorDescription().contains(c.reason))
+            << c.name << ": " << player.GetErrorDescription().toStdString();
+        EXPECT_EQ(player.GetOpenState(), 0) << c.name;
+        EXPECT_EQ(player.GetPlayState(), 8) << c.name;
+        ASSERT_EQ(boxes.size(), 1u) << c.name;
+        EXPECT_TRUE(boxes[0].text.contains(c.url)) << c.name;
+        EXPECT_TRUE(boxes[0].text.contains(c.reason)) << c.name;
+        EXPECT_EQ(boxes[0].owner, &window);
+        EXPECT_EQ(boxes[0].icon, MbIcon::Stop);
+    }
+    // A new open clears the error state.
+    player.Open(server.Url(QStringLiteral("/tone.mp3")));
+    EXPECT_EQ(player.GetIsError(), FALSE);
+}
+
+TEST_F(PlayerControl, AServerThatNeverAnswersLeavesTheEventLoopRunning) {
+    server.Add(QStringLiteral("/hang"), {200, {}, {}, {}, true});
+    control->SetOpenTimeout(3000);
+    player.Open(server.Url(QStringLiteral("/hang")));
+
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] { ++ticks; });
+    ticker.start(100);
+    Pump(std::chrono::milliseconds(2000));
+    EXPECT_GE(ticks, 15);
+    EXPECT_EQ(player.GetPlayState(), 3);
+    EXPECT_TRUE(player.GetOpenState() == 4 || player.GetOpenState() == 5) << player.GetOpenState();
+    EXPECT_TRUE(boxes.empty());
+
+    // The control gives up by itself, once.
+    ASSERT_TRUE(WaitUntil([&] { return player.GetIsError() == TRUE; }, std::chrono::seconds(5)));
+    Pump(std::chrono::milliseconds(300));
+    EXPECT_EQ(player.GetErrorCode(), playererror::Timeout);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_GE(ticks, 25);
+
+    // Cancel during a wait returns at once and nothing is reported afterwards.
+    boxes.clear();
+    control->SetOpenTimeout(20000);
+    player.Open(server.Url(QStringLiteral("/hang")));
+    Pump(std::chrono::milliseconds(800));
+    QElapsedTimer clock;
+    clock.start();
+    player.Cancel();
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(player.GetPlayState(), 8);
+    EXPECT_EQ(player.GetOpenState(), 0);
+    Pump(std::chrono::milliseconds(500));
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(player.GetIsError(), FALSE);
+}

@@ -1,0 +1,43 @@
+#pragma once
+// A real local radio for integration tests: Icecast on a free 127.0.0.1 port,
+// fed in real time by ffmpeg (/mp3, /ogg, /aac), with metafiles
+// /station-mp3.asx, /station-ogg.pls and /station-aac.m3u. Started and stopped
+// by scripts/local-radio.sh, the same script as the offline demo's.
+
+#include <QString>
+#include <QTemporaryDir>
+
+namespace didira::test {
+
+class LocalRadio {
+public:
+    LocalRadio();
+    ~LocalRadio();
+    LocalRadio(const LocalRadio&) = delete;
+    LocalRadio& operator=(const LocalRadio&) = delete;
+
+    // Whether icecast2 and ffmpeg are installed.
+    static bool Available();
+
+    // Starts server and feeders; false (with the script's output in error())
+    // when they do not come up. Keeps the Qt event loop running meanwhile.
+    bool Start();
+    // Kills server and feeders, as a crashing server would go.
+    void Kill();
+    // Starts again on the same port.
+    bool Restart() { return Start(); }
+
+    quint16 port() const { return m_port; }
+    QString Url(const QString& path) const;
+    const QString& error() const { return m_error; }
+
+private:
+    bool Run(const QStringList& args, QString* output);
+
+    QTemporaryDir m_dir;
+    quint16 m_port = 0;
+    QString m_error;
+    bool m_running = false;
+};
+
+} // namespace didira::test
