@@ -31,15 +31,15 @@ QString DecodeText(const QByteArray& data) {
 
 bool LooksBinary(const QByteArray& data) {
     const QByteArrayView head = QByteArrayView(data).first(std::min<qsizetype>(data.size(), 512));
+    // UTF-16 text has zero bytes too; it always starts with its byte-order mark.
+    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF"))
+        return false;
     if (head.startsWith("ID3") || head.startsWith("OggS") || head.startsWith("fLaC") ||
         head.startsWith("\x30\x26\xB2\x75")) // ASF header object
         return true;
     if (head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0xFF &&
         (static_cast<unsigned char>(head[1]) & 0xE0) == 0xE0) // MPEG audio frame sync
         return true;
-    // UTF-16 text has zero bytes too; it always starts with its byte-order mark.
-    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF"))
-        return false;
     return head.contains('\0');
 }
 
@@ -227,6 +227,8 @@ private:
                 ++m_pos;
                 break;
             }
+            if (c == u'<')
+                break; // an unclosed tag: the next one starts here
             if (c == u'/') {
                 selfClosing = true;
                 ++m_pos;
