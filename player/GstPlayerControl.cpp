@@ -7,11 +7,15 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QHostInfo>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <cmath>
 #include <mutex>
 
 namespace didira {
+
+// Engine errors in detail: QT_LOGGING_RULES="didira.player.debug=true".
+Q_LOGGING_CATEGORY(lcPlayer, "didira.player", QtWarningMsg)
 
 // Carries bus messages from GStreamer's threads to the control on the UI
 // thread. Shared with the bus handler and the pad probes, which may still run
@@ -689,7 +693,9 @@ void CGstPlayerControl::HandleMessage(GstMessage* message) {
                 if (m_wantPlay)
                     SetPipelineState(GST_STATE_PAUSED);
             }
-            m_openState = 5;
+            // The network queue reports itself empty before the server has answered.
+            if (m_openState != 4 || m_relay->bytes.load() > 0)
+                m_openState = 5;
             if (m_wantPlay)
                 m_playState = 3;
         } else if (m_buffering) {
@@ -729,13 +735,13 @@ void CGstPlayerControl::HandleMessage(GstMessage* message) {
 }
 
 void CGstPlayerControl::HandleHeaders(const GstStructure* s) {
-    if (m_openState == 4)
-        m_openState = 5; // the server answered
     const GValue* value = gst_structure_get_value(s, "response-headers");
     if (!value || !GST_VALUE_HOLDS_STRUCTURE(value))
         return;
     const GstStructure* headers = gst_value_get_structure(value);
     const int fields = gst_structure_n_fields(headers);
+    if (fields > 0 && m_openState == 4)
+        m_openState = 5; // the server answered
     for (int i = 0; i < fields; ++i) {
         const char* name = gst_structure_nth_field_name(headers, i);
         if (g_ascii_strcasecmp(name, "icy-br") != 0)
@@ -781,7 +787,13 @@ void CGstPlayerControl::HandleError(GstMessage* message) {
     const auto statusMatch = httpStatus.match(detail);
     const int status = statusMatch.hasMatch() ? statusMatch.captured(1).toInt() : 0;
 
-    if (error && error->domain == GST_RESOURCE_ERROR) {
+    // Before the server has answered, any failure of the source means no connection.
+    const bool answered = m_openState >= 5 || m_relay->bytes.load() > 0;
+    if (IsNetworkUrl(m_current) && !answered && status == 0 &&
+        !detail.contains(u"resolve", Qt::CaseInsensitive)) {
+        code = playererror::ConnectionRefused;
+        reason = QStringLiteral("サーバーに接続できません (接続が拒否されたか、届きません)。");
+    } else if (error && error->domain == GST_RESOURCE_ERROR) {
         if (status >= 400) {
             code = playererror::HttpStatus;
             reason = HttpStatusReason(status);
@@ -816,7 +828,7 @@ void CGstPlayerControl::HandleError(GstMessage* message) {
         code = playererror::Unsupported;
         reason = QStringLiteral("再生できません (%1)。").arg(detail);
     }
-    qDebug("player error: %s | %s", qPrintable(detail), qPrintable(debugText));
+    qCDebug(lcPlayer) << "error in open state" << m_openState << detail << debugText;
 
     if (m_opened && IsNetworkUrl(m_current) && code != playererror::Unsupported)
         return StreamDropped(reason);

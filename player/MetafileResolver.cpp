@@ -14,7 +14,8 @@ QString Key(const QUrl& url) {
 // Content types that announce a stream rather than a list of streams.
 bool IsMediaType(const QString& type) {
     const QString t = type.toLower();
-    if (t.contains(u"mpegurl") || t.contains(u"scpls") || t.contains(u"x-ms-asx") ||
+    // Servers send ASX lists as video/x-ms-asf too: those are judged by content.
+    if (t.contains(u"mpegurl") || t.contains(u"scpls") || t.contains(u"x-ms-as") ||
         t.contains(u"x-ms-wax") || t.contains(u"x-ms-wvx"))
         return false;
     return t.startsWith(u"audio/") || t.startsWith(u"video/") || t == u"application/ogg";
@@ -118,7 +119,7 @@ void MetafileResolver::OnFinished() {
         return;
     m_reply = nullptr;
     reply->deleteLater();
-    if (!m_tooLarge && !m_media)
+    if (!m_tooLarge && !m_media && reply->isOpen())
         m_body += reply->read(m_limits.maxBytes + 1 - m_body.size());
     if (m_body.size() > m_limits.maxBytes)
         m_tooLarge = true;

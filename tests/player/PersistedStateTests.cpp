@@ -1,4 +1,5 @@
 #include "player/PersistedState.h"
+#include "res/Resources.h"
 #include "support/PlayerInitData.h"
 
 #include <QtEndian>
@@ -123,4 +124,8 @@ TEST(PersistedState, CorruptedCopiesAreRejectedWithTheirReason) {
         EXPECT_TRUE(error.contains(QLatin1String(c.error)))
             << c.name << ": " << error.toStdString();
     }
+}
+
+TEST(PersistedState, TheDialogTemplateCarriesTheSameEntry) {
+    EXPECT_EQ(MediaPlayerInitData(), test::PlayerInitData());
 }

@@ -38,7 +38,7 @@ Variant Call(IDispatchTarget& target, DispId id, InvokeKind kind, std::vector<Va
 
 TEST_F(PlayerControl, TheTemplateEntrySetsTheInitialProperties) {
     EXPECT_EQ(player.GetVolume(), -600);
-    EXPECT_EQ(control->PipelineVolumeDb(), -6.0);
+    EXPECT_NEAR(control->PipelineVolumeDb(), -6.0, 1e-5);
     EXPECT_EQ(player.GetBalance(), 0);
     EXPECT_EQ(player.GetPlayState(), 8);
     EXPECT_EQ(player.GetOpenState(), 0);
