@@ -17,6 +17,7 @@ ninja -C "$build" Vavaroz
 
 work=${DEMO_DIR:-$(mktemp -d /tmp/didira-demo.XXXXXX)}
 mkdir -p "$work"
+chmod 755 "$work" # the local server reads its files as user nobody
 radio="$work/radio"
 cleanup() { bash "$root/scripts/local-radio.sh" stop "$radio" || true; }
 trap cleanup EXIT INT TERM

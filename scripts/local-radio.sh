@@ -119,6 +119,11 @@ start() {
     # After dropping to nobody, Icecast must still read its web root and write its logs.
     chmod 755 "$dir" "$dir/web"
     chmod 777 "$dir/log"
+    if [ "$(id -u)" -eq 0 ] && command -v runuser >/dev/null &&
+        ! runuser -u nobody -- test -w "$dir/log"; then
+        echo "local-radio: $dir is not reachable for user nobody (a parent directory is private)" >&2
+        return 1
+    fi
     nohup icecast2 -c "$dir/icecast.xml" >"$dir/log/icecast.out" 2>&1 &
     echo $! >"$dir/icecast.server.pid"
     local deadline=$((SECONDS + 10))

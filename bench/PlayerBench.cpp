@@ -1,0 +1,59 @@
+// Plays one URL through the real player control, headless, and reports when
+// the first decoded audio reaches the sink:
+//   didira_bench URL SECONDS
+// prints "first-audio open-ms=<ms from Open>" once, then plays until SECONDS
+// have passed and prints the final states. Audio goes to DIDIRA_AUDIO_SINK.
+#include "player/ControlHost.h"
+#include "player/GstPlayerControl.h"
+#include "player/MediaPlayer2.h"
+#include "res/Resources.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: didira_bench URL SECONDS\n");
+        return 2;
+    }
+    using namespace didira;
+    ControlHost::EnableControlContainer();
+    QWidget window;
+    const QByteArray init = MediaPlayerInitData();
+    const ControlCreation made = ControlHost::CreateControl(
+        QString::fromLatin1(kMediaPlayerClsid), &window,
+        {reinterpret_cast<const std::byte*>(init.constData()), static_cast<std::size_t>(init.size())});
+    auto* control = qobject_cast<CGstPlayerControl*>(made.control);
+    if (!control) {
+        std::fprintf(stderr, "no player control: %s\n", qPrintable(made.error));
+        return 1;
+    }
+    CMediaPlayer2 player;
+    player.Attach(control);
+    player.SetPlayOnOpen(TRUE);
+
+    QElapsedTimer clock;
+    QObject::connect(control, &CGstPlayerControl::FirstAudio, control, [&] {
+        std::printf("first-audio open-ms=%lld\n", static_cast<long long>(clock.elapsed()));
+        std::fflush(stdout);
+    });
+    QTimer::singleShot(static_cast<int>(QString::fromLocal8Bit(argv[2]).toDouble() * 1000), &app,
+                       [&] {
+                           std::printf("end play-state=%ld open-state=%ld bandwidth=%ld\n",
+                                       player.GetPlayState(), player.GetOpenState(),
+                                       player.GetBandwidth());
+                           std::fflush(stdout);
+                           player.Cancel();
+                           app.quit();
+                       });
+    clock.start();
+    player.Open(QString::fromLocal8Bit(argv[1]));
+    return app.exec();
+}
