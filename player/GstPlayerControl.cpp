@@ -174,6 +174,8 @@ CGstPlayerControl::CGstPlayerControl(QWidget* parent)
 }
 
 CGstPlayerControl::~CGstPlayerControl() {
+    m_resolver->disconnect(this);
+    m_resolver->Abort();
     {
         std::lock_guard lock(m_relay->mutex);
         m_relay->target = nullptr;
@@ -435,6 +437,7 @@ void CGstPlayerControl::Open(const QString& url) {
     m_candidates.clear();
     m_candidate = 0;
     m_current.clear();
+    m_openUrl.clear();
     m_sniffed = false;
     m_url = url;
 
@@ -453,6 +456,7 @@ void CGstPlayerControl::Open(const QString& url) {
         return FailOpen(playererror::InvalidArgument,
                         QStringLiteral("URL にサーバー名がありません。"), false);
 
+    m_openUrl = parsed;
     if (metafile::HasMetafileSuffix(parsed) && scheme != u"rtsp")
         return StartResolve(parsed, false);
     m_candidates = {parsed};
@@ -514,7 +518,7 @@ void CGstPlayerControl::OnResolved(const ResolveOutcome& outcome) {
     if (outcome.error == ResolveError::NotMetafile) {
         // Named like a metafile but it is the stream itself.
         m_sniffed = true;
-        m_candidates = {QUrl(m_url.trimmed(), QUrl::TolerantMode)};
+        m_candidates = {m_openUrl};
         m_candidate = 0;
         return TryCandidate();
     }
@@ -605,13 +609,15 @@ void CGstPlayerControl::FailOpen(std::int32_t code, const QString& reason, bool 
     m_errorDescription = reason;
     m_openState = 0;
     m_playState = 8;
-    const QString where =
-        m_current.isEmpty() ? m_url : m_url + QStringLiteral(" (") + m_current.toString() + u')';
+    // The station's URL as given, and the stream it led to when that differs.
+    QString where = m_url;
+    if (!m_current.isEmpty() && m_current != m_openUrl)
+        where += QStringLiteral("\nストリーム: ") + m_current.toString();
     const QString text =
         QStringLiteral("%1\n\nURL: %2\n理由: %3")
             .arg(lost ? QStringLiteral("ストリームとの接続が切れ、再接続できませんでした。")
                       : QStringLiteral("ストリームを開けませんでした。"),
-                 m_current.isEmpty() || m_current.toString() == m_url ? m_url : where, reason);
+                 where, reason);
     // Invoke returns at once: the box is shown from the event loop.
     QMetaObject::invokeMethod(
         this, [this, text] { ShowMessageBox(window(), text, QString(), MbIcon::Stop); },
@@ -641,17 +647,21 @@ bool CGstPlayerControl::event(QEvent* e) {
 }
 
 void CGstPlayerControl::SetPipelineState(GstState state) {
-    if (gst_element_set_state(m_playbin.get(), state) == GST_STATE_CHANGE_FAILURE) {
-        // The error message on the bus says why; it arrives as an event.
-    }
+    // A failing change posts an error on the bus, handled when it arrives.
+    gst_element_set_state(m_playbin.get(), state);
 }
 
 void CGstPlayerControl::HandleMessage(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR:
         return HandleError(message);
-    case GST_MESSAGE_EOS:
-        if (!IsNetworkUrl(m_current)) {
+    case GST_MESSAGE_EOS: {
+        // A file, or a download of known length, has ended; a live stream
+        // that ends has dropped.
+        gint64 duration = -1;
+        const bool finite =
+            gst_element_query_duration(m_playbin.get(), GST_FORMAT_TIME, &duration) && duration > 0;
+        if (!IsNetworkUrl(m_current) || (m_opened && finite)) {
             // The end of a file: stopped, still open.
             gst_element_set_state(m_playbin.get(), GST_STATE_READY);
             m_playState = 0;
@@ -662,6 +672,7 @@ void CGstPlayerControl::HandleMessage(GstMessage* message) {
         return CandidateFailed(playererror::Network,
                                QStringLiteral("サーバーがストリームを送らずに接続を閉じました。"),
                                true);
+    }
     case GST_MESSAGE_STATE_CHANGED: {
         GstState oldState, newState, pending;
         gst_message_parse_state_changed(message, &oldState, &newState, &pending);

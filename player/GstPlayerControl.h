@@ -130,7 +130,8 @@ private:
     QString m_errorDescription;
 
     // The current open.
-    QString m_url; // as given to Open
+    QString m_url;  // as given to Open
+    QUrl m_openUrl; // m_url understood as a URL
     std::vector<QUrl> m_candidates;
     std::size_t m_candidate = 0;
     QUrl m_current;

@@ -3,6 +3,7 @@
 #include "support/HttpTestServer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
 #include <cmath>
 
@@ -198,11 +199,19 @@ TEST_F(PlayerControl, MetafilesLeadToTheirFirstPlayableEntry) {
     server.Add(QStringLiteral("/new.m3u"),
                {200, "audio/x-mpegurl", "#EXTM3U\n/tone.mp3\n", {}, false});
 
-    for (const QString& path :
-         {QStringLiteral("/two.asx"), QStringLiteral("/listen"), QStringLiteral("/old.m3u")}) {
+    // A list on disk, opened by its plain path.
+    const QString local = TempDir() + QStringLiteral("/local.m3u");
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(server.Url(QStringLiteral("/tone.mp3")).toUtf8() + "\n");
+    file.close();
+
+    for (const QString& url :
+         {server.Url(QStringLiteral("/two.asx")), server.Url(QStringLiteral("/listen")),
+          server.Url(QStringLiteral("/old.m3u")), local}) {
         player.Cancel();
-        player.Open(server.Url(path));
-        EXPECT_TRUE(WaitPlaying()) << path.toStdString() << " stays at " << player.GetOpenState();
+        player.Open(url);
+        EXPECT_TRUE(WaitPlaying()) << url.toStdString() << " stays at " << player.GetOpenState();
         EXPECT_EQ(control->CurrentStream().path(), QStringLiteral("/tone.mp3"));
     }
     EXPECT_TRUE(boxes.empty());
