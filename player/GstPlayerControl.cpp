@@ -656,6 +656,7 @@ void CGstPlayerControl::HandleMessage(GstMessage* message) {
     case GST_MESSAGE_ERROR:
         return HandleError(message);
     case GST_MESSAGE_EOS: {
+        qCDebug(lcPlayer) << "end of stream";
         // A file, or a download of known length, has ended; a live stream
         // that ends has dropped.
         gint64 duration = -1;
@@ -663,7 +664,8 @@ void CGstPlayerControl::HandleMessage(GstMessage* message) {
             gst_element_query_duration(m_playbin.get(), GST_FORMAT_TIME, &duration) && duration > 0;
         if (!IsNetworkUrl(m_current) || (m_opened && finite)) {
             // The end of a file: stopped, still open.
-            gst_element_set_state(m_playbin.get(), GST_STATE_READY);
+            Teardown();
+            m_wantPlay = false;
             m_playState = 0;
             return;
         }
@@ -676,6 +678,7 @@ void CGstPlayerControl::HandleMessage(GstMessage* message) {
     case GST_MESSAGE_STATE_CHANGED: {
         GstState oldState, newState, pending;
         gst_message_parse_state_changed(message, &oldState, &newState, &pending);
+        qCDebug(lcPlayer) << "state" << oldState << "->" << newState;
         if (newState == GST_STATE_PLAYING) {
             m_playState = 2;
             BecameOpen();
@@ -698,6 +701,8 @@ void CGstPlayerControl::HandleMessage(GstMessage* message) {
     case GST_MESSAGE_BUFFERING: {
         gint percent = 0;
         gst_message_parse_buffering(message, &percent);
+        qCDebug(lcPlayer) << "buffering" << percent << "from"
+                          << GST_OBJECT_NAME(GST_MESSAGE_SRC(message));
         if (percent < 100) {
             if (!m_buffering) {
                 m_buffering = true;

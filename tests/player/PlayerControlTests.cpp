@@ -306,3 +306,17 @@ TEST_F(PlayerControl, AServerThatNeverAnswersLeavesTheEventLoopRunning) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(player.GetIsError(), FALSE);
 }
+
+TEST_F(PlayerControl, ADownloadThatEndsStopsInsteadOfReconnecting) {
+    NeedTone();
+    player.Open(server.Url(QStringLiteral("/tone.mp3")));
+    ASSERT_TRUE(WaitPlaying());
+    // The eight-second tone plays to its end.
+    EXPECT_TRUE(WaitUntil([&] { return player.GetPlayState() == 0; }, std::chrono::seconds(15)));
+    Pump(std::chrono::milliseconds(1500));
+    EXPECT_EQ(player.GetPlayState(), 0);
+    EXPECT_EQ(player.GetOpenState(), 6);
+    EXPECT_EQ(control->ReconnectCount(), 0);
+    EXPECT_EQ(server.Requests(QStringLiteral("/tone.mp3")), 1);
+    EXPECT_TRUE(boxes.empty());
+}
