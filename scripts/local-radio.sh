@@ -13,11 +13,20 @@ set -euo pipefail
 
 PASSWORD=didira-local
 
+# A port on 127.0.0.1 where nothing listens (curl exit 7: connection refused).
 free_port() {
-    python3 - <<'EOF' 2>/dev/null || echo $((20000 + RANDOM % 20000))
-import socket
-s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()
-EOF
+    local port rc
+    for _ in $(seq 50); do
+        port=$((20000 + RANDOM % 40000))
+        rc=0
+        curl -s -o /dev/null -m 1 "http://127.0.0.1:$port/" 2>/dev/null || rc=$?
+        if [ "$rc" -eq 7 ]; then
+            echo "$port"
+            return 0
+        fi
+    done
+    echo "local-radio: no free port found" >&2
+    return 1
 }
 
 write_config() {
