@@ -1,0 +1,84 @@
+#include "CatalogueTestSupport.h"
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <dirent.h>
+#include <fstream>
+#include <iconv.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace didira::test {
+
+std::string TempPath(const char* name) {
+    return QFile::encodeName(TempDir()).toStdString() + "/" + name;
+}
+
+void WriteBytes(const std::string& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> DirEntries(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+std::string Cp932(std::string_view utf8) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    std::string out(utf8.size() * 2 + 4, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char* dst = out.data();
+    std::size_t dstLeft = out.size();
+    const std::size_t rc = iconv(cd, &in, &inLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (rc == static_cast<std::size_t>(-1))
+        throw std::runtime_error("not CP932 text");
+    out.resize(out.size() - dstLeft);
+    return out;
+}
+
+MessageRecorder::MessageRecorder() {
+    SetMessageBoxHook([this](const MessageBoxRequest& request) {
+        boxes.push_back(request);
+        return 1;
+    });
+}
+
+MessageRecorder::~MessageRecorder() {
+    SetMessageBoxHook({});
+}
+
+QStringList MessageRecorder::Texts() const {
+    QStringList texts;
+    for (const MessageBoxRequest& box : boxes)
+        texts << box.text;
+    return texts;
+}
+
+} // namespace didira::test

@@ -1,0 +1,541 @@
+// A small ODBC driver for the tests, loaded by the real driver manager. It
+// serves a workbook fixture: a text file named by DBQ= in the connect string,
+//
+//   [Sheet]            a sheet; its first row holds the column names
+//   no<TAB>name<TAB>url
+//   1<TAB>a<TAB>b      cells separated by tabs; \N is SQL NULL
+//   !fail-connect      (first line) every connection fails
+//   !fail-fetch N      (in a sheet) fetching after N rows fails
+//
+// and answers the statement shapes the worksheet reader sends: SELECT * FROM
+// [Sheet$A1:IV65536], CREATE TABLE [Sheet] ([c] char(255), ...) and INSERT
+// INTO [Sheet$A1:IVn] ([c], ...) VALUES ('v', ...). CREATE TABLE and INSERT
+// rewrite the fixture. Each connect string and statement is appended to the
+// fixture's path + ".log", one per line.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sql.h>
+#include <sqlext.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Diag {
+    std::string state;
+    std::string message;
+};
+
+struct Handle {
+    SQLSMALLINT type;
+    std::vector<Diag> diags;
+    explicit Handle(SQLSMALLINT t) : type(t) {}
+    virtual ~Handle() = default;
+};
+
+struct Sheet {
+    std::string name;
+    std::vector<std::vector<std::string>> rows; // row 0: column names
+    std::vector<std::vector<bool>> nulls;
+    int failFetchAfter = -1;
+};
+
+struct Workbook {
+    bool failConnect = false;
+    std::vector<Sheet> sheets;
+
+    Sheet* Find(const std::string& name) {
+        for (Sheet& s : sheets)
+            if (s.name == name)
+                return &s;
+        return nullptr;
+    }
+};
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> cells;
+    std::string::size_type start = 0;
+    for (;;) {
+        const auto tab = line.find('\t', start);
+        cells.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos)
+            return cells;
+        start = tab + 1;
+    }
+}
+
+bool LoadWorkbook(const std::string& path, Workbook& book) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::string line;
+    Sheet* sheet = nullptr;
+    bool first = true;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (first && line == "!fail-connect")
+            book.failConnect = true;
+        first = false;
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line.rfind("!fail-fetch ", 0) == 0 && sheet != nullptr) {
+            sheet->failFetchAfter = std::stoi(line.substr(12));
+            continue;
+        }
+        if (line[0] == '!')
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            book.sheets.push_back(Sheet{line.substr(1, line.size() - 2), {}, {}, -1});
+            sheet = &book.sheets.back();
+            continue;
+        }
+        if (sheet == nullptr)
+            continue;
+        std::vector<std::string> cells = SplitTabs(line);
+        std::vector<bool> nulls;
+        for (std::string& c : cells) {
+            nulls.push_back(c == "\\N");
+            if (nulls.back())
+                c.clear();
+        }
+        sheet->rows.push_back(std::move(cells));
+        sheet->nulls.push_back(std::move(nulls));
+    }
+    return true;
+}
+
+void SaveWorkbook(const std::string& path, const Workbook& book) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (book.failConnect)
+        out << "!fail-connect\n";
+    for (const Sheet& s : book.sheets) {
+        out << '[' << s.name << "]\n";
+        if (s.failFetchAfter >= 0)
+            out << "!fail-fetch " << s.failFetchAfter << '\n';
+        for (std::size_t r = 0; r < s.rows.size(); ++r) {
+            for (std::size_t c = 0; c < s.rows[r].size(); ++c) {
+                if (c != 0)
+                    out << '\t';
+                out << (s.nulls[r][c] ? std::string("\\N") : s.rows[r][c]);
+            }
+            out << '\n';
+        }
+    }
+}
+
+struct Env : Handle {
+    Env() : Handle(SQL_HANDLE_ENV) {}
+};
+
+struct Dbc : Handle {
+    Dbc() : Handle(SQL_HANDLE_DBC) {}
+    bool connected = false;
+    std::string path;
+    Workbook book;
+    void Log(const std::string& text) const {
+        std::ofstream(path + ".log", std::ios::app | std::ios::binary) << text << '\n';
+    }
+};
+
+struct Stmt : Handle {
+    explicit Stmt(Dbc* d) : Handle(SQL_HANDLE_STMT), dbc(d) {}
+    Dbc* dbc;
+    bool open = false;
+    std::vector<std::string> columns;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::vector<bool>> nulls;
+    int failFetchAfter = -1;
+    long current = -1;                  // index into rows
+    std::map<int, std::size_t> offsets; // SQLGetData progress per column
+};
+
+SQLRETURN Fail(Handle* h, const char* state, const std::string& message) {
+    h->diags.push_back({state, "[Didira test driver]" + message});
+    return SQL_ERROR;
+}
+
+std::string Text(SQLCHAR* s, SQLINTEGER length) {
+    if (s == nullptr)
+        return {};
+    const char* c = reinterpret_cast<const char*>(s);
+    return length == SQL_NTS ? std::string(c) : std::string(c, static_cast<std::size_t>(length));
+}
+
+std::string Value(const std::string& connect, const std::string& key) {
+    std::string upper = connect;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    std::string::size_type pos = 0;
+    while ((pos = upper.find(key + "=", pos)) != std::string::npos) {
+        if (pos == 0 || upper[pos - 1] == ';') {
+            const auto start = pos + key.size() + 1;
+            const auto end = connect.find(';', start);
+            return connect.substr(start, end == std::string::npos ? end : end - start);
+        }
+        ++pos;
+    }
+    return {};
+}
+
+void CopyOut(const std::string& s, SQLCHAR* buffer, SQLSMALLINT size, SQLSMALLINT* length) {
+    if (length != nullptr)
+        *length = static_cast<SQLSMALLINT>(s.size());
+    if (buffer != nullptr && size > 0) {
+        const std::size_t n = std::min<std::size_t>(s.size(), static_cast<std::size_t>(size - 1));
+        std::memcpy(buffer, s.data(), n);
+        buffer[n] = '\0';
+    }
+}
+
+// "[a] char(255), [b] char(255)" or "[a], [b]": the bracketed names.
+std::vector<std::string> BracketNames(const std::string& list) {
+    std::vector<std::string> names;
+    std::string::size_type pos = 0;
+    while ((pos = list.find('[', pos)) != std::string::npos) {
+        const auto end = list.find(']', pos);
+        if (end == std::string::npos)
+            break;
+        names.push_back(list.substr(pos + 1, end - pos - 1));
+        pos = end + 1;
+    }
+    return names;
+}
+
+// "'a', 'b')" with no quote inside a value; false on anything else.
+bool ParseValues(const std::string& text, std::vector<std::string>& values) {
+    std::string::size_type pos = 0;
+    for (;;) {
+        if (pos >= text.size() || text[pos] != '\'')
+            return false;
+        const auto end = text.find('\'', pos + 1);
+        if (end == std::string::npos)
+            return false;
+        values.push_back(text.substr(pos + 1, end - pos - 1));
+        pos = end + 1;
+        if (text.compare(pos, 2, ", ") == 0) {
+            pos += 2;
+            continue;
+        }
+        return text.substr(pos) == ")";
+    }
+}
+
+SQLRETURN Execute(Stmt* st, const std::string& sql) {
+    Dbc* dbc = st->dbc;
+    dbc->Log(sql);
+    const std::string select = "SELECT * FROM [";
+    const std::string range = "$A1:IV65536]";
+    if (sql.rfind(select, 0) == 0 && sql.size() > select.size() + range.size() &&
+        sql.compare(sql.size() - range.size(), range.size(), range) == 0) {
+        const std::string name =
+            sql.substr(select.size(), sql.size() - select.size() - range.size());
+        const Sheet* sheet = dbc->book.Find(name);
+        if (sheet == nullptr)
+            return Fail(st, "42S02", "The table '" + name + "$' does not exist.");
+        st->columns = sheet->rows.empty() ? std::vector<std::string>() : sheet->rows.front();
+        st->rows.assign(sheet->rows.begin() + (sheet->rows.empty() ? 0 : 1), sheet->rows.end());
+        st->nulls.assign(sheet->nulls.begin() + (sheet->nulls.empty() ? 0 : 1), sheet->nulls.end());
+        st->failFetchAfter = sheet->failFetchAfter;
+        st->current = -1;
+        st->open = true;
+        return SQL_SUCCESS;
+    }
+    const std::string create = "CREATE TABLE [";
+    if (sql.rfind(create, 0) == 0) {
+        const auto close = sql.find("] (");
+        if (close == std::string::npos || sql.back() != ')')
+            return Fail(st, "42000", "Syntax error in CREATE TABLE statement.");
+        const std::string name = sql.substr(create.size(), close - create.size());
+        if (dbc->book.Find(name) != nullptr)
+            return Fail(st, "42S01", "Table '" + name + "' already exists.");
+        Sheet sheet{name, {BracketNames(sql.substr(close + 2))}, {}, -1};
+        sheet.nulls.push_back(std::vector<bool>(sheet.rows.front().size(), false));
+        dbc->book.sheets.push_back(std::move(sheet));
+        SaveWorkbook(dbc->path, dbc->book);
+        return SQL_SUCCESS;
+    }
+    const std::string insert = "INSERT INTO [";
+    if (sql.rfind(insert, 0) == 0) {
+        const auto dollar = sql.find("$A1:IV");
+        const auto values = sql.find(") VALUES (");
+        if (dollar == std::string::npos || values == std::string::npos)
+            return Fail(st, "42000", "Syntax error in INSERT INTO statement.");
+        Sheet* sheet = dbc->book.Find(sql.substr(insert.size(), dollar - insert.size()));
+        if (sheet == nullptr)
+            return Fail(st, "42S02", "The table does not exist.");
+        const std::vector<std::string> names = BracketNames(sql.substr(dollar, values - dollar));
+        std::vector<std::string> cells;
+        if (!ParseValues(sql.substr(values + 10), cells) || cells.size() != names.size())
+            return Fail(st, "42000", "Syntax error in INSERT INTO statement.");
+        std::vector<std::string> row(sheet->rows.front().size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const auto& header = sheet->rows.front();
+            const auto it = std::find(header.begin(), header.end(), names[i]);
+            if (it == header.end())
+                return Fail(st, "07002", "Unknown field name: '" + names[i] + "'.");
+            row[static_cast<std::size_t>(it - header.begin())] = cells[i];
+        }
+        sheet->nulls.push_back(std::vector<bool>(row.size(), false));
+        sheet->rows.push_back(std::move(row));
+        SaveWorkbook(dbc->path, dbc->book);
+        return SQL_SUCCESS;
+    }
+    return Fail(st, "42000", "Statement not understood.");
+}
+
+template <typename T> T* As(SQLHANDLE h) {
+    return static_cast<T*>(static_cast<Handle*>(h));
+}
+
+void Clear(SQLHANDLE h) {
+    if (h != nullptr)
+        static_cast<Handle*>(h)->diags.clear();
+}
+
+} // namespace
+
+extern "C" {
+
+SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
+    switch (type) {
+    case SQL_HANDLE_ENV:
+        *output = static_cast<Handle*>(std::make_unique<Env>().release());
+        return SQL_SUCCESS;
+    case SQL_HANDLE_DBC:
+        *output = static_cast<Handle*>(std::make_unique<Dbc>().release());
+        return SQL_SUCCESS;
+    case SQL_HANDLE_STMT:
+        *output = static_cast<Handle*>(std::make_unique<Stmt>(As<Dbc>(input)).release());
+        return SQL_SUCCESS;
+    default:
+        return SQL_ERROR;
+    }
+}
+
+SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT, SQLHANDLE handle) {
+    delete static_cast<Handle*>(handle);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLGetInfo(SQLHDBC, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT size,
+                             SQLSMALLINT* length) {
+    if (type == SQL_DRIVER_ODBC_VER || type == SQL_DBMS_NAME || type == SQL_DBMS_VER ||
+        type == SQL_DRIVER_NAME || type == SQL_DRIVER_VER) {
+        CopyOut(type == SQL_DRIVER_ODBC_VER ? "03.00" : "test", static_cast<SQLCHAR*>(value), size,
+                length);
+        return SQL_SUCCESS;
+    }
+    if (value != nullptr && size >= 4)
+        *static_cast<SQLUINTEGER*>(value) = 0;
+    else if (value != nullptr)
+        *static_cast<SQLUSMALLINT*>(value) = 0;
+    if (length != nullptr)
+        *length = 4;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND, SQLCHAR* in, SQLSMALLINT inLength,
+                                   SQLCHAR* out, SQLSMALLINT outMax, SQLSMALLINT* outLength,
+                                   SQLUSMALLINT) {
+    Clear(hdbc);
+    Dbc* dbc = As<Dbc>(hdbc);
+    const std::string connect = Text(in, inLength);
+    dbc->path = Value(connect, "DBQ");
+    if (dbc->path.empty())
+        return Fail(dbc, "08001", "No workbook given.");
+    dbc->Log(connect);
+    dbc->book = Workbook{};
+    if (!LoadWorkbook(dbc->path, dbc->book)) {
+        // CREATE_DB: a missing workbook is created empty.
+        if (Value(connect, "CREATE_DB").empty())
+            return Fail(dbc, "08001", "Cannot open the workbook.");
+        SaveWorkbook(dbc->path, dbc->book);
+    }
+    if (dbc->book.failConnect)
+        return Fail(dbc, "08001", "The workbook cannot be opened.");
+    dbc->connected = true;
+    CopyOut(connect, out, outMax, outLength);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLConnect(SQLHDBC hdbc, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
+                             SQLSMALLINT) {
+    Clear(hdbc);
+    return Fail(As<Dbc>(hdbc), "IM001", "Only connect strings are supported.");
+}
+
+SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
+    Clear(hdbc);
+    As<Dbc>(hdbc)->connected = false;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLExecDirect(SQLHSTMT hstmt, SQLCHAR* text, SQLINTEGER length) {
+    Clear(hstmt);
+    return Execute(As<Stmt>(hstmt), Text(text, length));
+}
+
+SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT hstmt, SQLSMALLINT* count) {
+    Clear(hstmt);
+    *count = static_cast<SQLSMALLINT>(As<Stmt>(hstmt)->columns.size());
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT hstmt, SQLUSMALLINT column, SQLCHAR* name,
+                                 SQLSMALLINT size, SQLSMALLINT* length, SQLSMALLINT* type,
+                                 SQLULEN* columnSize, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+    Clear(hstmt);
+    Stmt* st = As<Stmt>(hstmt);
+    if (column < 1 || column > st->columns.size())
+        return Fail(st, "07009", "Invalid column number.");
+    CopyOut(st->columns[column - 1], name, size, length);
+    if (type != nullptr)
+        *type = SQL_VARCHAR;
+    if (columnSize != nullptr)
+        *columnSize = 255;
+    if (digits != nullptr)
+        *digits = 0;
+    if (nullable != nullptr)
+        *nullable = SQL_NULLABLE;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLFetch(SQLHSTMT hstmt) {
+    Clear(hstmt);
+    Stmt* st = As<Stmt>(hstmt);
+    if (!st->open)
+        return Fail(st, "24000", "Invalid cursor state.");
+    if (st->failFetchAfter >= 0 && st->current + 1 >= st->failFetchAfter)
+        return Fail(st, "HY000", "Cannot read the next row.");
+    st->offsets.clear();
+    if (st->current + 1 >= static_cast<long>(st->rows.size())) {
+        st->current = static_cast<long>(st->rows.size());
+        return SQL_NO_DATA;
+    }
+    ++st->current;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT column, SQLSMALLINT, SQLPOINTER target,
+                             SQLLEN size, SQLLEN* indicator) {
+    Clear(hstmt);
+    Stmt* st = As<Stmt>(hstmt);
+    if (!st->open || st->current < 0 || st->current >= static_cast<long>(st->rows.size()))
+        return Fail(st, "24000", "Invalid cursor state.");
+    const auto& row = st->rows[static_cast<std::size_t>(st->current)];
+    if (column < 1 || column > row.size())
+        return Fail(st, "07009", "Invalid column number.");
+    if (st->nulls[static_cast<std::size_t>(st->current)][column - 1]) {
+        if (indicator != nullptr)
+            *indicator = SQL_NULL_DATA;
+        return SQL_SUCCESS;
+    }
+    const std::string& value = row[column - 1];
+    std::size_t& offset = st->offsets[column];
+    if (offset > 0 && offset >= value.size())
+        return SQL_NO_DATA;
+    const std::size_t left = value.size() - offset;
+    if (indicator != nullptr)
+        *indicator = static_cast<SQLLEN>(left);
+    if (size <= 0)
+        return SQL_SUCCESS_WITH_INFO;
+    const std::size_t n = std::min(left, static_cast<std::size_t>(size - 1));
+    std::memcpy(target, value.data() + offset, n);
+    static_cast<char*>(target)[n] = '\0';
+    offset += n;
+    if (n < left) {
+        st->diags.push_back({"01004", "String data, right truncated"});
+        return SQL_SUCCESS_WITH_INFO;
+    }
+    if (value.empty())
+        offset = 1; // a second call reports no more data
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLRowCount(SQLHSTMT, SQLLEN* count) {
+    *count = 1;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT hstmt, SQLUSMALLINT option) {
+    if (option == SQL_CLOSE)
+        As<Stmt>(hstmt)->open = false;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT hstmt) {
+    As<Stmt>(hstmt)->open = false;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLEndTran(SQLSMALLINT, SQLHANDLE, SQLSMALLINT) {
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
+                                SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT size,
+                                SQLSMALLINT* length) {
+    Handle* h = static_cast<Handle*>(handle);
+    if (h == nullptr || record < 1 || static_cast<std::size_t>(record) > h->diags.size())
+        return SQL_NO_DATA;
+    const Diag& d = h->diags[static_cast<std::size_t>(record - 1)];
+    if (state != nullptr)
+        CopyOut(d.state, state, 6, nullptr);
+    if (native != nullptr)
+        *native = 0;
+    CopyOut(d.message, message, size, length);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT id,
+                                  SQLPOINTER info, SQLSMALLINT size, SQLSMALLINT* length) {
+    Handle* h = static_cast<Handle*>(handle);
+    if (h == nullptr)
+        return SQL_INVALID_HANDLE;
+    if (id == SQL_DIAG_NUMBER) {
+        *static_cast<SQLINTEGER*>(info) = static_cast<SQLINTEGER>(h->diags.size());
+        return SQL_SUCCESS;
+    }
+    if (record < 1 || static_cast<std::size_t>(record) > h->diags.size())
+        return SQL_NO_DATA;
+    const Diag& d = h->diags[static_cast<std::size_t>(record - 1)];
+    switch (id) {
+    case SQL_DIAG_SQLSTATE:
+        CopyOut(d.state, static_cast<SQLCHAR*>(info), size, length);
+        return SQL_SUCCESS;
+    case SQL_DIAG_MESSAGE_TEXT:
+        CopyOut(d.message, static_cast<SQLCHAR*>(info), size, length);
+        return SQL_SUCCESS;
+    case SQL_DIAG_NATIVE:
+        *static_cast<SQLINTEGER*>(info) = 0;
+        return SQL_SUCCESS;
+    case SQL_DIAG_CLASS_ORIGIN:
+    case SQL_DIAG_SUBCLASS_ORIGIN:
+        CopyOut("ODBC 3.0", static_cast<SQLCHAR*>(info), size, length);
+        return SQL_SUCCESS;
+    case SQL_DIAG_CONNECTION_NAME:
+    case SQL_DIAG_SERVER_NAME:
+        CopyOut("", static_cast<SQLCHAR*>(info), size, length);
+        return SQL_SUCCESS;
+    default:
+        return SQL_NO_DATA;
+    }
+}
+
+} // extern "C"
