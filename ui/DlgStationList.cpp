@@ -1,10 +1,44 @@
-// Placeholder until the station list lands.
+// The station list of the main dialog: its columns from a string resource
+// and its rows from the station table.
+#include "res/Resources.h"
+#include "ui/StationListBuild.h"
+#include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
+
+#include <QCoreApplication>
+#include <QEvent>
 
 namespace didira {
 
-void CVavarozDlg::ResetStationList() {}
-void CVavarozDlg::BuildStationColumns(unsigned) {}
-void CVavarozDlg::FillStationList() {}
+namespace {
+// Paints what is invalid in the window now rather than on the next pass of
+// the event loop.
+void UpdateWindowNow(QWidget* window) {
+    if (window->isVisible())
+        QCoreApplication::sendPostedEvents(window, QEvent::UpdateRequest);
+}
+} // namespace
+
+void CVavarozDlg::ResetStationList() {
+    if (m_listStations)
+        ClearStationList(*m_listStations);
+    UpdateWindowNow(this);
+}
+
+void CVavarozDlg::BuildStationColumns(unsigned resourceId) {
+    const QString spec = LoadResourceString(resourceId);
+    ResetStationList();
+    if (m_listStations)
+        AddStationColumns(*m_listStations, spec);
+}
+
+void CVavarozDlg::FillStationList() {
+    ResetStationList();
+    BuildStationColumns(IDS_STATION_COLUMNS);
+    if (m_listStations)
+        AddStationRows(*m_listStations, m_stationTable);
+    UpdateWindowNow(this);
+    setUpdatesEnabled(true);
+}
 
 } // namespace didira
