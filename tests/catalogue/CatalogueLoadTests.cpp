@@ -1,0 +1,306 @@
+// Loading the station catalogue into the dialog's table, its messages, and
+// the import of another catalogue file.
+#include "CatalogueTestSupport.h"
+#include "catalogue/CatalogueLoad.h"
+#include "support/TestSupport.h"
+#include "ui/OpenFileDialog.h"
+#include "ui/StationListCtrl.h"
+#include "ui/VavarozDlg.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace didira {
+namespace {
+
+using test::Cp932;
+using test::Exists;
+using test::MessageRecorder;
+using test::ReadBytes;
+using test::TempPath;
+using test::WriteBytes;
+
+QString Q(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+std::string Lines(int count, const char* prefix = "st") {
+    std::string text;
+    for (int i = 1; i <= count; ++i)
+        text += std::to_string(i % 4) + "," + prefix + std::to_string(i) + ",http://h/" +
+                std::to_string(i) + ".asx\n";
+    return text;
+}
+
+QString ColumnsMessage(const QString& path) {
+    return QStringLiteral("CSVﾌｧｲﾙ%1は3列(no,name,url)にしてください").arg(path);
+}
+
+TEST(CatalogueLoad, AMissingFileShowsOneMessageAndTheBuiltInStations) {
+    MessageRecorder boxes;
+    StationTable table;
+    table.number[10] = QStringLiteral("kept");
+    EXPECT_EQ(LoadStationCatalogue(QStringLiteral("/nonexistent/radioname.csv"), table, nullptr),
+              10);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("CSVﾌｧｲﾙ/nonexistent/radioname.csvがありません"));
+    EXPECT_EQ(boxes.boxes[0].owner, nullptr);
+    EXPECT_EQ(table.name[0], QStringLiteral("ニッポン放送"));
+    EXPECT_EQ(table.name[5], QStringLiteral("NACK\uFF15"));
+    EXPECT_EQ(table.number[6], QStringLiteral("2"));
+    EXPECT_TRUE(table.url[6].contains(u'?'));
+    EXPECT_EQ(table.name[7], QStringLiteral("WETA 90.9 FM  Washington D.C."));
+    EXPECT_EQ(table.number[8], QStringLiteral("4"));
+    EXPECT_EQ(table.number[9], QString());
+    EXPECT_EQ(table.name[9],
+              QStringLiteral("ABC\u3000coast FM \uFF75\uFF70\uFF7D\uFF84\uFF97\uFF98\uFF71"));
+    for (int k = 0; k < kBuiltInStationCount; ++k) {
+        EXPECT_TRUE(table.url[k].startsWith(QStringLiteral("http://"))) << k;
+        EXPECT_TRUE(table.url[k].section(u'?', 0, 0).endsWith(QStringLiteral(".asx"))) << k;
+    }
+    EXPECT_EQ(table.number[10], QStringLiteral("kept"));
+}
+
+TEST(CatalogueLoad, EachLineFillsItsEntryAndLaterEntriesStay) {
+    MessageRecorder boxes;
+    const std::string path = TempPath("radioname.csv");
+    StationTable table;
+    table.url[2] = QStringLiteral("previous url");
+    table.name[3] = QStringLiteral("previous name");
+    table.number[5] = QStringLiteral("later");
+    WriteBytes(path, "no,name,url\n\"1\",\"quoted\",\"http://q/\"\n2,two\n\n3,a,b\n");
+    EXPECT_EQ(LoadStationCatalogue(Q(path), table, nullptr), 5);
+    EXPECT_TRUE(boxes.boxes.empty()) << boxes.Texts().join(u'\n').toStdString();
+    // A header line is a station like any other.
+    EXPECT_EQ(table.number[0], QStringLiteral("no"));
+    EXPECT_EQ(table.url[0], QStringLiteral("url"));
+    // Quotes do not reach the table.
+    EXPECT_EQ(table.name[1], QStringLiteral("quoted"));
+    EXPECT_EQ(table.url[1], QStringLiteral("http://q/"));
+    // Two cells: the URL keeps what it held.
+    EXPECT_EQ(table.name[2], QStringLiteral("two"));
+    EXPECT_EQ(table.url[2], QStringLiteral("previous url"));
+    // A blank line empties the number only.
+    EXPECT_EQ(table.number[3], QString());
+    EXPECT_EQ(table.name[3], QStringLiteral("previous name"));
+    EXPECT_EQ(table.number[4], QStringLiteral("3"));
+    EXPECT_EQ(table.number[5], QStringLiteral("later"));
+}
+
+TEST(CatalogueLoad, ShapeChecksReportOneMessageAndLeaveTheTable) {
+    const auto path = TempPath("radioname.csv");
+    const struct {
+        const char* name;
+        std::string content;
+        QString message;
+    } cases[] = {
+        {"two cells", "1,a\n2,b\n", ColumnsMessage(Q(path))},
+        {"a four-cell line", "1,a,b\n2,b,c,d\n3,c,d\n", ColumnsMessage(Q(path))},
+        {"empty", "", ColumnsMessage(Q(path))},
+        {"101 lines", Lines(101),
+         QStringLiteral("CSVﾌｧｲﾙ%1は100行以内にしてください").arg(Q(path))},
+        {"binary", std::string("\0\x81\xff\n\x82,\"\r\r\n", 10) + std::string(3000, '\x83'),
+         ColumnsMessage(Q(path))},
+    };
+    for (const auto& c : cases) {
+        ::unlink((path + ".bak").c_str());
+        WriteBytes(path, c.content);
+        MessageRecorder boxes;
+        StationTable table;
+        table.name[0] = QStringLiteral("unchanged");
+        EXPECT_EQ(LoadStationCatalogue(Q(path), table, nullptr), -1) << c.name;
+        EXPECT_EQ(boxes.Texts(), QStringList{c.message}) << c.name;
+        EXPECT_EQ(table.name[0], QStringLiteral("unchanged")) << c.name;
+        EXPECT_TRUE(table.number[0].isEmpty()) << c.name;
+        // The backup is written before the checks, for every file with a column.
+        EXPECT_EQ(Exists(path + ".bak"), !c.content.empty()) << c.name;
+    }
+}
+
+TEST(CatalogueLoad, AHundredLinesLoad) {
+    MessageRecorder boxes;
+    const auto path = TempPath("radioname.csv");
+    WriteBytes(path, Lines(100));
+    StationTable table;
+    EXPECT_EQ(LoadStationCatalogue(Q(path), table, nullptr), 100);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(table.name[99], QStringLiteral("st100"));
+}
+
+TEST(CatalogueLoad, ADirectoryOrAnUnreadableFileIsReportedNotFatal) {
+    const auto dir = TempPath("radioname.csv");
+    ASSERT_EQ(QDir().mkpath(Q(dir)), true);
+    MessageRecorder boxes;
+    StationTable table;
+    EXPECT_EQ(LoadStationCatalogue(Q(dir), table, nullptr), -1);
+    EXPECT_EQ(boxes.Texts(), QStringList{ColumnsMessage(Q(dir))});
+}
+
+TEST(CatalogueLoad, Cp932AndUtf8CataloguesDecodeToTheSameNames) {
+    const std::string text = "0,ニッポン放送,http://a/\n4,ABC\u3000coast FM ｵｰｽﾄﾗﾘｱ,http://b/\n"
+                             "1,表示\\テスト,http://c/\n";
+    const auto cp932 = TempPath("radioname.csv");
+    WriteBytes(cp932, Cp932(text));
+    const auto utf8 = TempPath("radioname.csv");
+    WriteBytes(utf8, "\xEF\xBB\xBF" + text);
+    for (const auto& path : {cp932, utf8}) {
+        MessageRecorder boxes;
+        StationTable table;
+        ASSERT_EQ(LoadStationCatalogue(Q(path), table, nullptr), 3) << path;
+        EXPECT_EQ(table.number[0], QStringLiteral("0"));
+        EXPECT_EQ(table.name[0], QStringLiteral("ニッポン放送"));
+        EXPECT_EQ(table.name[1], QStringLiteral("ABC\u3000coast FM ｵｰｽﾄﾗﾘｱ"));
+        EXPECT_EQ(table.name[2], QStringLiteral("表示\\テスト"));
+    }
+    // The backup keeps the file's own bytes.
+    EXPECT_EQ(ReadBytes(cp932 + ".bak"),
+              Cp932("0,ニッポン放送,http://a/\r\n4,ABC\u3000coast FM "
+                    "ｵｰｽﾄﾗﾘｱ,http://b/\r\n1,表示\\テスト,http://c/\r\n"));
+}
+
+// ---- through the dialog ----
+
+class CatalogueDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_oldDir = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(test::TempDir()));
+    }
+    void TearDown() override {
+        SetOpenFileDialogHook({});
+        QDir::setCurrent(m_oldDir);
+    }
+    QString m_oldDir;
+};
+
+TEST_F(CatalogueDialog, TheConstructorLoadsRadionameCsvFromTheCurrentDirectory) {
+    WriteBytes("radioname.csv", Lines(5));
+    MessageRecorder boxes;
+    CVavarozDlg dlg;
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(dlg.m_strCatalogFile, QStringLiteral("radioname.csv"));
+    EXPECT_EQ(dlg.m_stationTable.name[4], QStringLiteral("st5"));
+    EXPECT_TRUE(dlg.m_stationTable.number[5].isEmpty());
+    EXPECT_EQ(ReadBytes("radioname.csv.bak").size(), ReadBytes("radioname.csv").size() + 5);
+}
+
+TEST_F(CatalogueDialog, WithoutACatalogueTheMessageHasNoOwnerAndNineStationsShow) {
+    MessageRecorder boxes;
+    CVavarozDlg dlg;
+    ASSERT_EQ(boxes.Texts(), QStringList{QStringLiteral("CSVﾌｧｲﾙradioname.csvがありません")});
+    EXPECT_EQ(boxes.boxes[0].owner, nullptr);
+    ASSERT_TRUE(dlg.Create());
+    ASSERT_TRUE(dlg.m_listStations);
+    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 9);
+    EXPECT_EQ(dlg.m_listStations->GetItemText(8, 0), QStringLiteral("WNKU"));
+}
+
+TEST_F(CatalogueDialog, AnImportShowsExactlyTheImportedCatalogue) {
+    WriteBytes("radioname.csv", Lines(8, "old"));
+    MessageRecorder boxes;
+    CVavarozDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    ASSERT_EQ(dlg.m_listStations->GetItemCount(), 8);
+
+    const std::string shorter = TempPath("short.csv");
+    WriteBytes(shorter, "1,new1,u1\n2,new2\n3,new3,u3\n");
+    dlg.ImportCatalog(Q(shorter));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(dlg.m_strCatalogFile, Q(shorter));
+    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 3);
+    EXPECT_EQ(dlg.m_listStations->GetItemText(2, 0), QStringLiteral("new3"));
+    // Entries past the imported lines are emptied, and a short line's
+    // missing URL is empty rather than the old catalogue's.
+    EXPECT_TRUE(dlg.m_stationTable.number[3].isEmpty());
+    EXPECT_TRUE(dlg.m_stationTable.name[7].isEmpty());
+    EXPECT_TRUE(dlg.m_stationTable.url[1].isEmpty());
+    EXPECT_EQ(dlg.m_listStations->columnCount(), 2);
+}
+
+TEST_F(CatalogueDialog, AFailedOrCancelledImportChangesNothing) {
+    WriteBytes("radioname.csv", Lines(4));
+    MessageRecorder boxes;
+    CVavarozDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    const StationTable before = dlg.m_stationTable;
+
+    const std::string bad = TempPath("bad.csv");
+    WriteBytes(bad, "1,a\n");
+    dlg.ImportCatalog(Q(bad));
+    ASSERT_EQ(boxes.Texts(), QStringList{ColumnsMessage(Q(bad))});
+    EXPECT_EQ(boxes.boxes[0].owner, &dlg);
+    EXPECT_EQ(dlg.m_strCatalogFile, QStringLiteral("radioname.csv"));
+    EXPECT_EQ(dlg.m_stationTable.name, before.name);
+    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 4);
+
+    boxes.boxes.clear();
+    int asked = 0;
+    SetOpenFileDialogHook([&](const OpenFileRequest&) {
+        ++asked;
+        return QString();
+    });
+    dlg.OnImportButton();
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(dlg.m_stationTable.name, before.name);
+    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 4);
+}
+
+TEST_F(CatalogueDialog, TheImportButtonAsksForACsvFileAndLoadsIt) {
+    MessageRecorder boxes;
+    CVavarozDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    boxes.boxes.clear();
+    const std::string chosen = TempPath("chosen.csv");
+    WriteBytes(chosen, Lines(2, "chosen"));
+    OpenFileRequest seen;
+    SetOpenFileDialogHook([&](const OpenFileRequest& request) {
+        seen = request;
+        return Q(chosen);
+    });
+    dlg.OnImportButton();
+    EXPECT_EQ(seen.owner, &dlg);
+    EXPECT_EQ(seen.defaultSuffix, QStringLiteral("CSV"));
+    EXPECT_EQ(seen.nameFilters,
+              (QStringList{QStringLiteral("CSVﾌｧｲﾙ (*.csv)"), QStringLiteral("全て (*.*)")}));
+    EXPECT_TRUE(boxes.boxes.empty());
+    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 2);
+    EXPECT_EQ(dlg.m_listStations->GetItemText(1, 0), QStringLiteral("chosen2"));
+}
+
+TEST_F(CatalogueDialog, TheRealOpenDialogOffersTheFiltersAndCanBeCancelled) {
+    MessageRecorder boxes;
+    CVavarozDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    QString suffix;
+    QStringList filters;
+    QTimer::singleShot(0, &dlg, [&] {
+        auto* open = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (open == nullptr) {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if ((open = qobject_cast<QFileDialog*>(w)) != nullptr)
+                    break;
+        }
+        if (open == nullptr)
+            return;
+        suffix = open->defaultSuffix();
+        filters = open->nameFilters();
+        open->reject();
+    });
+    dlg.OnImportButton();
+    EXPECT_EQ(suffix, QStringLiteral("CSV"));
+    EXPECT_EQ(filters,
+              (QStringList{QStringLiteral("CSVﾌｧｲﾙ (*.csv)"), QStringLiteral("全て (*.*)")}));
+}
+
+TEST(OpenFileFilters, FilterPairsBecomeNameFilters) {
+    EXPECT_EQ(NameFiltersFromFilterText(QStringLiteral("Text|*.txt;*.csv|All (*.*)|*.*||")),
+              (QStringList{QStringLiteral("Text (*.txt *.csv)"), QStringLiteral("All (*.*)")}));
+}
+
+} // namespace
+} // namespace didira
