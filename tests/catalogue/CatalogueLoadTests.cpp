@@ -2,6 +2,7 @@
 // the import of another catalogue file.
 #include "CatalogueTestSupport.h"
 #include "catalogue/CatalogueLoad.h"
+#include "support/RecordingPlayer.h"
 #include "support/TestSupport.h"
 #include "ui/OpenFileDialog.h"
 #include "ui/StationListBuild.h"
@@ -10,9 +11,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 namespace didira {
@@ -182,6 +186,7 @@ protected:
         QDir::setCurrent(m_oldDir);
     }
     QString m_oldDir;
+    test::RecordingPlayerRegistration m_player; // the dialog's player control
 };
 
 TEST_F(CatalogueDialog, TheConstructorLoadsRadionameCsvFromTheCurrentDirectory) {
@@ -277,6 +282,27 @@ TEST_F(CatalogueDialog, TheImportButtonAsksForACsvFileAndLoadsIt) {
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(dlg.m_listStations->GetItemCount(), 2);
     EXPECT_EQ(dlg.m_listStations->GetItemText(1, 0), QStringLiteral("chosen2"));
+}
+
+TEST_F(CatalogueDialog, ACatalogueDroppedOnTheWindowIsImported) {
+    WriteBytes("radioname.csv", Lines(6));
+    MessageRecorder boxes;
+    CVavarozDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    const std::string dropped = TempPath("dropped.csv");
+    WriteBytes(dropped, Lines(2, "dropped"));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(Q(dropped))});
+    // The drop goes to the widget that accepted the drag's entry.
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dlg, &drop);
+    EXPECT_TRUE(test::WaitUntil([&] { return dlg.m_listStations->GetItemCount() == 2; }));
+    EXPECT_EQ(dlg.m_listStations->GetItemText(0, 0), QStringLiteral("dropped1"));
+    EXPECT_EQ(dlg.m_strCatalogFile, Q(dropped));
+    EXPECT_TRUE(boxes.boxes.empty());
 }
 
 TEST_F(CatalogueDialog, TheRealOpenDialogOffersTheFiltersAndCanBeCancelled) {
