@@ -56,7 +56,10 @@ if [ -z "${SKIP_FUZZ:-}" ] && ls fuzz/*.cmake >/dev/null 2>&1; then
   echo "== fuzzing =="
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDIDIRA_FUZZ=ON -DDIDIRA_TESTS=OFF
-  targets=$(ninja -C build-fuzz -t targets all | sed -n -E 's/^([A-Za-z0-9_]+_fuzzer): .*/\1/p' | sort -u)
+  # CMake's own phony targets (cmake_object_order_depends_target_*) also end
+  # in _fuzzer; only real executables are run.
+  targets=$(ninja -C build-fuzz -t targets all | sed -n -E 's/^([A-Za-z0-9_]+_fuzzer): .*/\1/p' |
+    grep -v '^cmake_' | sort -u)
   for t in $targets; do
     ninja -C build-fuzz -j "$jobs" "$t"
     corpus="build-fuzz/corpus-$t"
