@@ -26,10 +26,10 @@ void CVavarozDlg::ResetStationList() {
 }
 
 void CVavarozDlg::BuildStationColumns(unsigned resourceId) {
-    const QString spec = LoadResourceString(resourceId);
+    const QString headings = LoadResourceString(resourceId);
     ResetStationList();
     if (m_listStations)
-        AddStationColumns(*m_listStations, spec);
+        AddStationColumns(*m_listStations, headings);
 }
 
 void CVavarozDlg::FillStationList() {

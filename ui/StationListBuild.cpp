@@ -57,8 +57,8 @@ void ClearStationList(CStationListCtrl& list) {
     }
 }
 
-void AddStationColumns(CStationListCtrl& list, const QString& spec) {
-    QString rest = spec;
+void AddStationColumns(CStationListCtrl& list, const QString& headings) {
+    QString rest = headings;
     int column = 0;
     for (qsizetype comma = rest.indexOf(u','); comma != -1; comma = rest.indexOf(u',')) {
         list.InsertFittedColumn(PadHeading(rest.left(comma)), column, -1,

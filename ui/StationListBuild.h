@@ -1,6 +1,6 @@
 #pragma once
-// Building the station list's columns and rows from a column specification
-// and the station table. The dialog's ResetStationList, BuildStationColumns
+// Building the station list's columns and rows from a heading list and the
+// station table. The dialog's ResetStationList, BuildStationColumns
 // and FillStationList are made of these.
 
 #include <QString>
@@ -24,9 +24,9 @@ int FlagImageIndex(const QString& number);
 // Removes every row, then every column.
 void ClearStationList(CStationListCtrl& list);
 
-// One column per heading that a comma ends in spec; text after the last
-// comma makes none.
-void AddStationColumns(CStationListCtrl& list, const QString& spec);
+// One column per heading that a comma ends in headings; text after the
+// last comma makes none.
+void AddStationColumns(CStationListCtrl& list, const QString& headings);
 
 // One row per entry up to the first one with an empty number: name in
 // column 0 led by the flag image, URL in column 1.

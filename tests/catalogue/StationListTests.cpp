@@ -1,4 +1,4 @@
-// The station list: columns from a specification, rows from the table.
+// The station list: columns from a heading list, rows from the table.
 #include "ui/ImageList.h"
 #include "ui/StationListBuild.h"
 #include "ui/StationListCtrl.h"
