@@ -330,10 +330,5 @@ TEST_F(CatalogueDialog, TheRealOpenDialogOffersTheFiltersAndCanBeCancelled) {
               (QStringList{QStringLiteral("CSVﾌｧｲﾙ (*.csv)"), QStringLiteral("全て (*.*)")}));
 }
 
-TEST(OpenFileFilters, FilterPairsBecomeNameFilters) {
-    EXPECT_EQ(NameFiltersFromFilterText(QStringLiteral("Text|*.txt;*.csv|All (*.*)|*.*||")),
-              (QStringList{QStringLiteral("Text (*.txt *.csv)"), QStringLiteral("All (*.*)")}));
-}
-
 } // namespace
 } // namespace didira

@@ -82,15 +82,6 @@ TEST(SheetFileSplit, AUtf8ByteOrderMarkIsNoPartOfTheFirstCell) {
                         "2");
 }
 
-TEST(SheetFileSplit, EncodingIsUtf8OnlyForValidUtf8WithNonAsciiBytes) {
-    const std::string utf8 = TempPath("u.csv");
-    WriteBytes(utf8, "1,ラジオ,u\n");
-    EXPECT_EQ(CSheetFile(utf8, ",", false).Encoding(), TextEncoding::Utf8);
-    const std::string cp932 = TempPath("c.csv");
-    WriteBytes(cp932, "1," + Cp932("ラジオ") + ",u\n");
-    EXPECT_EQ(CSheetFile(cp932, ",", false).Encoding(), TextEncoding::Cp932);
-}
-
 TEST(SheetFileCounts, ColumnCountIsTheWidestRowAndRowCountEveryLine) {
     const std::string path = TempPath("c.csv");
     WriteBytes(path, "a,b,c\nd,e,f\ng,h,i,j\n");
