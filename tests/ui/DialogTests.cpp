@@ -87,8 +87,8 @@ TEST_F(MainDialog, DialogUnitsScaleWithTheFont) {
 
 TEST_F(MainDialog, InitialisationSetsUpThePlayerInOrder) {
     registration.prepare = [](RecordingPlayer& p) {
-        p.answers.insert(19, std::int32_t{-500});
-        p.answers.insert(20, std::int32_t{2500});
+        p.Answer(19, std::int32_t{-500});
+        p.Answer(20, std::int32_t{2500});
     };
     Make();
     ASSERT_TRUE(created);
@@ -128,9 +128,9 @@ TEST_F(MainDialog, PlayerErrorAtStartIsShownOnlyWhenTheControlSaysSo) {
                           Case{std::int32_t{5}, true}, Case{std::int32_t{0}, false}}) {
         boxes.clear();
         registration.prepare = [&](RecordingPlayer& p) {
-            p.answers.insert(1065, c.isError);
-            p.answers.insert(1067, std::int32_t(0x80004005u));
-            p.answers.insert(1066, QStringLiteral("接続できません"));
+            p.Answer(1065, c.isError);
+            p.Answer(1067, std::int32_t(0x80004005u));
+            p.Answer(1066, QStringLiteral("接続できません"));
         };
         Make();
         ASSERT_TRUE(created);
@@ -152,7 +152,7 @@ TEST_F(MainDialog, PlayerErrorAtStartIsShownOnlyWhenTheControlSaysSo) {
 }
 
 TEST_F(MainDialog, VolumeOutsideTheRangeIsClampedOnTheTrackbarOnly) {
-    registration.prepare = [](RecordingPlayer& p) { p.answers.insert(19, std::int32_t{-2000}); };
+    registration.prepare = [](RecordingPlayer& p) { p.Answer(19, std::int32_t{-2000}); };
     Make();
     EXPECT_EQ(Item<QSlider>(IDC_VOLUME)->value(), -1000);
     EXPECT_EQ(dlg->m_nVolume, -2000);
@@ -285,8 +285,8 @@ TEST_F(MainDialog, DispatchErrorsAreReportedAndTheDialogGoesOn) {
     EXPECT_TRUE(Player().CallsTo({1061}).empty());
 
     Player().failures.clear();
-    Player().answers.insert(1068, std::int32_t{2});
-    Player().answers.insert(1061, std::int32_t{6});
+    Player().Answer(1068, std::int32_t{2});
+    Player().Answer(1061, std::int32_t{6});
     dlg->RouteMessage(Msg::Timer);
     EXPECT_EQ(dlg->m_strPlayState, "ストリームが再生されています。");
 }

@@ -48,9 +48,9 @@ protected:
     }
     void Receive() { QTest::mouseClick(dlg->GetDlgItem(IDC_RECEIVE), Qt::LeftButton); }
     void Tick(long play, long open, long band) {
-        Player().answers.insert(1068, std::int32_t(play));
-        Player().answers.insert(1061, std::int32_t(open));
-        Player().answers.insert(1037, std::int32_t(band));
+        Player().Answer(1068, std::int32_t(play));
+        Player().Answer(1061, std::int32_t(open));
+        Player().Answer(1037, std::int32_t(band));
         dlg->RouteMessage(Msg::Timer);
     }
     QString Field(int id) { return qobject_cast<QLineEdit*>(dlg->GetDlgItem(id))->text(); }
