@@ -17,7 +17,7 @@ PACKAGES=(
   # Japanese fonts for the dialog font
   fonts-ipafont-gothic fonts-ipafont-mincho
   # tests and the offline demo: headless X, local radio server and encoder
-  xvfb xauth x11-utils imagemagick icecast2 ffmpeg googletest libgtest-dev curl procps
+  xvfb xauth x11-utils xdotool imagemagick icecast2 ffmpeg googletest libgtest-dev curl procps
 )
 
 missing=()
