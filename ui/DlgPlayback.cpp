@@ -44,6 +44,19 @@ bool SelectedStation(const CStationListCtrl* list, QString& name, QString& url) 
     return false;
 }
 
+// Makes the one selected row the current station, shown in the station
+// fields; with no single selected row the previous station stays.
+void TakeSelectedStation(CVavarozDlg& dlg) {
+    QString name;
+    QString url;
+    if (!SelectedStation(dlg.m_listStations, name, url))
+        return;
+    dlg.m_strCurrentName = name;
+    dlg.m_strCurrentUrl = url;
+    dlg.m_strRadioStation = dlg.m_strCurrentName;
+    dlg.m_strURL = dlg.m_strCurrentUrl;
+}
+
 } // namespace
 
 void ResetShownStatusForTesting() {
@@ -53,28 +66,14 @@ void ResetShownStatusForTesting() {
 void CVavarozDlg::OnClickStationList(long* pResult) {
     if (m_btnReceive)
         m_btnReceive->setEnabled(true);
-    QString name;
-    QString url;
-    if (SelectedStation(m_listStations, name, url)) {
-        m_strCurrentName = name;
-        m_strCurrentUrl = url;
-        m_strRadioStation = m_strCurrentName;
-        m_strURL = m_strCurrentUrl;
-    }
+    TakeSelectedStation(*this);
     UpdateData(false);
     if (pResult)
         *pResult = 0;
 }
 
 void CVavarozDlg::OnReceiveButton() {
-    QString name;
-    QString url;
-    if (SelectedStation(m_listStations, name, url)) {
-        m_strCurrentName = name;
-        m_strCurrentUrl = url;
-        m_strRadioStation = m_strCurrentName;
-        m_strURL = m_strCurrentUrl;
-    }
+    TakeSelectedStation(*this);
     m_strPlayState = WaitingText();
     m_strOpenState.clear();
     m_strBandWidth.clear();

@@ -62,6 +62,18 @@ MsgArgs WithPoint(QPoint point) {
     return a;
 }
 
+// Sets a trackbar's range and position without sending a scroll message.
+void SetUpTrackbar(QSlider* slider, int min, int max, int pos, int step) {
+    if (!slider)
+        return;
+    const QSignalBlocker block(slider);
+    slider->setMinimum(min);
+    slider->setMaximum(max);
+    slider->setValue(pos);
+    slider->setTickInterval(step);
+    slider->setPageStep(step);
+}
+
 constexpr long kListFullRowSelect = 0x20;
 constexpr long kListGridLines = 0x01;
 
@@ -303,26 +315,12 @@ bool CVavarozDlg::OnInitDialog() {
     // clamped while the member keeps the value read.
     SafeDispatch([this] {
         m_nVolume = static_cast<int>(m_player.GetVolume());
-        if (m_sliderVolume) {
-            const QSignalBlocker block(m_sliderVolume);
-            m_sliderVolume->setMinimum(-1000);
-            m_sliderVolume->setMaximum(0);
-            m_sliderVolume->setValue(m_nVolume);
-        }
+        SetUpTrackbar(m_sliderVolume, -1000, 0, m_nVolume, 100);
     });
     SafeDispatch([this] {
         m_nBalance = static_cast<int>(m_player.GetBalance());
-        if (m_sliderBalance) {
-            const QSignalBlocker block(m_sliderBalance);
-            m_sliderBalance->setMinimum(-10000);
-            m_sliderBalance->setMaximum(10000);
-            m_sliderBalance->setValue(m_nBalance);
-        }
+        SetUpTrackbar(m_sliderBalance, -10000, 10000, m_nBalance, 1000);
     });
-    if (m_sliderVolume)
-        m_sliderVolume->setTickInterval(100), m_sliderVolume->setPageStep(100);
-    if (m_sliderBalance)
-        m_sliderBalance->setTickInterval(1000), m_sliderBalance->setPageStep(1000);
 
     // 10. The one-second status timer; it ends with the window.
     m_timer.start(1000, this);
