@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
-
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -27,9 +26,10 @@ int main(int argc, char** argv) {
     ControlHost::EnableControlContainer();
     QWidget window;
     const QByteArray init = MediaPlayerInitData();
-    const ControlCreation made = ControlHost::CreateControl(
-        QString::fromLatin1(kMediaPlayerClsid), &window,
-        {reinterpret_cast<const std::byte*>(init.constData()), static_cast<std::size_t>(init.size())});
+    const ControlCreation made =
+        ControlHost::CreateControl(QString::fromLatin1(kMediaPlayerClsid), &window,
+                                   {reinterpret_cast<const std::byte*>(init.constData()),
+                                    static_cast<std::size_t>(init.size())});
     auto* control = qobject_cast<CGstPlayerControl*>(made.control);
     if (!control) {
         std::fprintf(stderr, "no player control: %s\n", qPrintable(made.error));
@@ -44,15 +44,14 @@ int main(int argc, char** argv) {
         std::printf("first-audio open-ms=%lld\n", static_cast<long long>(clock.elapsed()));
         std::fflush(stdout);
     });
-    QTimer::singleShot(static_cast<int>(QString::fromLocal8Bit(argv[2]).toDouble() * 1000), &app,
-                       [&] {
-                           std::printf("end play-state=%ld open-state=%ld bandwidth=%ld\n",
-                                       player.GetPlayState(), player.GetOpenState(),
-                                       player.GetBandwidth());
-                           std::fflush(stdout);
-                           player.Cancel();
-                           app.quit();
-                       });
+    QTimer::singleShot(
+        static_cast<int>(QString::fromLocal8Bit(argv[2]).toDouble() * 1000), &app, [&] {
+            std::printf("end play-state=%ld open-state=%ld bandwidth=%ld\n", player.GetPlayState(),
+                        player.GetOpenState(), player.GetBandwidth());
+            std::fflush(stdout);
+            player.Cancel();
+            app.quit();
+        });
     clock.start();
     player.Open(QString::fromLocal8Bit(argv[1]));
     return app.exec();

@@ -9,7 +9,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
-
 #include <algorithm>
 
 namespace didira {

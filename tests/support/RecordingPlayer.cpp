@@ -24,7 +24,9 @@ Variant RecordingPlayer::Invoke(DispId id, InvokeKind kind, std::span<const Vari
     return answers.value(id, std::monostate{});
 }
 
-void RecordingPlayer::Answer(DispId id, const Variant& value) { answers.insert(id, value); }
+void RecordingPlayer::Answer(DispId id, const Variant& value) {
+    answers.insert(id, value);
+}
 
 std::vector<RecordingPlayer::Call>
 RecordingPlayer::CallsTo(std::initializer_list<DispId> ids) const {
