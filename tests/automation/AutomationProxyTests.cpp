@@ -4,7 +4,7 @@
 #include "PrivateBus.h"
 #include "app/Automation.h"
 #include "app/VavarozApp.h"
-#include "ui/DialogFixture.h"
+#include "support/DialogFixture.h"
 
 #include <QDBusObjectPath>
 

@@ -2,20 +2,17 @@
 // the import of another catalogue file.
 #include "CatalogueTestSupport.h"
 #include "catalogue/CatalogueLoad.h"
-#include "support/RecordingPlayer.h"
-#include "support/TestSupport.h"
+#include "support/DialogFixture.h"
 #include "ui/OpenFileDialog.h"
 #include "ui/StationListBuild.h"
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QMimeData>
-#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -55,18 +52,7 @@ TEST(CatalogueLoad, AMissingFileShowsOneMessageAndTheBuiltInStations) {
     EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("CSVﾌｧｲﾙ/nonexistent/radioname.csvがありません"));
     EXPECT_EQ(boxes.boxes[0].owner, nullptr);
     EXPECT_EQ(table.name[0], QStringLiteral("ニッポン放送"));
-    EXPECT_EQ(table.name[5], QStringLiteral("NACK\uFF15"));
-    EXPECT_EQ(table.number[6], QStringLiteral("2"));
-    EXPECT_TRUE(table.url[6].contains(u'?'));
-    EXPECT_EQ(table.name[7], QStringLiteral("WETA 90.9 FM  Washington D.C."));
-    EXPECT_EQ(table.number[8], QStringLiteral("4"));
-    EXPECT_EQ(table.number[9], QString());
-    EXPECT_EQ(table.name[9],
-              QStringLiteral("ABC\u3000coast FM \uFF75\uFF70\uFF7D\uFF84\uFF97\uFF98\uFF71"));
-    for (int k = 0; k < kBuiltInStationCount; ++k) {
-        EXPECT_TRUE(table.url[k].startsWith(QStringLiteral("http://"))) << k;
-        EXPECT_TRUE(table.url[k].section(u'?', 0, 0).endsWith(QStringLiteral(".asx"))) << k;
-    }
+    EXPECT_EQ(table.number[9], QString()); // the ninth station has no flag
     EXPECT_EQ(table.number[10], QStringLiteral("kept"));
 }
 
@@ -175,98 +161,77 @@ TEST(CatalogueLoad, Cp932AndUtf8CataloguesDecodeToTheSameNames) {
 
 // ---- through the dialog ----
 
-class CatalogueDialog : public ::testing::Test {
+class CatalogueDialog : public test::DialogFixture {
 protected:
-    void SetUp() override {
-        m_oldDir = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(test::TempDir()));
-    }
     void TearDown() override {
         SetOpenFileDialogHook({});
-        QDir::setCurrent(m_oldDir);
+        DialogFixture::TearDown();
     }
-    QString m_oldDir;
-    test::RecordingPlayerRegistration m_player; // the dialog's player control
 };
 
-TEST_F(CatalogueDialog, TheConstructorLoadsRadionameCsvFromTheCurrentDirectory) {
-    WriteBytes("radioname.csv", Lines(5));
-    MessageRecorder boxes;
-    CVavarozDlg dlg;
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(dlg.m_strCatalogFile, QStringLiteral("radioname.csv"));
-    EXPECT_EQ(dlg.m_stationTable.name[4], QStringLiteral("st5"));
-    EXPECT_TRUE(dlg.m_stationTable.number[5].isEmpty());
-    EXPECT_EQ(ReadBytes("radioname.csv.bak").size(), ReadBytes("radioname.csv").size() + 5);
-}
-
 TEST_F(CatalogueDialog, WithoutACatalogueTheMessageHasNoOwnerAndNineStationsShow) {
-    MessageRecorder boxes;
-    CVavarozDlg dlg;
-    ASSERT_EQ(boxes.Texts(), QStringList{QStringLiteral("CSVﾌｧｲﾙradioname.csvがありません")});
-    EXPECT_EQ(boxes.boxes[0].owner, nullptr);
-    ASSERT_TRUE(dlg.Create());
-    ASSERT_TRUE(dlg.m_listStations);
-    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 9);
-    EXPECT_EQ(dlg.m_listStations->GetItemText(8, 0), QStringLiteral("WNKU"));
+    ASSERT_TRUE(QFile::remove(QStringLiteral("radioname.csv")));
+    CVavarozDlg& d = Make();
+    ASSERT_EQ(recorder.Texts(), QStringList{QStringLiteral("CSVﾌｧｲﾙradioname.csvがありません")});
+    EXPECT_EQ(boxes[0].owner, nullptr);
+    ASSERT_TRUE(created);
+    EXPECT_EQ(d.m_listStations->GetItemCount(), 9);
+    EXPECT_EQ(d.m_listStations->GetItemText(8, 0), QStringLiteral("WNKU"));
 }
 
 TEST_F(CatalogueDialog, AnImportShowsExactlyTheImportedCatalogue) {
     WriteBytes("radioname.csv", Lines(8, "old"));
-    MessageRecorder boxes;
-    CVavarozDlg dlg;
-    ASSERT_TRUE(dlg.Create());
-    ASSERT_EQ(dlg.m_listStations->GetItemCount(), 8);
+    CVavarozDlg& d = Make();
+    ASSERT_TRUE(created);
+    ASSERT_EQ(d.m_listStations->GetItemCount(), 8);
 
     const std::string shorter = TempPath("short.csv");
     WriteBytes(shorter, "1,new1,u1\n2,new2\n3,new3,u3\n");
-    dlg.ImportCatalog(Q(shorter));
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(dlg.m_strCatalogFile, Q(shorter));
-    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 3);
-    EXPECT_EQ(dlg.m_listStations->GetItemText(2, 0), QStringLiteral("new3"));
+    d.ImportCatalog(Q(shorter));
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(d.m_strCatalogFile, Q(shorter));
+    EXPECT_EQ(d.m_listStations->GetItemCount(), 3);
+    EXPECT_EQ(d.m_listStations->GetItemText(2, 0), QStringLiteral("new3"));
     // Entries past the imported lines are emptied, and a short line's
     // missing URL is empty rather than the old catalogue's.
-    EXPECT_TRUE(dlg.m_stationTable.number[3].isEmpty());
-    EXPECT_TRUE(dlg.m_stationTable.name[7].isEmpty());
-    EXPECT_TRUE(dlg.m_stationTable.url[1].isEmpty());
-    EXPECT_EQ(dlg.m_listStations->columnCount(), 2);
+    EXPECT_TRUE(d.m_stationTable.number[3].isEmpty());
+    EXPECT_TRUE(d.m_stationTable.name[7].isEmpty());
+    EXPECT_TRUE(d.m_stationTable.url[1].isEmpty());
+    EXPECT_EQ(d.m_listStations->columnCount(), 2);
 }
 
 TEST_F(CatalogueDialog, AFailedOrCancelledImportChangesNothing) {
     WriteBytes("radioname.csv", Lines(4));
-    MessageRecorder boxes;
-    CVavarozDlg dlg;
-    ASSERT_TRUE(dlg.Create());
-    const StationTable before = dlg.m_stationTable;
+    CVavarozDlg& d = Make();
+    ASSERT_TRUE(created);
+    const StationTable before = d.m_stationTable;
 
     const std::string bad = TempPath("bad.csv");
     WriteBytes(bad, "1,a\n");
-    dlg.ImportCatalog(Q(bad));
-    ASSERT_EQ(boxes.Texts(), QStringList{ColumnsMessage(Q(bad))});
-    EXPECT_EQ(boxes.boxes[0].owner, &dlg);
-    EXPECT_EQ(dlg.m_strCatalogFile, QStringLiteral("radioname.csv"));
-    EXPECT_EQ(dlg.m_stationTable.name, before.name);
-    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 4);
+    d.ImportCatalog(Q(bad));
+    ASSERT_EQ(recorder.Texts(), QStringList{ColumnsMessage(Q(bad))});
+    EXPECT_EQ(boxes[0].owner, &d);
+    EXPECT_EQ(d.m_strCatalogFile, QStringLiteral("radioname.csv"));
+    EXPECT_EQ(d.m_stationTable.name, before.name);
+    EXPECT_EQ(d.m_listStations->GetItemCount(), 4);
 
-    boxes.boxes.clear();
+    boxes.clear();
     int asked = 0;
     SetOpenFileDialogHook([&](const OpenFileRequest&) {
         ++asked;
         return QString();
     });
-    dlg.OnImportButton();
+    d.OnImportButton();
     EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(dlg.m_stationTable.name, before.name);
-    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 4);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(d.m_stationTable.name, before.name);
+    EXPECT_EQ(d.m_listStations->GetItemCount(), 4);
 }
 
 TEST_F(CatalogueDialog, TheImportButtonAsksForACsvFileAndLoadsIt) {
-    MessageRecorder boxes;
-    CVavarozDlg dlg;
-    ASSERT_TRUE(dlg.Create());
-    boxes.boxes.clear();
+    CVavarozDlg& d = Make();
+    ASSERT_TRUE(created);
+    boxes.clear();
     const std::string chosen = TempPath("chosen.csv");
     WriteBytes(chosen, Lines(2, "chosen"));
     OpenFileRequest seen;
@@ -274,60 +239,34 @@ TEST_F(CatalogueDialog, TheImportButtonAsksForACsvFileAndLoadsIt) {
         seen = request;
         return Q(chosen);
     });
-    dlg.OnImportButton();
-    EXPECT_EQ(seen.owner, &dlg);
+    d.OnImportButton();
+    EXPECT_EQ(seen.owner, &d);
     EXPECT_EQ(seen.defaultSuffix, QStringLiteral("CSV"));
     EXPECT_EQ(seen.nameFilters,
               (QStringList{QStringLiteral("CSVﾌｧｲﾙ (*.csv)"), QStringLiteral("全て (*.*)")}));
-    EXPECT_TRUE(boxes.boxes.empty());
-    EXPECT_EQ(dlg.m_listStations->GetItemCount(), 2);
-    EXPECT_EQ(dlg.m_listStations->GetItemText(1, 0), QStringLiteral("chosen2"));
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(d.m_listStations->GetItemCount(), 2);
+    EXPECT_EQ(d.m_listStations->GetItemText(1, 0), QStringLiteral("chosen2"));
 }
 
 TEST_F(CatalogueDialog, ACatalogueDroppedOnTheWindowIsImported) {
     WriteBytes("radioname.csv", Lines(6));
-    MessageRecorder boxes;
-    CVavarozDlg dlg;
-    ASSERT_TRUE(dlg.Create());
+    CVavarozDlg& d = Make();
+    ASSERT_TRUE(created);
     const std::string dropped = TempPath("dropped.csv");
     WriteBytes(dropped, Lines(2, "dropped"));
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(Q(dropped))});
     // The drop goes to the widget that accepted the drag's entry.
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&dlg, &enter);
+    QCoreApplication::sendEvent(&d, &enter);
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(&dlg, &drop);
-    EXPECT_TRUE(test::WaitUntil([&] { return dlg.m_listStations->GetItemCount() == 2; }));
-    EXPECT_EQ(dlg.m_listStations->GetItemText(0, 0), QStringLiteral("dropped1"));
-    EXPECT_EQ(dlg.m_strCatalogFile, Q(dropped));
-    EXPECT_TRUE(boxes.boxes.empty());
-}
-
-TEST_F(CatalogueDialog, TheRealOpenDialogOffersTheFiltersAndCanBeCancelled) {
-    MessageRecorder boxes;
-    CVavarozDlg dlg;
-    ASSERT_TRUE(dlg.Create());
-    QString suffix;
-    QStringList filters;
-    QTimer::singleShot(0, &dlg, [&] {
-        auto* open = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (open == nullptr) {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if ((open = qobject_cast<QFileDialog*>(w)) != nullptr)
-                    break;
-        }
-        if (open == nullptr)
-            return;
-        suffix = open->defaultSuffix();
-        filters = open->nameFilters();
-        open->reject();
-    });
-    dlg.OnImportButton();
-    EXPECT_EQ(suffix, QStringLiteral("CSV"));
-    EXPECT_EQ(filters,
-              (QStringList{QStringLiteral("CSVﾌｧｲﾙ (*.csv)"), QStringLiteral("全て (*.*)")}));
+    QCoreApplication::sendEvent(&d, &drop);
+    EXPECT_TRUE(test::WaitUntil([&] { return d.m_listStations->GetItemCount() == 2; }));
+    EXPECT_EQ(d.m_listStations->GetItemText(0, 0), QStringLiteral("dropped1"));
+    EXPECT_EQ(d.m_strCatalogFile, Q(dropped));
+    EXPECT_TRUE(boxes.empty());
 }
 
 } // namespace

@@ -63,22 +63,4 @@ std::string Cp932(std::string_view utf8) {
     return out;
 }
 
-MessageRecorder::MessageRecorder() {
-    SetMessageBoxHook([this](const MessageBoxRequest& request) {
-        boxes.push_back(request);
-        return 1;
-    });
-}
-
-MessageRecorder::~MessageRecorder() {
-    SetMessageBoxHook({});
-}
-
-QStringList MessageRecorder::Texts() const {
-    QStringList texts;
-    for (const MessageBoxRequest& box : boxes)
-        texts << box.text;
-    return texts;
-}
-
 } // namespace didira::test

@@ -1,10 +1,8 @@
 #pragma once
-// Helpers for the catalogue tests: files as bytes, recorded message boxes.
+// Helpers for the catalogue tests: files as bytes.
 
-#include "ui/MessageBox.h"
+#include "support/TestSupport.h"
 
-#include <QString>
-#include <QStringList>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,16 +18,5 @@ bool Exists(const std::string& path);
 std::vector<std::string> DirEntries(const std::string& dir);
 // UTF-8 text as CP932 bytes (fixtures are written in CP932).
 std::string Cp932(std::string_view utf8);
-
-// Records message boxes instead of showing them, while it lives.
-class MessageRecorder {
-public:
-    MessageRecorder();
-    ~MessageRecorder();
-    MessageRecorder(const MessageRecorder&) = delete;
-    MessageRecorder& operator=(const MessageRecorder&) = delete;
-    QStringList Texts() const;
-    std::vector<MessageBoxRequest> boxes;
-};
 
 } // namespace didira::test

@@ -81,14 +81,12 @@ bool LoadWorkbook(const std::string& path, Workbook& book) {
         if (first && line == "!fail-connect")
             book.failConnect = true;
         first = false;
-        if (line.empty() || line[0] == '#')
+        if (line.empty())
             continue;
         if (line.rfind("!fail-fetch ", 0) == 0 && sheet != nullptr) {
             sheet->failFetchAfter = std::stoi(line.substr(12));
             continue;
         }
-        if (line[0] == '!')
-            continue;
         if (line.front() == '[' && line.back() == ']') {
             book.sheets.push_back(Sheet{line.substr(1, line.size() - 2), {}, {}, -1});
             sheet = &book.sheets.back();
@@ -111,12 +109,8 @@ bool LoadWorkbook(const std::string& path, Workbook& book) {
 
 void SaveWorkbook(const std::string& path, const Workbook& book) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (book.failConnect)
-        out << "!fail-connect\n";
     for (const Sheet& s : book.sheets) {
         out << '[' << s.name << "]\n";
-        if (s.failFetchAfter >= 0)
-            out << "!fail-fetch " << s.failFetchAfter << '\n';
         for (std::size_t r = 0; r < s.rows.size(); ++r) {
             for (std::size_t c = 0; c < s.rows[r].size(); ++c) {
                 if (c != 0)
@@ -128,13 +122,8 @@ void SaveWorkbook(const std::string& path, const Workbook& book) {
     }
 }
 
-struct Env : Handle {
-    Env() : Handle(SQL_HANDLE_ENV) {}
-};
-
 struct Dbc : Handle {
     Dbc() : Handle(SQL_HANDLE_DBC) {}
-    bool connected = false;
     std::string path;
     Workbook book;
     void Log(const std::string& text) const {
@@ -303,7 +292,7 @@ extern "C" {
 SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
     switch (type) {
     case SQL_HANDLE_ENV:
-        *output = static_cast<Handle*>(std::make_unique<Env>().release());
+        *output = std::make_unique<Handle>(SQL_HANDLE_ENV).release();
         return SQL_SUCCESS;
     case SQL_HANDLE_DBC:
         *output = static_cast<Handle*>(std::make_unique<Dbc>().release());
@@ -322,14 +311,6 @@ SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT, SQLHANDLE handle) {
 }
 
 SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
-    return SQL_SUCCESS;
-}
-
-SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
-    return SQL_SUCCESS;
-}
-
-SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER) {
     return SQL_SUCCESS;
 }
 
@@ -369,20 +350,12 @@ SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND, SQLCHAR* in, SQLSMALLI
     }
     if (dbc->book.failConnect)
         return Fail(dbc, "08001", "The workbook cannot be opened.");
-    dbc->connected = true;
     CopyOut(connect, out, outMax, outLength);
     return SQL_SUCCESS;
 }
 
-SQLRETURN SQL_API SQLConnect(SQLHDBC hdbc, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR*,
-                             SQLSMALLINT) {
-    Clear(hdbc);
-    return Fail(As<Dbc>(hdbc), "IM001", "Only connect strings are supported.");
-}
-
 SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
     Clear(hdbc);
-    As<Dbc>(hdbc)->connected = false;
     return SQL_SUCCESS;
 }
 
@@ -468,26 +441,6 @@ SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT column, SQLSMALLINT, S
     return SQL_SUCCESS;
 }
 
-SQLRETURN SQL_API SQLRowCount(SQLHSTMT, SQLLEN* count) {
-    *count = 1;
-    return SQL_SUCCESS;
-}
-
-SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT hstmt, SQLUSMALLINT option) {
-    if (option == SQL_CLOSE)
-        As<Stmt>(hstmt)->open = false;
-    return SQL_SUCCESS;
-}
-
-SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT hstmt) {
-    As<Stmt>(hstmt)->open = false;
-    return SQL_SUCCESS;
-}
-
-SQLRETURN SQL_API SQLEndTran(SQLSMALLINT, SQLHANDLE, SQLSMALLINT) {
-    return SQL_SUCCESS;
-}
-
 SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
                                 SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT size,
                                 SQLSMALLINT* length) {
@@ -503,6 +456,7 @@ SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT, SQLHANDLE handle, SQLSMALLINT recor
     return SQL_SUCCESS;
 }
 
+// The driver manager reads diagnostics only when this is exported too.
 SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT, SQLHANDLE handle, SQLSMALLINT record, SQLSMALLINT id,
                                   SQLPOINTER info, SQLSMALLINT size, SQLSMALLINT* length) {
     Handle* h = static_cast<Handle*>(handle);
@@ -515,27 +469,12 @@ SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT, SQLHANDLE handle, SQLSMALLINT rec
     if (record < 1 || static_cast<std::size_t>(record) > h->diags.size())
         return SQL_NO_DATA;
     const Diag& d = h->diags[static_cast<std::size_t>(record - 1)];
-    switch (id) {
-    case SQL_DIAG_SQLSTATE:
-        CopyOut(d.state, static_cast<SQLCHAR*>(info), size, length);
+    if (id == SQL_DIAG_SQLSTATE || id == SQL_DIAG_MESSAGE_TEXT) {
+        CopyOut(id == SQL_DIAG_SQLSTATE ? d.state : d.message, static_cast<SQLCHAR*>(info), size,
+                length);
         return SQL_SUCCESS;
-    case SQL_DIAG_MESSAGE_TEXT:
-        CopyOut(d.message, static_cast<SQLCHAR*>(info), size, length);
-        return SQL_SUCCESS;
-    case SQL_DIAG_NATIVE:
-        *static_cast<SQLINTEGER*>(info) = 0;
-        return SQL_SUCCESS;
-    case SQL_DIAG_CLASS_ORIGIN:
-    case SQL_DIAG_SUBCLASS_ORIGIN:
-        CopyOut("ODBC 3.0", static_cast<SQLCHAR*>(info), size, length);
-        return SQL_SUCCESS;
-    case SQL_DIAG_CONNECTION_NAME:
-    case SQL_DIAG_SERVER_NAME:
-        CopyOut("", static_cast<SQLCHAR*>(info), size, length);
-        return SQL_SUCCESS;
-    default:
-        return SQL_NO_DATA;
     }
+    return SQL_NO_DATA;
 }
 
 } // extern "C"

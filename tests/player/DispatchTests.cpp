@@ -1,39 +1,18 @@
 #include "player/ControlHost.h"
 #include "player/MediaPlayer2.h"
+#include "support/RecordingPlayer.h"
 
 #include <gtest/gtest.h>
-#include <vector>
 
 using namespace didira;
 
-namespace {
-
-// Records every call and answers from a fixed table.
-class RecordingControl final : public OleControl {
-public:
-    struct Call {
-        DispId id;
-        InvokeKind kind;
-        std::vector<Variant> args;
-    };
-    std::vector<Call> calls;
-    Variant answer;
-
-    Variant Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) override {
-        calls.push_back({id, kind, {args.begin(), args.end()}});
-        if (id == 9999)
-            throw DispatchError(kDispMemberNotFound, QString());
-        return answer;
-    }
-};
-
-} // namespace
+using test::RecordingPlayer;
 
 TEST(MediaPlayer2, EachOperationIsOneCallWithItsDispatchIdAndKind) {
-    RecordingControl control;
+    RecordingPlayer control;
     CMediaPlayer2 player;
     player.Attach(&control);
-    control.answer = std::int32_t{7};
+    control.Answer(1037, std::int32_t{7});
 
     EXPECT_EQ(player.GetBandwidth(), 7);
     player.SetPlayOnOpen(TRUE);
@@ -55,28 +34,20 @@ TEST(MediaPlayer2, EachOperationIsOneCallWithItsDispatchIdAndKind) {
     EXPECT_TRUE(control.calls[4].args.empty());
 }
 
-TEST(MediaPlayer2, BooleanAnswersBecomeOneOrZero) {
-    RecordingControl control;
+TEST(MediaPlayer2, AnswersAreConvertedAndTheUnconvertibleRaiseDispatchErrors) {
+    RecordingPlayer control;
     CMediaPlayer2 player;
+    EXPECT_THROW(player.Stop(), DispatchError); // no control bound yet
     player.Attach(&control);
-    control.answer = VariantBool{-1};
+    control.Answer(1065, VariantBool{-1});
     EXPECT_EQ(player.GetIsError(), 1);
-    control.answer = std::int32_t{5};
+    control.Answer(1065, std::int32_t{5});
     EXPECT_EQ(player.GetIsError(), 1);
-    control.answer = VariantBool{0};
-    EXPECT_EQ(player.GetIsError(), 0);
-}
-
-TEST(MediaPlayer2, UnconvertibleAnswerOrUnboundControlRaisesDispatchError) {
-    RecordingControl control;
-    CMediaPlayer2 player;
-    EXPECT_THROW(player.Stop(), DispatchError);
-    player.Attach(&control);
-    control.answer = QStringLiteral("not a number");
+    control.Answer(1068, QStringLiteral("not a number"));
     EXPECT_THROW(player.GetPlayState(), DispatchError);
-    control.answer = QStringLiteral(" 42 ");
+    control.Answer(1068, QStringLiteral(" 42 "));
     EXPECT_EQ(player.GetPlayState(), 42);
-    control.answer = 3.0e12;
+    control.Answer(19, 3.0e12);
     EXPECT_THROW(player.GetVolume(), DispatchError);
 }
 

@@ -1,5 +1,4 @@
 #include "PlayerFixture.h"
-#include "player/PersistedState.h"
 #include "support/HttpTestServer.h"
 
 #include <QElapsedTimer>
@@ -19,7 +18,7 @@ protected:
         if (HasFatalFailure())
             return;
         tone = ToneMp3();
-        server.Add(QStringLiteral("/tone.mp3"), {200, "audio/mpeg", tone, {}, false});
+        server.Serve("/tone.mp3", "audio/mpeg", tone);
     }
 
     void NeedTone() {
@@ -31,29 +30,19 @@ protected:
     QByteArray tone;
 };
 
-Variant Call(IDispatchTarget& target, DispId id, InvokeKind kind, std::vector<Variant> args = {}) {
-    return target.Invoke(id, kind, args);
-}
-
 } // namespace
 
-TEST_F(PlayerControl, TheTemplateEntrySetsTheInitialProperties) {
+TEST_F(PlayerControl, TheTemplateEntrySetsTheInitialVolume) {
     EXPECT_EQ(player.GetVolume(), -600);
     EXPECT_NEAR(control->PipelineVolumeDb(), -6.0, 1e-5);
-    EXPECT_EQ(player.GetBalance(), 0);
     EXPECT_EQ(player.GetPlayState(), 8);
-    EXPECT_EQ(player.GetOpenState(), 0);
-    EXPECT_EQ(player.GetBandwidth(), 0);
-    EXPECT_EQ(player.GetIsError(), FALSE);
-    EXPECT_EQ(player.GetErrorCode(), 0);
-    EXPECT_EQ(player.GetErrorDescription(), QString());
 }
 
 TEST(PlayerControlCreation, ABadStateOrAMissingElementFailsCreationWithAReason) {
     ControlHost::EnableControlContainer();
     const QString clsid = QString::fromLatin1(CGstPlayerControl::kClsid);
     QWidget window;
-    const QByteArray init = PlayerInitData();
+    const QByteArray init = MediaPlayerInitData();
     auto create = [&](const QByteArray& data) {
         return ControlHost::CreateControl(clsid, &window,
                                           {reinterpret_cast<const std::byte*>(data.constData()),
@@ -76,53 +65,30 @@ TEST(PlayerControlCreation, ABadStateOrAMissingElementFailsCreationWithAReason) 
 }
 
 TEST_F(PlayerControl, UnknownMembersWrongKindsAndBadArgumentsRaiseDispatchErrors) {
+    constexpr auto Get = InvokeKind::PropertyGet;
+    constexpr auto Put = InvokeKind::PropertyPut;
     struct Case {
-        const char* name;
         DispId id;
         InvokeKind kind;
         std::vector<Variant> args;
         std::int32_t code;
     };
     const std::vector<Case> cases = {
-        {"unknown id", 4242, InvokeKind::PropertyGet, {}, kDispMemberNotFound},
-        {"put of a read-only state",
-         dispid::PlayState,
-         InvokeKind::PropertyPut,
-         {std::int32_t{2}},
-         kDispMemberNotFound},
-        {"method called as property",
-         dispid::Stop,
-         InvokeKind::PropertyGet,
-         {},
-         kDispMemberNotFound},
-        {"open without its URL", dispid::Open, InvokeKind::Method, {}, kDispBadParamCount},
-        {"volume put without value",
-         dispid::Volume,
-         InvokeKind::PropertyPut,
-         {},
-         kDispBadParamCount},
-        {"volume as text",
-         dispid::Volume,
-         InvokeKind::PropertyPut,
-         {QStringLiteral("loud")},
-         kDispTypeMismatch},
-        {"volume above 0 dB",
-         dispid::Volume,
-         InvokeKind::PropertyPut,
-         {std::int32_t{1}},
-         playererror::InvalidArgument},
-        {"balance beyond 100 dB",
-         dispid::Balance,
-         InvokeKind::PropertyPut,
-         {std::int32_t{-10001}},
-         playererror::InvalidArgument},
+        {4242, Get, {}, kDispMemberNotFound},
+        {dispid::PlayState, Put, {std::int32_t{2}}, kDispMemberNotFound}, // read-only
+        {dispid::Stop, Get, {}, kDispMemberNotFound},                     // a method
+        {dispid::Open, InvokeKind::Method, {}, kDispBadParamCount},
+        {dispid::Volume, Put, {}, kDispBadParamCount},
+        {dispid::Volume, Put, {QStringLiteral("loud")}, kDispTypeMismatch},
+        {dispid::Volume, Put, {std::int32_t{1}}, playererror::InvalidArgument},
+        {dispid::Balance, Put, {std::int32_t{-10001}}, playererror::InvalidArgument},
     };
     for (const Case& c : cases) {
         try {
-            Call(*control, c.id, c.kind, c.args);
-            ADD_FAILURE() << c.name << ": no error";
+            control->Invoke(c.id, c.kind, c.args);
+            ADD_FAILURE() << c.id << ": no error";
         } catch (const DispatchError& e) {
-            EXPECT_EQ(e.code(), c.code) << c.name;
+            EXPECT_EQ(e.code(), c.code) << c.id;
         }
     }
     EXPECT_EQ(player.GetVolume(), -600);
@@ -157,7 +123,7 @@ TEST_F(PlayerControl, VolumeAndBalanceReachThePipelineAndReadBackAsSet) {
 TEST_F(PlayerControl, PlaysAShortStreamOverHttpThenStopKeepsItOpen) {
     NeedTone();
     player.Cancel();
-    player.Open(server.Url(QStringLiteral("/tone.mp3")));
+    player.Open(server.Url("/tone.mp3"));
     EXPECT_EQ(player.GetPlayState(), 3); // waiting: Open returns at once
     ASSERT_TRUE(WaitPlaying());
     EXPECT_TRUE(WaitUntil([&] { return player.GetBandwidth() > 0; }, std::chrono::seconds(5)));
@@ -179,36 +145,26 @@ TEST_F(PlayerControl, PlaysAShortStreamOverHttpThenStopKeepsItOpen) {
 
 TEST_F(PlayerControl, MetafilesLeadToTheirFirstPlayableEntry) {
     NeedTone();
-    const quint16 closed = FreePort();
     // The first entry is refused, the second plays.
-    server.Add(QStringLiteral("/two.asx"),
-               {200,
-                "video/x-ms-asf",
-                QStringLiteral("<ASX version=\"3.0\"><Entry><Ref href=\"http://127.0.0.1:%1/x\"/>"
-                               "</Entry><Entry><Ref href=\"tone.mp3\"/></Entry></ASX>")
-                    .arg(closed)
-                    .toUtf8(),
-                {},
-                false});
+    server.Serve("/two.asx", "video/x-ms-asf",
+                 QStringLiteral("<ASX version=\"3.0\"><Entry><Ref href=\"http://127.0.0.1:%1/x\"/>"
+                                "</Entry><Entry><Ref href=\"tone.mp3\"/></Entry></ASX>")
+                     .arg(FreePort())
+                     .toUtf8());
     // No suffix: recognised by what the server sends.
-    server.Add(
-        QStringLiteral("/listen"),
-        {200, "audio/x-scpls", "[playlist]\nFile1=/tone.mp3\nNumberOfEntries=1\n", {}, false});
+    server.Serve("/listen", "audio/x-scpls", "[playlist]\nFile1=/tone.mp3\nNumberOfEntries=1\n");
     // Moved, then a list.
-    server.Add(QStringLiteral("/old.m3u"), {302, {}, {}, "/new.m3u", false});
-    server.Add(QStringLiteral("/new.m3u"),
-               {200, "audio/x-mpegurl", "#EXTM3U\n/tone.mp3\n", {}, false});
-
+    server.Redirect("/old.m3u", "/new.m3u");
+    server.Serve("/new.m3u", "audio/x-mpegurl", "#EXTM3U\n/tone.mp3\n");
     // A list on disk, opened by its plain path.
     const QString local = TempDir() + QStringLiteral("/local.m3u");
     QFile file(local);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(server.Url(QStringLiteral("/tone.mp3")).toUtf8() + "\n");
+    file.write(server.Url("/tone.mp3").toUtf8() + "\n");
     file.close();
 
     for (const QString& url :
-         {server.Url(QStringLiteral("/two.asx")), server.Url(QStringLiteral("/listen")),
-          server.Url(QStringLiteral("/old.m3u")), local}) {
+         {server.Url("/two.asx"), server.Url("/listen"), server.Url("/old.m3u"), local}) {
         player.Cancel();
         player.Open(url);
         EXPECT_TRUE(WaitPlaying()) << url.toStdString() << " stays at " << player.GetOpenState();
@@ -219,14 +175,10 @@ TEST_F(PlayerControl, MetafilesLeadToTheirFirstPlayableEntry) {
 
 TEST_F(PlayerControl, AFailedOpenSetsTheErrorStateAndShowsOneMessage) {
     const quint16 closed = FreePort();
-    server.Add(QStringLiteral("/page"), {200,
-                                         "text/html; charset=utf-8",
-                                         "<!DOCTYPE html><html><body>Our radio</body></html>",
-                                         {},
-                                         false});
-    server.Add(
-        QStringLiteral("/loop.asx"),
-        {200, "video/x-ms-asf", "<asx><entry><ref href=\"/loop.asx\"/></entry></asx>", {}, false});
+    server.Serve("/page", "text/html; charset=utf-8",
+                 "<!DOCTYPE html><html><body>radio</body></html>");
+    server.Serve("/loop.asx", "video/x-ms-asf",
+                 "<asx><entry><ref href=\"/loop.asx\"/></entry></asx>");
     struct Case {
         const char* name;
         QString url;
@@ -238,12 +190,11 @@ TEST_F(PlayerControl, AFailedOpenSetsTheErrorStateAndShowsOneMessage) {
          playererror::HostNotFound, QStringLiteral("no-such-station.invalid が見つかりません")},
         {"refused port", QStringLiteral("http://127.0.0.1:%1/live").arg(closed),
          playererror::ConnectionRefused, QStringLiteral("サーバーに接続できません")},
-        {"HTTP 404", server.Url(QStringLiteral("/missing")), playererror::HttpStatus,
-         QStringLiteral("HTTP 404")},
-        {"HTML page", server.Url(QStringLiteral("/page")), playererror::NotAudio,
+        {"HTTP 404", server.Url("/missing"), playererror::HttpStatus, QStringLiteral("HTTP 404")},
+        {"HTML page", server.Url("/page"), playererror::NotAudio,
          QStringLiteral("Web ページ (text/html")},
-        {"metafile pointing to itself", server.Url(QStringLiteral("/loop.asx")),
-         playererror::Metafile, QStringLiteral("自分自身を参照")},
+        {"metafile pointing to itself", server.Url("/loop.asx"), playererror::Metafile,
+         QStringLiteral("自分自身を参照")},
         {"unsupported protocol", QStringLiteral("gopher://127.0.0.1/x"), playererror::Unsupported,
          QStringLiteral("gopher")},
     };
@@ -265,14 +216,14 @@ TEST_F(PlayerControl, AFailedOpenSetsTheErrorStateAndShowsOneMessage) {
         EXPECT_EQ(boxes[0].icon, MbIcon::Stop);
     }
     // A new open clears the error state.
-    player.Open(server.Url(QStringLiteral("/tone.mp3")));
+    player.Open(server.Url("/tone.mp3"));
     EXPECT_EQ(player.GetIsError(), FALSE);
 }
 
 TEST_F(PlayerControl, AServerThatNeverAnswersLeavesTheEventLoopRunning) {
-    server.Add(QStringLiteral("/hang"), {200, {}, {}, {}, true});
+    server.Hang("/hang");
     control->SetOpenTimeout(3000);
-    player.Open(server.Url(QStringLiteral("/hang")));
+    player.Open(server.Url("/hang"));
 
     int ticks = 0;
     QTimer ticker;
@@ -294,7 +245,7 @@ TEST_F(PlayerControl, AServerThatNeverAnswersLeavesTheEventLoopRunning) {
     // Cancel during a wait returns at once and nothing is reported afterwards.
     boxes.clear();
     control->SetOpenTimeout(20000);
-    player.Open(server.Url(QStringLiteral("/hang")));
+    player.Open(server.Url("/hang"));
     Pump(std::chrono::milliseconds(800));
     QElapsedTimer clock;
     clock.start();
@@ -309,7 +260,7 @@ TEST_F(PlayerControl, AServerThatNeverAnswersLeavesTheEventLoopRunning) {
 
 TEST_F(PlayerControl, ADownloadThatEndsStopsInsteadOfReconnecting) {
     NeedTone();
-    player.Open(server.Url(QStringLiteral("/tone.mp3")));
+    player.Open(server.Url("/tone.mp3"));
     ASSERT_TRUE(WaitPlaying());
     // The eight-second tone plays to its end.
     EXPECT_TRUE(WaitUntil([&] { return player.GetPlayState() == 0; }, std::chrono::seconds(15)));
@@ -317,6 +268,6 @@ TEST_F(PlayerControl, ADownloadThatEndsStopsInsteadOfReconnecting) {
     EXPECT_EQ(player.GetPlayState(), 0);
     EXPECT_EQ(player.GetOpenState(), 6);
     EXPECT_EQ(control->ReconnectCount(), 0);
-    EXPECT_EQ(server.Requests(QStringLiteral("/tone.mp3")), 1);
+    EXPECT_EQ(server.Requests("/tone.mp3"), 1);
     EXPECT_TRUE(boxes.empty());
 }

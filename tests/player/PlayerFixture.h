@@ -5,29 +5,22 @@
 #include "player/ControlHost.h"
 #include "player/GstPlayerControl.h"
 #include "player/MediaPlayer2.h"
-#include "support/PlayerInitData.h"
+#include "res/Resources.h"
 #include "support/TestSupport.h"
-#include "ui/MessageBox.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QWidget>
 #include <gtest/gtest.h>
-#include <memory>
-#include <vector>
 
 namespace didira::test {
 
 class PlayerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetMessageBoxHook([this](const MessageBoxRequest& r) {
-            boxes.push_back(r);
-            return 1;
-        });
         ControlHost::EnableControlContainer();
-        const QByteArray init = PlayerInitData();
+        const QByteArray init = MediaPlayerInitData();
         ControlCreation made =
             ControlHost::CreateControl(QString::fromLatin1(CGstPlayerControl::kClsid), &window,
                                        {reinterpret_cast<const std::byte*>(init.constData()),
@@ -38,15 +31,7 @@ protected:
         player.Attach(control);
         player.SetPlayOnOpen(TRUE);
     }
-    void TearDown() override {
-        delete control;
-        SetMessageBoxHook({});
-    }
-
-    // Pumps the event loop for a while (to see that nothing more happens).
-    static void Pump(std::chrono::milliseconds ms) {
-        WaitUntil([] { return false; }, ms);
-    }
+    void TearDown() override { delete control; }
 
     bool WaitPlaying(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         return WaitUntil([&] { return player.GetPlayState() == 2 && player.GetOpenState() == 6; },
@@ -56,7 +41,8 @@ protected:
     QWidget window;
     CGstPlayerControl* control = nullptr;
     CMediaPlayer2 player;
-    std::vector<MessageBoxRequest> boxes;
+    MessageRecorder recorder;
+    std::vector<MessageBoxRequest>& boxes = recorder.boxes;
 };
 
 // A few seconds of MP3 at 128 kbit/s made by ffmpeg once per test process;

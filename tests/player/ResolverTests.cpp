@@ -43,34 +43,26 @@ protected:
 } // namespace
 
 TEST_F(Resolver, NestedListsAreFlattenedInOrder) {
-    server.Add(QStringLiteral("/top.asx"),
-               {200,
-                "video/x-ms-asf",
-                "<asx><entry><ref href=\"/a\"/></entry><entryref href=\"/mid.pls\"/>"
-                "<entry><ref href=\"/z\"/></entry></asx>",
-                {},
-                false});
-    server.Add(QStringLiteral("/mid.pls"),
-               {200, "audio/x-scpls", "[playlist]\nFile1=/b\nFile2=/inner.m3u\n", {}, false});
-    server.Add(QStringLiteral("/inner.m3u"), {200, "audio/x-mpegurl", "/c\n", {}, false});
-    const auto o = Resolve(QStringLiteral("/top.asx"));
+    server.Serve("/top.asx", "video/x-ms-asf",
+                 "<asx><entry><ref href=\"/a\"/></entry><entryref href=\"/mid.pls\"/>"
+                 "<entry><ref href=\"/z\"/></entry></asx>");
+    server.Serve("/mid.pls", "audio/x-scpls", "[playlist]\nFile1=/b\nFile2=/inner.m3u\n");
+    server.Serve("/inner.m3u", "audio/x-mpegurl", "/c\n");
+    const auto o = Resolve("/top.asx");
     ASSERT_TRUE(o);
     EXPECT_EQ(Paths(*o), (QStringList{"/a", "/b", "/c", "/z"}));
 }
 
 TEST_F(Resolver, LoopsDepthSizeAndSilenceEndInErrors) {
-    server.Add(QStringLiteral("/ping.pls"),
-               {200, "audio/x-scpls", "[playlist]\nFile1=/pong.m3u\n", {}, false});
-    server.Add(QStringLiteral("/pong.m3u"), {200, "audio/x-mpegurl", "/ping.pls\n", {}, false});
+    server.Serve("/ping.pls", "audio/x-scpls", "[playlist]\nFile1=/pong.m3u\n");
+    server.Serve("/pong.m3u", "audio/x-mpegurl", "/ping.pls\n");
     for (int i = 0; i < 8; ++i)
-        server.Add(
-            QStringLiteral("/d%1.m3u").arg(i),
-            {200, "audio/x-mpegurl", QStringLiteral("/d%1.m3u\n").arg(i + 1).toUtf8(), {}, false});
-    server.Add(QStringLiteral("/huge.m3u"),
-               {200, "audio/x-mpegurl", QByteArray(300 * 1024, '#'), {}, false});
-    server.Add(QStringLiteral("/silent.pls"), {200, {}, {}, {}, true});
-    server.Add(QStringLiteral("/r1.pls"), {302, {}, {}, "/r2.pls", false});
-    server.Add(QStringLiteral("/r2.pls"), {302, {}, {}, "/r1.pls", false});
+        server.Serve(QStringLiteral("/d%1.m3u").arg(i), "audio/x-mpegurl",
+                     QStringLiteral("/d%1.m3u\n").arg(i + 1).toUtf8());
+    server.Serve("/huge.m3u", "audio/x-mpegurl", QByteArray(300 * 1024, '#'));
+    server.Hang("/silent.pls");
+    server.Redirect("/r1.pls", "/r2.pls");
+    server.Redirect("/r2.pls", "/r1.pls");
 
     struct Case {
         const char* path;
@@ -95,15 +87,13 @@ TEST_F(Resolver, LoopsDepthSizeAndSilenceEndInErrors) {
 }
 
 TEST_F(Resolver, AStreamWhereAListWasExpectedIsReportedOrPlayed) {
-    server.Add(QStringLiteral("/radio.pls"),
-               {200, "audio/mpeg", QByteArray(4096, '\xFF'), {}, false});
-    server.Add(QStringLiteral("/list.m3u"),
-               {200, "audio/x-mpegurl", "/radio.pls\n/other\n", {}, false});
-    const auto direct = Resolve(QStringLiteral("/radio.pls"));
+    server.Serve("/radio.pls", "audio/mpeg", QByteArray(4096, '\xFF'));
+    server.Serve("/list.m3u", "audio/x-mpegurl", "/radio.pls\n/other\n");
+    const auto direct = Resolve("/radio.pls");
     ASSERT_TRUE(direct);
     EXPECT_EQ(direct->error, ResolveError::NotMetafile);
 
-    const auto nested = Resolve(QStringLiteral("/list.m3u"));
+    const auto nested = Resolve("/list.m3u");
     ASSERT_TRUE(nested);
     EXPECT_EQ(Paths(*nested), (QStringList{"/radio.pls", "/other"}));
 }

@@ -32,6 +32,13 @@ public:
     QString Url(const QString& path) const;
 
     void Add(const QString& path, Route route) { m_routes.insert(path, std::move(route)); }
+    void Serve(const QString& path, const QByteArray& type, const QByteArray& body) {
+        Add(path, {200, type, body, {}, false});
+    }
+    void Redirect(const QString& path, const QByteArray& location) {
+        Add(path, {302, {}, {}, location, false});
+    }
+    void Hang(const QString& path) { Add(path, {200, {}, {}, {}, true}); }
     int Requests(const QString& path) const { return m_hits.value(path); }
 
 private:

@@ -6,6 +6,8 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
 
 namespace didira::test {
 
@@ -38,6 +40,29 @@ private:
     quint16 m_port = 0;
     QString m_error;
     bool m_running = false;
+};
+
+// A test fixture whose suite shares one local radio, started before its first
+// test and stopped after its last; its tests skip when the radio cannot run.
+template <typename Base> class WithLocalRadio : public Base {
+protected:
+    using Base::Base;
+    static void SetUpTestSuite() {
+        if (!LocalRadio::Available())
+            return;
+        radio = std::make_unique<LocalRadio>();
+        if (!radio->Start()) {
+            ADD_FAILURE() << "local radio did not start: " << radio->error().toStdString();
+            radio.reset();
+        }
+    }
+    static void TearDownTestSuite() { radio.reset(); }
+    void SetUp() override {
+        if (!radio)
+            GTEST_SKIP() << "icecast2, ffmpeg and curl are needed";
+        Base::SetUp();
+    }
+    static inline std::unique_ptr<LocalRadio> radio;
 };
 
 } // namespace didira::test

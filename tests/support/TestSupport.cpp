@@ -26,4 +26,22 @@ QString TempDir() {
     return dirs.back()->path();
 }
 
+MessageRecorder::MessageRecorder() {
+    SetMessageBoxHook([this](const MessageBoxRequest& request) {
+        boxes.push_back(request);
+        return 1;
+    });
+}
+
+MessageRecorder::~MessageRecorder() {
+    SetMessageBoxHook({});
+}
+
+QStringList MessageRecorder::Texts() const {
+    QStringList texts;
+    for (const MessageBoxRequest& box : boxes)
+        texts << box.text;
+    return texts;
+}
+
 } // namespace didira::test

@@ -1,9 +1,13 @@
 #pragma once
 // Helpers shared by the tests.
 
+#include "ui/MessageBox.h"
+
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <functional>
+#include <vector>
 
 namespace didira::test {
 
@@ -12,7 +16,23 @@ namespace didira::test {
 bool WaitUntil(const std::function<bool()>& pred,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Runs the Qt event loop for a while (to see that nothing more happens).
+inline void Pump(std::chrono::milliseconds ms) {
+    WaitUntil([] { return false; }, ms);
+}
+
 // A fresh temporary directory, removed when the test process ends.
 QString TempDir();
+
+// Records message boxes instead of showing them, while it lives.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    MessageRecorder(const MessageRecorder&) = delete;
+    MessageRecorder& operator=(const MessageRecorder&) = delete;
+    QStringList Texts() const;
+    std::vector<MessageBoxRequest> boxes;
+};
 
 } // namespace didira::test

@@ -1,6 +1,6 @@
 // Start-up: the failure paths and the normal end.
-#include "DialogFixture.h"
 #include "app/VavarozApp.h"
+#include "support/DialogFixture.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -22,47 +22,40 @@ bool CountedOle() {
     ++g_oleInits;
     return true;
 }
-
-bool AnyMainDialog() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<CVavarozDlg*>(w))
-            return true;
-    }
-    return false;
-}
 } // namespace
 
-TEST_F(Startup, NoSocketLayerShowsOnlyItsMessageAndNothingElseStarts) {
-    CVavarozApp app;
-    g_oleInits = 0;
-    app.m_platform.socketInit = &Fails;
-    app.m_platform.oleInit = &CountedOle;
-    bool dialogSeen = false;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, &probe, [&] { dialogSeen |= AnyMainDialog(); });
-    probe.start(1);
-    EXPECT_EQ(app.InitInstance(), FALSE);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Windows ｿｹｯﾄの初期化に失敗しました。");
-    EXPECT_EQ(boxes[0].icon, MbIcon::Warning);
-    EXPECT_EQ(boxes[0].caption, AppName());
-    EXPECT_EQ(boxes[0].owner, nullptr);
-    EXPECT_EQ(g_oleInits, 0);
-    EXPECT_NE(app.ExitCode(), 0);
-    EXPECT_FALSE(dialogSeen);
-}
-
-TEST_F(Startup, NoMediaFrameworkShowsOnlyItsMessage) {
-    CVavarozApp app;
-    app.m_platform.socketInit = &Works;
-    app.m_platform.oleInit = &Fails;
-    EXPECT_EQ(app.InitInstance(), FALSE);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text,
-              "OLE の初期化に失敗しました。 OLE ﾗｲﾌﾞﾗﾘのﾊﾞｰｼﾞｮﾝが正しいことを確認して"
-              "ください。");
-    EXPECT_EQ(boxes[0].icon, MbIcon::Warning);
-    EXPECT_NE(app.ExitCode(), 0);
+TEST_F(Startup, EachFailingLayerShowsOnlyItsMessageAndNothingElseStarts) {
+    struct Case {
+        bool (*socketInit)();
+        bool (*oleInit)();
+        const char* message;
+    };
+    for (const Case& c : {Case{&Fails, &CountedOle, "Windows ｿｹｯﾄの初期化に失敗しました。"},
+                          Case{&Works, &Fails,
+                               "OLE の初期化に失敗しました。 OLE "
+                               "ﾗｲﾌﾞﾗﾘのﾊﾞｰｼﾞｮﾝが正しいことを確認してください。"}}) {
+        boxes.clear();
+        g_oleInits = 0;
+        CVavarozApp app;
+        app.m_platform.socketInit = c.socketInit;
+        app.m_platform.oleInit = c.oleInit;
+        bool dialogSeen = false;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, &probe, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                dialogSeen |= qobject_cast<CVavarozDlg*>(w) != nullptr;
+        });
+        probe.start(1);
+        EXPECT_EQ(app.InitInstance(), FALSE);
+        ASSERT_EQ(boxes.size(), 1u) << c.message;
+        EXPECT_EQ(boxes[0].text, c.message);
+        EXPECT_EQ(boxes[0].icon, MbIcon::Warning);
+        EXPECT_EQ(boxes[0].caption, AppName());
+        EXPECT_EQ(boxes[0].owner, nullptr);
+        EXPECT_EQ(g_oleInits, 0); // nothing after a failed socket layer
+        EXPECT_NE(app.ExitCode(), 0);
+        EXPECT_FALSE(dialogSeen);
+    }
 }
 
 TEST_F(Startup, ANormalEndReturnsFalseWithExitStatusZero) {
@@ -82,10 +75,11 @@ TEST_F(Startup, ANormalEndReturnsFalseWithExitStatusZero) {
 }
 
 TEST_F(Startup, APlayerThatCannotBeCreatedEndsTheProcessWithAFailureStatus) {
-    registration.failCreation = true;
+    registration->failCreation = true;
     CVavarozApp app;
     app.m_platform.socketInit = &Works;
     app.m_platform.oleInit = &Works;
     EXPECT_EQ(app.InitInstance(), FALSE);
     EXPECT_NE(app.ExitCode(), 0);
+    EXPECT_EQ(registration->Last(), nullptr);
 }

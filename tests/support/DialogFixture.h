@@ -1,42 +1,46 @@
 #pragma once
-// A main dialog on a recording player, in a working directory of its own,
-// with message boxes recorded instead of shown.
+// A main dialog in a working directory of its own, holding a one-line station
+// catalogue, on a recording player (or on the real one), with message boxes
+// recorded instead of shown.
 
 #include "res/Resources.h"
 #include "support/RecordingPlayer.h"
 #include "support/TestSupport.h"
-#include "ui/MessageBox.h"
 #include "ui/VavarozDlg.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 #include <memory>
-#include <vector>
+#include <optional>
 
 namespace didira::test {
 
 class DialogFixture : public ::testing::Test {
 protected:
+    explicit DialogFixture(bool recordingPlayer = true) {
+        if (recordingPlayer)
+            registration.emplace();
+        else
+            ControlHost::EnableControlContainer();
+    }
+
     void SetUp() override {
         m_oldDir = QDir::currentPath();
-        const QString dir = TempDir();
-        QDir::setCurrent(dir);
-        QFile csv(dir + QStringLiteral("/radioname.csv"));
-        ASSERT_TRUE(csv.open(QIODevice::WriteOnly));
-        csv.write("1,Test Station,http://127.0.0.1:9/test.mp3\r\n");
-        csv.close();
-        SetMessageBoxHook([this](const MessageBoxRequest& r) {
-            boxes.push_back(r);
-            return 1;
-        });
+        ASSERT_TRUE(QDir::setCurrent(TempDir()));
+        WriteCatalogue("1,Test Station,http://127.0.0.1:9/test.mp3\r\n");
         ResetShownStatusForTesting();
     }
 
     void TearDown() override {
         dlg.reset();
-        SetMessageBoxHook({});
         QDir::setCurrent(m_oldDir);
+    }
+
+    static void WriteCatalogue(const QByteArray& csv) {
+        QFile file(QStringLiteral("radioname.csv"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(csv);
     }
 
     // Constructs and creates the dialog (as the modal run would, without
@@ -48,13 +52,14 @@ protected:
         return *dlg;
     }
 
-    RecordingPlayer& Player() { return *registration.Last(); }
+    RecordingPlayer& Player() { return *registration->Last(); }
 
     template <typename T> T* Item(int id) { return qobject_cast<T*>(dlg->GetDlgItem(id)); }
 
-    RecordingPlayerRegistration registration;
+    std::optional<RecordingPlayerRegistration> registration;
+    MessageRecorder recorder;
+    std::vector<MessageBoxRequest>& boxes = recorder.boxes;
     std::unique_ptr<CVavarozDlg> dlg;
-    std::vector<MessageBoxRequest> boxes;
     std::size_t boxesBeforeCreate = 0;
     bool created = false;
 
