@@ -83,36 +83,29 @@ TEST(SheetFileSplit, AUtf8ByteOrderMarkIsNoPartOfTheFirstCell) {
 }
 
 TEST(SheetFileCounts, ColumnCountIsTheWidestRowAndRowCountEveryLine) {
-    const std::string path = TempPath("c.csv");
-    WriteBytes(path, "a,b,c\nd,e,f\ng,h,i,j\n");
-    CSheetFile wide(path, ",", false);
-    EXPECT_EQ(wide.ColumnCount(), 4);
-    EXPECT_EQ(wide.RowCount(), 3);
-    EXPECT_EQ(wide.Header(), (Cells{"a", "b", "c"}));
-
-    WriteBytes(path, "a,b,c\r\n\r\nd,e,f");
-    CSheetFile even(path, ",", false);
-    EXPECT_EQ(even.ColumnCount(), 3);
-    EXPECT_EQ(even.RowCount(), 3);
-}
-
-TEST(SheetFileCounts, AColumnCountPastSixteenBitsSaturatesInsteadOfWrapping) {
-    // 65539 cells would wrap round to 3 in 16 bits and pass as a catalogue.
-    const std::string path = TempPath("wide.csv");
-    WriteBytes(path, std::string(65538, ',') + "\n1,a,b\n");
-    CSheetFile sheet(path, ",", false);
-    EXPECT_EQ(sheet.ColumnCount(), 32767);
-    EXPECT_EQ(sheet.RowCount(), 2);
-}
-
-TEST(SheetFileCounts, AnEmptyFileHasNoRowsNoColumnsAndNoBackup) {
-    const std::string path = TempPath("empty.csv");
-    WriteBytes(path, "");
-    CSheetFile sheet(path, ",", true);
-    EXPECT_EQ(sheet.RowCount(), 0);
-    EXPECT_EQ(sheet.ColumnCount(), 0);
-    EXPECT_EQ(sheet.ErrorText(), kRowError);
-    EXPECT_FALSE(Exists(path + ".bak"));
+    const struct {
+        std::string content;
+        int rows;
+        int columns;
+    } cases[] = {
+        {"a,b,c\nd,e,f\ng,h,i,j\n", 3, 4},
+        {"a,b,c\r\n\r\nd,e,f", 3, 3},
+        // 65539 cells would wrap round to 3 in 16 bits and pass as a catalogue.
+        {std::string(65538, ',') + "\n1,a,b\n", 2, 32767},
+        {"", 0, 0},
+    };
+    for (const auto& c : cases) {
+        const std::string path = TempPath("c.csv");
+        WriteBytes(path, c.content);
+        CSheetFile sheet(path, ",", true);
+        EXPECT_EQ(sheet.RowCount(), c.rows) << c.content.substr(0, 20);
+        EXPECT_EQ(sheet.ColumnCount(), c.columns) << c.content.substr(0, 20);
+        // An empty file has no rows to back up.
+        EXPECT_EQ(Exists(path + ".bak"), c.rows != 0);
+        if (c.rows == 0) {
+            EXPECT_EQ(sheet.ErrorText(), kRowError);
+        }
+    }
 }
 
 TEST(SheetFileFetch, RowsAreFetchedByNumberOrAtTheCursor) {

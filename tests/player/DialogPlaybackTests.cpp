@@ -42,16 +42,9 @@ protected:
     }
 
     void ReceiveRow(int row) {
-        dlg->m_listStations->selectRow(row);
-        long result = -1;
-        MsgArgs a;
-        a.id = IDC_STATIONLIST;
-        a.result = &result;
-        dlg->RouteMessage(Msg::Notify, a);
-        QTest::mouseClick(dlg->GetDlgItem(IDC_RECEIVE), Qt::LeftButton);
+        ClickRow(row);
+        Press(IDC_RECEIVE);
     }
-
-    QString Field(int id) { return Item<QLineEdit>(id)->text(); }
 
     bool WaitFields(const QString& play, const QString& open, std::chrono::seconds timeout) {
         return WaitUntil(
@@ -80,7 +73,7 @@ TEST_F(DialogPlayback, EachStationPlaysThroughItsMetafileAndCancelStopsIt) {
             },
             std::chrono::seconds(5)))
             << Field(IDC_BANDWIDTH).toStdString();
-        QTest::mouseClick(dlg->GetDlgItem(IDC_CANCEL), Qt::LeftButton);
+        Press(IDC_CANCEL);
         EXPECT_TRUE(WaitFields(kStopped, kOpen, std::chrono::seconds(3))) << "row " << row;
     }
     EXPECT_TRUE(boxes.empty());

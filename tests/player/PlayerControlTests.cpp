@@ -39,24 +39,15 @@ TEST_F(PlayerControl, TheTemplateEntrySetsTheInitialVolume) {
 }
 
 TEST(PlayerControlCreation, ABadStateOrAMissingElementFailsCreationWithAReason) {
-    ControlHost::EnableControlContainer();
-    const QString clsid = QString::fromLatin1(CGstPlayerControl::kClsid);
     QWidget window;
-    const QByteArray init = MediaPlayerInitData();
-    auto create = [&](const QByteArray& data) {
-        return ControlHost::CreateControl(clsid, &window,
-                                          {reinterpret_cast<const std::byte*>(data.constData()),
-                                           static_cast<std::size_t>(data.size())});
-    };
-
-    const ControlCreation truncated = create(init.left(200));
+    const ControlCreation truncated = CreatePlayer(&window, MediaPlayerInitData().left(200));
     EXPECT_FALSE(truncated.control);
     EXPECT_TRUE(truncated.error.contains(QLatin1String("truncated")))
         << truncated.error.toStdString();
 
     const QByteArray saved = qgetenv(CGstPlayerControl::kAudioSinkVariable);
     qputenv(CGstPlayerControl::kAudioSinkVariable, "nosuchaudiosink");
-    const ControlCreation noSink = create(init);
+    const ControlCreation noSink = CreatePlayer(&window);
     qputenv(CGstPlayerControl::kAudioSinkVariable, saved);
     EXPECT_FALSE(noSink.control);
     EXPECT_TRUE(noSink.error.contains(QLatin1String("nosuchaudiosink")))

@@ -16,15 +16,19 @@
 
 namespace didira::test {
 
+// Creates the real control from the template entry, or from other state bytes.
+inline ControlCreation CreatePlayer(QWidget* parent,
+                                    const QByteArray& data = MediaPlayerInitData()) {
+    ControlHost::EnableControlContainer();
+    return ControlHost::CreateControl(QString::fromLatin1(CGstPlayerControl::kClsid), parent,
+                                      {reinterpret_cast<const std::byte*>(data.constData()),
+                                       static_cast<std::size_t>(data.size())});
+}
+
 class PlayerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ControlHost::EnableControlContainer();
-        const QByteArray init = MediaPlayerInitData();
-        ControlCreation made =
-            ControlHost::CreateControl(QString::fromLatin1(CGstPlayerControl::kClsid), &window,
-                                       {reinterpret_cast<const std::byte*>(init.constData()),
-                                        static_cast<std::size_t>(init.size())});
+        ControlCreation made = CreatePlayer(&window);
         ASSERT_TRUE(made.control) << made.error.toStdString();
         control = qobject_cast<CGstPlayerControl*>(made.control);
         ASSERT_TRUE(control);

@@ -6,10 +6,13 @@
 #include "res/Resources.h"
 #include "support/RecordingPlayer.h"
 #include "support/TestSupport.h"
+#include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
@@ -53,6 +56,22 @@ protected:
     }
 
     RecordingPlayer& Player() { return *registration->Last(); }
+
+    // Selects a row (none for -1) and sends the list's click notification.
+    void ClickRow(int row) {
+        if (row >= 0)
+            dlg->m_listStations->selectRow(row);
+        else
+            dlg->m_listStations->clearSelection();
+        long result = -1;
+        MsgArgs a;
+        a.id = IDC_STATIONLIST;
+        a.result = &result;
+        dlg->RouteMessage(Msg::Notify, a);
+        EXPECT_EQ(result, 0);
+    }
+    void Press(int id) { QTest::mouseClick(dlg->GetDlgItem(id), Qt::LeftButton); }
+    QString Field(int id) { return Item<QLineEdit>(id)->text(); }
 
     template <typename T> T* Item(int id) { return qobject_cast<T*>(dlg->GetDlgItem(id)); }
 

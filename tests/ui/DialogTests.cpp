@@ -233,7 +233,7 @@ TEST_F(MainDialog, DispatchErrorsAreReportedAndTheDialogGoesOn) {
     Player().failures.insert_or_assign(2003, DispatchError(static_cast<std::int32_t>(0x80004005u),
                                                            QStringLiteral("再生を停止できません")));
     const std::size_t before = boxes.size();
-    QTest::mouseClick(dlg->GetDlgItem(IDC_CANCEL), Qt::LeftButton);
+    Press(IDC_CANCEL);
     ASSERT_EQ(boxes.size(), before + 1);
     EXPECT_EQ(boxes.back().text, "再生を停止できません");
     EXPECT_EQ(boxes.back().icon, MbIcon::Stop);
@@ -252,11 +252,4 @@ TEST_F(MainDialog, DispatchErrorsAreReportedAndTheDialogGoesOn) {
     Player().Answer(1061, std::int32_t{6});
     dlg->RouteMessage(Msg::Timer);
     EXPECT_EQ(dlg->m_strPlayState, "ストリームが再生されています。");
-}
-
-TEST_F(MainDialog, TheTimerTicksWhileTheDialogRuns) {
-    Make();
-    dlg->show();
-    ASSERT_TRUE(WaitUntil([&] { return Player().CallsTo({1068}).size() >= 2; },
-                          std::chrono::milliseconds(3500)));
 }

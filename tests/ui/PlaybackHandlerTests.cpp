@@ -22,37 +22,20 @@ protected:
             "1,Station A,http://127.0.0.1:9/a.asx\r\n2,WNKU,http://127.0.0.1:9/b.pls\r\n");
         Make();
         ASSERT_TRUE(created);
-        list = dlg->m_listStations;
         Player().calls.clear();
     }
-    void Click(int row) {
-        if (row >= 0)
-            list->selectRow(row);
-        else
-            list->clearSelection();
-        long result = -1;
-        MsgArgs a;
-        a.id = IDC_STATIONLIST;
-        a.result = &result;
-        dlg->RouteMessage(Msg::Notify, a);
-        EXPECT_EQ(result, 0);
-    }
-    void Receive() { QTest::mouseClick(dlg->GetDlgItem(IDC_RECEIVE), Qt::LeftButton); }
     void Tick(long play, long open, long band) {
         Player().Answer(1068, std::int32_t(play));
         Player().Answer(1061, std::int32_t(open));
         Player().Answer(1037, std::int32_t(band));
         dlg->RouteMessage(Msg::Timer);
     }
-    QString Field(int id) { return qobject_cast<QLineEdit*>(dlg->GetDlgItem(id))->text(); }
-
-    CStationListCtrl* list = nullptr;
 };
 
 } // namespace
 
 TEST_F(Playback, AClickTakesTheStationAndEnablesReceiveButNeverPlays) {
-    Click(1);
+    ClickRow(1);
     EXPECT_TRUE(dlg->GetDlgItem(IDC_RECEIVE)->isEnabled());
     EXPECT_EQ(Field(IDC_RADIOSTATION), "WNKU");
     EXPECT_EQ(Field(IDC_URL), "http://127.0.0.1:9/b.pls");
@@ -60,14 +43,14 @@ TEST_F(Playback, AClickTakesTheStationAndEnablesReceiveButNeverPlays) {
     EXPECT_TRUE(Player().calls.empty());
 
     // A click that leaves no row selected keeps the station taken before.
-    Click(-1);
+    ClickRow(-1);
     EXPECT_EQ(Field(IDC_RADIOSTATION), "WNKU");
 }
 
 TEST_F(Playback, ReceiveCancelsThenOpensTheSelectedUrlAndShowsTheWaitingText) {
-    Click(0);
+    ClickRow(0);
     Tick(2, 6, 128000);
-    Receive();
+    Press(IDC_RECEIVE);
     const auto calls = Player().CallsTo({2003, 2006, 2010});
     ASSERT_EQ(calls.size(), 2u); // no Stop first
     EXPECT_EQ(calls[0].id, 2006);
@@ -88,15 +71,15 @@ TEST_F(Playback, ReceiveCancelsThenOpensTheSelectedUrlAndShowsTheWaitingText) {
 
 TEST_F(Playback, ReceiveWithoutAStationEverTakenOpensAnEmptyUrl) {
     dlg->m_btnReceive->setEnabled(true);
-    Receive();
+    Press(IDC_RECEIVE);
     const auto opens = Player().CallsTo({2010});
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(std::get<QString>(opens[0].args.at(0)), "");
 }
 
 TEST_F(Playback, CancelOnlyStops) {
-    Click(0);
-    QTest::mouseClick(dlg->GetDlgItem(IDC_CANCEL), Qt::LeftButton);
+    ClickRow(0);
+    Press(IDC_CANCEL);
     ASSERT_EQ(Player().calls.size(), 1u);
     EXPECT_EQ(Player().calls[0].id, 2003);
     EXPECT_EQ(Field(IDC_RADIOSTATION), "Station A");
