@@ -39,8 +39,7 @@ struct Handle {
 
 struct Sheet {
     std::string name;
-    std::vector<std::vector<std::string>> rows; // row 0: column names
-    std::vector<std::vector<bool>> nulls;
+    std::vector<std::vector<std::string>> rows; // row 0: column names; "\\N" is NULL
     int failFetchAfter = -1;
 };
 
@@ -88,21 +87,13 @@ bool LoadWorkbook(const std::string& path, Workbook& book) {
             continue;
         }
         if (line.front() == '[' && line.back() == ']') {
-            book.sheets.push_back(Sheet{line.substr(1, line.size() - 2), {}, {}, -1});
+            book.sheets.push_back(Sheet{line.substr(1, line.size() - 2), {}, -1});
             sheet = &book.sheets.back();
             continue;
         }
         if (sheet == nullptr)
             continue;
-        std::vector<std::string> cells = SplitTabs(line);
-        std::vector<bool> nulls;
-        for (std::string& c : cells) {
-            nulls.push_back(c == "\\N");
-            if (nulls.back())
-                c.clear();
-        }
-        sheet->rows.push_back(std::move(cells));
-        sheet->nulls.push_back(std::move(nulls));
+        sheet->rows.push_back(SplitTabs(line));
     }
     return true;
 }
@@ -111,12 +102,9 @@ void SaveWorkbook(const std::string& path, const Workbook& book) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (const Sheet& s : book.sheets) {
         out << '[' << s.name << "]\n";
-        for (std::size_t r = 0; r < s.rows.size(); ++r) {
-            for (std::size_t c = 0; c < s.rows[r].size(); ++c) {
-                if (c != 0)
-                    out << '\t';
-                out << (s.nulls[r][c] ? std::string("\\N") : s.rows[r][c]);
-            }
+        for (const auto& row : s.rows) {
+            for (std::size_t c = 0; c < row.size(); ++c)
+                out << (c != 0 ? "\t" : "") << row[c];
             out << '\n';
         }
     }
@@ -137,7 +125,6 @@ struct Stmt : Handle {
     bool open = false;
     std::vector<std::string> columns;
     std::vector<std::vector<std::string>> rows;
-    std::vector<std::vector<bool>> nulls;
     int failFetchAfter = -1;
     long current = -1;                  // index into rows
     std::map<int, std::size_t> offsets; // SQLGetData progress per column
@@ -227,7 +214,6 @@ SQLRETURN Execute(Stmt* st, const std::string& sql) {
             return Fail(st, "42S02", "The table '" + name + "$' does not exist.");
         st->columns = sheet->rows.empty() ? std::vector<std::string>() : sheet->rows.front();
         st->rows.assign(sheet->rows.begin() + (sheet->rows.empty() ? 0 : 1), sheet->rows.end());
-        st->nulls.assign(sheet->nulls.begin() + (sheet->nulls.empty() ? 0 : 1), sheet->nulls.end());
         st->failFetchAfter = sheet->failFetchAfter;
         st->current = -1;
         st->open = true;
@@ -241,8 +227,7 @@ SQLRETURN Execute(Stmt* st, const std::string& sql) {
         const std::string name = sql.substr(create.size(), close - create.size());
         if (dbc->book.Find(name) != nullptr)
             return Fail(st, "42S01", "Table '" + name + "' already exists.");
-        Sheet sheet{name, {BracketNames(sql.substr(close + 2))}, {}, -1};
-        sheet.nulls.push_back(std::vector<bool>(sheet.rows.front().size(), false));
+        Sheet sheet{name, {BracketNames(sql.substr(close + 2))}, -1};
         dbc->book.sheets.push_back(std::move(sheet));
         SaveWorkbook(dbc->path, dbc->book);
         return SQL_SUCCESS;
@@ -268,7 +253,6 @@ SQLRETURN Execute(Stmt* st, const std::string& sql) {
                 return Fail(st, "07002", "Unknown field name: '" + names[i] + "'.");
             row[static_cast<std::size_t>(it - header.begin())] = cells[i];
         }
-        sheet->nulls.push_back(std::vector<bool>(row.size(), false));
         sheet->rows.push_back(std::move(row));
         SaveWorkbook(dbc->path, dbc->book);
         return SQL_SUCCESS;
@@ -414,12 +398,12 @@ SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT column, SQLSMALLINT, S
     const auto& row = st->rows[static_cast<std::size_t>(st->current)];
     if (column < 1 || column > row.size())
         return Fail(st, "07009", "Invalid column number.");
-    if (st->nulls[static_cast<std::size_t>(st->current)][column - 1]) {
+    const std::string& value = row[column - 1];
+    if (value == "\\N") {
         if (indicator != nullptr)
             *indicator = SQL_NULL_DATA;
         return SQL_SUCCESS;
     }
-    const std::string& value = row[column - 1];
     std::size_t& offset = st->offsets[column];
     if (offset > 0 && offset >= value.size())
         return SQL_NO_DATA;
