@@ -52,7 +52,7 @@ TEST(CatalogueLoad, AMissingFileShowsOneMessageAndTheBuiltInStations) {
     EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("CSVﾌｧｲﾙ/nonexistent/radioname.csvがありません"));
     EXPECT_EQ(boxes.boxes[0].owner, nullptr);
     EXPECT_EQ(table.name[0], QStringLiteral("ニッポン放送"));
-    EXPECT_EQ(table.number[9], QString()); // the ninth station has no flag
+    EXPECT_EQ(table.number[9], QString()); // the tenth entry ends the list at nine
     EXPECT_EQ(table.number[10], QStringLiteral("kept"));
 }
 
