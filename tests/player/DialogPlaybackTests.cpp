@@ -4,11 +4,8 @@
 #include "support/DialogFixture.h"
 #include "support/HttpTestServer.h"
 #include "support/LocalRadio.h"
-#include "ui/StationListCtrl.h"
 
-#include <QLineEdit>
 #include <QSlider>
-#include <QTest>
 
 using namespace didira;
 using namespace didira::test;

@@ -8,32 +8,6 @@ using namespace didira;
 
 using test::RecordingPlayer;
 
-TEST(MediaPlayer2, EachOperationIsOneCallWithItsDispatchIdAndKind) {
-    RecordingPlayer control;
-    CMediaPlayer2 player;
-    player.Attach(&control);
-    control.Answer(1037, std::int32_t{7});
-
-    EXPECT_EQ(player.GetBandwidth(), 7);
-    player.SetPlayOnOpen(TRUE);
-    player.SetVolume(-300);
-    player.Open(QStringLiteral("http://127.0.0.1/a.asx"));
-    player.Cancel();
-
-    ASSERT_EQ(control.calls.size(), 5u);
-    EXPECT_EQ(control.calls[0].id, 1037);
-    EXPECT_EQ(control.calls[0].kind, InvokeKind::PropertyGet);
-    EXPECT_EQ(control.calls[1].id, 1017);
-    EXPECT_EQ(control.calls[1].kind, InvokeKind::PropertyPut);
-    EXPECT_EQ(std::get<VariantBool>(control.calls[1].args.at(0)).value, -1);
-    EXPECT_EQ(std::get<std::int32_t>(control.calls[2].args.at(0)), -300);
-    EXPECT_EQ(control.calls[3].id, 2010);
-    EXPECT_EQ(control.calls[3].kind, InvokeKind::Method);
-    EXPECT_EQ(std::get<QString>(control.calls[3].args.at(0)), "http://127.0.0.1/a.asx");
-    EXPECT_EQ(control.calls[4].id, 2006);
-    EXPECT_TRUE(control.calls[4].args.empty());
-}
-
 TEST(MediaPlayer2, AnswersAreConvertedAndTheUnconvertibleRaiseDispatchErrors) {
     RecordingPlayer control;
     CMediaPlayer2 player;

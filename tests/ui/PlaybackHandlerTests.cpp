@@ -3,11 +3,9 @@
 #include "support/DialogFixture.h"
 #include "ui/StationListCtrl.h"
 
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QTest>
 
 using namespace didira;
 using namespace didira::test;
