@@ -60,6 +60,13 @@ std::optional<PersistedState> ParsePersistedState(std::span<const std::byte> str
             return fail(
                 QStringLiteral("persisted value %1 truncated at offset %2").arg(i + 1).arg(at));
         };
+        // Reads one fixed-size value of the type of `zero` into the list.
+        const auto readScalar = [&](auto zero) {
+            if (!in.Read(&zero))
+                return false;
+            state.values.emplace_back(zero);
+            return true;
+        };
         std::uint16_t tag = 0;
         if (!in.Read(&tag))
             return truncated();
@@ -67,27 +74,18 @@ std::optional<PersistedState> ParsePersistedState(std::span<const std::byte> str
         case VarType::Empty:
             state.values.emplace_back(std::monostate{});
             break;
-        case VarType::I2: {
-            std::int16_t v = 0;
-            if (!in.Read(&v))
+        case VarType::I2:
+            if (!readScalar(std::int16_t{}))
                 return truncated();
-            state.values.emplace_back(v);
             break;
-        }
-        case VarType::I4: {
-            std::int32_t v = 0;
-            if (!in.Read(&v))
+        case VarType::I4:
+            if (!readScalar(std::int32_t{}))
                 return truncated();
-            state.values.emplace_back(v);
             break;
-        }
-        case VarType::R8: {
-            double v = 0;
-            if (!in.Read(&v))
+        case VarType::R8:
+            if (!readScalar(double{}))
                 return truncated();
-            state.values.emplace_back(v);
             break;
-        }
         case VarType::Bool: {
             std::int16_t v = 0;
             if (!in.Read(&v))
@@ -98,13 +96,10 @@ std::optional<PersistedState> ParsePersistedState(std::span<const std::byte> str
             state.values.emplace_back(VariantBool{v});
             break;
         }
-        case VarType::UI4: {
-            std::uint32_t v = 0;
-            if (!in.Read(&v))
+        case VarType::UI4:
+            if (!readScalar(std::uint32_t{}))
                 return truncated();
-            state.values.emplace_back(v);
             break;
-        }
         case VarType::BStr: {
             std::uint32_t bytes = 0;
             if (!in.Read(&bytes))
