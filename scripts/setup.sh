@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package Didira needs to build, run and test.
 # Idempotent and non-interactive; run as root (or through sudo).
+#   setup.sh [--bench]   --bench adds the sound server and peer players of bench/
 set -euo pipefail
 
 PACKAGES=(
@@ -19,6 +20,12 @@ PACKAGES=(
   # tests and the offline demo: headless X, local radio server and encoder
   xvfb xauth x11-utils xdotool imagemagick icecast2 ffmpeg googletest libgtest-dev curl procps
 )
+
+# Only for bench/: a private sound server with a null sink, and the peer players.
+BENCH_PACKAGES=(pulseaudio pulseaudio-utils mpv gstreamer1.0-plugins-base-apps)
+if [ "${1:-}" = --bench ]; then
+  PACKAGES+=("${BENCH_PACKAGES[@]}")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,8 +1,11 @@
 #pragma once
 // A real local radio for integration tests: Icecast on a free 127.0.0.1 port,
-// fed in real time by ffmpeg (/mp3, /ogg, /aac), with metafiles
-// /station-mp3.asx, /station-ogg.pls and /station-aac.m3u. Started and stopped
-// by scripts/local-radio.sh, the same script as the offline demo's.
+// fed in real time by ffmpeg: mounts /mp3, /ogg (Opus), /aac (AAC LC),
+// /vorbis and /flac (both Ogg); live HLS /hls-ts/live.m3u8 (AAC in MPEG-TS),
+// /hls-fmp4/live.m3u8 (fMP4 segments) and /hls-master/master.m3u8 (two
+// variants); metafiles /station-mp3.asx, /station-ogg.pls and
+// /station-aac.m3u. Started and stopped by scripts/local-radio.sh, the same
+// script as the offline demo's and the benchmark's.
 
 #include <QString>
 #include <QTemporaryDir>
