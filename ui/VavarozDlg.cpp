@@ -149,6 +149,12 @@ bool CVavarozDlg::Create() {
         return true;
     const DialogTemplate& tpl = GetDialogTemplate(IDD_VAVAROZ_DIALOG);
     setWindowTitle(tpl.caption);
+    // The template's frame: caption, window menu with close, a minimise box
+    // and no maximise box; an application window of its own (a normal
+    // top-level window, so the task bar lists it), not a transient dialog.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowIcon(m_hIcon);
     setFont(DialogFont(tpl));
     const QSize base = DialogBaseUnits(font());

@@ -47,6 +47,14 @@ TEST_F(MainDialog, EveryTemplateControlStandsAtItsPlaceWithItsText) {
     Make();
     ASSERT_TRUE(created);
     EXPECT_EQ(dlg->windowTitle(), "Didira");
+    // An application window with a minimise box, not a transient dialog.
+    EXPECT_EQ(dlg->windowType(), Qt::Window);
+    EXPECT_EQ(dlg->parentWidget(), nullptr);
+    const Qt::WindowFlags frame = dlg->windowFlags();
+    for (const Qt::WindowType hint : {Qt::WindowTitleHint, Qt::WindowSystemMenuHint,
+                                      Qt::WindowMinimizeButtonHint, Qt::WindowCloseButtonHint})
+        EXPECT_TRUE(frame.testFlag(hint)) << hint;
+    EXPECT_FALSE(frame.testFlag(Qt::WindowMaximizeButtonHint));
     const QSize base = DialogBaseUnits(dlg->font());
     EXPECT_EQ(dlg->size(), MapDialogRect(QRect(0, 0, 359, 169), base).size());
     for (const ControlTemplate& c : GetDialogTemplate(IDD_VAVAROZ_DIALOG).controls) {
