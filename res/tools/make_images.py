@@ -6,6 +6,8 @@ bitmap131.bmp: 144x16, nine 16x16 images, 16 colours, white is the mask colour:
   black frame), 7-8 all white.
 bitmap132.bmp: 270x30, eighteen 15x30 images (the large-icon strip).
 icon128.png: 32x32 application icon (a radio with an antenna), and 16x16.
+icons/didira-N.png: the same icon drawn at 48, 128 and 256 pixels for the
+  desktop's icon theme (16 and 32 are the two above).
 Run from the repository root: python3 res/tools/make_images.py
 """
 import math
@@ -172,6 +174,8 @@ def main():
 
     write_png("res/icon128.png", radio_icon(32), 32, 32)
     write_png("res/icon128_16.png", radio_icon(16), 16, 16)
+    for size in (48, 128, 256):
+        write_png(f"res/icons/didira-{size}.png", radio_icon(size), size, size)
 
 
 if __name__ == "__main__":
