@@ -6,6 +6,8 @@
 int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // Ties the window to the installed menu entry (icon and name in the task bar).
+    QGuiApplication::setDesktopFileName(QStringLiteral(DIDIRA_APP_ID));
 
     didira::CVavarozApp app;
     QStringList args = QApplication::arguments();

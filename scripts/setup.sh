@@ -19,6 +19,8 @@ PACKAGES=(
   fonts-ipafont-gothic fonts-ipafont-mincho
   # tests and the offline demo: headless X, local radio server and encoder
   xvfb xauth x11-utils xdotool imagemagick icecast2 ffmpeg googletest libgtest-dev curl procps
+  # installation checks: menu entry and AppStream validators, the Debian package's tools
+  desktop-file-utils appstream dpkg-dev file
 )
 
 # Only for bench/: a private sound server with a null sink, and the peer players.
