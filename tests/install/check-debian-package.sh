@@ -4,18 +4,12 @@
 # (everything under /usr, the program, its command link, menu entry, icons
 # and metainfo, nothing of the build or the tests).
 #   check-debian-package.sh BUILD_DIR
-set -euo pipefail
+source "$(dirname "$0")/common.sh"
 build=$1
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
-  { cat "$out/cpack.log"; fail "cpack"; }
-debs=$(ls "$out"/*.deb)
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack"; }
+debs=$(ls "$work"/*.deb)
 [ "$(wc -l <<<"$debs")" -eq 1 ] || fail "expected one package: $debs"
 deb=$debs
 

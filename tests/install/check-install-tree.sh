@@ -3,24 +3,19 @@
 # the menu entry and the metainfo pass their validators, the entry's command
 # is the installed program and its icon exists at every theme size.
 #   check-install-tree.sh BUILD_DIR
-set -euo pipefail
+source "$(dirname "$0")/common.sh"
 build=$1
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
 
-cmake --install "$build" --prefix "$stage/usr" >/dev/null
-share=$stage/usr/share
+cmake --install "$build" --prefix "$work/usr" >/dev/null
+share=$work/usr/share
 desktop=$(ls "$share"/applications/*.desktop)
 [ "$(wc -l <<<"$desktop")" -eq 1 ] || fail "expected one desktop file: $desktop"
 id=$(basename "$desktop" .desktop)
 metainfo=$share/metainfo/$id.metainfo.xml
 [ -f "$metainfo" ] || fail "no metainfo named after the desktop file ($id)"
 
-desktop-file-validate "$desktop" || fail "desktop-file-validate"
+# Hints count too: an entry without a main category lands in a catch-all menu.
+report=$(desktop-file-validate "$desktop" 2>&1) && [ -z "$report" ] || fail "desktop-file-validate: $report"
 appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 grep -q "<id>$id</id>" "$metainfo" || fail "metainfo id is not $id"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
@@ -34,7 +29,7 @@ done
 # The command is a relative link to the program, which keeps its own name
 # (its base name is the message box caption).
 command=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
-bin=$stage/usr/bin
+bin=$work/usr/bin
 [ -L "$bin/$command" ] && [ "$(readlink "$bin/$command")" = Vavaroz ] ||
   fail "Exec=$command is not a relative link to Vavaroz"
 [ -x "$bin/Vavaroz" ] || fail "no program"
