@@ -47,8 +47,11 @@ private:
     quint64 m_generation;
 };
 
-// Runs on whichever thread posts the message: only schedules work.
+// Runs on whichever thread posts the message: only schedules work. The bus
+// hands over its reference with every message the handler drops, and a
+// message holds its source element alive: each one is released here.
 GstBusSyncReply SyncHandler(GstBus*, GstMessage* message, gpointer data) {
+    gst::MessagePtr owned(message);
     PlayerBusRelay& relay = **static_cast<std::shared_ptr<PlayerBusRelay>*>(data);
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_STATE_CHANGED:
@@ -69,8 +72,8 @@ GstBusSyncReply SyncHandler(GstBus*, GstMessage* message, gpointer data) {
     }
     std::lock_guard lock(relay.mutex);
     if (relay.target)
-        QCoreApplication::postEvent(
-            relay.target, new BusEvent(gst_message_ref(message), relay.generation.load()));
+        QCoreApplication::postEvent(relay.target,
+                                    new BusEvent(owned.release(), relay.generation.load()));
     return GST_BUS_DROP;
 }
 

@@ -1,0 +1,147 @@
+// A listener skimming through stations: hundreds of quick Open/Open and
+// Open/Cancel pairs against the local radio, as fast as the event loop takes
+// them. The player must survive, still play afterwards, and keep no pipeline
+// of an earlier station alive.
+#include "PlayerFixture.h"
+#include "support/LocalRadio.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <algorithm>
+#include <gst/gst.h>
+#include <map>
+#include <string>
+
+using namespace didira;
+using namespace didira::test;
+
+namespace {
+
+// DIDIRA_SWITCHES overrides the count; sanitizer builds run fewer by default.
+int SwitchCount() {
+    bool ok = false;
+    const int n = qEnvironmentVariableIntValue("DIDIRA_SWITCHES", &ok);
+    if (ok && n > 0)
+        return n;
+#if defined(__SANITIZE_ADDRESS__)
+    return 80;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return 80;
+#endif
+#endif
+    return 300;
+}
+
+// Lets the event loop run for a moment that varies from switch to switch, so
+// that a switch lands before the connection, during it, while buffering and
+// while playing.
+void Dwell(int i) {
+    if (i % 5 == 0)
+        QCoreApplication::processEvents();
+    else
+        Pump(std::chrono::milliseconds((i * 37) % 40));
+}
+
+// GStreamer counts its live objects when its leak tracer is on; it must be
+// chosen before GStreamer starts, which is when the first player is made.
+const bool kTracerChosen = [] {
+    if (!qEnvironmentVariableIsSet("GST_TRACERS"))
+        qputenv("GST_TRACERS", "leaks(stack-traces-flags=none)");
+    return true;
+}();
+
+// GStreamer's leak tracer: how many more objects of each type are alive than
+// at Mark().
+class LiveObjectWatch {
+public:
+    LiveObjectWatch() {
+        GList* tracers = gst_tracing_get_active_tracers();
+        for (GList* l = tracers; l; l = l->next)
+            if (!m_tracer && g_strcmp0(G_OBJECT_TYPE_NAME(l->data), "GstLeaksTracer") == 0)
+                m_tracer = GST_TRACER(gst_object_ref(l->data));
+        g_list_free_full(tracers, gst_object_unref);
+    }
+    ~LiveObjectWatch() {
+        if (m_tracer) {
+            g_signal_emit_by_name(m_tracer, "activity-stop-tracking");
+            gst_object_unref(m_tracer);
+        }
+    }
+    LiveObjectWatch(const LiveObjectWatch&) = delete;
+    LiveObjectWatch& operator=(const LiveObjectWatch&) = delete;
+
+    bool Running() const { return m_tracer != nullptr; }
+    void Mark() { g_signal_emit_by_name(m_tracer, "activity-start-tracking"); }
+    // By type name; each call takes what changed since the previous one.
+    const std::map<std::string, int>& MoreSinceMark() {
+        GstStructure* info = nullptr;
+        g_signal_emit_by_name(m_tracer, "activity-get-checkpoint", &info);
+        auto tally = [&](const char* field, int sign) {
+            const GValue* list = info ? gst_structure_get_value(info, field) : nullptr;
+            for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
+                const GstStructure* o = gst_value_get_structure(gst_value_list_get_value(list, i));
+                if (const gchar* type = gst_structure_get_string(o, "type-name"))
+                    m_more[type] += sign;
+            }
+        };
+        tally("objects-created-list", 1);
+        tally("objects-removed-list", -1);
+        if (info)
+            gst_structure_free(info);
+        return m_more;
+    }
+    bool NoneMore() {
+        const auto& more = MoreSinceMark();
+        return std::all_of(more.begin(), more.end(), [](const auto& t) { return t.second <= 0; });
+    }
+
+private:
+    GstTracer* m_tracer = nullptr;
+    std::map<std::string, int> m_more;
+};
+
+using Switching = WithLocalRadio<PlayerFixture>;
+
+} // namespace
+
+TEST_F(Switching, SkimmingBetweenTwoStationsKeepsThePlayer) {
+    const QString stations[] = {radio->Url(QStringLiteral("/mp3")),
+                                radio->Url(QStringLiteral("/ogg"))};
+    const int count = SwitchCount();
+    player.Open(stations[0]);
+    ASSERT_TRUE(WaitPlaying());
+    player.Cancel();
+    LiveObjectWatch watch;
+    ASSERT_TRUE(watch.Running()) << "GStreamer's leak tracer is not running";
+    watch.Mark();
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < count; ++i) {
+        // "Recieve" closes what is open, then opens the station.
+        player.Cancel();
+        player.Open(stations[i % 2]);
+        Dwell(i);
+        if (i % 2 == 1) { // and "Cancel" stops, as often as stations change
+            player.Stop();
+            EXPECT_EQ(player.GetPlayState(), 0);
+            Dwell(i + 3);
+        }
+    }
+    player.Cancel();
+    // Everything the switches made is gone once the player is closed and the
+    // last messages are handled.
+    EXPECT_TRUE(WaitUntil([&] { return watch.NoneMore(); }, std::chrono::seconds(10)));
+    for (const auto& [type, n] : watch.MoreSinceMark())
+        EXPECT_LE(n, 0) << n << " more " << type << " alive than before the switches";
+    RecordProperty("switches", count);
+    RecordProperty("switch_ms", static_cast<int>(clock.elapsed()));
+
+    // Still a working player: the last station plays, with no message.
+    player.Open(stations[1]);
+    EXPECT_TRUE(WaitPlaying()) << "open state " << player.GetOpenState() << ", play state "
+                               << player.GetPlayState();
+    EXPECT_EQ(player.GetIsError(), FALSE);
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
+}
