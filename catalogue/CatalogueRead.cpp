@@ -16,18 +16,24 @@ CatalogueRead ReadCatalogue(const std::string& path) {
     }
     std::optional<CSheetFile> sheet;
     try {
-        sheet.emplace(path, ",", true);
+        sheet.emplace(path, ",", true, SheetLimits{kCatalogueMaxBytes, kCatalogueMaxRows});
     } catch (const CDBException& e) {
         // A workbook without a usable driver (there is none on a stock system).
         result.status = CatalogueRead::Status::NoWorkbook;
         result.error = e.m_strError;
         return result;
     }
+    // A text file over the size limit is refused unread, before its columns
+    // are known; a workbook stops at the row limit with its columns known.
+    if (sheet->TooLarge() && sheet->ColumnCount() == 0) {
+        result.status = CatalogueRead::Status::TooManyRows;
+        return result;
+    }
     if (sheet->ColumnCount() != kCatalogueColumns) {
         result.status = CatalogueRead::Status::BadColumns;
         return result;
     }
-    if (sheet->RowCount() > kCatalogueMaxRows) {
+    if (sheet->TooLarge() || sheet->RowCount() > kCatalogueMaxRows) {
         result.status = CatalogueRead::Status::TooManyRows;
         return result;
     }

@@ -3,6 +3,7 @@
 // every line, decoded to UTF-8. Free of Qt so that a fuzz target can drive
 // the whole read.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -10,13 +11,16 @@ namespace didira {
 
 inline constexpr int kCatalogueColumns = 3; // no, name, url
 inline constexpr int kCatalogueMaxRows = 100;
+// Far above any real catalogue of kCatalogueMaxRows lines; a larger file is
+// refused unread.
+inline constexpr std::size_t kCatalogueMaxBytes = std::size_t{1} << 20;
 
 struct CatalogueRead {
     enum class Status {
         Loaded,      // rows hold the catalogue
         Missing,     // no such file
         BadColumns,  // unreadable, or the widest line does not have three cells
-        TooManyRows, // more than kCatalogueMaxRows lines
+        TooManyRows, // more than kCatalogueMaxRows lines or kCatalogueMaxBytes bytes
         NoWorkbook,  // a workbook whose connection could not be made
     };
     Status status = Status::Missing;

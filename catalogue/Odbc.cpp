@@ -83,22 +83,58 @@ void CDatabase::OpenEx(const std::string& connect, unsigned /*options*/) {
     m_h->connected = true;
 }
 
+namespace {
+
+// A statement handle freed on every path.
+class Statement {
+public:
+    explicit Statement(SQLHDBC dbc) {
+        if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &m_stmt))) {
+            m_stmt = SQL_NULL_HSTMT;
+            Throw(SQL_HANDLE_DBC, dbc, "Cannot allocate a statement");
+        }
+    }
+    ~Statement() { SQLFreeHandle(SQL_HANDLE_STMT, m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    SQLHSTMT get() const { return m_stmt; }
+    // Raises the statement's diagnostics unless rc succeeded (or found no rows).
+    void Check(SQLRETURN rc, const char* fallback) const {
+        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA)
+            Throw(SQL_HANDLE_STMT, m_stmt, fallback);
+    }
+
+private:
+    SQLHSTMT m_stmt = SQL_NULL_HSTMT;
+};
+
+} // namespace
+
 void CDatabase::ExecuteSQL(const std::string& sql) {
     if (!m_h->connected)
         throw CDBException("Not connected\n");
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, m_h->dbc, &stmt)))
-        Throw(SQL_HANDLE_DBC, m_h->dbc, "Cannot allocate a statement");
-    const SQLRETURN rc = SQLExecDirect(stmt, Sql(sql), SQL_NTS);
-    if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-        try {
-            Throw(SQL_HANDLE_STMT, stmt, "Statement failed");
-        } catch (...) {
-            SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-            throw;
-        }
+    Statement stmt(m_h->dbc);
+    stmt.Check(SQLExecDirect(stmt.get(), Sql(sql), SQL_NTS), "Statement failed");
+}
+
+void CDatabase::ExecuteSQL(const std::string& sql, const std::vector<std::string>& values) {
+    if (!m_h->connected)
+        throw CDBException("Not connected\n");
+    Statement stmt(m_h->dbc);
+    stmt.Check(SQLPrepare(stmt.get(), Sql(sql), SQL_NTS), "Cannot prepare the statement");
+    // The driver reads the bound buffers and lengths at SQLExecute; values and
+    // lengths outlive it.
+    std::vector<SQLLEN> lengths(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::string& value = values[i];
+        lengths[i] = static_cast<SQLLEN>(value.size());
+        const SQLULEN columnSize = value.empty() ? 1 : value.size();
+        stmt.Check(SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT,
+                                    SQL_C_CHAR, SQL_VARCHAR, columnSize, 0,
+                                    const_cast<char*>(value.data()), lengths[i], &lengths[i]),
+                   "Cannot bind a parameter");
     }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    stmt.Check(SQLExecute(stmt.get()), "Statement failed");
 }
 
 void CDatabase::Close() {
@@ -171,7 +207,7 @@ void CRecordset::MoveNext() {
     Fetch();
 }
 
-void CRecordset::GetFieldValue(std::int16_t index, std::string& value) {
+bool CRecordset::GetFieldValue(std::int16_t index, std::string& value, std::size_t maxLength) {
     if (m_hstmt == nullptr || m_bEOF || index < 0 || index >= m_nFields)
         throw CDBException("No such field\n");
     value.clear();
@@ -181,11 +217,11 @@ void CRecordset::GetFieldValue(std::int16_t index, std::string& value) {
         const SQLRETURN rc = SQLGetData(m_hstmt, static_cast<SQLUSMALLINT>(index + 1), SQL_C_CHAR,
                                         buffer, sizeof buffer, &indicator);
         if (rc == SQL_NO_DATA)
-            return;
+            return true;
         if (!SQL_SUCCEEDED(rc))
             Throw(SQL_HANDLE_STMT, m_hstmt, "Cannot read a field");
         if (indicator == SQL_NULL_DATA)
-            return;
+            return true;
         // A long value comes in pieces; every piece but the last fills the
         // buffer up to its terminating NUL.
         const bool more =
@@ -193,8 +229,10 @@ void CRecordset::GetFieldValue(std::int16_t index, std::string& value) {
         const std::size_t got =
             more ? sizeof buffer - 1 : static_cast<std::size_t>(indicator < 0 ? 0 : indicator);
         value.append(buffer, got);
+        if (value.size() > maxLength)
+            return false;
         if (rc == SQL_SUCCESS || !more)
-            return;
+            return true;
     }
 }
 

@@ -37,6 +37,9 @@ public:
     void OpenEx(const std::string& connect, unsigned options = noOdbcDialog);
     // Runs a statement that returns no rows.
     void ExecuteSQL(const std::string& sql);
+    // Prepares sql and runs it with values bound, in order, as the character
+    // parameters of its "?" markers; the values never become statement text.
+    void ExecuteSQL(const std::string& sql, const std::vector<std::string>& values);
     // Harmless when already closed.
     void Close();
     bool IsOpen() const;
@@ -63,8 +66,11 @@ public:
     void GetODBCFieldInfo(std::int16_t index, CODBCFieldInfo& info) const;
     bool IsEOF() const { return m_bEOF; }
     void MoveNext();
-    // The field's value as text; SQL NULL gives the empty string.
-    void GetFieldValue(std::int16_t index, std::string& value);
+    // The field's value as text; SQL NULL gives the empty string. False when
+    // the value is longer than maxLength: reading stops after the piece that
+    // went past it, so value holds less than maxLength + 4 KiB.
+    bool GetFieldValue(std::int16_t index, std::string& value,
+                       std::size_t maxLength = std::string::npos);
     void Close();
 
 private:

@@ -19,6 +19,7 @@ constexpr char kRowError[] = "Desired row is greater than total number of rows i
 constexpr char kOpenError[] = "Error in opening file\n";
 constexpr char kReadRowError[] = "Error reading row\n";
 constexpr char kWriteError[] = "Error writing file\n";
+constexpr char kTooLargeError[] = "Spreadsheet exceeds the size limit\n";
 constexpr char kWorkbookDelimiter[] = ",;.?";
 constexpr char kBackupSheet[] = "CSheetFileBackup";
 constexpr std::size_t kBufferSize = 4096;
@@ -62,30 +63,40 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+enum class ReadResult { Read, Failed, TooLarge };
+
 // Reads the lines of a regular file: LF ends a line, a CR just before it is
-// dropped, a last line without terminator counts. False on any failure;
-// lines read before it stay.
-bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
+// dropped, a last line without terminator counts. A file of more than
+// maxBytes is refused by its size before anything is read, and again if it
+// grows past the bound while being read. Lines read before a failure stay.
+ReadResult ReadLines(const std::string& path, std::vector<std::string>& lines,
+                     std::size_t maxBytes) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer; anything but a
     // regular file is refused below.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0)
-        return false;
+        return ReadResult::Failed;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
+        return ReadResult::Failed;
+    if (static_cast<std::uintmax_t>(st.st_size) > maxBytes)
+        return ReadResult::TooLarge;
     std::string line;
     bool pending = false;
+    std::size_t total = 0;
     char buffer[kBufferSize];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return ReadResult::Failed;
         }
         if (n == 0)
             break;
+        total += static_cast<std::size_t>(n);
+        if (total > maxBytes)
+            return ReadResult::TooLarge;
         const char* p = buffer;
         const char* const end = buffer + n;
         while (p < end) {
@@ -106,7 +117,7 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
     }
     if (pending)
         lines.push_back(std::move(line));
-    return fd.close();
+    return fd.close() ? ReadResult::Read : ReadResult::Failed;
 }
 
 // Writes data to path through a temporary file in the same directory that is
@@ -151,11 +162,27 @@ bool ReplaceFile(const std::string& path, const std::vector<std::string>& lines)
     return ok;
 }
 
+// name as a bracketed identifier; a "]" inside it is doubled, so that the
+// name cannot end the identifier early. A CP932 trail byte equal to "]" is
+// part of its character and stays single.
+std::string Bracketed(std::string_view name, TextEncoding enc) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < name.size();) {
+        const std::size_t n = CharLength(name, i, enc);
+        out.append(name.substr(i, n));
+        if (n == 1 && name[i] == ']')
+            out += ']';
+        i += n;
+    }
+    out += ']';
+    return out;
+}
+
 } // namespace
 
 CSheetFile::CSheetFile(const std::string& path, const std::string& sheetOrDelimiter,
-                       bool makeBackup)
-    : m_bMakeBackup(makeBackup), m_strPath(path) {
+                       bool makeBackup, const SheetLimits& limits)
+    : m_bMakeBackup(makeBackup), m_limits(limits), m_strPath(path) {
     // Paths are the file system's bytes (UTF-8 on this system, CP932 when
     // they are not valid UTF-8).
     const TextEncoding pathEncoding = IsValidUtf8(path) ? TextEncoding::Utf8 : TextEncoding::Cp932;
@@ -175,7 +202,11 @@ CSheetFile::CSheetFile(const std::string& path, const std::string& sheetOrDelimi
                        "\";DBQ=" + m_strPath;
     }
 
-    if (!LoadSheet() || !m_bMakeBackup || !m_bHasColumns)
+    const bool loaded = LoadSheet();
+    // A backup of a worksheet that was not read whole would lose rows.
+    if (m_bTooLarge)
+        m_bMakeBackup = false;
+    if (!loaded || !m_bMakeBackup || !m_bHasColumns)
         return;
     if (m_bExcelMode) {
         const std::string sheet = m_strSheet;
@@ -330,7 +361,14 @@ bool CSheetFile::FetchRow(std::vector<std::string>& cells, std::int32_t row) {
 bool CSheetFile::LoadText() {
     try {
         m_arrLines.clear();
-        if (!ReadLines(m_strPath, m_arrLines)) {
+        const ReadResult read = ReadLines(m_strPath, m_arrLines, m_limits.maxBytes);
+        if (read == ReadResult::TooLarge) {
+            m_arrLines.clear();
+            m_bTooLarge = true;
+            m_strErrorText = kTooLargeError;
+            return false;
+        }
+        if (read == ReadResult::Failed) {
             DetectEncoding();
             m_strErrorText = kOpenError;
             return false;
@@ -383,7 +421,7 @@ bool CSheetFile::LoadWorkbook() {
     // A connection failure passes to the caller as CDBException.
     Connect();
     m_pRecordset = std::make_unique<CRecordset>(m_pDatabase.get());
-    m_strQuery = "SELECT * FROM [" + m_strSheet + "$A1:IV65536]";
+    m_strQuery = "SELECT * FROM " + Bracketed(m_strSheet + "$A1:IV65536", m_encoding);
     try {
         m_pRecordset->Open(CRecordset::forwardOnly, m_strQuery, CRecordset::readOnly);
     } catch (const std::exception&) {
@@ -406,17 +444,34 @@ bool CSheetFile::LoadWorkbook() {
                 if (i + 1 < m_nColumnCount)
                     line += m_strDelimiter;
             }
+            std::size_t bytes = line.size();
             m_arrLines.push_back(line);
             std::string value;
             while (!m_pRecordset->IsEOF()) {
-                ++m_nRowCount;
+                if (m_nRowCount >= m_limits.maxRows) {
+                    m_bTooLarge = true;
+                    break;
+                }
                 line.clear();
                 for (std::int16_t i = 0; i < m_nColumnCount; ++i) {
-                    m_pRecordset->GetFieldValue(i, value);
+                    // A value is read no further than the bytes left.
+                    const std::size_t used = bytes + line.size();
+                    const std::size_t left =
+                        used < m_limits.maxBytes ? m_limits.maxBytes - used : 0;
+                    if (!m_pRecordset->GetFieldValue(i, value, left)) {
+                        m_bTooLarge = true;
+                        break;
+                    }
                     line += "\"" + value + "\"";
                     if (i + 1 < m_nColumnCount)
                         line += m_strDelimiter;
                 }
+                bytes += line.size();
+                if (m_bTooLarge || bytes > m_limits.maxBytes) {
+                    m_bTooLarge = true;
+                    break;
+                }
+                ++m_nRowCount;
                 m_arrLines.push_back(line);
                 m_pRecordset->MoveNext();
             }
@@ -432,6 +487,10 @@ bool CSheetFile::LoadWorkbook() {
     m_pDatabase->Close();
     DetectEncoding();
     m_nCursorRow = 1;
+    if (m_bTooLarge) {
+        m_strErrorText = kTooLargeError;
+        return false;
+    }
     return true;
 }
 
@@ -447,30 +506,32 @@ bool CSheetFile::WriteWorkbook() {
     // A connection failure passes to the caller as CDBException.
     Connect();
     try {
-        std::string sql = "CREATE TABLE [" + m_strSheet + "] (";
+        std::string sql = "CREATE TABLE " + Bracketed(m_strSheet, m_encoding) + " (";
         for (const std::string& name : m_arrHeader)
-            sql += "[" + name + "]" + " char(255), ";
+            sql += Bracketed(name, m_encoding) + " char(255), ";
         if (!m_arrHeader.empty())
             sql.resize(sql.size() - 2);
         sql += ")";
         m_pDatabase->ExecuteSQL(sql);
 
+        // Cell text goes to the driver only as bound parameters.
         for (std::int32_t i = 1; i < m_nRowCount; ++i) {
             FetchRow(m_arrCells, i + 1);
-            sql = "INSERT INTO [" + m_strSheet + "$A1:IV" + std::to_string(i) + "] (";
+            sql = "INSERT INTO " +
+                  Bracketed(m_strSheet + "$A1:IV" + std::to_string(i), m_encoding) + " (";
             for (std::size_t j = 0; j < m_arrCells.size(); ++j) {
                 // A value holding the internal delimiter splits into more
                 // cells than there are columns; those have no name.
                 const std::string name = j < m_arrHeader.size() ? m_arrHeader[j] : std::string();
-                sql += "[" + name + "], ";
+                sql += Bracketed(name, m_encoding) + ", ";
             }
             sql.resize(sql.size() - 2);
             sql += ") VALUES (";
-            for (const std::string& cell : m_arrCells)
-                sql += "'" + cell + "', ";
+            for (std::size_t j = 0; j < m_arrCells.size(); ++j)
+                sql += "?, ";
             sql.resize(sql.size() - 2);
             sql += ")";
-            m_pDatabase->ExecuteSQL(sql);
+            m_pDatabase->ExecuteSQL(sql, m_arrCells);
         }
     } catch (const CDBException& e) {
         m_strErrorText = e.m_strError;

@@ -15,6 +15,7 @@
 #include <QMimeData>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace didira {
 namespace {
@@ -110,6 +111,32 @@ TEST(CatalogueLoad, ShapeChecksReportOneMessageAndLeaveTheTable) {
         // The backup is written before the checks, for every file with a column.
         EXPECT_EQ(Exists(path + ".bak"), !c.content.empty()) << c.name;
     }
+}
+
+TEST(CatalogueLoad, AnOversizedCatalogueIsRefusedUnreadWithTheRowLimitMessage) {
+    const auto text = TempPath("radioname.csv");
+    const auto book = TempPath("radioname.xls");
+    // A sparse 200 MB file: one long line of NUL bytes, nothing on disk.
+    WriteBytes(text, "");
+    ASSERT_EQ(::truncate(text.c_str(), 200 << 20), 0);
+    // A workbook of 101 rows (its header is one) stops being read at the limit.
+    std::string rows = "[,]\nno\tname\turl\n";
+    for (int i = 1; i <= 100; ++i)
+        rows += "1\tst" + std::to_string(i) + "\thttp://h/\n";
+    WriteBytes(book, rows);
+    for (const auto& path : {text, book}) {
+        MessageRecorder boxes;
+        StationTable table;
+        table.name[0] = QStringLiteral("unchanged");
+        EXPECT_EQ(LoadStationCatalogue(Q(path), table, nullptr), -1) << path;
+        EXPECT_EQ(boxes.Texts(),
+                  QStringList{QStringLiteral("CSVﾌｧｲﾙ%1は100行以内にしてください").arg(Q(path))});
+        EXPECT_EQ(table.name[0], QStringLiteral("unchanged"));
+        EXPECT_TRUE(table.number[0].isEmpty());
+    }
+    // No backup of either.
+    EXPECT_FALSE(Exists(text + ".bak"));
+    EXPECT_EQ(ReadBytes(book).find("CSheetFileBackup"), std::string::npos);
 }
 
 TEST(CatalogueLoad, AHundredLinesLoad) {

@@ -232,6 +232,29 @@ TEST(SheetFileBadInput, FilesThatCannotBeReadFailTheReadWithoutHanging) {
     }
 }
 
+TEST(SheetFileBadInput, AFileOverTheByteLimitIsRefusedUnreadAndAnOldBackupStays) {
+    const std::string path = TempPath("radioname.csv");
+    const std::string content = "1,a,b\n2,c\n"; // ten bytes
+    WriteBytes(path + ".bak", "old backup\r\n");
+    WriteBytes(path, content);
+    {
+        CSheetFile sheet(path, ",", true, SheetLimits{10});
+        EXPECT_FALSE(sheet.TooLarge());
+        EXPECT_EQ(sheet.RowCount(), 2);
+        EXPECT_EQ(ReadBytes(path + ".bak"), "1,a,b\r\n2,c\r\n");
+    }
+    WriteBytes(path + ".bak", "old backup\r\n");
+    WriteBytes(path, content + "x");
+    CSheetFile sheet(path, ",", true, SheetLimits{10});
+    EXPECT_TRUE(sheet.TooLarge());
+    EXPECT_FALSE(sheet.MakeBackup());
+    EXPECT_EQ(sheet.RowCount(), 0);
+    EXPECT_EQ(sheet.ColumnCount(), 0);
+    EXPECT_TRUE(sheet.Lines().empty());
+    EXPECT_EQ(sheet.ErrorText(), "Spreadsheet exceeds the size limit\n");
+    EXPECT_EQ(ReadBytes(path + ".bak"), "old backup\r\n");
+}
+
 TEST(SheetFileBadInput, ATenMegabyteLineIsCountedQuickly) {
     const std::string path = TempPath("long.csv");
     std::string line;
@@ -239,7 +262,7 @@ TEST(SheetFileBadInput, ATenMegabyteLineIsCountedQuickly) {
         line += "\",";
     WriteBytes(path, line);
     const auto start = std::chrono::steady_clock::now();
-    CSheetFile sheet(path, ",", false);
+    CSheetFile sheet(path, ",", false, SheetLimits{std::size_t{16} << 20});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_EQ(sheet.RowCount(), 1);
     EXPECT_EQ(sheet.ColumnCount(), 32767);

@@ -8,10 +8,11 @@
 //   !fail-fetch N      (in a sheet) fetching after N rows fails
 //
 // and answers the statement shapes the worksheet reader sends: SELECT * FROM
-// [Sheet$A1:IV65536], CREATE TABLE [Sheet] ([c] char(255), ...) and INSERT
-// INTO [Sheet$A1:IVn] ([c], ...) VALUES ('v', ...). CREATE TABLE and INSERT
-// rewrite the fixture. Each connect string and statement is appended to the
-// fixture's path + ".log", one per line.
+// [Sheet$A1:IV65536], CREATE TABLE [Sheet] ([c] char(255), ...) and a prepared
+// INSERT INTO [Sheet$A1:IVn] ([c], ...) VALUES (?, ...) with its values bound
+// (names in brackets with "]]" for "]"). CREATE TABLE and INSERT rewrite the
+// fixture. Each connect string and statement is appended to the fixture's
+// path + ".log", one per line.
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -128,6 +129,12 @@ struct Stmt : Handle {
     int failFetchAfter = -1;
     long current = -1;                  // index into rows
     std::map<int, std::size_t> offsets; // SQLGetData progress per column
+    std::string prepared;               // SQLPrepare's text, run by SQLExecute
+    struct Param {
+        const char* value = nullptr;
+        SQLLEN* length = nullptr; // SQL_NTS, SQL_NULL_DATA or a byte count
+    };
+    std::map<SQLUSMALLINT, Param> params; // bound by SQLBindParameter, read at SQLExecute
 };
 
 SQLRETURN Fail(Handle* h, const char* state, const std::string& message) {
@@ -167,48 +174,67 @@ void CopyOut(const std::string& s, SQLCHAR* buffer, SQLSMALLINT size, SQLSMALLIN
     }
 }
 
-// "[a] char(255), [b] char(255)" or "[a], [b]": the bracketed names.
-std::vector<std::string> BracketNames(const std::string& list) {
-    std::vector<std::string> names;
-    std::string::size_type pos = 0;
-    while ((pos = list.find('[', pos)) != std::string::npos) {
-        const auto end = list.find(']', pos);
-        if (end == std::string::npos)
-            break;
-        names.push_back(list.substr(pos + 1, end - pos - 1));
-        pos = end + 1;
-    }
-    return names;
-}
+// A small cursor over statement text for the shapes above.
+class Parser {
+public:
+    explicit Parser(const std::string& text) : m_text(text) {}
 
-// "'a', 'b')" with no quote inside a value; false on anything else.
-bool ParseValues(const std::string& text, std::vector<std::string>& values) {
-    std::string::size_type pos = 0;
-    for (;;) {
-        if (pos >= text.size() || text[pos] != '\'')
+    // Consumes word when the text continues with it.
+    bool Word(const char* word) {
+        const std::size_t n = std::strlen(word);
+        if (m_text.compare(m_pos, n, word) != 0)
             return false;
-        const auto end = text.find('\'', pos + 1);
-        if (end == std::string::npos)
+        m_pos += n;
+        return true;
+    }
+    // A bracketed identifier, "]]" standing for "]".
+    bool Bracketed(std::string& name) {
+        if (!Word("["))
             return false;
-        values.push_back(text.substr(pos + 1, end - pos - 1));
-        pos = end + 1;
-        if (text.compare(pos, 2, ", ") == 0) {
-            pos += 2;
-            continue;
+        name.clear();
+        while (m_pos < m_text.size()) {
+            const char c = m_text[m_pos++];
+            if (c != ']') {
+                name += c;
+                continue;
+            }
+            if (m_pos < m_text.size() && m_text[m_pos] == ']') {
+                name += ']';
+                ++m_pos;
+                continue;
+            }
+            return true;
         }
-        return text.substr(pos) == ")";
+        return false;
     }
-}
+    // "(item, item, ...)" where item(this) reads one entry.
+    template <typename Item> bool List(Item&& item) {
+        if (!Word("("))
+            return false;
+        do {
+            if (!item(*this))
+                return false;
+        } while (Word(", "));
+        return Word(")");
+    }
+    bool End() const { return m_pos == m_text.size(); }
 
-SQLRETURN Execute(Stmt* st, const std::string& sql) {
+private:
+    const std::string& m_text;
+    std::size_t m_pos = 0;
+};
+
+SQLRETURN Execute(Stmt* st, const std::string& sql, const std::vector<std::string>& params) {
     Dbc* dbc = st->dbc;
     dbc->Log(sql);
-    const std::string select = "SELECT * FROM [";
-    const std::string range = "$A1:IV65536]";
-    if (sql.rfind(select, 0) == 0 && sql.size() > select.size() + range.size() &&
-        sql.compare(sql.size() - range.size(), range.size(), range) == 0) {
-        const std::string name =
-            sql.substr(select.size(), sql.size() - select.size() - range.size());
+    Parser p(sql);
+    std::string table;
+    if (p.Word("SELECT * FROM ")) {
+        const std::string range = "$A1:IV65536";
+        if (!p.Bracketed(table) || !p.End() || table.size() <= range.size() ||
+            table.compare(table.size() - range.size(), range.size(), range) != 0)
+            return Fail(st, "42000", "Syntax error in SELECT statement.");
+        const std::string name = table.substr(0, table.size() - range.size());
         const Sheet* sheet = dbc->book.Find(name);
         if (sheet == nullptr)
             return Fail(st, "42S02", "The table '" + name + "$' does not exist.");
@@ -219,39 +245,46 @@ SQLRETURN Execute(Stmt* st, const std::string& sql) {
         st->open = true;
         return SQL_SUCCESS;
     }
-    const std::string create = "CREATE TABLE [";
-    if (sql.rfind(create, 0) == 0) {
-        const auto close = sql.find("] (");
-        if (close == std::string::npos || sql.back() != ')')
+    std::vector<std::string> names;
+    const auto name = [&names](Parser& q) {
+        names.emplace_back();
+        return q.Bracketed(names.back());
+    };
+    if (p.Word("CREATE TABLE ")) {
+        const auto column = [&](Parser& q) { return name(q) && q.Word(" char(255)"); };
+        if (!p.Bracketed(table) || !p.Word(" ") || !p.List(column) || !p.End())
             return Fail(st, "42000", "Syntax error in CREATE TABLE statement.");
-        const std::string name = sql.substr(create.size(), close - create.size());
-        if (dbc->book.Find(name) != nullptr)
-            return Fail(st, "42S01", "Table '" + name + "' already exists.");
-        Sheet sheet{name, {BracketNames(sql.substr(close + 2))}, -1};
-        dbc->book.sheets.push_back(std::move(sheet));
+        if (dbc->book.Find(table) != nullptr)
+            return Fail(st, "42S01", "Table '" + table + "' already exists.");
+        dbc->book.sheets.push_back(Sheet{table, {names}, -1});
         SaveWorkbook(dbc->path, dbc->book);
         return SQL_SUCCESS;
     }
-    const std::string insert = "INSERT INTO [";
-    if (sql.rfind(insert, 0) == 0) {
-        const auto dollar = sql.find("$A1:IV");
-        const auto values = sql.find(") VALUES (");
-        if (dollar == std::string::npos || values == std::string::npos)
+    if (p.Word("INSERT INTO ")) {
+        // Values are parameter markers only, one per named column.
+        std::size_t markers = 0;
+        const auto marker = [&markers](Parser& q) {
+            if (!q.Word("?"))
+                return false;
+            ++markers;
+            return true;
+        };
+        const auto dollar = [&] { return table.rfind("$A1:IV"); };
+        if (!p.Bracketed(table) || dollar() == std::string::npos || !p.Word(" ") || !p.List(name) ||
+            !p.Word(" VALUES ") || !p.List(marker) || !p.End() || markers != names.size())
             return Fail(st, "42000", "Syntax error in INSERT INTO statement.");
-        Sheet* sheet = dbc->book.Find(sql.substr(insert.size(), dollar - insert.size()));
+        if (params.size() < markers)
+            return Fail(st, "07002", "Too few parameters bound.");
+        Sheet* sheet = dbc->book.Find(table.substr(0, dollar()));
         if (sheet == nullptr)
             return Fail(st, "42S02", "The table does not exist.");
-        const std::vector<std::string> names = BracketNames(sql.substr(dollar, values - dollar));
-        std::vector<std::string> cells;
-        if (!ParseValues(sql.substr(values + 10), cells) || cells.size() != names.size())
-            return Fail(st, "42000", "Syntax error in INSERT INTO statement.");
-        std::vector<std::string> row(sheet->rows.front().size());
+        const auto& header = sheet->rows.front();
+        std::vector<std::string> row(header.size());
         for (std::size_t i = 0; i < names.size(); ++i) {
-            const auto& header = sheet->rows.front();
             const auto it = std::find(header.begin(), header.end(), names[i]);
             if (it == header.end())
                 return Fail(st, "07002", "Unknown field name: '" + names[i] + "'.");
-            row[static_cast<std::size_t>(it - header.begin())] = cells[i];
+            row[static_cast<std::size_t>(it - header.begin())] = params[i];
         }
         sheet->rows.push_back(std::move(row));
         SaveWorkbook(dbc->path, dbc->book);
@@ -345,7 +378,42 @@ SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
 
 SQLRETURN SQL_API SQLExecDirect(SQLHSTMT hstmt, SQLCHAR* text, SQLINTEGER length) {
     Clear(hstmt);
-    return Execute(As<Stmt>(hstmt), Text(text, length));
+    return Execute(As<Stmt>(hstmt), Text(text, length), {});
+}
+
+SQLRETURN SQL_API SQLPrepare(SQLHSTMT hstmt, SQLCHAR* text, SQLINTEGER length) {
+    Clear(hstmt);
+    As<Stmt>(hstmt)->prepared = Text(text, length);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT number, SQLSMALLINT io,
+                                   SQLSMALLINT valueType, SQLSMALLINT, SQLULEN, SQLSMALLINT,
+                                   SQLPOINTER value, SQLLEN, SQLLEN* length) {
+    Clear(hstmt);
+    Stmt* st = As<Stmt>(hstmt);
+    if (number < 1 || io != SQL_PARAM_INPUT || valueType != SQL_C_CHAR)
+        return Fail(st, "HYC00", "Only character input parameters are supported.");
+    st->params[number] = {static_cast<const char*>(value), length};
+    return SQL_SUCCESS;
+}
+
+SQLRETURN SQL_API SQLExecute(SQLHSTMT hstmt) {
+    Clear(hstmt);
+    Stmt* st = As<Stmt>(hstmt);
+    std::vector<std::string> values;
+    for (const auto& [number, param] : st->params) {
+        if (number != values.size() + 1)
+            return Fail(st, "07002", "Parameters are not bound in sequence.");
+        const SQLLEN n = param.length == nullptr ? SQL_NTS : *param.length;
+        if (n == SQL_NULL_DATA)
+            values.emplace_back("\\N");
+        else if (n == SQL_NTS)
+            values.emplace_back(param.value);
+        else
+            values.emplace_back(param.value, static_cast<std::size_t>(n));
+    }
+    return Execute(st, st->prepared, values);
 }
 
 SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT hstmt, SQLSMALLINT* count) {

@@ -70,18 +70,86 @@ TEST(Workbook, AnExistingBackupSheetAbandonsTheBackupButTheReadStands) {
     EXPECT_EQ(sheet.ColumnCount(), 3);
 }
 
-TEST(Workbook, ASingleQuoteInACellStopsTheBackupAtItsRow) {
+// The statements the driver received, one per line, without the connect
+// strings.
+std::vector<std::string> Statements(const std::string& path) {
+    std::vector<std::string> out;
+    const std::string log = ReadBytes(path + ".log");
+    for (std::size_t start = 0, lf; (lf = log.find('\n', start)) != std::string::npos;
+         start = lf + 1) {
+        const std::string line = log.substr(start, lf - start);
+        if (line.rfind("DRIVER=", 0) != 0)
+            out.push_back(line);
+    }
+    return out;
+}
+
+TEST(Workbook, CellTextReachesTheBackupOnlyAsBoundValuesAndIsKeptAsWritten) {
     const std::string path = TempPath("book.xls");
-    WriteBytes(path, "[Sheet1]\nno\tname\turl\n1\ta\tu1\n2\tO'Hara\tu2\n3\tc\tu3\n");
+    const std::string rows = "1\tO'Hara\tu1\n"
+                             "2\t';DROP TABLE x;--\tu2\n"
+                             "3\t]\t'); DELETE FROM [Sh]]eet$A1:IV65536]; --\n";
+    WriteBytes(path, "[Sh]eet]\nno\tna]me\turl\n" + rows);
+    CSheetFile sheet(path, "Sh]eet", true);
+    EXPECT_TRUE(sheet.MakeBackup()) << sheet.ErrorText();
+    EXPECT_EQ(sheet.Header(), (Cells{"no", "na]me", "url"}));
+    EXPECT_EQ(
+        Statements(path),
+        (Cells{"SELECT * FROM [Sh]]eet$A1:IV65536]",
+               "CREATE TABLE [CSheetFileBackup] ([no] char(255), [na]]me] char(255), "
+               "[url] char(255))",
+               "INSERT INTO [CSheetFileBackup$A1:IV1] ([no], [na]]me], [url]) VALUES (?, ?, ?)",
+               "INSERT INTO [CSheetFileBackup$A1:IV2] ([no], [na]]me], [url]) VALUES (?, ?, ?)",
+               "INSERT INTO [CSheetFileBackup$A1:IV3] ([no], [na]]me], [url]) VALUES (?, ?, ?)"}));
+    const std::string header = "no\tna]me\turl\n";
+    EXPECT_EQ(ReadBytes(path),
+              "[Sh]eet]\n" + header + rows + "[CSheetFileBackup]\n" + header + rows);
+}
+
+TEST(Workbook, AFailedInsertEndsTheBackupKeepingTheRowsBeforeIt) {
+    const std::string path = TempPath("book.xls");
+    // The second row's cell holds the internal delimiter between quotes, so
+    // it splits into a fourth cell that has no column to go to.
+    WriteBytes(path, "[Sheet1]\nno\tname\turl\n1\ta\tu1\n2\tx\",;.?\"y\tu2\n3\tc\tu3\n");
     CSheetFile sheet(path, "Sheet1", true);
     EXPECT_FALSE(sheet.MakeBackup());
-    EXPECT_NE(sheet.ErrorText().find("Syntax error"), std::string::npos) << sheet.ErrorText();
+    EXPECT_NE(sheet.ErrorText().find("Unknown field name"), std::string::npos) << sheet.ErrorText();
     EXPECT_EQ(sheet.RowCount(), 4);
-    // The rows inserted before the failing one stay in the backup sheet.
-    EXPECT_NE(ReadBytes(path).find("[CSheetFileBackup]\nno\tname\turl\n1\ta\tu1\n"),
-              std::string::npos);
-    EXPECT_EQ(ReadBytes(path).find("u3\n", ReadBytes(path).find("[CSheetFileBackup]")),
-              std::string::npos);
+    const std::string book = ReadBytes(path);
+    EXPECT_EQ(book.substr(book.find("[CSheetFileBackup]")),
+              "[CSheetFileBackup]\nno\tname\turl\n1\ta\tu1\n");
+    // Nothing was tried after the failing row.
+    EXPECT_EQ(Statements(path).size(), 4u);
+}
+
+TEST(Workbook, ReadingStopsPastTheLimitsAndNothingIsBackedUp) {
+    const std::string path = TempPath("book.xls");
+    const struct {
+        const char* name;
+        std::string rows;
+        SheetLimits limits;
+        bool tooLarge;
+        std::size_t linesRead; // header included
+    } cases[] = {
+        {"one row too many", "1\ta\tu\n2\tb\tu\n3\tc\tu\n", {1000, 3}, true, 3},
+        {"a cell past the bytes",
+         "1\ta\tu\n2\t" + std::string(5000, 'b') + "\tu\n",
+         {1000, 9},
+         true,
+         2},
+        {"within both", "1\ta\tu\n2\tb\tu\n", {1000, 3}, false, 3},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(path, "[Sheet1]\nno\tname\turl\n" + c.rows);
+        CSheetFile sheet(path, "Sheet1", true, c.limits);
+        EXPECT_EQ(sheet.TooLarge(), c.tooLarge) << c.name;
+        EXPECT_EQ(sheet.Lines().size(), c.linesRead) << c.name;
+        EXPECT_EQ(sheet.ColumnCount(), 3) << c.name;
+        // Only a sheet read whole is backed up.
+        EXPECT_EQ(sheet.MakeBackup(), !c.tooLarge) << c.name;
+        EXPECT_EQ(ReadBytes(path).find("CSheetFileBackup") != std::string::npos, !c.tooLarge)
+            << c.name;
+    }
 }
 
 TEST(Workbook, AMissingSheetFailsTheReadQuietly) {
