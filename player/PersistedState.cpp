@@ -118,7 +118,10 @@ std::optional<PersistedState> ParsePersistedState(std::span<const std::byte> str
                 return fail(
                     QStringLiteral("persisted value %1 is an unterminated string").arg(i + 1));
             text.pop_back();
-            state.values.emplace_back(QString::fromStdU16String(text));
+            // The units as they are: decoding as UTF-16 text would take a
+            // leading U+FEFF or U+FFFE for a byte-order mark.
+            state.values.emplace_back(QString(reinterpret_cast<const QChar*>(text.data()),
+                                              static_cast<qsizetype>(text.size())));
             break;
         }
         default:

@@ -91,3 +91,26 @@ TEST(PersistedState, CorruptedCopiesAreRejectedWithTheirReason) {
             << c.name << ": " << error.toStdString();
     }
 }
+
+TEST(PersistedState, StringsKeepTheirUnitsEvenWhenTheyLookLikeAByteOrderMark) {
+    // The template's first string value is empty; replace it with each text.
+    const QByteArray good = Stream();
+    const QByteArray empty("\x08\x00\x02\x00\x00\x00\x00\x00", 8);
+    const qsizetype at = good.indexOf(empty);
+    ASSERT_GT(at, 0);
+    const std::size_t index = 11; // its position among the values
+    for (const std::u16string& text :
+         {std::u16string(u"\uFEFFab"), std::u16string(u"\uFFFE\u0007"), std::u16string(u"a\0b")}) {
+        QByteArray value("\x08\x00", 2);
+        const auto bytes = static_cast<std::uint32_t>((text.size() + 1) * 2);
+        value.append(reinterpret_cast<const char*>(&bytes), 4);
+        value.append(reinterpret_cast<const char*>(text.data()),
+                     static_cast<qsizetype>(text.size() * 2));
+        value.append("\0\0", 2);
+        const QByteArray data = good.left(at) + value + good.mid(at + empty.size());
+        QString error;
+        const auto state = ParsePersistedState(Bytes(data), &error);
+        ASSERT_TRUE(state) << error.toStdString();
+        EXPECT_EQ(std::get<QString>(state->values[index]).toStdU16String(), text);
+    }
+}
