@@ -5,6 +5,7 @@
 // the release of the last reference ends the process.
 
 #include "app/ObjectFactory.h"
+#include "ui/AutoProxyLink.h"
 
 namespace didira {
 
@@ -36,15 +37,12 @@ void AfxOleLockApp();
 void AfxOleUnlockApp();
 long AfxOleGetLockCount();
 
-class CVavarozDlgAutoProxy final : public CCmdTarget {
+class CVavarozDlgAutoProxy final : public CCmdTarget, public CDlgAutoProxyLink {
 public:
     // Only the factory creates it, and only while the main dialog exists.
     CVavarozDlgAutoProxy();
     ~CVavarozDlgAutoProxy() override;
     Q_DISABLE_COPY_MOVE(CVavarozDlgAutoProxy)
-
-    // The dialog this object stands for; cleared by the dialog's destructor.
-    CVavarozDlg* m_pDialog = nullptr;
 
     static const CRuntimeClass classCVavarozDlgAutoProxy;
     // The class factory, single use; constructed before the application object.

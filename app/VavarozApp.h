@@ -1,7 +1,7 @@
 #pragma once
 // The application object and its start-up.
 
-#include "player/Dispatch.h"
+#include "res/FrameworkTypes.h"
 
 #include <QPointer>
 #include <QStringList>

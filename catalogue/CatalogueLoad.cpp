@@ -1,8 +1,6 @@
 #include "catalogue/CatalogueLoad.h"
 
 #include "catalogue/CatalogueRead.h"
-#include "ui/MessageBox.h"
-#include "ui/VavarozDlg.h"
 
 #include <QFile>
 
@@ -30,26 +28,26 @@ void InstallBuiltInStations(StationTable& table) {
     }
 }
 
-int LoadStationCatalogue(const QString& path, StationTable& table, QWidget* owner) {
+int LoadStationCatalogue(const QString& path, StationTable& table,
+                         const CatalogueMessageSink& sink) {
     const std::string fsPath = QFile::encodeName(path).toStdString();
     const CatalogueRead read = ReadCatalogue(fsPath);
     switch (read.status) {
     case CatalogueRead::Status::Missing:
-        ShowMessageBox(owner, QStringLiteral("CSVﾌｧｲﾙ%1がありません").arg(path));
+        sink(QStringLiteral("CSVﾌｧｲﾙ%1がありません").arg(path));
         InstallBuiltInStations(table);
         return kBuiltInStationCount;
     case CatalogueRead::Status::NoWorkbook:
         InstallBuiltInStations(table);
-        ShowMessageBox(owner, QStringLiteral("Excel ｺﾝﾎﾟｰﾈﾝﾄが無いのでﾃﾞﾌｫﾙﾄ設定で表示します"));
+        sink(QStringLiteral("Excel ｺﾝﾎﾟｰﾈﾝﾄが無いのでﾃﾞﾌｫﾙﾄ設定で表示します"));
         return kBuiltInStationCount;
     case CatalogueRead::Status::BadColumns:
-        ShowMessageBox(owner,
-                       QStringLiteral("CSVﾌｧｲﾙ%1は3列(no,name,url)にしてください").arg(path));
+        sink(QStringLiteral("CSVﾌｧｲﾙ%1は3列(no,name,url)にしてください").arg(path));
         return -1;
     case CatalogueRead::Status::TooManyRows:
         // One arg() call, so that a "%2" inside the path is not replaced.
-        ShowMessageBox(owner, QStringLiteral("CSVﾌｧｲﾙ%1は%2行以内にしてください")
-                                  .arg(path, QString::number(kCatalogueMaxRows)));
+        sink(QStringLiteral("CSVﾌｧｲﾙ%1は%2行以内にしてください")
+                 .arg(path, QString::number(kCatalogueMaxRows)));
         return -1;
     case CatalogueRead::Status::Loaded:
         break;

@@ -2,13 +2,15 @@
 // Loading the station catalogue into the dialog's StationTable, with the
 // messages the user sees.
 
-#include <QString>
+#include "catalogue/StationTable.h"
 
-class QWidget;
+#include <QString>
+#include <functional>
 
 namespace didira {
 
-struct StationTable;
+// Receives the load's messages for the user, in order (the caller shows them).
+using CatalogueMessageSink = std::function<void(const QString& text)>;
 
 inline constexpr int kBuiltInStationCount = 10;
 
@@ -22,10 +24,11 @@ extern const BuiltInStation kBuiltInStations[kBuiltInStationCount];
 // Puts the built-in stations into entries 1 to 10; later entries stay.
 void InstallBuiltInStations(StationTable& table);
 
-// Loads the catalogue file at path into table, showing one message box (owned
-// by owner; null before the main window exists) for a failed check. Returns
-// the number of leading entries written, or -1 when table was left as it was.
+// Loads the catalogue file at path into table, passing one message to sink
+// for a failed check or a fallback, at the moment it arises. Returns the
+// number of leading entries written, or -1 when table was left as it was.
 // Entries past the written ones are never touched.
-int LoadStationCatalogue(const QString& path, StationTable& table, QWidget* owner);
+int LoadStationCatalogue(const QString& path, StationTable& table,
+                         const CatalogueMessageSink& sink);
 
 } // namespace didira

@@ -3,6 +3,7 @@
 // factory under its class id, and a dialog template names the class id and
 // the control's persisted state.
 
+#include "player/ControlSite.h"
 #include "player/Dispatch.h"
 
 #include <QByteArray>
@@ -19,6 +20,14 @@ class OleControl : public QWidget, public IDispatchTarget {
     Q_OBJECT
 public:
     using QWidget::QWidget;
+
+    // The host's site; null until the host sets it (reports then go nowhere).
+    // The site must outlive the control or be cleared first.
+    void SetSite(IControlSite* site) { m_site = site; }
+    IControlSite* Site() const { return m_site; }
+
+private:
+    IControlSite* m_site = nullptr;
 };
 
 struct ControlCreation {

@@ -2,6 +2,8 @@
 // Late-bound calls on a hosted control: dispatch ids, call kinds, variant values
 // and the dispatch error that a failed call raises.
 
+#include "res/FrameworkTypes.h"
+
 #include <QString>
 #include <cstdint>
 #include <exception>
@@ -80,12 +82,3 @@ public:
 Variant ChangeType(const Variant& v, VarType to);
 
 } // namespace didira
-
-// The framework's 32-bit truth values.
-using BOOL = int;
-#ifndef TRUE
-#define TRUE 1
-#endif
-#ifndef FALSE
-#define FALSE 0
-#endif

@@ -2,7 +2,7 @@
 // The dialog's handle on the hosted player control: fourteen operations, each
 // one late-bound call by dispatch id through InvokeHelper.
 
-#include "player/Dispatch.h"
+#include "player/DispatchIds.h"
 
 #include <QPointer>
 #include <QString>
@@ -55,21 +55,5 @@ private:
     QPointer<QWidget> m_window;
     IDispatchTarget* m_target = nullptr;
 };
-
-// Dispatch ids of the player control.
-namespace dispid {
-inline constexpr DispId Bandwidth = 1037;
-inline constexpr DispId PlayOnOpen = 1017;
-inline constexpr DispId OpenState = 1061;
-inline constexpr DispId PlayState = 1068;
-inline constexpr DispId IsError = 1065;
-inline constexpr DispId ErrorDescription = 1066;
-inline constexpr DispId ErrorCode = 1067;
-inline constexpr DispId Volume = 19;
-inline constexpr DispId Balance = 20;
-inline constexpr DispId Stop = 2003;
-inline constexpr DispId Cancel = 2006;
-inline constexpr DispId Open = 2010;
-} // namespace dispid
 
 } // namespace didira

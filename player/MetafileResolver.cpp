@@ -1,5 +1,7 @@
 #include "player/MetafileResolver.h"
 
+#include "player/StreamErrors.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 
@@ -22,20 +24,6 @@ bool IsMediaType(const QString& type) {
 }
 
 } // namespace
-
-QString HttpStatusReason(int status) {
-    switch (status) {
-    case 401:
-    case 403:
-        return QStringLiteral("サーバーがアクセスを拒否しました (HTTP %1)。").arg(status);
-    case 404:
-        return QStringLiteral("サーバーにストリームが見つかりません (HTTP 404)。");
-    default:
-        return status >= 500
-                   ? QStringLiteral("サーバーでエラーが発生しました (HTTP %1)。").arg(status)
-                   : QStringLiteral("サーバーがエラーを返しました (HTTP %1)。").arg(status);
-    }
-}
 
 MetafileResolver::MetafileResolver(QObject* parent)
     : QObject(parent), m_nam(new QNetworkAccessManager(this)) {

@@ -96,7 +96,4 @@ private:
     QString m_lastReason;
 };
 
-// Japanese text of an HTTP status for messages.
-QString HttpStatusReason(int status);
-
 } // namespace didira

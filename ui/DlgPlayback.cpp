@@ -1,5 +1,6 @@
 // Playback handlers of the main dialog: taking a station from the list,
 // receive and stop, the status shown once a second, volume and balance.
+#include "player/PlayerStates.h"
 #include "ui/StationListCtrl.h"
 #include "ui/StatusTexts.h"
 #include "ui/VavarozDlg.h"
@@ -94,7 +95,7 @@ void CVavarozDlg::OnTimer(unsigned) {
     const long band = m_player.GetBandwidth();
     // A closed player leaves the last texts standing; unchanged values are
     // not redrawn.
-    if (open == 0)
+    if (open == ToNumber(OpenState::Closed))
         return;
     if (play == g_lastShown.playState && open == g_lastShown.openState &&
         band == g_lastShown.bandwidth)

@@ -1,35 +1,47 @@
 #include "ui/StatusTexts.h"
 
+#include "player/PlayerStates.h"
+
+#include <array>
+
 namespace didira {
 
 namespace {
 
-constexpr const char16_t* kPlayStateTexts[kStatusSlots] = {
-    u"再生が停止しています。",         u"再生が一時停止しています。",
-    u"ストリームが再生されています。", u"ストリームの開始待ち状態です。",
-    u"ストリームを早送りしています。", u"ストリームを巻き戻しています。",
-    u"次のトラックに進んでいます。",   u"前のトラックに戻っています。",
-    u"ストリームは開いていません。",   nullptr,
-};
+using Table = std::array<const char16_t*, kStatusSlots>;
 
-constexpr const char16_t* kOpenStateTexts[kStatusSlots] = {
-    u"コンテンツ ファイルは閉じた状態です。",
-    u"メタファイルを読み込んでいます。",
-    u"ステーション ファイルを読み込んでいます。",
-    u"サーバーを検索しています。",
-    u"サーバーに接続しています。",
-    u"ストリームを開いているか、監視しています。",
-    u"コンテンツ ファイルは開いた状態です。",
-    nullptr,
-    nullptr,
-    nullptr,
-};
+// Slots without text stay null.
+constexpr Table kPlayStateTexts = [] {
+    Table t{};
+    t[ToNumber(PlayState::Stopped)] = u"再生が停止しています。";
+    t[ToNumber(PlayState::Paused)] = u"再生が一時停止しています。";
+    t[ToNumber(PlayState::Playing)] = u"ストリームが再生されています。";
+    t[ToNumber(PlayState::Waiting)] = u"ストリームの開始待ち状態です。";
+    t[ToNumber(PlayState::ScanForward)] = u"ストリームを早送りしています。";
+    t[ToNumber(PlayState::ScanReverse)] = u"ストリームを巻き戻しています。";
+    t[ToNumber(PlayState::SkipForward)] = u"次のトラックに進んでいます。";
+    t[ToNumber(PlayState::SkipBackward)] = u"前のトラックに戻っています。";
+    t[ToNumber(PlayState::Closed)] = u"ストリームは開いていません。";
+    return t;
+}();
 
-QString Slot(const char16_t* const (&table)[kStatusSlots], long value) {
+constexpr Table kOpenStateTexts = [] {
+    Table t{};
+    t[ToNumber(OpenState::Closed)] = u"コンテンツ ファイルは閉じた状態です。";
+    t[ToNumber(OpenState::LoadingMetafile)] = u"メタファイルを読み込んでいます。";
+    t[ToNumber(OpenState::LoadingStationFile)] = u"ステーション ファイルを読み込んでいます。";
+    t[ToNumber(OpenState::LocatingServer)] = u"サーバーを検索しています。";
+    t[ToNumber(OpenState::Connecting)] = u"サーバーに接続しています。";
+    t[ToNumber(OpenState::Opening)] = u"ストリームを開いているか、監視しています。";
+    t[ToNumber(OpenState::Open)] = u"コンテンツ ファイルは開いた状態です。";
+    return t;
+}();
+
+QString Slot(const Table& table, long value) {
     // The control's number is never trusted as an index.
-    if (value < 0 || value >= kStatusSlots || !table[value])
+    if (value < 0 || value >= kStatusSlots || !table[static_cast<std::size_t>(value)])
         return QString();
-    return QString::fromUtf16(table[value]);
+    return QString::fromUtf16(table[static_cast<std::size_t>(value)]);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 #include "ui/VavarozDlg.h"
 
-#include "app/Automation.h"
 #include "player/ControlHost.h"
 #include "res/Resources.h"
 #include "ui/AboutDialog.h"
+#include "ui/AutoProxyLink.h"
+#include "ui/ControlErrorBox.h"
 #include "ui/DialogLayout.h"
 #include "ui/MessageBox.h"
 #include "ui/StationListCtrl.h"
@@ -180,6 +181,7 @@ bool CVavarozDlg::Create() {
         }
         made.control->setObjectName(QStringLiteral("IDC_%1").arg(c.id));
         made.control->setGeometry(MapDialogRect(c.rect, base));
+        made.control->SetSite(&MessageBoxControlSite());
         m_player.Attach(made.control);
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The main dialog: station list, player status, volume and balance.
 
+#include "catalogue/StationTable.h"
 #include "player/MediaPlayer2.h"
 #include "ui/ImageList.h"
 
@@ -22,18 +23,8 @@ class QSlider;
 namespace didira {
 
 class CStationListCtrl;
-class CVavarozDlgAutoProxy;
+class CDlgAutoProxyLink;
 struct DialogTemplate;
-
-inline constexpr int kMaxStations = 100;
-
-// The station catalogue: entry k (1 to 100) is index k - 1 of each array.
-// No count is kept: the first entry with an empty number ends the catalogue.
-struct StationTable {
-    std::array<QString, kMaxStations> number;
-    std::array<QString, kMaxStations> name;
-    std::array<QString, kMaxStations> url;
-};
 
 // Window messages that the dialog's message map routes.
 enum class Msg {
@@ -96,7 +87,7 @@ public:
     QString m_strBandWidth;
     QString m_strRadioStation;
     QString m_strURL;
-    CVavarozDlgAutoProxy* m_pAutoProxy = nullptr;
+    CDlgAutoProxyLink* m_pAutoProxy = nullptr;
     QIcon m_hIcon;
 
     // ---- catalogue ----

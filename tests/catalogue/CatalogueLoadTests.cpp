@@ -47,7 +47,8 @@ TEST(CatalogueLoad, AMissingFileShowsOneMessageAndTheBuiltInStations) {
     MessageRecorder boxes;
     StationTable table;
     table.number[10] = QStringLiteral("kept");
-    EXPECT_EQ(LoadStationCatalogue(QStringLiteral("/nonexistent/radioname.csv"), table, nullptr),
+    EXPECT_EQ(LoadStationCatalogue(QStringLiteral("/nonexistent/radioname.csv"), table,
+                                   test::ShowWithoutOwner),
               10);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("CSVﾌｧｲﾙ/nonexistent/radioname.csvがありません"));
@@ -65,7 +66,7 @@ TEST(CatalogueLoad, EachLineFillsItsEntryAndLaterEntriesStay) {
     table.name[3] = QStringLiteral("previous name");
     table.number[5] = QStringLiteral("later");
     WriteBytes(path, "no,name,url\n\"1\",\"quoted\",\"http://q/\"\n2,two\n\n3,a,b\n");
-    EXPECT_EQ(LoadStationCatalogue(Q(path), table, nullptr), 5);
+    EXPECT_EQ(LoadStationCatalogue(Q(path), table, test::ShowWithoutOwner), 5);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.Texts().join(u'\n').toStdString();
     // A header line is a station like any other.
     EXPECT_EQ(table.number[0], QStringLiteral("no"));
@@ -104,7 +105,7 @@ TEST(CatalogueLoad, ShapeChecksReportOneMessageAndLeaveTheTable) {
         MessageRecorder boxes;
         StationTable table;
         table.name[0] = QStringLiteral("unchanged");
-        EXPECT_EQ(LoadStationCatalogue(Q(path), table, nullptr), -1) << c.name;
+        EXPECT_EQ(LoadStationCatalogue(Q(path), table, test::ShowWithoutOwner), -1) << c.name;
         EXPECT_EQ(boxes.Texts(), QStringList{c.message}) << c.name;
         EXPECT_EQ(table.name[0], QStringLiteral("unchanged")) << c.name;
         EXPECT_TRUE(table.number[0].isEmpty()) << c.name;
@@ -144,7 +145,7 @@ TEST(CatalogueLoad, AHundredLinesLoad) {
     const auto path = TempPath("radioname.csv");
     WriteBytes(path, Lines(100));
     StationTable table;
-    EXPECT_EQ(LoadStationCatalogue(Q(path), table, nullptr), 100);
+    EXPECT_EQ(LoadStationCatalogue(Q(path), table, test::ShowWithoutOwner), 100);
     EXPECT_TRUE(boxes.boxes.empty());
     EXPECT_EQ(table.name[99], QStringLiteral("st100"));
 }
@@ -154,7 +155,7 @@ TEST(CatalogueLoad, ADirectoryOrAnUnreadableFileIsReportedNotFatal) {
     ASSERT_EQ(QDir().mkpath(Q(dir)), true);
     MessageRecorder boxes;
     StationTable table;
-    EXPECT_EQ(LoadStationCatalogue(Q(dir), table, nullptr), -1);
+    EXPECT_EQ(LoadStationCatalogue(Q(dir), table, test::ShowWithoutOwner), -1);
     EXPECT_EQ(boxes.Texts(), QStringList{ColumnsMessage(Q(dir))});
 }
 
@@ -168,7 +169,7 @@ TEST(CatalogueLoad, Cp932AndUtf8CataloguesDecodeToTheSameNames) {
     for (const auto& path : {cp932, utf8}) {
         MessageRecorder boxes;
         StationTable table;
-        ASSERT_EQ(LoadStationCatalogue(Q(path), table, nullptr), 3) << path;
+        ASSERT_EQ(LoadStationCatalogue(Q(path), table, test::ShowWithoutOwner), 3) << path;
         EXPECT_EQ(table.number[0], QStringLiteral("0"));
         EXPECT_EQ(table.name[0], QStringLiteral("ニッポン放送"));
         EXPECT_EQ(table.name[1], QStringLiteral("ABC\u3000coast FM ｵｰｽﾄﾗﾘｱ"));

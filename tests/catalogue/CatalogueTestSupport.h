@@ -2,6 +2,7 @@
 // Helpers for the catalogue tests: files as bytes.
 
 #include "support/TestSupport.h"
+#include "ui/MessageBox.h"
 
 #include <string>
 #include <string_view>
@@ -18,5 +19,10 @@ bool Exists(const std::string& path);
 std::vector<std::string> DirEntries(const std::string& dir);
 // UTF-8 text as CP932 bytes (fixtures are written in CP932).
 std::string Cp932(std::string_view utf8);
+
+// The dialog's message sink before its window exists: boxes without owner.
+inline void ShowWithoutOwner(const QString& text) {
+    ShowMessageBox(nullptr, text);
+}
 
 } // namespace didira::test

@@ -31,7 +31,8 @@ TEST(NoExcelDriver, AWorkbookCatalogueFallsBackToTheBuiltInStations) {
     test::MessageRecorder boxes;
     StationTable table;
     table.number[20] = QStringLiteral("kept");
-    EXPECT_EQ(LoadStationCatalogue(QFile::decodeName(path.c_str()), table, nullptr), 10);
+    EXPECT_EQ(LoadStationCatalogue(QFile::decodeName(path.c_str()), table, test::ShowWithoutOwner),
+              10);
     EXPECT_EQ(boxes.Texts(),
               QStringList{QStringLiteral("Excel ｺﾝﾎﾟｰﾈﾝﾄが無いのでﾃﾞﾌｫﾙﾄ設定で表示します")});
     EXPECT_EQ(table.name[0], QStringLiteral("ニッポン放送"));

@@ -1,4 +1,5 @@
 #include "player/ControlHost.h"
+#include "player/DispatchIds.h"
 #include "player/MediaPlayer2.h"
 #include "support/RecordingPlayer.h"
 
@@ -13,15 +14,15 @@ TEST(MediaPlayer2, AnswersAreConvertedAndTheUnconvertibleRaiseDispatchErrors) {
     CMediaPlayer2 player;
     EXPECT_THROW(player.Stop(), DispatchError); // no control bound yet
     player.Attach(&control);
-    control.Answer(1065, VariantBool{-1});
+    control.Answer(dispid::IsError, VariantBool{-1});
     EXPECT_EQ(player.GetIsError(), 1);
-    control.Answer(1065, std::int32_t{5});
+    control.Answer(dispid::IsError, std::int32_t{5});
     EXPECT_EQ(player.GetIsError(), 1);
-    control.Answer(1068, QStringLiteral("not a number"));
+    control.Answer(dispid::PlayState, QStringLiteral("not a number"));
     EXPECT_THROW(player.GetPlayState(), DispatchError);
-    control.Answer(1068, QStringLiteral(" 42 "));
+    control.Answer(dispid::PlayState, QStringLiteral(" 42 "));
     EXPECT_EQ(player.GetPlayState(), 42);
-    control.Answer(19, 3.0e12);
+    control.Answer(dispid::Volume, 3.0e12);
     EXPECT_THROW(player.GetVolume(), DispatchError);
 }
 

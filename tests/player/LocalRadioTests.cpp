@@ -14,12 +14,11 @@ TEST_F(LocalRadioTest, PlaybackResumesByItselfAfterTheServerComesBack) {
     ASSERT_TRUE(WaitPlaying());
 
     radio->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return player.GetPlayState() == 3; }, std::chrono::seconds(20)))
+    ASSERT_TRUE(WaitUntil([&] { return Play() == PlayState::Waiting; }, std::chrono::seconds(20)))
         << "the drop was not noticed";
     EXPECT_EQ(player.GetIsError(), FALSE);
     ASSERT_TRUE(radio->Restart()) << radio->error().toStdString();
-    EXPECT_TRUE(WaitPlaying(std::chrono::seconds(40)))
-        << "open state " << player.GetOpenState() << ", play state " << player.GetPlayState();
+    EXPECT_TRUE(WaitPlaying(std::chrono::seconds(40))) << Opened() << ", " << Play();
     EXPECT_GE(control->ReconnectCount(), 1);
     EXPECT_EQ(player.GetIsError(), FALSE);
     EXPECT_TRUE(boxes.empty());
@@ -30,11 +29,11 @@ TEST_F(LocalRadioTest, StopDuringAnOutageEndsTheReconnection) {
     player.Open(radio->Url(QStringLiteral("/ogg")));
     ASSERT_TRUE(WaitPlaying());
     radio->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return player.GetPlayState() == 3; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(WaitUntil([&] { return Play() == PlayState::Waiting; }, std::chrono::seconds(20)));
     player.Stop();
     ASSERT_TRUE(radio->Restart()) << radio->error().toStdString();
     Pump(std::chrono::seconds(2));
-    EXPECT_EQ(player.GetPlayState(), 0);
+    EXPECT_EQ(Play(), PlayState::Stopped);
     EXPECT_TRUE(boxes.empty());
     const int reconnects = control->ReconnectCount();
     Pump(std::chrono::seconds(1));
@@ -46,12 +45,13 @@ TEST_F(LocalRadioTest, ReconnectionGivesUpWithOneMessage) {
     player.Open(radio->Url(QStringLiteral("/aac")));
     ASSERT_TRUE(WaitPlaying());
     radio->Kill();
-    ASSERT_TRUE(WaitUntil([&] { return player.GetIsError() == TRUE; }, std::chrono::seconds(30)));
-    Pump(std::chrono::milliseconds(500));
+    ASSERT_TRUE(WaitError(std::chrono::seconds(30)));
+    ASSERT_TRUE(WaitUntil([&] { return !boxes.empty(); }));
+    Pump(std::chrono::milliseconds(300)); // no second message
     EXPECT_EQ(player.GetErrorCode(), playererror::StreamLost);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("再接続できませんでした")));
     EXPECT_TRUE(boxes[0].text.contains(radio->Url(QStringLiteral("/aac"))));
-    EXPECT_EQ(player.GetOpenState(), 0);
+    EXPECT_EQ(Opened(), OpenState::Closed);
     ASSERT_TRUE(radio->Restart()) << radio->error().toStdString();
 }

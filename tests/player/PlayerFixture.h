@@ -5,8 +5,10 @@
 #include "player/ControlHost.h"
 #include "player/GstPlayerControl.h"
 #include "player/MediaPlayer2.h"
+#include "player/PlayerStates.h"
 #include "res/Resources.h"
 #include "support/TestSupport.h"
+#include "ui/ControlErrorBox.h"
 
 #include <QDir>
 #include <QProcess>
@@ -32,14 +34,21 @@ protected:
         ASSERT_TRUE(made.control) << made.error.toStdString();
         control = qobject_cast<CGstPlayerControl*>(made.control);
         ASSERT_TRUE(control);
+        control->SetSite(&MessageBoxControlSite()); // as the dialog does
         player.Attach(control);
         player.SetPlayOnOpen(TRUE);
     }
     void TearDown() override { delete control; }
 
+    PlayState Play() { return static_cast<PlayState>(player.GetPlayState()); }
+    OpenState Opened() { return static_cast<OpenState>(player.GetOpenState()); }
+
     bool WaitPlaying(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-        return WaitUntil([&] { return player.GetPlayState() == 2 && player.GetOpenState() == 6; },
-                         timeout);
+        return WaitUntil(
+            [&] { return Play() == PlayState::Playing && Opened() == OpenState::Open; }, timeout);
+    }
+    bool WaitError(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return WaitUntil([&] { return player.GetIsError() == TRUE; }, timeout);
     }
 
     QWidget window;

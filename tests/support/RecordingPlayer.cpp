@@ -5,12 +5,12 @@
 namespace didira::test {
 
 RecordingPlayer::RecordingPlayer(QWidget* parent) : OleControl(parent) {
-    answers.insert(1068, std::int32_t{8});
-    answers.insert(1061, std::int32_t{0});
-    answers.insert(1037, std::int32_t{0});
-    answers.insert(1065, VariantBool{0});
-    answers.insert(19, std::int32_t{0});
-    answers.insert(20, std::int32_t{0});
+    answers.insert(dispid::PlayState, ToNumber(PlayState::Closed));
+    answers.insert(dispid::OpenState, ToNumber(OpenState::Closed));
+    answers.insert(dispid::Bandwidth, std::int32_t{0});
+    answers.insert(dispid::IsError, VariantBool{0});
+    answers.insert(dispid::Volume, std::int32_t{0});
+    answers.insert(dispid::Balance, std::int32_t{0});
 }
 
 Variant RecordingPlayer::Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) {

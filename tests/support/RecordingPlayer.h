@@ -3,6 +3,8 @@
 // table, registered in place of the real one.
 
 #include "player/ControlHost.h"
+#include "player/DispatchIds.h"
+#include "player/PlayerStates.h"
 
 #include <QHash>
 #include <functional>

@@ -45,3 +45,27 @@ QStringList MessageRecorder::Texts() const {
 }
 
 } // namespace didira::test
+
+namespace didira {
+
+std::ostream& operator<<(std::ostream& os, PlayState s) {
+    static constexpr const char* kNames[] = {"Stopped",     "Paused",       "Playing",
+                                             "Waiting",     "ScanForward",  "ScanReverse",
+                                             "SkipForward", "SkipBackward", "Closed"};
+    const auto n = ToNumber(s);
+    return os << (n >= 0 && n <= 8 ? kNames[n] : "?") << " (" << n << ")";
+}
+
+std::ostream& operator<<(std::ostream& os, OpenState s) {
+    static constexpr const char* kNames[] = {"Closed",
+                                             "LoadingMetafile",
+                                             "LoadingStationFile",
+                                             "LocatingServer",
+                                             "Connecting",
+                                             "Opening",
+                                             "Open"};
+    const auto n = ToNumber(s);
+    return os << (n >= 0 && n <= 6 ? kNames[n] : "?") << " (" << n << ")";
+}
+
+} // namespace didira

@@ -1,12 +1,14 @@
 #pragma once
 // Helpers shared by the tests.
 
+#include "player/PlayerStates.h"
 #include "ui/MessageBox.h"
 
 #include <QString>
 #include <QStringList>
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <vector>
 
 namespace didira::test {
@@ -36,3 +38,9 @@ public:
 };
 
 } // namespace didira::test
+
+namespace didira {
+// States by name in test failure messages.
+std::ostream& operator<<(std::ostream& os, PlayState s);
+std::ostream& operator<<(std::ostream& os, OpenState s);
+} // namespace didira

@@ -82,19 +82,19 @@ TEST_F(MainDialog, DialogUnitsScaleWithTheFontAndRoundDown) {
 
 TEST_F(MainDialog, InitialisationSetsUpThePlayerInOrder) {
     registration->prepare = [](RecordingPlayer& p) {
-        p.Answer(19, std::int32_t{-500});
-        p.Answer(20, std::int32_t{2500});
+        p.Answer(dispid::Volume, std::int32_t{-500});
+        p.Answer(dispid::Balance, std::int32_t{2500});
     };
     Make();
     ASSERT_TRUE(created);
     const auto& calls = Player().calls;
     ASSERT_EQ(calls.size(), 4u); // no error: neither code nor description is asked for
-    EXPECT_EQ(calls[0].id, 1017);
+    EXPECT_EQ(calls[0].id, dispid::PlayOnOpen);
     EXPECT_EQ(calls[0].kind, InvokeKind::PropertyPut);
     EXPECT_EQ(std::get<VariantBool>(calls[0].args.at(0)).value, -1);
-    EXPECT_EQ(calls[1].id, 1065);
-    EXPECT_EQ(calls[2].id, 19);
-    EXPECT_EQ(calls[3].id, 20);
+    EXPECT_EQ(calls[1].id, dispid::IsError);
+    EXPECT_EQ(calls[2].id, dispid::Volume);
+    EXPECT_EQ(calls[3].id, dispid::Balance);
     EXPECT_EQ(boxes.size(), boxesBeforeCreate);
 
     auto* volume = Item<QSlider>(IDC_VOLUME);
@@ -114,20 +114,20 @@ TEST_F(MainDialog, PlayerErrorAtStartIsShownOnlyWhenTheControlSaysSo) {
                           Case{std::int32_t{5}, true}, Case{std::int32_t{0}, false}}) {
         boxes.clear();
         registration->prepare = [&](RecordingPlayer& p) {
-            p.Answer(1065, c.isError);
-            p.Answer(1067, std::int32_t(0x80004005u));
-            p.Answer(1066, QStringLiteral("接続できません"));
+            p.Answer(dispid::IsError, c.isError);
+            p.Answer(dispid::ErrorCode, std::int32_t(0x80004005u));
+            p.Answer(dispid::ErrorDescription, QStringLiteral("接続できません"));
         };
         Make();
         ASSERT_TRUE(created);
-        const auto asked = Player().CallsTo({1067, 1066});
+        const auto asked = Player().CallsTo({dispid::ErrorCode, dispid::ErrorDescription});
         if (!c.shown) {
             EXPECT_TRUE(asked.empty());
             EXPECT_EQ(boxes.size(), boxesBeforeCreate);
             continue;
         }
         ASSERT_EQ(asked.size(), 2u);
-        EXPECT_EQ(asked[0].id, 1067); // the code first, then the description
+        EXPECT_EQ(asked[0].id, dispid::ErrorCode); // the code first, then the description
         ASSERT_EQ(boxes.size(), boxesBeforeCreate + 1);
         EXPECT_EQ(boxes.back().text, "ErrCode[80004005] Description[接続できません]");
         EXPECT_EQ(boxes.back().caption, "ERROR");
@@ -138,7 +138,9 @@ TEST_F(MainDialog, PlayerErrorAtStartIsShownOnlyWhenTheControlSaysSo) {
 }
 
 TEST_F(MainDialog, VolumeOutsideTheRangeIsClampedOnTheTrackbarOnly) {
-    registration->prepare = [](RecordingPlayer& p) { p.Answer(19, std::int32_t{-2000}); };
+    registration->prepare = [](RecordingPlayer& p) {
+        p.Answer(dispid::Volume, std::int32_t{-2000});
+    };
     Make();
     EXPECT_EQ(Item<QSlider>(IDC_VOLUME)->value(), -1000);
     EXPECT_EQ(dlg->m_nVolume, -2000);
@@ -238,8 +240,9 @@ TEST_F(MainDialog, AboutBoxFromTheWindowMenuAndFromADoubleClickOnFreeArea) {
 
 TEST_F(MainDialog, DispatchErrorsAreReportedAndTheDialogGoesOn) {
     Make();
-    Player().failures.insert_or_assign(2003, DispatchError(static_cast<std::int32_t>(0x80004005u),
-                                                           QStringLiteral("再生を停止できません")));
+    Player().failures.insert_or_assign(dispid::Stop,
+                                       DispatchError(static_cast<std::int32_t>(0x80004005u),
+                                                     QStringLiteral("再生を停止できません")));
     const std::size_t before = boxes.size();
     Press(IDC_CANCEL);
     ASSERT_EQ(boxes.size(), before + 1);
@@ -249,15 +252,15 @@ TEST_F(MainDialog, DispatchErrorsAreReportedAndTheDialogGoesOn) {
 
     // A failure without a text of its own gets the internal-error text; the
     // rest of the handler is skipped.
-    Player().failures.insert_or_assign(1068, DispatchError(1, QString()));
+    Player().failures.insert_or_assign(dispid::PlayState, DispatchError(1, QString()));
     dlg->RouteMessage(Msg::Timer);
     ASSERT_EQ(boxes.size(), before + 2);
     EXPECT_EQ(boxes.back().text, "ｱﾌﾟﾘｹｰｼｮﾝの内部ｴﾗｰです。");
-    EXPECT_TRUE(Player().CallsTo({1061}).empty());
+    EXPECT_TRUE(Player().CallsTo({dispid::OpenState}).empty());
 
     Player().failures.clear();
-    Player().Answer(1068, std::int32_t{2});
-    Player().Answer(1061, std::int32_t{6});
+    Player().Answer(dispid::PlayState, ToNumber(PlayState::Playing));
+    Player().Answer(dispid::OpenState, ToNumber(OpenState::Open));
     dlg->RouteMessage(Msg::Timer);
     EXPECT_EQ(dlg->m_strPlayState, "ストリームが再生されています。");
 }

@@ -22,10 +22,14 @@ protected:
         ASSERT_TRUE(created);
         Player().calls.clear();
     }
-    void Tick(long play, long open, long band) {
-        Player().Answer(1068, std::int32_t(play));
-        Player().Answer(1061, std::int32_t(open));
-        Player().Answer(1037, std::int32_t(band));
+    void Tick(PlayState play, OpenState open, long band) {
+        TickRaw(ToNumber(play), ToNumber(open), band);
+    }
+    // Any numbers, also those no player state has.
+    void TickRaw(long play, long open, long band) {
+        Player().Answer(dispid::PlayState, std::int32_t(play));
+        Player().Answer(dispid::OpenState, std::int32_t(open));
+        Player().Answer(dispid::Bandwidth, std::int32_t(band));
         dlg->RouteMessage(Msg::Timer);
     }
 };
@@ -47,21 +51,21 @@ TEST_F(Playback, AClickTakesTheStationAndEnablesReceiveButNeverPlays) {
 
 TEST_F(Playback, ReceiveCancelsThenOpensTheSelectedUrlAndShowsTheWaitingText) {
     ClickRow(0);
-    Tick(2, 6, 128000);
+    Tick(PlayState::Playing, OpenState::Open, 128000);
     Press(IDC_RECEIVE);
-    const auto calls = Player().CallsTo({2003, 2006, 2010});
+    const auto calls = Player().CallsTo({dispid::Stop, dispid::Cancel, dispid::Open});
     ASSERT_EQ(calls.size(), 2u); // no Stop first
-    EXPECT_EQ(calls[0].id, 2006);
-    EXPECT_EQ(calls[1].id, 2010);
+    EXPECT_EQ(calls[0].id, dispid::Cancel);
+    EXPECT_EQ(calls[1].id, dispid::Open);
     EXPECT_EQ(std::get<QString>(calls[1].args.at(0)), "http://127.0.0.1:9/a.asx");
     EXPECT_EQ(Field(IDC_PLAYSTATE), "接続中です しばらくお待ちください");
     EXPECT_EQ(Field(IDC_OPENSTATE), "");
     EXPECT_EQ(Field(IDC_BANDWIDTH), "");
 
     // The same values as last shown do not replace the waiting text.
-    Tick(2, 6, 128000);
+    Tick(PlayState::Playing, OpenState::Open, 128000);
     EXPECT_EQ(Field(IDC_PLAYSTATE), "接続中です しばらくお待ちください");
-    Tick(3, 5, 0);
+    Tick(PlayState::Waiting, OpenState::Opening, 0);
     EXPECT_EQ(Field(IDC_PLAYSTATE), "ストリームの開始待ち状態です。");
     EXPECT_EQ(Field(IDC_OPENSTATE), "ストリームを開いているか、監視しています。");
     EXPECT_EQ(Field(IDC_BANDWIDTH), "0");
@@ -70,7 +74,7 @@ TEST_F(Playback, ReceiveCancelsThenOpensTheSelectedUrlAndShowsTheWaitingText) {
 TEST_F(Playback, ReceiveWithoutAStationEverTakenOpensAnEmptyUrl) {
     dlg->m_btnReceive->setEnabled(true);
     Press(IDC_RECEIVE);
-    const auto opens = Player().CallsTo({2010});
+    const auto opens = Player().CallsTo({dispid::Open});
     ASSERT_EQ(opens.size(), 1u);
     EXPECT_EQ(std::get<QString>(opens[0].args.at(0)), "");
 }
@@ -79,26 +83,26 @@ TEST_F(Playback, CancelOnlyStops) {
     ClickRow(0);
     Press(IDC_CANCEL);
     ASSERT_EQ(Player().calls.size(), 1u);
-    EXPECT_EQ(Player().calls[0].id, 2003);
+    EXPECT_EQ(Player().calls[0].id, dispid::Stop);
     EXPECT_EQ(Field(IDC_RADIOSTATION), "Station A");
 }
 
 TEST_F(Playback, TheTimerShowsChangesOnlyAndNeverIndexesOutsideTheTables) {
-    Tick(2, 0, 5000); // open state 0: nothing changes
+    Tick(PlayState::Playing, OpenState::Closed, 5000); // open state 0: nothing changes
     EXPECT_EQ(Field(IDC_PLAYSTATE), "");
-    Tick(2, 6, 131072);
+    Tick(PlayState::Playing, OpenState::Open, 131072);
     EXPECT_EQ(Field(IDC_PLAYSTATE), "ストリームが再生されています。");
     EXPECT_EQ(Field(IDC_OPENSTATE), "コンテンツ ファイルは開いた状態です。");
     EXPECT_EQ(Field(IDC_BANDWIDTH), "131072");
-    Tick(0, 6, -1);
+    Tick(PlayState::Stopped, OpenState::Open, -1);
     EXPECT_EQ(Field(IDC_PLAYSTATE), "再生が停止しています。");
     EXPECT_EQ(Field(IDC_BANDWIDTH), "-1");
     // Slots without text, and values outside 0..9, show an empty text.
     for (long bad : {9L, 10L, -1L, 1000000L, -2147483647L - 1}) {
-        Tick(bad, bad == 9 ? 7 : bad, 1);
+        TickRaw(bad, bad == 9 ? 7 : bad, 1);
         EXPECT_EQ(Field(IDC_PLAYSTATE), "") << bad;
         EXPECT_EQ(Field(IDC_OPENSTATE), "") << bad;
-        Tick(2, 6, 0);
+        Tick(PlayState::Playing, OpenState::Open, 0);
     }
 }
 
@@ -106,9 +110,9 @@ TEST_F(Playback, TrackbarsSendOnlyChangedPositions) {
     auto* volume = qobject_cast<QSlider*>(dlg->GetDlgItem(IDC_VOLUME));
     auto* balance = qobject_cast<QSlider*>(dlg->GetDlgItem(IDC_BALANCE));
     balance->setValue(1500);
-    auto calls = Player().CallsTo({19, 20});
+    auto calls = Player().CallsTo({dispid::Volume, dispid::Balance});
     ASSERT_EQ(calls.size(), 1u); // only the balance moved
-    EXPECT_EQ(calls[0].id, 20);
+    EXPECT_EQ(calls[0].id, dispid::Balance);
     EXPECT_EQ(calls[0].kind, InvokeKind::PropertyPut);
     EXPECT_EQ(std::get<std::int32_t>(calls[0].args.at(0)), 1500);
 
@@ -119,7 +123,7 @@ TEST_F(Playback, TrackbarsSendOnlyChangedPositions) {
 
     volume->setValue(volume->minimum());
     balance->setValue(0);
-    calls = Player().CallsTo({19, 20});
+    calls = Player().CallsTo({dispid::Volume, dispid::Balance});
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(std::get<std::int32_t>(calls[0].args.at(0)), -1000);
     EXPECT_EQ(std::get<std::int32_t>(calls[1].args.at(0)), 0);
@@ -134,7 +138,7 @@ TEST_F(Playback, AClampedVolumeIsSentOnTheFirstScrollOfEitherTrackbar) {
     dlg->m_nVolume = -2000; // as read from a player outside the range
     MsgArgs a;
     dlg->RouteMessage(Msg::HScroll, a);
-    const auto calls = Player().CallsTo({19});
+    const auto calls = Player().CallsTo({dispid::Volume});
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(std::get<std::int32_t>(calls[0].args.at(0)), -1000);
 }

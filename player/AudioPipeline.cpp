@@ -1,0 +1,356 @@
+#include "player/AudioPipeline.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <cmath>
+#include <mutex>
+
+namespace didira {
+
+// Carries bus messages from GStreamer's threads to the pipeline object on the
+// UI thread. Shared with the bus handler and the pad probes, which may still
+// run while the pipeline is torn down.
+struct PipelineBusRelay {
+    std::mutex mutex;
+    QObject* target = nullptr; // cleared before the pipeline object goes away
+    GstObject* pipeline = nullptr;
+    std::atomic<quint64> generation{1}; // bumped after each teardown
+    std::atomic<quint64> bytes{0};      // bytes read by the network source
+    std::atomic<bool> audioSeen{false};
+};
+
+namespace {
+
+const QEvent::Type kBusEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// A bus message posted to the UI thread, stamped with the run it came from;
+// messages of an earlier run are dropped on arrival.
+class BusEvent final : public QEvent {
+public:
+    BusEvent(GstMessage* message, quint64 generation)
+        : QEvent(kBusEventType), m_message(message), m_generation(generation) {}
+    GstMessage* message() const { return m_message.get(); }
+    quint64 generation() const { return m_generation; }
+
+private:
+    gst::MessagePtr m_message;
+    quint64 m_generation;
+};
+
+// Runs on whichever thread posts the message: only schedules work. The bus
+// hands over its reference with every message the handler drops, and a
+// message holds its source element alive: each one is released here.
+GstBusSyncReply SyncHandler(GstBus*, GstMessage* message, gpointer data) {
+    gst::MessagePtr owned(message);
+    PipelineBusRelay& relay = **static_cast<std::shared_ptr<PipelineBusRelay>*>(data);
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_STATE_CHANGED:
+        if (GST_MESSAGE_SRC(message) != relay.pipeline)
+            return GST_BUS_DROP;
+        break;
+    case GST_MESSAGE_ERROR:
+    case GST_MESSAGE_EOS:
+    case GST_MESSAGE_ASYNC_DONE:
+    case GST_MESSAGE_BUFFERING:
+    case GST_MESSAGE_TAG:
+    case GST_MESSAGE_ELEMENT:
+    case GST_MESSAGE_APPLICATION:
+    case GST_MESSAGE_CLOCK_LOST:
+        break;
+    default:
+        return GST_BUS_DROP;
+    }
+    std::lock_guard lock(relay.mutex);
+    if (relay.target)
+        QCoreApplication::postEvent(relay.target,
+                                    new BusEvent(owned.release(), relay.generation.load()));
+    return GST_BUS_DROP;
+}
+
+void DeleteRelayRef(gpointer data) {
+    delete static_cast<std::shared_ptr<PipelineBusRelay>*>(data);
+}
+
+GstPadProbeReturn CountBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* relay = static_cast<PipelineBusRelay*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER)
+        relay->bytes += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+    else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST)
+        relay->bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn SeeFirstAudio(GstPad* pad, GstPadProbeInfo*, gpointer data) {
+    auto* relay = static_cast<PipelineBusRelay*>(data);
+    if (!relay->audioSeen.exchange(true)) {
+        GstObject* bin = GST_OBJECT_PARENT(pad);
+        if (bin)
+            gst_element_post_message(
+                GST_ELEMENT(bin),
+                gst_message_new_application(bin, gst_structure_new_empty("didira-first-audio")));
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+bool HasProperty(gpointer object, const char* name) {
+    return g_object_class_find_property(G_OBJECT_GET_CLASS(object), name) != nullptr;
+}
+
+// Configures the network source that playbin made: the player does its own
+// retrying, and counts what the source reads for the measured bit rate.
+void OnSourceSetup(GstElement*, GstElement* source, gpointer data) {
+    if (HasProperty(source, "user-agent"))
+        g_object_set(source, "user-agent", "Vavaroz/1.0", nullptr);
+    if (HasProperty(source, "iradio-mode"))
+        g_object_set(source, "iradio-mode", TRUE, nullptr);
+    if (HasProperty(source, "retries"))
+        g_object_set(source, "retries", 0, nullptr);
+    if (HasProperty(source, "timeout"))
+        g_object_set(source, "timeout", AudioPipeline::kSourceTimeoutSeconds, nullptr);
+    gst::PadPtr pad(gst_element_get_static_pad(source, "src"));
+    if (pad)
+        gst_pad_add_probe(pad.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                          CountBytes, data, nullptr);
+}
+
+// Play flags of playbin: audio with software volume, no video, no subtitles.
+constexpr guint kPlayFlagAudio = 0x2;
+constexpr guint kPlayFlagSoftVolume = 0x10;
+
+ErrorDomain DomainOf(const GError* error) {
+    if (!error)
+        return ErrorDomain::None;
+    if (error->domain == GST_CORE_ERROR)
+        return ErrorDomain::Core;
+    if (error->domain == GST_LIBRARY_ERROR)
+        return ErrorDomain::Library;
+    if (error->domain == GST_RESOURCE_ERROR)
+        return ErrorDomain::Resource;
+    if (error->domain == GST_STREAM_ERROR)
+        return ErrorDomain::Stream;
+    return ErrorDomain::None;
+}
+
+int UintField(const GstStructure* s, const char* name) {
+    guint value = 0;
+    if (s && gst_structure_get_uint(s, name, &value) && value < 1000)
+        return static_cast<int>(value);
+    return 0;
+}
+
+} // namespace
+
+std::unique_ptr<AudioPipeline> AudioPipeline::Create(const QByteArray& sinkDescription,
+                                                     QString* error) {
+    std::unique_ptr<AudioPipeline> pipeline(new AudioPipeline());
+    if (!pipeline->Build(sinkDescription, error))
+        return nullptr;
+    return pipeline;
+}
+
+AudioPipeline::AudioPipeline() : m_relay(std::make_shared<PipelineBusRelay>()) {
+    m_relay->target = this;
+}
+
+AudioPipeline::~AudioPipeline() {
+    {
+        std::lock_guard lock(m_relay->mutex);
+        m_relay->target = nullptr;
+    }
+    if (m_playbin) {
+        gst_element_set_state(m_playbin.get(), GST_STATE_NULL);
+        gst::BusPtr bus(gst_element_get_bus(m_playbin.get()));
+        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    }
+}
+
+bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
+    for (const char* name :
+         {"playbin", "audioconvert", "audioresample", "audiopanorama", "volume", "souphttpsrc"}) {
+        gst::ObjectUnref unref;
+        GstElementFactory* factory = gst_element_factory_find(name);
+        if (!factory) {
+            *error = QStringLiteral("the GStreamer element \"%1\" is missing").arg(name);
+            return false;
+        }
+        unref(factory);
+    }
+
+    const QByteArray description =
+        "audioconvert ! audiopanorama name=didira-balance method=simple"
+        " ! volume name=didira-volume ! audioconvert ! audioresample ! " +
+        sink;
+    GError* rawError = nullptr;
+    GstElement* sinkBin = gst_parse_bin_from_description(description.constData(), TRUE, &rawError);
+    gst::ErrorPtr parseError(rawError);
+    if (!sinkBin || parseError) {
+        if (sinkBin)
+            gst_object_unref(gst_object_ref_sink(sinkBin));
+        *error = QStringLiteral("the audio sink \"%1\" cannot be built: %2")
+                     .arg(QString::fromUtf8(sink),
+                          QString::fromUtf8(parseError ? parseError->message : "?"));
+        return false;
+    }
+    gst::ElementPtr bin(GST_ELEMENT(gst_object_ref_sink(sinkBin)));
+    m_volumeElement.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-volume"));
+    m_panoramaElement.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-balance"));
+    gst::PadPtr sinkPad(gst_element_get_static_pad(bin.get(), "sink"));
+    if (!m_volumeElement || !m_panoramaElement || !sinkPad) {
+        *error = QStringLiteral("the audio sink bin is incomplete");
+        return false;
+    }
+    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_BUFFER, SeeFirstAudio, m_relay.get(),
+                      nullptr);
+
+    GstElement* playbin = gst_element_factory_make("playbin", "didira-player");
+    if (!playbin) {
+        *error = QStringLiteral("the GStreamer element \"playbin\" cannot be made");
+        return false;
+    }
+    m_playbin.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+    g_object_set(m_playbin.get(), "audio-sink", bin.get(), "flags",
+                 kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
+    g_signal_connect(m_playbin.get(), "source-setup", G_CALLBACK(OnSourceSetup), m_relay.get());
+    m_relay->pipeline = GST_OBJECT(m_playbin.get());
+    gst::BusPtr bus(gst_element_get_bus(m_playbin.get()));
+    gst_bus_set_sync_handler(bus.get(), SyncHandler, new std::shared_ptr<PipelineBusRelay>(m_relay),
+                             DeleteRelayRef);
+    return true;
+}
+
+void AudioPipeline::Start(const QUrl& uri) {
+    m_relay->bytes = 0;
+    m_relay->audioSeen = false;
+    m_firstAudio = false;
+    const QByteArray encoded = uri.toEncoded();
+    g_object_set(m_playbin.get(), "uri", encoded.constData(), nullptr);
+    SetPlaying(false);
+}
+
+void AudioPipeline::SetPlaying(bool playing) {
+    // A failing change posts an error on the bus, handled when it arrives.
+    gst_element_set_state(m_playbin.get(), playing ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+}
+
+void AudioPipeline::Teardown() {
+    // Messages still queued from this run carry the old generation and are
+    // dropped when they arrive.
+    gst_element_set_state(m_playbin.get(), GST_STATE_NULL);
+    ++m_relay->generation;
+}
+
+quint64 AudioPipeline::BytesRead() const {
+    return m_relay->bytes.load();
+}
+
+bool AudioPipeline::HasFiniteDuration() const {
+    gint64 duration = -1;
+    return gst_element_query_duration(m_playbin.get(), GST_FORMAT_TIME, &duration) && duration > 0;
+}
+
+void AudioPipeline::SetVolume(double linear) {
+    g_object_set(m_volumeElement.get(), "volume", linear, nullptr);
+}
+
+void AudioPipeline::SetPanorama(float panorama) {
+    g_object_set(m_panoramaElement.get(), "panorama", panorama, nullptr);
+}
+
+double AudioPipeline::VolumeDb() const {
+    gdouble linear = 0;
+    g_object_get(m_volumeElement.get(), "volume", &linear, nullptr);
+    return linear <= 0 ? -HUGE_VAL : 20.0 * std::log10(linear);
+}
+
+double AudioPipeline::Panorama() const {
+    gfloat panorama = 0;
+    g_object_get(m_panoramaElement.get(), "panorama", &panorama, nullptr);
+    return panorama;
+}
+
+bool AudioPipeline::event(QEvent* e) {
+    if (e->type() == kBusEventType) {
+        auto* bus = static_cast<BusEvent*>(e);
+        if (bus->generation() == m_relay->generation.load())
+            Forward(bus->message());
+        return true;
+    }
+    return QObject::event(e);
+}
+
+void AudioPipeline::Forward(GstMessage* message) {
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR:
+        return ForwardError(message);
+    case GST_MESSAGE_EOS:
+        emit EndOfStream();
+        return;
+    case GST_MESSAGE_STATE_CHANGED: {
+        GstState oldState, newState, pending;
+        gst_message_parse_state_changed(message, &oldState, &newState, &pending);
+        emit StateChanged(oldState, newState);
+        return;
+    }
+    case GST_MESSAGE_ASYNC_DONE:
+        emit Prerolled();
+        return;
+    case GST_MESSAGE_BUFFERING: {
+        gint percent = 0;
+        gst_message_parse_buffering(message, &percent);
+        emit Buffering(percent);
+        return;
+    }
+    case GST_MESSAGE_CLOCK_LOST:
+        emit ClockLost();
+        return;
+    case GST_MESSAGE_TAG: {
+        GstTagList* raw = nullptr;
+        gst_message_parse_tag(message, &raw);
+        std::unique_ptr<GstTagList, decltype(&gst_tag_list_unref)> tags(raw, &gst_tag_list_unref);
+        emit Tags(tags.get());
+        return;
+    }
+    case GST_MESSAGE_ELEMENT: {
+        const GstStructure* s = gst_message_get_structure(message);
+        if (!s || !gst_structure_has_name(s, "http-headers"))
+            return;
+        const GValue* value = gst_structure_get_value(s, "response-headers");
+        const GstStructure* headers =
+            value && GST_VALUE_HOLDS_STRUCTURE(value) ? gst_value_get_structure(value) : nullptr;
+        emit ResponseHeaders(UintField(s, "http-status-code"), headers);
+        return;
+    }
+    case GST_MESSAGE_APPLICATION: {
+        const GstStructure* s = gst_message_get_structure(message);
+        if (s && gst_structure_has_name(s, "didira-first-audio") && !m_firstAudio) {
+            m_firstAudio = true;
+            emit FirstAudio();
+        }
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void AudioPipeline::ForwardError(GstMessage* message) {
+    GError* raw = nullptr;
+    gchar* rawDebug = nullptr;
+    gst_message_parse_error(message, &raw, &rawDebug);
+    gst::ErrorPtr error(raw);
+    gst::CharPtr debug(rawDebug);
+    const GstStructure* details = nullptr;
+    gst_message_parse_error_details(message, &details);
+
+    PipelineError e;
+    e.domain = DomainOf(error.get());
+    e.code = error ? error->code : 0;
+    e.detail = QString::fromUtf8(error ? error->message : "");
+    e.debug = QString::fromUtf8(debug ? debug.get() : "");
+    e.httpStatus = UintField(details, "http-status-code");
+    emit Error(e);
+}
+
+} // namespace didira

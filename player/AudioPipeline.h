@@ -1,0 +1,89 @@
+#pragma once
+// The GStreamer side of the player: a playbin with an audio-only sink bin
+// (balance, volume, the configured output), the network source's settings,
+// byte counting and first-audio probes, and the bus relay that brings the
+// pipeline's messages to the UI thread as signals. Messages of a run that was
+// torn down never arrive.
+
+#include "player/GstHandle.h"
+#include "player/StreamErrors.h"
+
+#include <QObject>
+#include <QUrl>
+#include <memory>
+
+namespace didira {
+
+struct PipelineBusRelay;
+
+// An error message of the pipeline, in structured form.
+struct PipelineError {
+    ErrorDomain domain = ErrorDomain::None;
+    int code = 0;
+    QString detail;     // the engine's (translated) text, for reasons and logs only
+    QString debug;      // the engine's debug text, for logs only
+    int httpStatus = 0; // "http-status-code" of the error's details; 0 when absent
+};
+
+class AudioPipeline final : public QObject {
+    Q_OBJECT
+public:
+    // Seconds the network source waits for an answer or data before failing.
+    static constexpr unsigned kSourceTimeoutSeconds = 15;
+
+    // Builds the pipeline with sinkDescription as the audio output (a
+    // GStreamer bin description); null with a reason when an element is
+    // missing or the description does not build.
+    static std::unique_ptr<AudioPipeline> Create(const QByteArray& sinkDescription, QString* error);
+    ~AudioPipeline() override;
+    Q_DISABLE_COPY_MOVE(AudioPipeline)
+
+    // Starts a run on uri: prerolls (paused); messages follow as signals.
+    void Start(const QUrl& uri);
+    // Asks for playing (true) or paused (false); a failing change arrives as
+    // an Error.
+    void SetPlaying(bool playing);
+    // Ends the run: back to NULL; its queued messages are dropped.
+    void Teardown();
+
+    // Bytes the network source has read in this run.
+    quint64 BytesRead() const;
+    // Whether the running stream has a known, finite duration.
+    bool HasFiniteDuration() const;
+
+    void SetVolume(double linear);
+    void SetPanorama(float panorama);
+    double VolumeDb() const; // what the volume element applies
+    double Panorama() const; // audiopanorama's position, -1 .. 1
+    GstElement* Element() const { return m_playbin.get(); }
+
+signals:
+    void Error(const didira::PipelineError& error);
+    void EndOfStream();
+    void StateChanged(GstState oldState, GstState newState);
+    void Prerolled();
+    void Buffering(int percent);
+    void ClockLost();
+    void Tags(const GstTagList* tags);
+    // The server's answer: its HTTP status (0 before it answered) and headers.
+    void ResponseHeaders(int status, const GstStructure* headers);
+    // The first decoded audio of this run reached the output.
+    void FirstAudio();
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    AudioPipeline();
+    bool Build(const QByteArray& sinkDescription, QString* error);
+    void Forward(GstMessage* message);
+    void ForwardError(GstMessage* message);
+
+    gst::ElementPtr m_playbin;
+    gst::ElementPtr m_volumeElement;
+    gst::ElementPtr m_panoramaElement;
+    std::shared_ptr<PipelineBusRelay> m_relay;
+    bool m_firstAudio = false;
+};
+
+} // namespace didira

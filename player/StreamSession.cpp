@@ -1,0 +1,485 @@
+#include "player/StreamSession.h"
+
+#include "player/ConnectionCheck.h"
+#include "player/MetafileParser.h"
+
+#include <QHostInfo>
+#include <QLoggingCategory>
+
+namespace didira {
+
+// Engine errors in detail: QT_LOGGING_RULES="didira.player.debug=true".
+Q_LOGGING_CATEGORY(lcPlayer, "didira.player", QtWarningMsg)
+
+namespace {
+
+// Bound of the connection check after a failure without answer.
+constexpr int kCheckTimeoutMs = 5000;
+
+bool IsNetworkUrl(const QUrl& url) {
+    const QString s = url.scheme().toLower();
+    return s == u"http" || s == u"https" || s == u"rtsp";
+}
+
+bool IsHttpUrl(const QUrl& url) {
+    const QString s = url.scheme().toLower();
+    return s == u"http" || s == u"https";
+}
+
+std::int32_t CodeOf(ResolveError error) {
+    switch (error) {
+    case ResolveError::HostNotFound:
+        return playererror::HostNotFound;
+    case ResolveError::ConnectionRefused:
+        return playererror::ConnectionRefused;
+    case ResolveError::HttpStatus:
+        return playererror::HttpClientError;
+    case ResolveError::Timeout:
+        return playererror::Timeout;
+    case ResolveError::Network:
+        return playererror::Network;
+    default:
+        return playererror::Metafile;
+    }
+}
+
+} // namespace
+
+StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
+    : QObject(parent), m_pipeline(pipeline), m_resolver(new MetafileResolver(this)),
+      m_check(new ConnectionCheck(this)), m_meter([this] { return m_pipeline.BytesRead(); },
+                                                  [this] { return m_phase == Phase::Playing; }) {
+    m_openTimer.setSingleShot(true);
+    connect(&m_openTimer, &QTimer::timeout, this, [this] {
+        StreamFailureFacts facts;
+        facts.origin = StreamFailureFacts::Origin::OpenTimer;
+        CandidateFailed(ClassifyStreamFailure(facts));
+    });
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
+        ++m_reconnects;
+        TryCandidate();
+    });
+    connect(m_resolver, &MetafileResolver::Finished, this, &StreamSession::OnResolved);
+    connect(m_check, &ConnectionCheck::Finished, this, &StreamSession::OnDiagnosed);
+    connect(&m_pipeline, &AudioPipeline::Error, this, &StreamSession::OnError);
+    connect(&m_pipeline, &AudioPipeline::EndOfStream, this, &StreamSession::OnEndOfStream);
+    connect(&m_pipeline, &AudioPipeline::StateChanged, this, &StreamSession::OnStateChanged);
+    connect(&m_pipeline, &AudioPipeline::Prerolled, this, &StreamSession::OnPrerolled);
+    connect(&m_pipeline, &AudioPipeline::Buffering, this, &StreamSession::OnBuffering);
+    connect(&m_pipeline, &AudioPipeline::ClockLost, this, &StreamSession::OnClockLost);
+    connect(&m_pipeline, &AudioPipeline::ResponseHeaders, this, &StreamSession::OnResponseHeaders);
+    connect(&m_pipeline, &AudioPipeline::Tags, this, &StreamSession::OnTags);
+}
+
+StreamSession::~StreamSession() {
+    m_resolver->disconnect(this);
+    m_resolver->Abort();
+    m_check->disconnect(this);
+    if (m_lookupId >= 0)
+        QHostInfo::abortHostLookup(m_lookupId);
+}
+
+void StreamSession::SetResolverLimits(const MetafileResolver::Limits& limits) {
+    m_resolver->SetLimits(limits);
+}
+
+std::int32_t StreamSession::Bandwidth() const {
+    return m_openState == OpenState::Closed ? 0 : m_meter.Bandwidth();
+}
+
+bool StreamSession::HasPlayed() const {
+    return m_phase == Phase::Playing || m_phase == Phase::Rebuffering ||
+           m_phase == Phase::Resuming || m_phase == Phase::Ready;
+}
+
+// ---- The transition --------------------------------------------------------
+
+void StreamSession::Enter(Phase next) {
+    const Phase previous = m_phase;
+    m_phase = next;
+    qCDebug(lcPlayer) << "phase" << int(previous) << "->" << int(next);
+    switch (next) {
+    case Phase::Closed:
+        m_resolver->Abort();
+        EndAttempt();
+        m_reconnectAttempt = 0;
+        m_openState = OpenState::Closed;
+        m_playState = PlayState::Closed;
+        return;
+    case Phase::Stopped:
+        m_resolver->Abort();
+        EndAttempt();
+        m_reconnectAttempt = 0;
+        // The stream stays open: it is what a later play would start again.
+        if (m_openState != OpenState::Closed)
+            m_openState = OpenState::Open;
+        m_playState = PlayState::Stopped;
+        return;
+    case Phase::Resolving:
+    case Phase::Sniffing:
+        m_openState = OpenState::LoadingMetafile;
+        m_playState = PlayState::Waiting;
+        return;
+    case Phase::LookingUp:
+        m_openState = OpenState::LocatingServer;
+        m_playState = PlayState::Waiting;
+        return;
+    case Phase::Connecting:
+        m_openState = IsNetworkUrl(m_current) ? OpenState::Connecting : OpenState::Opening;
+        m_playState = PlayState::Waiting;
+        m_bufferPercent = 100;
+        m_httpStatus = 0;
+        m_answered = false;
+        m_contentType.clear();
+        m_attemptClock.start();
+        m_pipeline.Start(m_current);
+        m_meter.Start();
+        return;
+    case Phase::Opening:
+    case Phase::Buffering:
+        m_openState = OpenState::Opening;
+        m_playState = PlayState::Waiting;
+        return;
+    case Phase::Starting:
+        m_pipeline.SetPlaying(true);
+        return;
+    case Phase::Rebuffering:
+        m_pipeline.SetPlaying(false);
+        m_openState = OpenState::Opening;
+        m_playState = PlayState::Waiting;
+        return;
+    case Phase::Resuming:
+        m_openState = OpenState::Open;
+        m_pipeline.SetPlaying(true);
+        return;
+    case Phase::Playing:
+    case Phase::Ready:
+        m_openTimer.stop();
+        m_reconnectAttempt = 0; // a reconnection has succeeded
+        m_openState = OpenState::Open;
+        m_playState = next == Phase::Playing ? PlayState::Playing : PlayState::Stopped;
+        return;
+    case Phase::Diagnosing:
+        m_openState = OpenState::Connecting;
+        m_playState = PlayState::Waiting;
+        m_check->Start(m_current, kCheckTimeoutMs);
+        return;
+    case Phase::Reconnecting:
+        m_openState = OpenState::Connecting;
+        m_playState = PlayState::Waiting;
+        return;
+    }
+}
+
+void StreamSession::EndAttempt() {
+    m_openTimer.stop();
+    m_reconnectTimer.stop();
+    m_meter.Stop();
+    m_check->Abort();
+    ++m_lookupSerial;
+    if (m_lookupId >= 0) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    m_pipeline.Teardown();
+}
+
+// ---- Commands --------------------------------------------------------------
+
+void StreamSession::Open(const QString& url) {
+    Enter(Phase::Closed);
+    m_isError = false;
+    m_errorCode = 0;
+    m_errorDescription.clear();
+    m_meter.Reset();
+    m_candidates.clear();
+    m_candidate = 0;
+    m_current.clear();
+    m_openUrl.clear();
+    m_sniffed = false;
+    m_url = url;
+
+    const QString text = url.trimmed();
+    if (text.isEmpty())
+        return Fail(playererror::InvalidArgument, QStringLiteral("URL が指定されていません。"),
+                    false);
+    const QUrl parsed = text.contains(u"://")
+                            ? QUrl(text, QUrl::TolerantMode)
+                            : QUrl::fromUserInput(text, QString(), QUrl::AssumeLocalFile);
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || !(IsNetworkUrl(parsed) || scheme == u"file"))
+        return Fail(playererror::Unsupported,
+                    QStringLiteral("対応していないプロトコルです (%1)。").arg(scheme), false);
+    if (IsNetworkUrl(parsed) && parsed.host().isEmpty())
+        return Fail(playererror::InvalidArgument, QStringLiteral("URL にサーバー名がありません。"),
+                    false);
+
+    m_openUrl = parsed;
+    if (metafile::HasMetafileSuffix(parsed) && scheme != u"rtsp") {
+        Enter(Phase::Resolving);
+        return m_resolver->Resolve(parsed);
+    }
+    m_candidates = {parsed};
+    TryCandidate();
+}
+
+void StreamSession::Stop() {
+    Enter(Phase::Stopped);
+}
+
+void StreamSession::Cancel() {
+    Enter(Phase::Closed);
+    m_url.clear();
+    m_candidates.clear();
+    m_current.clear();
+    m_meter.Reset();
+}
+
+// ---- Opening ---------------------------------------------------------------
+
+void StreamSession::OnResolved(const ResolveOutcome& outcome) {
+    if (m_phase == Phase::Sniffing) {
+        if (!outcome.streams.empty()) {
+            m_candidates.erase(m_candidates.begin() + static_cast<std::ptrdiff_t>(m_candidate));
+            m_candidates.insert(m_candidates.begin() + static_cast<std::ptrdiff_t>(m_candidate),
+                                outcome.streams.begin(), outcome.streams.end());
+            return TryCandidate();
+        }
+        if (outcome.contentType.contains(u"html", Qt::CaseInsensitive))
+            m_lastFailure.reason = QStringLiteral("音声ではなく Web ページ (%1) が返されました。")
+                                       .arg(outcome.contentType);
+        else if (outcome.error != ResolveError::NotMetafile)
+            m_lastFailure.reason = outcome.reason;
+        if (++m_candidate < m_candidates.size())
+            return TryCandidate();
+        return Fail(m_lastFailure.code, m_lastFailure.reason, false);
+    }
+    if (m_phase != Phase::Resolving)
+        return;
+    if (outcome.error == ResolveError::NotMetafile) {
+        // Named like a metafile but it is the stream itself.
+        m_sniffed = true;
+        m_candidates = {m_openUrl};
+        m_candidate = 0;
+        return TryCandidate();
+    }
+    if (outcome.streams.empty())
+        return Fail(CodeOf(outcome.error), outcome.reason, false);
+    m_candidates = outcome.streams;
+    m_candidate = 0;
+    TryCandidate();
+}
+
+void StreamSession::TryCandidate() {
+    m_current = m_candidates.at(m_candidate);
+    m_openTimer.start(m_openTimeoutMs);
+    if (!IsNetworkUrl(m_current))
+        return Enter(Phase::Connecting);
+
+    Enter(Phase::LookingUp);
+    const quint64 serial = ++m_lookupSerial;
+    m_lookupId =
+        QHostInfo::lookupHost(m_current.host(), this, [this, serial](const QHostInfo& info) {
+            if (serial == m_lookupSerial)
+                OnLookedUp(info);
+        });
+}
+
+void StreamSession::OnLookedUp(const QHostInfo& info) {
+    m_lookupId = -1;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        StreamFailureFacts facts;
+        facts.origin = StreamFailureFacts::Origin::NameLookup;
+        facts.host = m_current.host();
+        return CandidateFailed(ClassifyStreamFailure(facts));
+    }
+    Enter(Phase::Connecting);
+}
+
+void StreamSession::OnDiagnosed(ConnectCheck check) {
+    if (m_phase != Phase::Diagnosing)
+        return;
+    m_pendingFacts.check = check;
+    CandidateFailed(ClassifyStreamFailure(m_pendingFacts));
+}
+
+void StreamSession::CandidateFailed(const StreamFailure& failure) {
+    EndAttempt();
+    m_lastFailure = failure;
+    if (m_reconnectAttempt > 0)
+        return ScheduleReconnect(failure.reason);
+    // A server may answer an extension-less URL with a playlist: look once.
+    if (failure.mayBeMetafile && !m_sniffed && IsHttpUrl(m_current)) {
+        m_sniffed = true;
+        Enter(Phase::Sniffing);
+        return m_resolver->Resolve(m_current);
+    }
+    if (++m_candidate < m_candidates.size())
+        return TryCandidate();
+    Fail(failure.code, failure.reason, false);
+}
+
+void StreamSession::StreamDropped(const QString& reason) {
+    m_reconnectAttempt = 0;
+    ScheduleReconnect(reason);
+}
+
+void StreamSession::ScheduleReconnect(const QString& reason) {
+    EndAttempt();
+    if (m_reconnectAttempt >= m_reconnectDelaysMs.size())
+        return Fail(playererror::StreamLost, reason, true);
+    Enter(Phase::Reconnecting);
+    m_reconnectTimer.start(m_reconnectDelaysMs[m_reconnectAttempt++]);
+}
+
+void StreamSession::Fail(std::int32_t code, const QString& reason, bool lost) {
+    Enter(Phase::Closed);
+    m_isError = true;
+    m_errorCode = code;
+    m_errorDescription = reason;
+    // The station's URL as given, and the stream it led to when that differs.
+    QString where = m_url;
+    if (!m_current.isEmpty() && m_current != m_openUrl)
+        where += QStringLiteral("\nストリーム: ") + m_current.toString();
+    emit Failed(QStringLiteral("%1\n\nURL: %2\n理由: %3")
+                    .arg(lost ? QStringLiteral("ストリームとの接続が切れ、再接続できませんでした。")
+                              : QStringLiteral("ストリームを開けませんでした。"),
+                         where, reason));
+}
+
+// ---- Pipeline events -------------------------------------------------------
+
+StreamFailureFacts StreamSession::FactsOf(const PipelineError& error) const {
+    StreamFailureFacts facts;
+    facts.network = IsNetworkUrl(m_current);
+    facts.host = m_current.host();
+    facts.domain = error.domain;
+    facts.code = error.code;
+    facts.detail = error.detail;
+    facts.httpStatus = error.httpStatus > 0 ? error.httpStatus : m_httpStatus;
+    facts.answered = m_answered || m_pipeline.BytesRead() > 0 || facts.httpStatus > 0;
+    facts.contentType = m_contentType;
+    facts.sourceTimedOut =
+        m_attemptClock.isValid() &&
+        m_attemptClock.elapsed() >= qint64{AudioPipeline::kSourceTimeoutSeconds} * 1000 - 500;
+    return facts;
+}
+
+void StreamSession::OnError(const PipelineError& error) {
+    qCDebug(lcPlayer) << "error in phase" << int(m_phase) << error.detail << error.debug;
+    StreamFailureFacts facts = FactsOf(error);
+    StreamFailure failure = ClassifyStreamFailure(facts);
+    if (HasPlayed() && facts.network && failure.kind != FailureKind::Unsupported)
+        return StreamDropped(failure.reason);
+    // Without an answer the engine cannot say why: ask the server directly.
+    if (facts.network && !facts.answered && m_reconnectAttempt == 0 &&
+        m_current.scheme().toLower() != u"rtsp") {
+        EndAttempt();
+        m_pendingFacts = facts;
+        return Enter(Phase::Diagnosing);
+    }
+    CandidateFailed(failure);
+}
+
+void StreamSession::OnEndOfStream() {
+    qCDebug(lcPlayer) << "end of stream";
+    // A file, or a download of known length, has ended; a live stream that
+    // ends has dropped.
+    const bool played = HasPlayed();
+    if (!IsNetworkUrl(m_current) || (played && m_pipeline.HasFiniteDuration()))
+        return Enter(Phase::Stopped); // the end of a file: stopped, still open
+    if (played)
+        return StreamDropped(QStringLiteral("サーバーがストリームを終了しました。"));
+    StreamFailureFacts facts;
+    facts.origin = StreamFailureFacts::Origin::EndOfStream;
+    CandidateFailed(ClassifyStreamFailure(facts));
+}
+
+void StreamSession::OnStateChanged(GstState oldState, GstState newState) {
+    qCDebug(lcPlayer) << "state" << oldState << "->" << newState;
+    if (newState == GST_STATE_PLAYING)
+        Enter(Phase::Playing);
+    else if (newState == GST_STATE_PAUSED && oldState == GST_STATE_PLAYING)
+        m_playState = PlayState::Waiting;
+}
+
+void StreamSession::OnPrerolled() {
+    switch (m_phase) {
+    case Phase::Connecting:
+    case Phase::Opening:
+        if (!playOnOpen)
+            return Enter(Phase::Ready);
+        return Enter(m_bufferPercent < 100 ? Phase::Buffering : Phase::Starting);
+    default:
+        return;
+    }
+}
+
+void StreamSession::OnBuffering(int percent) {
+    qCDebug(lcPlayer) << "buffering" << percent;
+    m_bufferPercent = percent;
+    if (percent < 100) {
+        switch (m_phase) {
+        case Phase::Connecting:
+            // The network queue reports itself empty before the server has answered.
+            if (m_pipeline.BytesRead() > 0)
+                Enter(Phase::Opening);
+            return;
+        case Phase::Starting:
+            return Enter(Phase::Buffering);
+        case Phase::Playing:
+        case Phase::Resuming:
+            return Enter(Phase::Rebuffering);
+        default:
+            return;
+        }
+    }
+    switch (m_phase) {
+    case Phase::Buffering:
+        return Enter(Phase::Starting);
+    case Phase::Rebuffering:
+        return Enter(Phase::Resuming);
+    default:
+        return;
+    }
+}
+
+void StreamSession::OnClockLost() {
+    if (m_phase == Phase::Playing) {
+        m_pipeline.SetPlaying(false);
+        m_pipeline.SetPlaying(true);
+    }
+}
+
+void StreamSession::OnResponseHeaders(int status, const GstStructure* headers) {
+    const int fields = headers ? gst_structure_n_fields(headers) : 0;
+    if (status > 0)
+        m_httpStatus = status;
+    if (fields == 0 && status == 0)
+        return; // posted before any answer
+    m_answered = true;
+    if (m_phase == Phase::Connecting)
+        Enter(Phase::Opening);
+    for (int i = 0; i < fields; ++i) {
+        const char* name = gst_structure_nth_field_name(headers, i);
+        const GValue* v = gst_structure_get_value(headers, name);
+        if (!v || !G_VALUE_HOLDS_STRING(v))
+            continue;
+        const QString value = QString::fromUtf8(g_value_get_string(v));
+        if (g_ascii_strcasecmp(name, "icy-br") == 0)
+            m_meter.NoteIcyBitrate(value);
+        else if (g_ascii_strcasecmp(name, "content-type") == 0)
+            m_contentType = value;
+    }
+}
+
+void StreamSession::OnTags(const GstTagList* tags) {
+    guint bitrate = 0;
+    if (gst_tag_list_get_uint(tags, GST_TAG_NOMINAL_BITRATE, &bitrate))
+        m_meter.NoteNominalBitrate(bitrate);
+    if (gst_tag_list_get_uint(tags, GST_TAG_BITRATE, &bitrate))
+        m_meter.NoteTagBitrate(bitrate);
+}
+
+} // namespace didira

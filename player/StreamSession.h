@@ -1,0 +1,148 @@
+#pragma once
+// One open stream from Open to Cancel: resolves metafiles, looks the server
+// up, connects through the pipeline, buffers, plays, reconnects after a drop
+// and gives up with one failure report. A single state machine: every change
+// goes through Enter(phase), which also sets the reported play and open
+// states. Stop and Cancel end every pending wait and never lead to a
+// reconnection.
+
+#include "player/AudioPipeline.h"
+#include "player/BitrateMeter.h"
+#include "player/MetafileResolver.h"
+#include "player/PlayerStates.h"
+#include "player/StreamErrors.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+#include <vector>
+
+class QHostInfo;
+
+namespace didira {
+
+class ConnectionCheck;
+
+class StreamSession final : public QObject {
+    Q_OBJECT
+public:
+    enum class Phase {
+        Closed,       // nothing open (also after a failure)
+        Resolving,    // reading the metafile that was opened
+        Sniffing,     // fetching a stream URL again as a possible playlist
+        LookingUp,    // the server's name
+        Connecting,   // the pipeline runs; the server has not answered
+        Opening,      // the server answered; prerolling
+        Buffering,    // prerolled, filling the buffer before the first play
+        Starting,     // asked to play for the first time
+        Playing,      // sound is being played
+        Rebuffering,  // was playing; paused until the buffer is full again
+        Resuming,     // asked to play again after rebuffering
+        Ready,        // prerolled without play-on-open: open, not playing
+        Stopped,      // after Stop or the end of a file
+        Diagnosing,   // checking the connection after a failure without answer
+        Reconnecting, // waiting before the next attempt after a drop
+    };
+
+    StreamSession(AudioPipeline& pipeline, QObject* parent);
+    ~StreamSession() override;
+    Q_DISABLE_COPY_MOVE(StreamSession)
+
+    void Open(const QString& url);
+    void Stop();
+    void Cancel();
+
+    // Whether an open starts playing once the stream is ready.
+    bool playOnOpen = false;
+
+    Phase CurrentPhase() const { return m_phase; }
+    PlayState GetPlayState() const { return m_playState; }
+    OpenState GetOpenState() const { return m_openState; }
+    bool IsError() const { return m_isError; }
+    std::int32_t ErrorCode() const { return m_errorCode; }
+    const QString& ErrorDescription() const { return m_errorDescription; }
+    std::int32_t Bandwidth() const;
+
+    // Tuning and inspection for tests and the benchmark.
+    void SetOpenTimeout(int ms) { m_openTimeoutMs = ms; }
+    void SetReconnectDelays(std::vector<int> ms) { m_reconnectDelaysMs = std::move(ms); }
+    void SetResolverLimits(const MetafileResolver::Limits& limits);
+    int ReconnectCount() const { return m_reconnects; }
+    QUrl CurrentStream() const { return m_current; }
+
+signals:
+    // The open failed, or a reconnection gave up: the text for the user,
+    // naming the URL and the reason.
+    void Failed(const QString& text);
+
+private:
+    // The one transition: leaves the current phase, enters next and sets the
+    // reported states.
+    void Enter(Phase next);
+    bool HasPlayed() const;
+
+    // Steps of an open.
+    void TryCandidate();
+    void OnResolved(const ResolveOutcome& outcome);
+    void OnLookedUp(const QHostInfo& info);
+    void OnDiagnosed(ConnectCheck check);
+    void CandidateFailed(const StreamFailure& failure);
+    void StreamDropped(const QString& reason);
+    void ScheduleReconnect(const QString& reason);
+    void Fail(std::int32_t code, const QString& reason, bool lost);
+    // Ends whatever runs for the current attempt: pipeline, timers, lookup.
+    void EndAttempt();
+
+    // Pipeline events.
+    void OnError(const PipelineError& error);
+    void OnEndOfStream();
+    void OnStateChanged(GstState oldState, GstState newState);
+    void OnPrerolled();
+    void OnBuffering(int percent);
+    void OnClockLost();
+    void OnResponseHeaders(int status, const GstStructure* headers);
+    void OnTags(const GstTagList* tags);
+    StreamFailureFacts FactsOf(const PipelineError& error) const;
+
+    AudioPipeline& m_pipeline;
+    MetafileResolver* m_resolver; // child
+    ConnectionCheck* m_check;     // child
+    BitrateMeter m_meter;
+
+    Phase m_phase = Phase::Closed;
+    PlayState m_playState = PlayState::Closed;
+    OpenState m_openState = OpenState::Closed;
+    bool m_isError = false;
+    std::int32_t m_errorCode = 0;
+    QString m_errorDescription;
+
+    // The current open.
+    QString m_url;  // as given to Open
+    QUrl m_openUrl; // m_url understood as a URL
+    std::vector<QUrl> m_candidates;
+    std::size_t m_candidate = 0;
+    QUrl m_current;
+    StreamFailure m_lastFailure;
+    bool m_sniffed = false; // the URL was already fetched as a possible metafile
+    int m_lookupId = -1;
+    quint64 m_lookupSerial = 0;
+    QTimer m_openTimer;
+    int m_openTimeoutMs = 20000;
+
+    // What this attempt has learnt from the server.
+    int m_bufferPercent = 100;
+    int m_httpStatus = 0;
+    bool m_answered = false;
+    QString m_contentType;
+    QElapsedTimer m_attemptClock;
+    StreamFailureFacts m_pendingFacts; // while Diagnosing
+
+    // Reconnection after a drop: attempt 0 means none is running.
+    std::size_t m_reconnectAttempt = 0;
+    int m_reconnects = 0;
+    std::vector<int> m_reconnectDelaysMs{1000, 2000, 4000, 8000, 8000, 8000};
+    QTimer m_reconnectTimer;
+};
+
+} // namespace didira
