@@ -119,6 +119,10 @@ void OnSourceSetup(GstElement*, GstElement* source, gpointer data) {
 constexpr guint kPlayFlagAudio = 0x2;
 constexpr guint kPlayFlagSoftVolume = 0x10;
 
+static_assert(kCoreMissingPlugin == GST_CORE_ERROR_MISSING_PLUGIN);
+static_assert(kResourceNotFound == GST_RESOURCE_ERROR_NOT_FOUND);
+static_assert(kResourceNotAuthorized == GST_RESOURCE_ERROR_NOT_AUTHORIZED);
+
 ErrorDomain DomainOf(const GError* error) {
     if (!error)
         return ErrorDomain::None;
@@ -141,6 +145,19 @@ int UintField(const GstStructure* s, const char* name) {
 }
 
 } // namespace
+
+QString HeaderValue(const GstStructure* headers, const char* name) {
+    const int fields = headers ? gst_structure_n_fields(headers) : 0;
+    for (int i = 0; i < fields; ++i) {
+        const char* field = gst_structure_nth_field_name(headers, i);
+        if (g_ascii_strcasecmp(field, name) != 0)
+            continue;
+        const GValue* v = gst_structure_get_value(headers, field);
+        if (v && G_VALUE_HOLDS_STRING(v))
+            return QString::fromUtf8(g_value_get_string(v));
+    }
+    return QString();
+}
 
 std::unique_ptr<AudioPipeline> AudioPipeline::Create(const QByteArray& sinkDescription,
                                                      QString* error) {

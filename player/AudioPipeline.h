@@ -25,6 +25,9 @@ struct PipelineError {
     int httpStatus = 0; // "http-status-code" of the error's details; 0 when absent
 };
 
+// The value of a response header by case-insensitive name; null when absent.
+QString HeaderValue(const GstStructure* headers, const char* name);
+
 class AudioPipeline final : public QObject {
     Q_OBJECT
 public:

@@ -28,6 +28,14 @@ void BitrateMeter::Stop() {
     m_timer.stop();
 }
 
+void BitrateMeter::NoteTags(const GstTagList* tags) {
+    guint bitrate = 0;
+    if (gst_tag_list_get_uint(tags, GST_TAG_NOMINAL_BITRATE, &bitrate))
+        NoteNominalBitrate(bitrate);
+    if (gst_tag_list_get_uint(tags, GST_TAG_BITRATE, &bitrate))
+        NoteTagBitrate(bitrate);
+}
+
 void BitrateMeter::NoteNominalBitrate(unsigned bitsPerSecond) {
     if (bitsPerSecond > 0 && bitsPerSecond < kMaxBitrate)
         m_nominal = static_cast<std::int32_t>(bitsPerSecond);

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <gst/gst.h>
 
 namespace didira {
 
@@ -25,6 +26,8 @@ public:
     void Start();
     void Stop();
 
+    // The stream's nominal and current bit rate tags, when it has them.
+    void NoteTags(const GstTagList* tags);
     void NoteNominalBitrate(unsigned bitsPerSecond);
     void NoteTagBitrate(unsigned bitsPerSecond);
     // An "icy-br" header value: "128" or, from some servers, "128,128" (kbit/s).

@@ -25,6 +25,23 @@ bool IsMediaType(const QString& type) {
 
 } // namespace
 
+std::int32_t ErrorCodeOf(ResolveError error) {
+    switch (error) {
+    case ResolveError::HostNotFound:
+        return playererror::HostNotFound;
+    case ResolveError::ConnectionRefused:
+        return playererror::ConnectionRefused;
+    case ResolveError::HttpStatus:
+        return playererror::HttpClientError;
+    case ResolveError::Timeout:
+        return playererror::Timeout;
+    case ResolveError::Network:
+        return playererror::Network;
+    default:
+        return playererror::Metafile;
+    }
+}
+
 MetafileResolver::MetafileResolver(QObject* parent)
     : QObject(parent), m_nam(new QNetworkAccessManager(this)) {
     m_timeout.setSingleShot(true);

@@ -30,6 +30,9 @@ enum class ResolveError {
     Network,
 };
 
+// The player's error code for a failed resolution.
+std::int32_t ErrorCodeOf(ResolveError error);
+
 struct ResolveOutcome {
     std::vector<QUrl> streams; // playable URLs in the order to try
     ResolveError error = ResolveError::None;

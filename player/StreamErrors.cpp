@@ -64,6 +64,16 @@ StreamFailure WithoutAnswer(const StreamFailureFacts& f) {
 
 } // namespace
 
+QString FailureMessage(const QString& url, const QUrl& stream, const QString& reason, bool lost) {
+    QString where = url;
+    if (!stream.isEmpty())
+        where += QStringLiteral("\nストリーム: ") + stream.toString();
+    return QStringLiteral("%1\n\nURL: %2\n理由: %3")
+        .arg(lost ? QStringLiteral("ストリームとの接続が切れ、再接続できませんでした。")
+                  : QStringLiteral("ストリームを開けませんでした。"),
+             where, reason);
+}
+
 QString HttpStatusReason(int status) {
     switch (status) {
     case 401:

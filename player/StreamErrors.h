@@ -5,6 +5,7 @@
 // has its own error code and Japanese reason.
 
 #include <QString>
+#include <QUrl>
 #include <cstdint>
 
 namespace didira {
@@ -89,6 +90,10 @@ struct StreamFailure {
 };
 
 StreamFailure ClassifyStreamFailure(const StreamFailureFacts& facts);
+
+// The message for the user about a failed open (or, lost, a reconnection that
+// gave up): the URL as given, the stream it led to when not empty, the reason.
+QString FailureMessage(const QString& url, const QUrl& stream, const QString& reason, bool lost);
 
 // Japanese text of an HTTP status for messages.
 QString HttpStatusReason(int status);

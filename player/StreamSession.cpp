@@ -2,6 +2,7 @@
 
 #include "player/ConnectionCheck.h"
 #include "player/MetafileParser.h"
+#include "player/StreamUrl.h"
 
 #include <QHostInfo>
 #include <QLoggingCategory>
@@ -15,33 +16,6 @@ namespace {
 
 // Bound of the connection check after a failure without answer.
 constexpr int kCheckTimeoutMs = 5000;
-
-bool IsNetworkUrl(const QUrl& url) {
-    const QString s = url.scheme().toLower();
-    return s == u"http" || s == u"https" || s == u"rtsp";
-}
-
-bool IsHttpUrl(const QUrl& url) {
-    const QString s = url.scheme().toLower();
-    return s == u"http" || s == u"https";
-}
-
-std::int32_t CodeOf(ResolveError error) {
-    switch (error) {
-    case ResolveError::HostNotFound:
-        return playererror::HostNotFound;
-    case ResolveError::ConnectionRefused:
-        return playererror::ConnectionRefused;
-    case ResolveError::HttpStatus:
-        return playererror::HttpClientError;
-    case ResolveError::Timeout:
-        return playererror::Timeout;
-    case ResolveError::Network:
-        return playererror::Network;
-    default:
-        return playererror::Metafile;
-    }
-}
 
 } // namespace
 
@@ -69,7 +43,8 @@ StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     connect(&m_pipeline, &AudioPipeline::Buffering, this, &StreamSession::OnBuffering);
     connect(&m_pipeline, &AudioPipeline::ClockLost, this, &StreamSession::OnClockLost);
     connect(&m_pipeline, &AudioPipeline::ResponseHeaders, this, &StreamSession::OnResponseHeaders);
-    connect(&m_pipeline, &AudioPipeline::Tags, this, &StreamSession::OnTags);
+    connect(&m_pipeline, &AudioPipeline::Tags, this,
+            [this](const GstTagList* tags) { m_meter.NoteTags(tags); });
 }
 
 StreamSession::~StreamSession() {
@@ -99,77 +74,72 @@ void StreamSession::Enter(Phase next) {
     const Phase previous = m_phase;
     m_phase = next;
     qCDebug(lcPlayer) << "phase" << int(previous) << "->" << int(next);
+    // Entry actions, then the states the phase reports.
+    OpenState open = m_openState;
+    PlayState play = PlayState::Waiting;
     switch (next) {
     case Phase::Closed:
         m_resolver->Abort();
         EndAttempt();
         m_reconnectAttempt = 0;
-        m_openState = OpenState::Closed;
-        m_playState = PlayState::Closed;
-        return;
+        open = OpenState::Closed;
+        play = PlayState::Closed;
+        break;
     case Phase::Stopped:
         m_resolver->Abort();
         EndAttempt();
         m_reconnectAttempt = 0;
         // The stream stays open: it is what a later play would start again.
-        if (m_openState != OpenState::Closed)
-            m_openState = OpenState::Open;
-        m_playState = PlayState::Stopped;
-        return;
+        if (open != OpenState::Closed)
+            open = OpenState::Open;
+        play = PlayState::Stopped;
+        break;
     case Phase::Resolving:
     case Phase::Sniffing:
-        m_openState = OpenState::LoadingMetafile;
-        m_playState = PlayState::Waiting;
-        return;
+        open = OpenState::LoadingMetafile;
+        break;
     case Phase::LookingUp:
-        m_openState = OpenState::LocatingServer;
-        m_playState = PlayState::Waiting;
-        return;
+        open = OpenState::LocatingServer;
+        break;
     case Phase::Connecting:
-        m_openState = IsNetworkUrl(m_current) ? OpenState::Connecting : OpenState::Opening;
-        m_playState = PlayState::Waiting;
+        open = IsNetworkUrl(m_current) ? OpenState::Connecting : OpenState::Opening;
         m_bufferPercent = 100;
-        m_httpStatus = 0;
-        m_answered = false;
-        m_contentType.clear();
-        m_attemptClock.start();
+        m_answer.Start(m_current);
         m_pipeline.Start(m_current);
         m_meter.Start();
-        return;
+        break;
     case Phase::Opening:
     case Phase::Buffering:
-        m_openState = OpenState::Opening;
-        m_playState = PlayState::Waiting;
-        return;
+        open = OpenState::Opening;
+        break;
     case Phase::Starting:
         m_pipeline.SetPlaying(true);
-        return;
+        break;
     case Phase::Rebuffering:
         m_pipeline.SetPlaying(false);
-        m_openState = OpenState::Opening;
-        m_playState = PlayState::Waiting;
-        return;
+        open = OpenState::Opening;
+        break;
     case Phase::Resuming:
-        m_openState = OpenState::Open;
         m_pipeline.SetPlaying(true);
-        return;
+        open = OpenState::Open;
+        break;
     case Phase::Playing:
     case Phase::Ready:
         m_openTimer.stop();
         m_reconnectAttempt = 0; // a reconnection has succeeded
-        m_openState = OpenState::Open;
-        m_playState = next == Phase::Playing ? PlayState::Playing : PlayState::Stopped;
-        return;
+        open = OpenState::Open;
+        play = next == Phase::Playing ? PlayState::Playing : PlayState::Stopped;
+        break;
     case Phase::Diagnosing:
-        m_openState = OpenState::Connecting;
-        m_playState = PlayState::Waiting;
         m_check->Start(m_current, kCheckTimeoutMs);
-        return;
+        open = OpenState::Connecting;
+        break;
     case Phase::Reconnecting:
-        m_openState = OpenState::Connecting;
-        m_playState = PlayState::Waiting;
-        return;
+        open = OpenState::Connecting;
+        break;
     }
+    m_openState = open;
+    m_playState = play;
 }
 
 void StreamSession::EndAttempt() {
@@ -200,23 +170,12 @@ void StreamSession::Open(const QString& url) {
     m_sniffed = false;
     m_url = url;
 
-    const QString text = url.trimmed();
-    if (text.isEmpty())
-        return Fail(playererror::InvalidArgument, QStringLiteral("URL が指定されていません。"),
-                    false);
-    const QUrl parsed = text.contains(u"://")
-                            ? QUrl(text, QUrl::TolerantMode)
-                            : QUrl::fromUserInput(text, QString(), QUrl::AssumeLocalFile);
-    const QString scheme = parsed.scheme().toLower();
-    if (!parsed.isValid() || !(IsNetworkUrl(parsed) || scheme == u"file"))
-        return Fail(playererror::Unsupported,
-                    QStringLiteral("対応していないプロトコルです (%1)。").arg(scheme), false);
-    if (IsNetworkUrl(parsed) && parsed.host().isEmpty())
-        return Fail(playererror::InvalidArgument, QStringLiteral("URL にサーバー名がありません。"),
-                    false);
-
+    const OpenTarget target = ParseOpenTarget(url);
+    if (target.code != 0)
+        return Fail(target.code, target.reason, false);
+    const QUrl& parsed = target.url;
     m_openUrl = parsed;
-    if (metafile::HasMetafileSuffix(parsed) && scheme != u"rtsp") {
+    if (metafile::HasMetafileSuffix(parsed) && parsed.scheme().toLower() != u"rtsp") {
         Enter(Phase::Resolving);
         return m_resolver->Resolve(parsed);
     }
@@ -265,7 +224,7 @@ void StreamSession::OnResolved(const ResolveOutcome& outcome) {
         return TryCandidate();
     }
     if (outcome.streams.empty())
-        return Fail(CodeOf(outcome.error), outcome.reason, false);
+        return Fail(ErrorCodeOf(outcome.error), outcome.reason, false);
     m_candidates = outcome.streams;
     m_candidate = 0;
     TryCandidate();
@@ -338,37 +297,14 @@ void StreamSession::Fail(std::int32_t code, const QString& reason, bool lost) {
     m_isError = true;
     m_errorCode = code;
     m_errorDescription = reason;
-    // The station's URL as given, and the stream it led to when that differs.
-    QString where = m_url;
-    if (!m_current.isEmpty() && m_current != m_openUrl)
-        where += QStringLiteral("\nストリーム: ") + m_current.toString();
-    emit Failed(QStringLiteral("%1\n\nURL: %2\n理由: %3")
-                    .arg(lost ? QStringLiteral("ストリームとの接続が切れ、再接続できませんでした。")
-                              : QStringLiteral("ストリームを開けませんでした。"),
-                         where, reason));
+    emit Failed(FailureMessage(m_url, m_current != m_openUrl ? m_current : QUrl(), reason, lost));
 }
 
 // ---- Pipeline events -------------------------------------------------------
 
-StreamFailureFacts StreamSession::FactsOf(const PipelineError& error) const {
-    StreamFailureFacts facts;
-    facts.network = IsNetworkUrl(m_current);
-    facts.host = m_current.host();
-    facts.domain = error.domain;
-    facts.code = error.code;
-    facts.detail = error.detail;
-    facts.httpStatus = error.httpStatus > 0 ? error.httpStatus : m_httpStatus;
-    facts.answered = m_answered || m_pipeline.BytesRead() > 0 || facts.httpStatus > 0;
-    facts.contentType = m_contentType;
-    facts.sourceTimedOut =
-        m_attemptClock.isValid() &&
-        m_attemptClock.elapsed() >= qint64{AudioPipeline::kSourceTimeoutSeconds} * 1000 - 500;
-    return facts;
-}
-
 void StreamSession::OnError(const PipelineError& error) {
     qCDebug(lcPlayer) << "error in phase" << int(m_phase) << error.detail << error.debug;
-    StreamFailureFacts facts = FactsOf(error);
+    StreamFailureFacts facts = m_answer.FactsOf(error, m_pipeline.BytesRead());
     StreamFailure failure = ClassifyStreamFailure(facts);
     if (HasPlayed() && facts.network && failure.kind != FailureKind::Unsupported)
         return StreamDropped(failure.reason);
@@ -453,33 +389,12 @@ void StreamSession::OnClockLost() {
 }
 
 void StreamSession::OnResponseHeaders(int status, const GstStructure* headers) {
-    const int fields = headers ? gst_structure_n_fields(headers) : 0;
-    if (status > 0)
-        m_httpStatus = status;
-    if (fields == 0 && status == 0)
-        return; // posted before any answer
-    m_answered = true;
+    if (!m_answer.Note(status, headers))
+        return;
     if (m_phase == Phase::Connecting)
         Enter(Phase::Opening);
-    for (int i = 0; i < fields; ++i) {
-        const char* name = gst_structure_nth_field_name(headers, i);
-        const GValue* v = gst_structure_get_value(headers, name);
-        if (!v || !G_VALUE_HOLDS_STRING(v))
-            continue;
-        const QString value = QString::fromUtf8(g_value_get_string(v));
-        if (g_ascii_strcasecmp(name, "icy-br") == 0)
-            m_meter.NoteIcyBitrate(value);
-        else if (g_ascii_strcasecmp(name, "content-type") == 0)
-            m_contentType = value;
-    }
-}
-
-void StreamSession::OnTags(const GstTagList* tags) {
-    guint bitrate = 0;
-    if (gst_tag_list_get_uint(tags, GST_TAG_NOMINAL_BITRATE, &bitrate))
-        m_meter.NoteNominalBitrate(bitrate);
-    if (gst_tag_list_get_uint(tags, GST_TAG_BITRATE, &bitrate))
-        m_meter.NoteTagBitrate(bitrate);
+    if (!m_answer.IcyBitrate().isNull())
+        m_meter.NoteIcyBitrate(m_answer.IcyBitrate());
 }
 
 } // namespace didira

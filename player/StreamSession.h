@@ -10,9 +10,9 @@
 #include "player/BitrateMeter.h"
 #include "player/MetafileResolver.h"
 #include "player/PlayerStates.h"
+#include "player/ServerAnswer.h"
 #include "player/StreamErrors.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
@@ -102,8 +102,6 @@ private:
     void OnBuffering(int percent);
     void OnClockLost();
     void OnResponseHeaders(int status, const GstStructure* headers);
-    void OnTags(const GstTagList* tags);
-    StreamFailureFacts FactsOf(const PipelineError& error) const;
 
     AudioPipeline& m_pipeline;
     MetafileResolver* m_resolver; // child
@@ -132,10 +130,7 @@ private:
 
     // What this attempt has learnt from the server.
     int m_bufferPercent = 100;
-    int m_httpStatus = 0;
-    bool m_answered = false;
-    QString m_contentType;
-    QElapsedTimer m_attemptClock;
+    ServerAnswer m_answer;
     StreamFailureFacts m_pendingFacts; // while Diagnosing
 
     // Reconnection after a drop: attempt 0 means none is running.
