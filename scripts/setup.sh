@@ -21,6 +21,8 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool imagemagick icecast2 ffmpeg googletest libgtest-dev curl procps
   # installation checks: menu entry and AppStream validators, the Debian package's tools
   desktop-file-utils appstream dpkg-dev file
+  # the Japanese locale, so that tests also run with the engine's translated texts
+  locales
 )
 
 # Only for bench/: a private sound server with a null sink, and the peer players.
@@ -33,14 +35,21 @@ missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all packages present"
-  exit 0
-fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-echo "setup: installed ${missing[*]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+else
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+  echo "setup: installed ${missing[*]}"
+fi
+
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+  $SUDO sed -i 's/^# *\(ja_JP\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ja_JP\.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen
+  echo "setup: generated the ja_JP.UTF-8 locale"
+fi
