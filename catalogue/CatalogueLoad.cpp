@@ -30,24 +30,28 @@ void InstallBuiltInStations(StationTable& table) {
 
 int LoadStationCatalogue(const QString& path, StationTable& table,
                          const CatalogueMessageSink& sink) {
+    const auto say = [&sink](const QString& text) {
+        if (sink)
+            sink(text);
+    };
     const std::string fsPath = QFile::encodeName(path).toStdString();
     const CatalogueRead read = ReadCatalogue(fsPath);
     switch (read.status) {
     case CatalogueRead::Status::Missing:
-        sink(QStringLiteral("CSVﾌｧｲﾙ%1がありません").arg(path));
+        say(QStringLiteral("CSVﾌｧｲﾙ%1がありません").arg(path));
         InstallBuiltInStations(table);
         return kBuiltInStationCount;
     case CatalogueRead::Status::NoWorkbook:
         InstallBuiltInStations(table);
-        sink(QStringLiteral("Excel ｺﾝﾎﾟｰﾈﾝﾄが無いのでﾃﾞﾌｫﾙﾄ設定で表示します"));
+        say(QStringLiteral("Excel ｺﾝﾎﾟｰﾈﾝﾄが無いのでﾃﾞﾌｫﾙﾄ設定で表示します"));
         return kBuiltInStationCount;
     case CatalogueRead::Status::BadColumns:
-        sink(QStringLiteral("CSVﾌｧｲﾙ%1は3列(no,name,url)にしてください").arg(path));
+        say(QStringLiteral("CSVﾌｧｲﾙ%1は3列(no,name,url)にしてください").arg(path));
         return -1;
     case CatalogueRead::Status::TooManyRows:
         // One arg() call, so that a "%2" inside the path is not replaced.
-        sink(QStringLiteral("CSVﾌｧｲﾙ%1は%2行以内にしてください")
-                 .arg(path, QString::number(kCatalogueMaxRows)));
+        say(QStringLiteral("CSVﾌｧｲﾙ%1は%2行以内にしてください")
+                .arg(path, QString::number(kCatalogueMaxRows)));
         return -1;
     case CatalogueRead::Status::Loaded:
         break;

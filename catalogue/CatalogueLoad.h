@@ -9,7 +9,8 @@
 
 namespace didira {
 
-// Receives the load's messages for the user, in order (the caller shows them).
+// Receives the load's messages for the user, in order (the caller shows
+// them); an empty sink drops them.
 using CatalogueMessageSink = std::function<void(const QString& text)>;
 
 inline constexpr int kBuiltInStationCount = 10;

@@ -129,7 +129,7 @@ TEST(CatalogueLoad, AnOversizedCatalogueIsRefusedUnreadWithTheRowLimitMessage) {
         MessageRecorder boxes;
         StationTable table;
         table.name[0] = QStringLiteral("unchanged");
-        EXPECT_EQ(LoadStationCatalogue(Q(path), table, nullptr), -1) << path;
+        EXPECT_EQ(LoadStationCatalogue(Q(path), table, test::ShowWithoutOwner), -1) << path;
         EXPECT_EQ(boxes.Texts(),
                   QStringList{QStringLiteral("CSVﾌｧｲﾙ%1は100行以内にしてください").arg(Q(path))});
         EXPECT_EQ(table.name[0], QStringLiteral("unchanged"));

@@ -139,7 +139,7 @@ TEST_F(Switching, SkimmingBetweenTwoStationsKeepsThePlayer) {
         Dwell(i);
         if (i % 2 == 1) { // and "Cancel" stops, as often as stations change
             player.Stop();
-            EXPECT_EQ(player.GetPlayState(), 0);
+            EXPECT_EQ(Play(), PlayState::Stopped);
             Dwell(i + 3);
         }
     }
@@ -156,8 +156,7 @@ TEST_F(Switching, SkimmingBetweenTwoStationsKeepsThePlayer) {
 
     // Still a working player: the last station plays, with no message.
     player.Open(stations[1]);
-    EXPECT_TRUE(WaitPlaying()) << "open state " << player.GetOpenState() << ", play state "
-                               << player.GetPlayState();
+    EXPECT_TRUE(WaitPlaying()) << Opened() << ", " << Play();
     EXPECT_EQ(player.GetIsError(), FALSE);
     EXPECT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
 }
