@@ -1,6 +1,7 @@
 // Playback handlers of the main dialog: taking a station from the list,
 // receive and stop, the status shown once a second, volume and balance.
 #include "player/PlayerStates.h"
+#include "ui/StationListBuild.h"
 #include "ui/StationListCtrl.h"
 #include "ui/StatusTexts.h"
 #include "ui/VavarozDlg.h"
@@ -58,6 +59,16 @@ void TakeSelectedStation(CVavarozDlg& dlg) {
     dlg.m_strURL = dlg.m_strCurrentUrl;
 }
 
+// The flag image of the first catalogue entry with this name and URL; -1
+// when the station is not in the catalogue.
+int FlagOfStation(const StationTable& table, const QString& name, const QString& url) {
+    for (std::size_t i = 0; i < table.number.size() && !table.number[i].isEmpty(); ++i) {
+        if (table.name[i] == name && table.url[i] == url)
+            return FlagImageIndex(table.number[i]);
+    }
+    return -1;
+}
+
 } // namespace
 
 void ResetShownStatusForTesting() {
@@ -81,18 +92,22 @@ void CVavarozDlg::OnReceiveButton() {
     UpdateData(false);
     // With no selection this reopens the station taken last (possibly none).
     m_player.Cancel();
+    m_nowPlaying.Open(m_strCurrentName, m_strCurrentUrl,
+                      FlagOfStation(m_stationTable, m_strCurrentName, m_strCurrentUrl));
     m_player.Open(m_strCurrentUrl);
     UpdateData(false);
 }
 
 void CVavarozDlg::OnCancelButton() {
     m_player.Stop();
+    m_nowPlaying.Stop();
 }
 
 void CVavarozDlg::OnTimer(unsigned) {
     const long play = m_player.GetPlayState();
     const long open = m_player.GetOpenState();
     const long band = m_player.GetBandwidth();
+    m_nowPlaying.SetPlayerState(play, open);
     // A closed player leaves the last texts standing; unchanged values are
     // not redrawn.
     if (open == ToNumber(OpenState::Closed))

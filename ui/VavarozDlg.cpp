@@ -168,6 +168,7 @@ bool CVavarozDlg::Create() {
         return false;
 
     CreateControls(tpl);
+    m_nowPlaying.ShowTitleOn(GetDlgItem(IDC_RADIOSTATION));
     // The player is part of the dialog: without it the dialog does not run.
     for (const ControlTemplate& c : tpl.controls) {
         if (c.kind != ControlKind::OleControl)

@@ -4,6 +4,7 @@
 #include "catalogue/StationTable.h"
 #include "player/MediaPlayer2.h"
 #include "ui/ImageList.h"
+#include "ui/NowPlaying.h"
 
 #include <QBasicTimer>
 #include <QDialog>
@@ -89,6 +90,10 @@ public:
     QString m_strURL;
     CDlgAutoProxyLink* m_pAutoProxy = nullptr;
     QIcon m_hIcon;
+
+    // What plays now, kept by the playback handlers; read by what lives
+    // around the dialog (desktop media controls, notifications).
+    CNowPlaying m_nowPlaying;
 
     // ---- catalogue ----
     // Loads m_strCatalogFile into m_stationTable, with its messages. Returns

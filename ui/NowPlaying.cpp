@@ -1,0 +1,77 @@
+#include "ui/NowPlaying.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace didira {
+
+namespace {
+
+// Play state 1 is paused; 2 playing and 3 to 7 (waiting, scanning) are on
+// their way to sound; 0 (stopped), 8 (closed) and anything else are not. A
+// closed stream (open state 0) never plays.
+CNowPlaying::Status StatusOf(long playState, long openState) {
+    if (openState == 0)
+        return CNowPlaying::Status::Stopped;
+    if (playState == 1)
+        return CNowPlaying::Status::Paused;
+    if (playState >= 2 && playState <= 7)
+        return CNowPlaying::Status::Playing;
+    return CNowPlaying::Status::Stopped;
+}
+
+} // namespace
+
+void CNowPlaying::Open(const QString& name, const QString& url, int flagImage) {
+    m_strName = name;
+    m_strUrl = url;
+    m_nFlag = flagImage;
+    ++m_nOpenCount;
+    const bool hadTitle = !m_strTitle.isEmpty();
+    m_strTitle.clear();
+    emit stationChanged();
+    if (hadTitle)
+        emit titleChanged();
+    SetStatus(Status::Playing);
+}
+
+void CNowPlaying::Stop() {
+    SetTitle(QString());
+    SetStatus(Status::Stopped);
+}
+
+void CNowPlaying::SetTitle(const QString& title) {
+    if (title == m_strTitle)
+        return;
+    m_strTitle = title;
+    emit titleChanged();
+}
+
+void CNowPlaying::SetPlayerState(long playState, long openState) {
+    const Status status = StatusOf(playState, openState);
+    if (status == Status::Stopped)
+        SetTitle(QString());
+    SetStatus(status);
+}
+
+void CNowPlaying::SetStatus(Status status) {
+    if (status == m_status)
+        return;
+    m_status = status;
+    emit statusChanged();
+}
+
+void CNowPlaying::ShowTitleOn(QWidget* field) {
+    if (!field)
+        return;
+    const auto show = [this, target = QPointer<QWidget>(field)] {
+        if (!target)
+            return;
+        target->setToolTip(m_strTitle);
+        target->setAccessibleDescription(m_strTitle);
+    };
+    show();
+    connect(this, &CNowPlaying::titleChanged, field, show);
+}
+
+} // namespace didira

@@ -1,0 +1,63 @@
+#pragma once
+// What the dialog is playing now: the station last opened, the title the
+// stream announces, and whether it plays. The dialog keeps it up to date from
+// its handlers; the desktop's media controls and notifications read it.
+
+#include <QObject>
+#include <QString>
+
+class QWidget;
+
+namespace didira {
+
+class CNowPlaying final : public QObject {
+    Q_OBJECT
+public:
+    enum class Status { Stopped, Playing, Paused };
+
+    explicit CNowPlaying(QObject* parent = nullptr) : QObject(parent) {}
+    Q_DISABLE_COPY_MOVE(CNowPlaying)
+
+    // A new station is being opened: it becomes the current one with no
+    // title, and counts as playing until the player says otherwise.
+    void Open(const QString& name, const QString& url, int flagImage);
+    // Playback was stopped by the user: no title, stopped.
+    void Stop();
+    // The title the stream announces; an unchanged title changes nothing.
+    // Called from the player's reports.
+    void SetTitle(const QString& title);
+    // The player's play and open states as polled (player state numbering).
+    // A station that stops by itself loses its title.
+    void SetPlayerState(long playState, long openState);
+
+    QString StationName() const { return m_strName; }
+    QString StationUrl() const { return m_strUrl; }
+    // The station's flag image in the station list's image list; -1 when no
+    // station was opened.
+    int FlagImage() const { return m_nFlag; }
+    QString Title() const { return m_strTitle; }
+    Status PlaybackStatus() const { return m_status; }
+    // Grows with every Open, so each opening is a track of its own.
+    quint64 OpenCount() const { return m_nOpenCount; }
+
+    // Shows the title as field's tooltip and accessible description, now and
+    // whenever it changes.
+    void ShowTitleOn(QWidget* field);
+
+signals:
+    void stationChanged();
+    void titleChanged();
+    void statusChanged();
+
+private:
+    void SetStatus(Status status);
+
+    QString m_strName;
+    QString m_strUrl;
+    int m_nFlag = -1;
+    QString m_strTitle;
+    Status m_status = Status::Stopped;
+    quint64 m_nOpenCount = 0;
+};
+
+} // namespace didira
