@@ -1,6 +1,8 @@
 #include "app/VavarozApp.h"
 
 #include "app/Automation.h"
+#include "app/DesktopNotifier.h"
+#include "app/MprisService.h"
 #include "player/ControlHost.h"
 #include "res/Resources.h"
 #include "ui/MessageBox.h"
@@ -70,10 +72,25 @@ BOOL CVavarozApp::InitInstance() {
     ControlHost::EnableControlContainer();
 
     RunAutomationStep(*this);
+    const bool notify = NotificationsWanted(m_cmdLine);
 
     CVavarozDlg dlg;
     m_pMainWnd = &dlg;
-    if (dlg.DoModal() == -1)
+    // The desktop's media controls and notifications, once the dialog's
+    // controls exist; a session without a bus simply goes without them.
+    std::unique_ptr<CMprisService> mpris;
+    std::unique_ptr<CDesktopNotifier> notifier;
+    const bool created = dlg.Create();
+    if (created) {
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected()) {
+            mpris = std::make_unique<CMprisService>(dlg, bus);
+            mpris->Register();
+            if (notify)
+                notifier = std::make_unique<CDesktopNotifier>(dlg.m_nowPlaying, bus);
+        }
+    }
+    if (!created || dlg.DoModal() == -1)
         m_nExitCode = kExitDialogFailed;
     m_pMainWnd = nullptr;
     return FALSE;

@@ -1,0 +1,99 @@
+#include "app/DesktopNotifier.h"
+
+#include "app/DesktopEntry.h"
+#include "ui/NowPlaying.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace didira {
+
+namespace {
+
+QDBusMessage NotificationsCall(const QString& method) {
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+                                          QStringLiteral("/org/freedesktop/Notifications"),
+                                          QStringLiteral("org.freedesktop.Notifications"), method);
+}
+
+} // namespace
+
+CDesktopNotifier::CDesktopNotifier(const CNowPlaying& nowPlaying, const QDBusConnection& bus,
+                                   QObject* parent)
+    : QObject(parent), m_pNowPlaying(&nowPlaying), m_bus(bus) {
+    connect(&nowPlaying, &CNowPlaying::titleChanged, this, &CDesktopNotifier::OnTitleChanged);
+}
+
+void CDesktopNotifier::OnTitleChanged() {
+    const CNowPlaying* np = m_pNowPlaying;
+    if (!np || np->Title().isEmpty() || np->PlaybackStatus() != CNowPlaying::Status::Playing)
+        return;
+    m_strSummary = np->StationName().isEmpty() ? np->StationUrl() : np->StationName();
+    m_strBody = np->Title();
+    m_bPending = true;
+    Pump();
+}
+
+void CDesktopNotifier::ServiceGone() {
+    // A new service knows nothing of the old ids, and may differ in markup.
+    m_nId = 0;
+    m_markup = Markup::Unknown;
+}
+
+void CDesktopNotifier::Pump() {
+    if (m_bInFlight || !m_bPending || !m_bus.isConnected())
+        return;
+    m_bInFlight = true;
+
+    if (m_markup == Markup::Unknown) {
+        // A service that reads markup in the body must get the title escaped.
+        m_markup = Markup::Asking;
+        auto* watcher = new QDBusPendingCallWatcher(
+            m_bus.asyncCall(NotificationsCall(QStringLiteral("GetCapabilities"))), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this](QDBusPendingCallWatcher* w) {
+                    w->deleteLater();
+                    m_bInFlight = false;
+                    const QDBusPendingReply<QStringList> reply = *w;
+                    if (reply.isError()) {
+                        // No service: nothing is shown, and nothing waits.
+                        ServiceGone();
+                        m_bPending = false;
+                        return;
+                    }
+                    m_markup = reply.value().contains(QStringLiteral("body-markup"))
+                                   ? Markup::Supported
+                                   : Markup::Unsupported;
+                    Pump();
+                });
+        return;
+    }
+
+    const QString body = m_markup == Markup::Supported ? m_strBody.toHtmlEscaped() : m_strBody;
+    QDBusMessage call = NotificationsCall(QStringLiteral("Notify"));
+    call.setArguments(
+        {QStringLiteral("Didira"), m_nId, QString::fromLatin1(kDesktopEntry), m_strSummary, body,
+         QStringList(),
+         QVariantMap{{QStringLiteral("desktop-entry"), QString::fromLatin1(kDesktopEntry)}}, -1});
+    m_bPending = false;
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        m_bInFlight = false;
+        const QDBusPendingReply<uint> reply = *w;
+        if (reply.isError())
+            ServiceGone();
+        else
+            m_nId = reply.value();
+        Pump();
+    });
+}
+
+bool NotificationsWanted(QStringList& cmdLine) {
+    const bool switchGiven = cmdLine.removeAll(QStringLiteral("--no-notifications")) > 0;
+    const QString env = qEnvironmentVariable("DIDIRA_NO_NOTIFICATIONS");
+    return !switchGiven && (env.isEmpty() || env == QLatin1String("0"));
+}
+
+} // namespace didira

@@ -1,0 +1,52 @@
+#pragma once
+// Desktop notifications of the title now playing: one notification, showing
+// the station and the title, replaced whenever the title changes while a
+// station plays. The notification service (org.freedesktop.Notifications)
+// is only ever called asynchronously; without one nothing is shown.
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+namespace didira {
+
+class CNowPlaying;
+
+class CDesktopNotifier final : public QObject {
+    Q_OBJECT
+public:
+    CDesktopNotifier(const CNowPlaying& nowPlaying, const QDBusConnection& bus,
+                     QObject* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(CDesktopNotifier)
+
+    // The id the service gave the notification shown last; 0 before the
+    // first, and again after the service went away.
+    uint NotificationId() const { return m_nId; }
+
+private:
+    enum class Markup { Unknown, Asking, Supported, Unsupported };
+
+    void OnTitleChanged();
+    // Sends what is pending unless a call is still out; the reply of each
+    // call sends the next, so every notification replaces the one before.
+    void Pump();
+    void ServiceGone();
+
+    QPointer<const CNowPlaying> m_pNowPlaying;
+    QDBusConnection m_bus;
+    uint m_nId = 0;
+    Markup m_markup = Markup::Unknown;
+    bool m_bInFlight = false;
+    bool m_bPending = false;
+    QString m_strSummary; // pending
+    QString m_strBody;    // pending, plain text
+};
+
+// Whether notifications are wanted: not when the command line holds
+// "--no-notifications" (removed from it) or DIDIRA_NO_NOTIFICATIONS is set to
+// anything but "" or "0".
+bool NotificationsWanted(QStringList& cmdLine);
+
+} // namespace didira

@@ -1,0 +1,251 @@
+// The dialog as a desktop media player on a private bus: a client reads the
+// properties, drives the dialog (on a recording player) and hears every
+// change; names of further instances; what gdbus sees.
+#include "PrivateBus.h"
+#include "app/Automation.h"
+#include "app/MprisService.h"
+#include "app/VavarozApp.h"
+#include "support/DialogFixture.h"
+#include "ui/DlgRemote.h"
+
+#include <QDBusArgument>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QFile>
+#include <QImage>
+#include <QSlider>
+#include <QUrl>
+
+namespace didira {
+namespace {
+
+using test::Call;
+using test::WaitUntil;
+
+// Turns what arrives from the bus (nested QDBusArgument values) into plain
+// variants.
+QVariant Plain(const QVariant& v) {
+    if (v.canConvert<QDBusArgument>()) {
+        const auto arg = v.value<QDBusArgument>();
+        if (arg.currentSignature() == QLatin1String("a{sv}")) {
+            QVariantMap map = qdbus_cast<QVariantMap>(arg);
+            for (auto it = map.begin(); it != map.end(); ++it)
+                it.value() = Plain(it.value());
+            return map;
+        }
+        if (arg.currentSignature() == QLatin1String("as"))
+            return qdbus_cast<QStringList>(arg);
+    }
+    if (v.canConvert<QDBusVariant>() && v.userType() == qMetaTypeId<QDBusVariant>())
+        return Plain(v.value<QDBusVariant>().variant());
+    if (v.userType() == qMetaTypeId<QDBusObjectPath>())
+        return v.value<QDBusObjectPath>().path();
+    return v;
+}
+
+class ChangeRecorder : public QObject {
+    Q_OBJECT
+public:
+    std::vector<QVariantMap> changes; // one per PropertiesChanged of the player
+public slots:
+    void Changed(const QDBusMessage& signal) {
+        if (signal.arguments().value(0).toString() == QLatin1String(kMprisPlayerInterface))
+            changes.push_back(Plain(signal.arguments().value(1)).toMap());
+    }
+};
+
+class Mpris : public test::DialogFixture {
+protected:
+    void SetUp() override {
+        DialogFixture::SetUp();
+        WriteCatalogue("1,Station A,http://127.0.0.1:9/a.mp3\r\n"
+                       "2,Station B,http://127.0.0.1:9/b.ogg\r\n");
+        ASSERT_TRUE(m_bus.IsRunning());
+        Make();
+        ASSERT_TRUE(created);
+        m_server = m_bus.Connect(QStringLiteral("mpris-server"));
+        m_client = m_bus.Connect(QStringLiteral("mpris-client"));
+        service = std::make_unique<CMprisService>(*dlg, m_server);
+        ASSERT_TRUE(service->Register());
+        ASSERT_TRUE(WaitUntil([&] { return !service->BusName().isEmpty(); }));
+        ASSERT_EQ(service->BusName(), kMprisName);
+        ASSERT_TRUE(m_client.connect(
+            kMprisName, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("PropertiesChanged"), &recorder, SLOT(Changed(QDBusMessage))));
+        Player().calls.clear();
+    }
+    void TearDown() override {
+        service.reset();
+        DialogFixture::TearDown();
+    }
+
+    QDBusMessage Method(const QString& iface, const QString& member,
+                        const QVariantList& args = {}) {
+        QDBusMessage m = QDBusMessage::createMethodCall(kMprisName, kMprisPath, iface, member);
+        m.setArguments(args);
+        return Call(m_client, m);
+    }
+    QDBusMessage Command(const QString& member, const QVariantList& args = {}) {
+        return Method(kMprisPlayerInterface, member, args);
+    }
+    QVariantMap GetAll(const QString& iface) {
+        const QDBusMessage reply = Method(QStringLiteral("org.freedesktop.DBus.Properties"),
+                                          QStringLiteral("GetAll"), {iface});
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return Plain(reply.arguments().value(0)).toMap();
+    }
+    // Waits for the next PropertiesChanged and returns its changed values.
+    QVariantMap NextChange() {
+        const std::size_t seen = m_seen;
+        if (!WaitUntil([&] { return recorder.changes.size() > seen; }, std::chrono::seconds(5)))
+            return {};
+        return recorder.changes[m_seen++];
+    }
+    QStringList Opened() {
+        QStringList urls;
+        for (const auto& call : Player().CallsTo({2010}))
+            urls << std::get<QString>(call.args.at(0));
+        return urls;
+    }
+
+    test::PrivateBus m_bus;
+    QDBusConnection m_server{QString()};
+    QDBusConnection m_client{QString()};
+    std::unique_ptr<CMprisService> service;
+    ChangeRecorder recorder;
+
+private:
+    std::size_t m_seen = 0;
+};
+
+TEST_F(Mpris, AClientReadsEveryPropertyOfBothInterfaces) {
+    const QVariantMap root = GetAll(kMprisRootInterface);
+    EXPECT_EQ(root.value("Identity").toString(), "Didira");
+    EXPECT_EQ(root.value("DesktopEntry").toString(), "didira");
+    EXPECT_TRUE(root.value("CanQuit").toBool());
+    EXPECT_TRUE(root.value("CanRaise").toBool());
+    EXPECT_FALSE(root.value("HasTrackList").toBool());
+    EXPECT_TRUE(root.value("SupportedUriSchemes").toStringList().contains("https"));
+    EXPECT_TRUE(root.value("SupportedMimeTypes").toStringList().contains("audio/mpeg"));
+
+    const QVariantMap player = GetAll(kMprisPlayerInterface);
+    EXPECT_EQ(player.value("PlaybackStatus").toString(), "Stopped");
+    EXPECT_EQ(player.value("Metadata").toMap().value("mpris:trackid").toString(),
+              "/org/mpris/MediaPlayer2/TrackList/NoTrack");
+    EXPECT_FALSE(player.value("CanPlay").toBool()); // nothing taken yet
+    EXPECT_TRUE(player.value("CanGoNext").toBool());
+    EXPECT_TRUE(player.value("CanGoPrevious").toBool());
+    EXPECT_FALSE(player.value("CanSeek").toBool());
+    EXPECT_TRUE(player.value("CanControl").toBool());
+    EXPECT_DOUBLE_EQ(player.value("Volume").toDouble(), remote::Volume(*dlg));
+    EXPECT_DOUBLE_EQ(player.value("Rate").toDouble(), 1.0);
+}
+
+TEST_F(Mpris, CommandsDriveTheDialogAndEveryChangeIsAnnounced) {
+    ASSERT_EQ(Command(QStringLiteral("Next")).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(Opened(), QStringList{"http://127.0.0.1:9/a.mp3"});
+    EXPECT_EQ(Field(IDC_RADIOSTATION), "Station A");
+    QVariantMap change = NextChange();
+    EXPECT_EQ(change.value("PlaybackStatus").toString(), "Playing");
+    EXPECT_TRUE(change.value("CanPlay").toBool());
+    QVariantMap meta = change.value("Metadata").toMap();
+    EXPECT_EQ(meta.value("xesam:title").toString(), "Station A");
+    EXPECT_EQ(meta.value("xesam:album").toString(), "Station A");
+    EXPECT_EQ(meta.value("xesam:url").toString(), "http://127.0.0.1:9/a.mp3");
+    const QString art = QUrl(meta.value("mpris:artUrl").toString()).toLocalFile();
+    EXPECT_FALSE(QImage(art).isNull()) << art.toStdString();
+    EXPECT_FALSE(art.startsWith(qEnvironmentVariable("HOME") + "/"));
+    const QString firstTrack = meta.value("mpris:trackid").toString();
+
+    // The title the stream announces; "artist - title" gives both.
+    dlg->m_nowPlaying.SetTitle(QStringLiteral("群青 - 夜明け"));
+    change = NextChange();
+    EXPECT_EQ(change.keys(), QStringList{"Metadata"}); // only what changed
+    meta = change.value("Metadata").toMap();
+    EXPECT_EQ(meta.value("xesam:title").toString(), "夜明け");
+    EXPECT_EQ(meta.value("xesam:artist").toStringList(), QStringList{"群青"});
+    EXPECT_EQ(meta.value("mpris:trackid").toString(), firstTrack);
+
+    ASSERT_EQ(Command(QStringLiteral("Stop")).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(Player().CallsTo({2003}).size(), 1u);
+    change = NextChange();
+    EXPECT_EQ(change.value("PlaybackStatus").toString(), "Stopped");
+    EXPECT_EQ(change.value("Metadata").toMap().value("xesam:title").toString(), "Station A");
+
+    Command(QStringLiteral("Play"));
+    Command(QStringLiteral("Previous")); // wraps to the last row
+    EXPECT_EQ(Opened(), (QStringList{"http://127.0.0.1:9/a.mp3", "http://127.0.0.1:9/a.mp3",
+                                     "http://127.0.0.1:9/b.ogg"}));
+    meta = GetAll(kMprisPlayerInterface).value("Metadata").toMap();
+    EXPECT_EQ(meta.value("xesam:title").toString(), "Station B");
+    EXPECT_NE(meta.value("mpris:trackid").toString(), firstTrack);
+
+    const QDBusMessage bad = Command(QStringLiteral("OpenUri"), {QStringLiteral("ftp://x/y")});
+    EXPECT_EQ(bad.errorName(), "org.freedesktop.DBus.Error.NotSupported");
+    EXPECT_EQ(Opened().size(), 3);
+}
+
+TEST_F(Mpris, VolumeFollowsTheTrackbarBothWays) {
+    QDBusMessage set = QDBusMessage::createMethodCall(
+        kMprisName, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Set"));
+    set.setArguments({QString::fromLatin1(kMprisPlayerInterface), QStringLiteral("Volume"),
+                      QVariant::fromValue(QDBusVariant(0.25))});
+    ASSERT_EQ(Call(m_client, set).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(Item<QSlider>(IDC_VOLUME)->value(), -750);
+    const auto sent = Player().CallsTo({19});
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(std::get<std::int32_t>(sent[0].args.at(0)), -750);
+    EXPECT_EQ(NextChange(), (QVariantMap{{"Volume", 0.25}}));
+
+    Item<QSlider>(IDC_VOLUME)->setValue(0); // the user's move
+    EXPECT_EQ(NextChange(), (QVariantMap{{"Volume", 1.0}}));
+}
+
+TEST_F(Mpris, RaiseShowsTheHiddenWindowAndQuitEndsAsEndDoes) {
+    dlg->hide();
+    ASSERT_EQ(Method(kMprisRootInterface, QStringLiteral("Raise")).type(),
+              QDBusMessage::ReplyMessage);
+    EXPECT_TRUE(dlg->isVisible());
+
+    // While an automation client holds the object, Quit only hides.
+    CVavarozApp app;
+    app.m_pMainWnd = dlg.get();
+    auto proxy = std::make_unique<CVavarozDlgAutoProxy>();
+    ASSERT_EQ(dlg->m_pAutoProxy, proxy.get());
+    Method(kMprisRootInterface, QStringLiteral("Quit"));
+    EXPECT_TRUE(WaitUntil([&] { return !dlg->isVisible(); }));
+    EXPECT_EQ(dlg->ModalResult(), 0);
+    proxy.reset();
+    Method(kMprisRootInterface, QStringLiteral("Raise"));
+    Method(kMprisRootInterface, QStringLiteral("Quit"));
+    EXPECT_TRUE(WaitUntil([&] { return dlg->ModalResult() == IDOK; }));
+}
+
+TEST_F(Mpris, AFurtherInstanceTakesANameOfItsOwnAndGdbusSeesBothInterfaces) {
+    QDBusConnection second = m_bus.Connect(QStringLiteral("mpris-second"));
+    CMprisService other(*dlg, second);
+    ASSERT_TRUE(other.Register());
+    ASSERT_TRUE(WaitUntil([&] { return !other.BusName().isEmpty(); }));
+    EXPECT_EQ(other.BusName(), QStringLiteral("org.mpris.MediaPlayer2.didira.instance%1")
+                                   .arg(QCoreApplication::applicationPid()));
+
+    QProcess gdbus;
+    gdbus.start(QStringLiteral("gdbus"),
+                {QStringLiteral("introspect"), QStringLiteral("--address"), m_bus.Address(),
+                 QStringLiteral("--dest"), QString::fromLatin1(kMprisName),
+                 QStringLiteral("--object-path"), QString::fromLatin1(kMprisPath)});
+    // This process answers gdbus, so the event loop runs while it waits.
+    ASSERT_TRUE(WaitUntil([&] { return gdbus.state() == QProcess::NotRunning; }));
+    const QString out = QString::fromUtf8(gdbus.readAllStandardOutput());
+    EXPECT_TRUE(out.contains("interface org.mpris.MediaPlayer2 {")) << out.toStdString();
+    EXPECT_TRUE(out.contains("interface org.mpris.MediaPlayer2.Player {"));
+    EXPECT_TRUE(out.contains("readwrite d Volume"));
+    EXPECT_TRUE(out.contains("readonly a{sv} Metadata"));
+    EXPECT_TRUE(out.contains("OpenUri("));
+}
+
+} // namespace
+} // namespace didira
+
+#include "MprisTests.moc"

@@ -1,0 +1,138 @@
+// Notifications of the title now playing, received by a notification server
+// stub on a private bus.
+#include "PrivateBus.h"
+#include "app/DesktopNotifier.h"
+#include "support/TestSupport.h"
+#include "ui/NowPlaying.h"
+
+#include <QDBusConnection>
+#include <QDBusVirtualObject>
+#include <gtest/gtest.h>
+
+namespace didira {
+namespace {
+
+using test::WaitUntil;
+
+// org.freedesktop.Notifications: records Notify calls and answers each with
+// a new id (or the id it replaces).
+class NotificationServer final : public QDBusVirtualObject {
+public:
+    struct Note {
+        uint replacesId;
+        QString summary;
+        QString body;
+    };
+    QStringList capabilities{QStringLiteral("body")};
+    std::vector<Note> notes;
+    uint nextId = 40;
+
+    QString introspect(const QString&) const override { return QString(); }
+    bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+        if (m.member() == QLatin1String("GetCapabilities")) {
+            bus.send(m.createReply(capabilities));
+            return true;
+        }
+        if (m.member() != QLatin1String("Notify") ||
+            m.signature() != QLatin1String("susssasa{sv}i"))
+            return false;
+        const QVariantList a = m.arguments();
+        const uint replaces = a.value(1).toUInt();
+        notes.push_back({replaces, a.value(3).toString(), a.value(4).toString()});
+        bus.send(m.createReply(replaces != 0 ? replaces : ++nextId));
+        return true;
+    }
+};
+
+class Notifications : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_bus.IsRunning());
+        m_client = m_bus.Connect(QStringLiteral("player"));
+        notifier = std::make_unique<CDesktopNotifier>(now, m_client);
+    }
+    void StartServer() {
+        QDBusConnection server = m_bus.Connect(QStringLiteral("notifications"));
+        ASSERT_TRUE(
+            server.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), &stub));
+        ASSERT_TRUE(server.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    }
+    // Sets a title and waits until the stub holds `expected` notifications;
+    // then lets the loop run a little to catch any extra one.
+    void Title(const QString& title, std::size_t expected) {
+        now.SetTitle(title);
+        EXPECT_TRUE(
+            WaitUntil([&] { return stub.notes.size() >= expected; }, std::chrono::seconds(5)));
+        test::Pump(std::chrono::milliseconds(100));
+        EXPECT_EQ(stub.notes.size(), expected) << title.toStdString();
+    }
+
+    test::PrivateBus m_bus;
+    QDBusConnection m_client{QString()};
+    NotificationServer stub;
+    CNowPlaying now;
+    std::unique_ptr<CDesktopNotifier> notifier;
+};
+
+TEST_F(Notifications, OneNotificationPerTitleChangeWhilePlayingEachReplacingTheLast) {
+    StartServer();
+    now.Open(QStringLiteral("Station A"), QStringLiteral("http://127.0.0.1:9/a.mp3"), 1);
+    Title(QStringLiteral("First song"), 1);
+    Title(QStringLiteral("First song"), 1); // unchanged: nothing
+    Title(QStringLiteral("Second & <third>"), 2);
+    now.Open(QStringLiteral("Station B"), QStringLiteral("http://127.0.0.1:9/b.mp3"), 2);
+    Title(QStringLiteral("Other"), 3);
+
+    ASSERT_EQ(stub.notes.size(), 3u);
+    EXPECT_EQ(stub.notes[0].replacesId, 0u);
+    EXPECT_EQ(stub.notes[0].summary, "Station A");
+    EXPECT_EQ(stub.notes[0].body, "First song");
+    EXPECT_EQ(stub.notes[1].replacesId, 41u);
+    EXPECT_EQ(stub.notes[1].body, "Second & <third>"); // no markup service: as is
+    EXPECT_EQ(stub.notes[2].replacesId, 41u);
+    EXPECT_EQ(stub.notes[2].summary, "Station B");
+
+    // Stopped, or paused: no notification.
+    now.Stop();
+    Title(QStringLiteral("After stop"), 3);
+    now.Open(QStringLiteral("Station A"), QStringLiteral("http://127.0.0.1:9/a.mp3"), 1);
+    now.SetPlayerState(1, 6);
+    Title(QStringLiteral("While paused"), 3);
+}
+
+TEST_F(Notifications, AServiceThatReadsMarkupGetsTheTitleEscaped) {
+    stub.capabilities << QStringLiteral("body-markup");
+    StartServer();
+    now.Open(QStringLiteral("R&B <1>"), QStringLiteral("http://127.0.0.1:9/a.mp3"), 1);
+    Title(QStringLiteral("<b>Rock</b> & Roll"), 1);
+    EXPECT_EQ(stub.notes[0].body, "&lt;b&gt;Rock&lt;/b&gt; &amp; Roll");
+    EXPECT_EQ(stub.notes[0].summary, "R&B <1>"); // the summary is never markup
+}
+
+TEST_F(Notifications, WithoutAServiceNothingIsShownUntilOneAppears) {
+    now.Open(QStringLiteral("Station A"), QStringLiteral("http://127.0.0.1:9/a.mp3"), 1);
+    now.SetTitle(QStringLiteral("Nobody listens"));
+    test::Pump(std::chrono::milliseconds(300));
+    StartServer();
+    Title(QStringLiteral("Now someone does"), 1);
+    EXPECT_EQ(stub.notes[0].replacesId, 0u);
+    EXPECT_EQ(notifier->NotificationId(), 41u);
+}
+
+TEST(NotificationSwitch, TheSwitchOrTheEnvironmentTurnsNotificationsOff) {
+    qunsetenv("DIDIRA_NO_NOTIFICATIONS");
+    QStringList args{QStringLiteral("-Embedding"), QStringLiteral("--no-notifications")};
+    EXPECT_FALSE(NotificationsWanted(args));
+    EXPECT_EQ(args, QStringList{QStringLiteral("-Embedding")});
+    EXPECT_TRUE(NotificationsWanted(args));
+    for (const char* value : {"1", "yes"}) {
+        qputenv("DIDIRA_NO_NOTIFICATIONS", value);
+        EXPECT_FALSE(NotificationsWanted(args)) << value;
+    }
+    qputenv("DIDIRA_NO_NOTIFICATIONS", "0");
+    EXPECT_TRUE(NotificationsWanted(args));
+    qunsetenv("DIDIRA_NO_NOTIFICATIONS");
+}
+
+} // namespace
+} // namespace didira
