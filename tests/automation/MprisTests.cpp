@@ -121,7 +121,7 @@ private:
 TEST_F(Mpris, AClientReadsEveryPropertyOfBothInterfaces) {
     const QVariantMap root = GetAll(kMprisRootInterface);
     EXPECT_EQ(root.value("Identity").toString(), "Didira");
-    EXPECT_EQ(root.value("DesktopEntry").toString(), "didira");
+    EXPECT_EQ(root.value("DesktopEntry").toString(), "org.didira.Didira");
     EXPECT_TRUE(root.value("CanQuit").toBool());
     EXPECT_TRUE(root.value("CanRaise").toBool());
     EXPECT_FALSE(root.value("HasTrackList").toBool());
