@@ -1,5 +1,7 @@
 #include "ui/NowPlaying.h"
 
+#include "player/PlayerStates.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -7,15 +9,15 @@ namespace didira {
 
 namespace {
 
-// Play state 1 is paused; 2 playing and 3 to 7 (waiting, scanning) are on
-// their way to sound; 0 (stopped), 8 (closed) and anything else are not. A
-// closed stream (open state 0) never plays.
+// Paused is paused; playing, waiting and the scanning states are on their
+// way to sound; stopped, closed and anything else are not. A closed stream
+// never plays.
 CNowPlaying::Status StatusOf(long playState, long openState) {
-    if (openState == 0)
+    if (openState == ToNumber(OpenState::Closed))
         return CNowPlaying::Status::Stopped;
-    if (playState == 1)
+    if (playState == ToNumber(PlayState::Paused))
         return CNowPlaying::Status::Paused;
-    if (playState >= 2 && playState <= 7)
+    if (playState >= ToNumber(PlayState::Playing) && playState <= ToNumber(PlayState::SkipBackward))
         return CNowPlaying::Status::Playing;
     return CNowPlaying::Status::Stopped;
 }
