@@ -26,6 +26,11 @@ public:
     void SetSite(IControlSite* site) { m_site = site; }
     IControlSite* Site() const { return m_site; }
 
+signals:
+    // The title the stream announces changed; empty when there is none any
+    // more (after Stop, Cancel, a new Open or the end of the stream).
+    void TitleChanged(const QString& title);
+
 private:
     IControlSite* m_site = nullptr;
 };

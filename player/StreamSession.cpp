@@ -2,6 +2,7 @@
 
 #include "player/ConnectionCheck.h"
 #include "player/MetafileParser.h"
+#include "player/StreamText.h"
 #include "player/StreamUrl.h"
 
 #include <QHostInfo>
@@ -43,8 +44,10 @@ StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     connect(&m_pipeline, &AudioPipeline::Buffering, this, &StreamSession::OnBuffering);
     connect(&m_pipeline, &AudioPipeline::ClockLost, this, &StreamSession::OnClockLost);
     connect(&m_pipeline, &AudioPipeline::ResponseHeaders, this, &StreamSession::OnResponseHeaders);
-    connect(&m_pipeline, &AudioPipeline::Tags, this,
-            [this](const GstTagList* tags) { m_meter.NoteTags(tags); });
+    connect(&m_pipeline, &AudioPipeline::Tags, this, [this](const GstTagList* tags) {
+        m_meter.NoteTags(tags);
+        OnTags(tags);
+    });
 }
 
 StreamSession::~StreamSession() {
@@ -81,6 +84,7 @@ void StreamSession::Enter(Phase next) {
     case Phase::Closed:
         m_resolver->Abort();
         EndAttempt();
+        SetTitle(QString());
         m_reconnectAttempt = 0;
         open = OpenState::Closed;
         play = PlayState::Closed;
@@ -88,6 +92,7 @@ void StreamSession::Enter(Phase next) {
     case Phase::Stopped:
         m_resolver->Abort();
         EndAttempt();
+        SetTitle(QString());
         m_reconnectAttempt = 0;
         // The stream stays open: it is what a later play would start again.
         if (open != OpenState::Closed)
@@ -395,6 +400,32 @@ void StreamSession::OnResponseHeaders(int status, const GstStructure* headers) {
         Enter(Phase::Opening);
     if (!m_answer.IcyBitrate().isNull())
         m_meter.NoteIcyBitrate(m_answer.IcyBitrate());
+}
+
+// ---- The title now playing ------------------------------------------------
+
+void StreamSession::OnTags(const GstTagList* tags) {
+    // Tag strings are UTF-8 already (see PrepareStreamTextEncoding); this
+    // removes what is not fit to show.
+    auto text = [tags](const char* tag) {
+        const gchar* value = nullptr;
+        if (!gst_tag_list_peek_string_index(tags, tag, 0, &value) || !value)
+            return QString();
+        return DecodeStreamText(QByteArrayView(value));
+    };
+    const QString title = text(GST_TAG_TITLE);
+    if (title.isEmpty())
+        return; // an empty title changes nothing
+    // Comment headers name the artist apart; ICY titles carry both already.
+    const QString artist = text(GST_TAG_ARTIST);
+    SetTitle(artist.isEmpty() ? title : artist + QStringLiteral(" - ") + title);
+}
+
+void StreamSession::SetTitle(const QString& title) {
+    if (title == m_title)
+        return;
+    m_title = title;
+    emit TitleChanged(m_title);
 }
 
 } // namespace didira

@@ -70,8 +70,13 @@ public:
     void SetResolverLimits(const MetafileResolver::Limits& limits);
     int ReconnectCount() const { return m_reconnects; }
     QUrl CurrentStream() const { return m_current; }
+    // The title the stream announces now; empty when it has announced none
+    // since the open, and after Stop, Cancel, a failure or the end.
+    const QString& Title() const { return m_title; }
 
 signals:
+    // Title() changed.
+    void TitleChanged(const QString& title);
     // The open failed, or a reconnection gave up: the text for the user,
     // naming the URL and the reason.
     void Failed(const QString& text);
@@ -102,6 +107,8 @@ private:
     void OnBuffering(int percent);
     void OnClockLost();
     void OnResponseHeaders(int status, const GstStructure* headers);
+    void OnTags(const GstTagList* tags);
+    void SetTitle(const QString& title);
 
     AudioPipeline& m_pipeline;
     MetafileResolver* m_resolver; // child
@@ -132,6 +139,10 @@ private:
     int m_bufferPercent = 100;
     ServerAnswer m_answer;
     StreamFailureFacts m_pendingFacts; // while Diagnosing
+
+    // The title announced in the stream's tags (ICY StreamTitle, Vorbis and
+    // Opus comments).
+    QString m_title;
 
     // Reconnection after a drop: attempt 0 means none is running.
     std::size_t m_reconnectAttempt = 0;

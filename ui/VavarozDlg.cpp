@@ -183,6 +183,8 @@ bool CVavarozDlg::Create() {
         made.control->setObjectName(QStringLiteral("IDC_%1").arg(c.id));
         made.control->setGeometry(MapDialogRect(c.rect, base));
         made.control->SetSite(&MessageBoxControlSite());
+        connect(made.control, &OleControl::TitleChanged, this,
+                [this](const QString& title) { m_nowPlaying.SetTitle(title); });
         m_player.Attach(made.control);
     }
 
