@@ -4,6 +4,7 @@
 // keeps its printable characters.
 #include "player/StreamText.h"
 
+#include <QList>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,7 +14,7 @@ namespace {
     __builtin_trap();
 }
 
-bool IsControl(char32_t c) {
+bool IsControl(uint c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString text = didira::DecodeStreamText(raw);
     if (!text.isValidUtf16())
         Fail();
-    for (const char32_t c : text.toUcs4())
+    for (const uint c : text.toUcs4())
         if (IsControl(c))
             Fail();
     if (!text.isEmpty() && (text.front().isSpace() || text.back().isSpace()))
@@ -37,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString direct = QString::fromUtf8(raw);
     if (!direct.contains(QChar::ReplacementCharacter) && raw.indexOf('\0') < 0) {
         qsizetype printable = 0;
-        for (const char32_t c : direct.toUcs4())
+        for (const uint c : direct.toUcs4())
             printable += !IsControl(c) && !QChar::isSpace(c);
         qsizetype kept = 0;
-        for (const char32_t c : text.toUcs4())
+        for (const uint c : text.toUcs4())
             kept += !QChar::isSpace(c);
         if (kept != printable)
             Fail();

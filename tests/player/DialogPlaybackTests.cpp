@@ -76,6 +76,23 @@ TEST_F(DialogPlayback, EachStationPlaysThroughItsMetafileAndCancelStopsIt) {
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(DialogPlayback, TheTitleNowPlayingShowsOnTheStationFieldUntilCancel) {
+    ReceiveRow(0);
+    ASSERT_TRUE(WaitFields(kPlaying, kOpen, std::chrono::seconds(25)));
+    QWidget* field = dlg->GetDlgItem(IDC_RADIOSTATION);
+    const QString text = Field(IDC_RADIOSTATION);
+    ASSERT_TRUE(radio->SetSong(QStringLiteral("/mp3"), "Artist - \xe6\x9b\xb2"));
+    const QString title = u"Artist - 曲"_qs;
+    EXPECT_TRUE(WaitUntil([&] { return field->toolTip() == title; }, std::chrono::seconds(10)))
+        << field->toolTip().toStdString();
+    EXPECT_EQ(field->accessibleDescription(), title);
+    EXPECT_EQ(dlg->m_nowPlaying.Title(), title);
+    EXPECT_EQ(Field(IDC_RADIOSTATION), text) << "the field itself keeps the station";
+    Press(IDC_CANCEL);
+    EXPECT_EQ(field->toolTip(), QString());
+    EXPECT_EQ(dlg->m_nowPlaying.Title(), QString());
+}
+
 TEST_F(DialogPlayback, TrackbarsReachThePipelineInDecibels) {
     ReceiveRow(0);
     ASSERT_TRUE(WaitFields(kPlaying, kOpen, std::chrono::seconds(25)));

@@ -31,7 +31,9 @@ void IcyTestServer::SetTitle(const QByteArray& raw) {
 void IcyTestServer::OnConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        m_listeners.push_back(Listener{socket});
+        Listener listener;
+        listener.socket = socket;
+        m_listeners.push_back(std::move(listener));
     }
 }
 

@@ -32,6 +32,10 @@ public:
     // Starts again on the same port.
     bool Restart() { return Start(); }
 
+    // Sets the song of mount (e.g. "/mp3") through Icecast's metadata update,
+    // as a source client does: the bytes reach the listeners' ICY metadata.
+    bool SetSong(const QString& mount, const QByteArray& song);
+
     quint16 port() const { return m_port; }
     QString Url(const QString& path) const;
     const QString& error() const { return m_error; }
