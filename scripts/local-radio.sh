@@ -115,9 +115,11 @@ feed() {
     local web="$dir/web/$station"
     case $station in
     mp3) freq=440 out=(-c:a libmp3lame -b:a 128k -content_type audio/mpeg -f mp3) ;;
-    ogg) freq=550 out=(-c:a libopus -b:a 96k -content_type application/ogg -f ogg) ;;
+    ogg) freq=550 out=(-c:a libopus -b:a 96k -metadata artist=ローカル -metadata title=Opus
+        -content_type application/ogg -f ogg) ;;
     aac) freq=660 out=(-c:a aac -b:a 96k -content_type audio/aac -f adts) ;;
-    vorbis) freq=770 out=(-c:a libvorbis -q:a 3 -content_type application/ogg -f ogg) ;;
+    vorbis) freq=770 out=(-c:a libvorbis -q:a 3 -metadata artist=ローカル -metadata title=Vorbis
+        -content_type application/ogg -f ogg) ;;
     flac) freq=880 out=(-c:a flac -sample_fmt s16 -content_type application/ogg -f ogg) ;;
     hls-ts)
         freq=990 out=(-c:a aac -b:a 96k "${hls[@]}" -hls_segment_filename "$web/seg%d.ts"
