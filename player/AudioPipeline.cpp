@@ -4,6 +4,9 @@
 #include <QEvent>
 #include <cmath>
 #include <mutex>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace didira {
 
@@ -256,6 +259,12 @@ void AudioPipeline::Teardown() {
     // dropped when they arrive.
     gst_element_set_state(m_playbin.get(), GST_STATE_NULL);
     ++m_relay->generation;
+#if defined(__GLIBC__)
+    // The run's streaming threads allocated from malloc arenas of their own,
+    // which keep the pages freed above; without handing them back, every
+    // station change leaves the process a little larger.
+    malloc_trim(0);
+#endif
 }
 
 quint64 AudioPipeline::BytesRead() const {
