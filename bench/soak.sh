@@ -16,7 +16,8 @@
 #   SAMPLE_SECONDS=15 WARMUP_SECONDS=30 CYCLES=20 bench/soak.sh
 # Output in OUT_DIR (default a new directory under /tmp): samples.csv
 # (elapsed_s, minute, process, pid, rss_kib, threads, fds, leftover), cycles.csv
-# (one row per automation cycle), play.log, automation.log, summary.txt.
+# (one row per automation cycle), play.log, automation.log, restarts.log,
+# bus.log, summary.txt and table.md (the samples as a Markdown table).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${DIDIRA_BUILD_DIR:-$root/build}
@@ -193,4 +194,5 @@ wait "$autopid" || true
             printf "most processes left over from cycles at a sample: %d\n", maxleft
         }' "$out/samples.csv"
 } | tee "$out/summary.txt"
+bash "$root/bench/soak-table.sh" "$out/samples.csv" >"$out/table.md"
 echo "soak: output in $out"
