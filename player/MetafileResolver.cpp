@@ -1,6 +1,7 @@
 #include "player/MetafileResolver.h"
 
 #include "player/StreamErrors.h"
+#include "player/TlsAnchors.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -95,6 +96,9 @@ void MetafileResolver::Fetch(const QUrl& url, const QStringList& chain) {
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(m_limits.maxRedirects);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Vavaroz/1.0"));
+    QSslConfiguration tlsConfig = request.sslConfiguration();
+    tls::ApplyAnchors(tlsConfig);
+    request.setSslConfiguration(tlsConfig);
     m_reply = m_nam->get(request);
     connect(m_reply, &QNetworkReply::readyRead, this, &MetafileResolver::OnReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &MetafileResolver::OnFinished);
@@ -187,8 +191,12 @@ void MetafileResolver::OnFinished() {
 
 void MetafileResolver::Fail(ResolveError error, const QString& reason) {
     // A failed nested list only drops its entry; the others are still tried.
-    m_lastError = error;
-    m_lastReason = reason;
+    // An empty list says less than a failure before it, which is kept.
+    if (error != ResolveError::NoEntries || m_lastError == ResolveError::None ||
+        m_lastError == ResolveError::NoEntries) {
+        m_lastError = error;
+        m_lastReason = reason;
+    }
     Continue();
 }
 

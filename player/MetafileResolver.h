@@ -49,7 +49,7 @@ public:
         int timeoutMs = 10000; // per fetch
         int maxDepth = 4;      // metafiles inside metafiles
         int maxFetches = 16;   // per resolution
-        int maxRedirects = 5;
+        int maxRedirects = 10;
     };
 
     explicit MetafileResolver(QObject* parent = nullptr);

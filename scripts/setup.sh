@@ -13,6 +13,7 @@ PACKAGES=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-tools gstreamer1.0-pulseaudio
+  glib-networking # TLS for the HTTP source
   # worksheet through ODBC
   unixodbc-dev odbcinst unixodbc
   # Japanese fonts for the dialog font
@@ -23,6 +24,7 @@ PACKAGES=(
   desktop-file-utils appstream dpkg-dev file
   # the Japanese locale, so that tests also run with the engine's translated texts
   locales
+  openssl # the https tests' own certificate authority
 )
 
 # Only for bench/: a private sound server with a null sink, and the peer players.

@@ -11,9 +11,11 @@
 #include "ui/ControlErrorBox.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QWidget>
+#include <atomic>
 #include <gtest/gtest.h>
 
 namespace didira::test {
@@ -26,6 +28,50 @@ inline ControlCreation CreatePlayer(QWidget* parent,
                                       {reinterpret_cast<const std::byte*>(data.constData()),
                                        static_cast<std::size_t>(data.size())});
 }
+
+// Watches the audio that reaches the sink: how long the longest silence was
+// since the last Reset (in wall-clock time, the sink plays in real time).
+class SinkWatch {
+public:
+    explicit SinkWatch(GstElement* playbin) {
+        GstElement* sink = nullptr;
+        g_object_get(playbin, "audio-sink", &sink, nullptr);
+        m_pad.reset(gst_element_get_static_pad(sink, "sink"));
+        gst_object_unref(sink);
+        m_probe =
+            gst_pad_add_probe(m_pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnBuffer, this, nullptr);
+        m_clock.start();
+    }
+    ~SinkWatch() { gst_pad_remove_probe(m_pad.get(), m_probe); }
+    SinkWatch(const SinkWatch&) = delete;
+    SinkWatch& operator=(const SinkWatch&) = delete;
+
+    void Reset() {
+        m_last = m_clock.elapsed();
+        m_maxGap = 0;
+        m_buffers = 0;
+    }
+    // The longest time without audio, up to now.
+    qint64 MaxGapMs() const { return std::max<qint64>(m_maxGap, m_clock.elapsed() - m_last); }
+    int Buffers() const { return m_buffers; }
+
+private:
+    static GstPadProbeReturn OnBuffer(GstPad*, GstPadProbeInfo*, gpointer data) {
+        auto* self = static_cast<SinkWatch*>(data);
+        const qint64 now = self->m_clock.elapsed();
+        self->m_maxGap = std::max<qint64>(self->m_maxGap, now - self->m_last.load());
+        self->m_last = now;
+        ++self->m_buffers;
+        return GST_PAD_PROBE_OK;
+    }
+
+    gst::PadPtr m_pad;
+    gulong m_probe = 0;
+    QElapsedTimer m_clock;
+    std::atomic<qint64> m_last{0};
+    std::atomic<qint64> m_maxGap{0};
+    std::atomic<int> m_buffers{0};
+};
 
 class PlayerFixture : public ::testing::Test {
 protected:

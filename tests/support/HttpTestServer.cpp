@@ -1,12 +1,50 @@
 #include "support/HttpTestServer.h"
 
+#include "player/TlsAnchors.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpSocket>
+#include <cctype>
 
 namespace didira::test {
 
-HttpTestServer::HttpTestServer(QObject* parent) : QObject(parent) {
-    connect(&m_server, &QTcpServer::newConnection, this, &HttpTestServer::OnConnection);
-    m_server.listen(QHostAddress::LocalHost, 0);
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+HttpTestServer::HttpTestServer(QObject* parent, const QString& certFile, const QString& keyFile)
+    : QObject(parent), m_scheme(QStringLiteral("http")) {
+    if (certFile.isEmpty()) {
+        m_server = std::make_unique<QTcpServer>();
+        connect(m_server.get(), &QTcpServer::newConnection, this, &HttpTestServer::OnConnection);
+    } else {
+        auto tls = std::make_unique<QSslServer>();
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.setLocalCertificate(QSslCertificate(ReadAll(certFile)));
+        config.setPrivateKey(QSslKey(ReadAll(keyFile), QSsl::Ec));
+        if (config.privateKey().isNull())
+            config.setPrivateKey(QSslKey(ReadAll(keyFile), QSsl::Rsa));
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls->setSslConfiguration(config);
+        // Clients that refuse the certificate leave half-open handshakes behind.
+        tls->setHandshakeTimeout(3000);
+        connect(tls.get(), &QTcpServer::pendingConnectionAvailable, this,
+                &HttpTestServer::OnConnection);
+        m_server = std::move(tls);
+        m_scheme = QStringLiteral("https");
+    }
+    m_server->listen(QHostAddress::LocalHost, 0);
 }
 
 HttpTestServer::~HttpTestServer() {
@@ -16,14 +54,16 @@ HttpTestServer::~HttpTestServer() {
 }
 
 QString HttpTestServer::Url(const QString& path) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_scheme).arg(port()).arg(path);
 }
 
 void HttpTestServer::OnConnection() {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadable(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        if (socket->bytesAvailable() > 0)
+            OnReadable(socket);
     }
 }
 
@@ -32,21 +72,31 @@ void HttpTestServer::OnReadable(QTcpSocket* socket) {
         return; // already answered (or silent)
     QByteArray request = socket->property("buffer").toByteArray() + socket->readAll();
     socket->setProperty("buffer", request);
+    // Not HTTP at all (a TLS handshake, for one): answered as servers do.
+    if (!request.isEmpty() && !std::isalpha(static_cast<unsigned char>(request[0]))) {
+        socket->setProperty("request", request);
+        socket->write("HTTP/1.0 400 Bad Request\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
+        return;
+    }
     if (!request.contains("\r\n\r\n"))
         return;
     socket->setProperty("request", request);
     const QList<QByteArray> firstLine = request.left(request.indexOf("\r\n")).split(' ');
-    const QString path = firstLine.size() >= 2 ? QString::fromLatin1(firstLine[1]) : QString();
+    // Routes and counts go by the path; the query is not looked at.
+    const QString target = firstLine.size() >= 2 ? QString::fromLatin1(firstLine[1]) : QString();
+    const QString path = target.section(u'?', 0, 0);
     m_hits[path] += 1;
 
-    const auto it = m_routes.constFind(path);
     Route route;
-    if (it == m_routes.constEnd()) {
+    if (const auto handler = m_handlers.constFind(path); handler != m_handlers.constEnd()) {
+        route = (*handler)();
+    } else if (const auto it = m_routes.constFind(path); it != m_routes.constEnd()) {
+        route = *it;
+    } else {
         route.status = 404;
         route.contentType = "text/html";
         route.body = "<html><body>Not Found</body></html>";
-    } else {
-        route = *it;
     }
     if (route.neverAnswer) {
         m_silent.emplace_back(socket);
@@ -61,6 +111,27 @@ void HttpTestServer::OnReadable(QTcpSocket* socket) {
     answer += "Connection: close\r\n\r\n";
     socket->write(answer + route.body);
     socket->disconnectFromHost();
+}
+
+QString TestCertificates() {
+    static const QString dir = [] {
+        const QString out = TempDir();
+        const int rc = QProcess::execute(
+            QStringLiteral("bash"),
+            {QStringLiteral(DIDIRA_SOURCE_DIR "/tests/support/test-certs.sh"), out});
+        if (rc != 0)
+            return QString();
+        qputenv(tls::kAnchorsVariable, (out + QStringLiteral("/ca.pem")).toLocal8Bit());
+        return out;
+    }();
+    return dir;
+}
+
+std::unique_ptr<HttpTestServer> MakeHttpsServer(const QString& certificate) {
+    const QString dir = TestCertificates();
+    return std::make_unique<HttpTestServer>(nullptr,
+                                            dir + u'/' + certificate + QStringLiteral(".pem"),
+                                            dir + u'/' + certificate + QStringLiteral(".key"));
 }
 
 quint16 FreePort() {
