@@ -47,7 +47,17 @@ StreamFailure WithoutAnswer(const StreamFailureFacts& f) {
                     QStringLiteral("サーバーに接続できません (タイムアウト)。"));
     case ConnectCheck::TlsFailed:
         return Make(FailureKind::Tls, playererror::TlsFailure,
-                    QStringLiteral("サーバーと安全な接続 (TLS) を確立できません。"));
+                    QStringLiteral("サーバーと安全な接続 (TLS) を確立できません (https "
+                                   "に対応していないサーバーです)。"));
+    case ConnectCheck::TlsUntrusted:
+        return Make(FailureKind::Tls, playererror::TlsFailure,
+                    QStringLiteral("サーバーの証明書が信頼できません (発行元を確認できません)。"));
+    case ConnectCheck::TlsExpired:
+        return Make(FailureKind::Tls, playererror::TlsFailure,
+                    QStringLiteral("サーバーの証明書の有効期限が切れています。"));
+    case ConnectCheck::TlsWrongHost:
+        return Make(FailureKind::Tls, playererror::TlsFailure,
+                    QStringLiteral("サーバーの証明書が別のサーバー名のものです。"));
     case ConnectCheck::Connected:
         if (f.sourceTimedOut)
             return NoAnswerInTime();
@@ -65,9 +75,10 @@ StreamFailure WithoutAnswer(const StreamFailureFacts& f) {
 } // namespace
 
 QString FailureMessage(const QString& url, const QUrl& stream, const QString& reason, bool lost) {
-    QString where = url;
+    const QUrl given(url.trimmed(), QUrl::TolerantMode);
+    QString where = given.userInfo().isEmpty() ? url : given.toString(QUrl::RemoveUserInfo);
     if (!stream.isEmpty())
-        where += QStringLiteral("\nストリーム: ") + stream.toString();
+        where += QStringLiteral("\nストリーム: ") + stream.toString(QUrl::RemoveUserInfo);
     return QStringLiteral("%1\n\nURL: %2\n理由: %3")
         .arg(lost ? QStringLiteral("ストリームとの接続が切れ、再接続できませんでした。")
                   : QStringLiteral("ストリームを開けませんでした。"),
@@ -98,6 +109,23 @@ StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
     case Origin::EndOfStream:
         return Make(FailureKind::ClosedWithoutStream, playererror::Network,
                     QStringLiteral("サーバーがストリームを送らずに接続を閉じました。"), true);
+    case Origin::TooManyRedirects:
+        return Make(
+            FailureKind::TooManyRedirects, playererror::TooManyRedirects,
+            QStringLiteral("リダイレクトが多すぎます (%1 回を超えました)。").arg(f.maxRedirects));
+    case Origin::RedirectLoop:
+        return Make(FailureKind::TooManyRedirects, playererror::TooManyRedirects,
+                    QStringLiteral("リダイレクトがループしています。"));
+    case Origin::BadRedirect:
+        return Make(FailureKind::HttpClientError, playererror::HttpClientError,
+                    QStringLiteral("サーバーのリダイレクト先が正しくありません。"));
+    case Origin::Stalled:
+        return Make(FailureKind::ReadFailed, playererror::StreamLost,
+                    f.playlist ? QStringLiteral("プレイリストが更新されず、音声が %1 "
+                                                "秒間届いていません。")
+                                     .arg(f.stalledSeconds)
+                               : QStringLiteral("サーバーから音声が %1 秒間届いていません。")
+                                     .arg(f.stalledSeconds));
     case Origin::Pipeline:
         break;
     }

@@ -57,16 +57,23 @@ enum class ConnectCheck {
     Refused,
     Unreachable,
     HostNotFound,
-    TimedOut,  // no connection within the check's bound
-    TlsFailed, // connected, but TLS did not come up
+    TimedOut,     // no connection within the check's bound
+    TlsFailed,    // connected, but TLS did not come up (no TLS on that port)
+    TlsUntrusted, // no trusted authority vouches for the certificate
+    TlsExpired,   // the certificate is out of its validity period
+    TlsWrongHost, // the certificate names another server
 };
 
 struct StreamFailureFacts {
     enum class Origin {
-        Pipeline,    // an error of the engine
-        NameLookup,  // the server's name did not resolve
-        OpenTimer,   // the stream did not open in time
-        EndOfStream, // the stream ended before it had played
+        Pipeline,         // an error of the engine
+        NameLookup,       // the server's name did not resolve
+        OpenTimer,        // the stream did not open in time
+        EndOfStream,      // the stream ended before it had played
+        TooManyRedirects, // one redirect more than the chain allows
+        RedirectLoop,     // a redirect back to a URL of the same chain
+        BadRedirect,      // a redirect without usable Location
+        Stalled,          // playing, but no audio reached the output for stalledSeconds
     };
     Origin origin = Origin::Pipeline;
     bool network = true; // http, https or rtsp; false for a local file
@@ -79,6 +86,9 @@ struct StreamFailureFacts {
     QString contentType;         // of the answer, when known
     bool sourceTimedOut = false; // the failure came when the source's own timeout ran out
     ConnectCheck check = ConnectCheck::NotRun;
+    int maxRedirects = 0;   // TooManyRedirects: the bound that was passed
+    int stalledSeconds = 0; // Stalled: how long no audio came
+    bool playlist = false;  // Stalled: the stream is an HLS playlist
 };
 
 struct StreamFailure {
@@ -93,6 +103,7 @@ StreamFailure ClassifyStreamFailure(const StreamFailureFacts& facts);
 
 // The message for the user about a failed open (or, lost, a reconnection that
 // gave up): the URL as given, the stream it led to when not empty, the reason.
+// Any user name and password written into a URL are left out.
 QString FailureMessage(const QString& url, const QUrl& stream, const QString& reason, bool lost);
 
 // Japanese text of an HTTP status for messages.
