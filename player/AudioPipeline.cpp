@@ -1,5 +1,7 @@
 #include "player/AudioPipeline.h"
 
+#include "player/TlsAnchors.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <cmath>
@@ -20,6 +22,7 @@ struct PipelineBusRelay {
     std::atomic<quint64> generation{1}; // bumped after each teardown
     std::atomic<quint64> bytes{0};      // bytes read by the network source
     std::atomic<bool> audioSeen{false};
+    std::atomic<quint64> audioBuffers{0}; // reached the output, over all runs
 };
 
 namespace {
@@ -85,6 +88,7 @@ GstPadProbeReturn CountBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
 
 GstPadProbeReturn SeeFirstAudio(GstPad* pad, GstPadProbeInfo*, gpointer data) {
     auto* relay = static_cast<PipelineBusRelay*>(data);
+    ++relay->audioBuffers;
     if (!relay->audioSeen.exchange(true)) {
         GstObject* bin = GST_OBJECT_PARENT(pad);
         if (bin)
@@ -110,6 +114,14 @@ void OnSourceSetup(GstElement*, GstElement* source, gpointer data) {
         g_object_set(source, "retries", 0, nullptr);
     if (HasProperty(source, "timeout"))
         g_object_set(source, "timeout", AudioPipeline::kSourceTimeoutSeconds, nullptr);
+    // Redirects are followed by the session, which bounds the chain.
+    if (HasProperty(source, "automatic-redirect"))
+        g_object_set(source, "automatic-redirect", FALSE, nullptr);
+    if (GTlsDatabase* anchors = tls::SourceDatabase()) {
+        if (HasProperty(source, "tls-database"))
+            g_object_set(source, "tls-database", anchors, nullptr);
+        g_object_unref(anchors);
+    }
     gst::PadPtr pad(gst_element_get_static_pad(source, "src"));
     if (pad)
         gst_pad_add_probe(pad.get(),
@@ -269,6 +281,10 @@ void AudioPipeline::Teardown() {
 
 quint64 AudioPipeline::BytesRead() const {
     return m_relay->bytes.load();
+}
+
+quint64 AudioPipeline::AudioBuffers() const {
+    return m_relay->audioBuffers.load();
 }
 
 bool AudioPipeline::HasFiniteDuration() const {

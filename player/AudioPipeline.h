@@ -51,6 +51,8 @@ public:
 
     // Bytes the network source has read in this run.
     quint64 BytesRead() const;
+    // Audio buffers that reached the output, counted over all runs.
+    quint64 AudioBuffers() const;
     // Whether the running stream has a known, finite duration.
     bool HasFiniteDuration() const;
 

@@ -1,5 +1,7 @@
 #include "player/ConnectionCheck.h"
 
+#include "player/TlsAnchors.h"
+
 #include <QSslSocket>
 #include <QTcpSocket>
 
@@ -37,6 +39,29 @@ ConnectionCheck::~ConnectionCheck() {
     Abort();
 }
 
+ConnectCheck ConnectionCheck::FromCertificateErrors(const QList<QSslError>& errors) {
+    bool expired = false;
+    bool wrongHost = false;
+    for (const QSslError& e : errors) {
+        switch (e.error()) {
+        case QSslError::CertificateExpired:
+        case QSslError::CertificateNotYetValid:
+            expired = true;
+            break;
+        case QSslError::HostNameMismatch:
+            wrongHost = true;
+            break;
+        case QSslError::NoError:
+            break;
+        default:
+            return ConnectCheck::TlsUntrusted; // self-signed, unknown issuer, revoked, ...
+        }
+    }
+    return expired     ? ConnectCheck::TlsExpired
+           : wrongHost ? ConnectCheck::TlsWrongHost
+                       : ConnectCheck::Connected;
+}
+
 void ConnectionCheck::Start(const QUrl& url, int timeoutMs) {
     Abort();
     const bool tls = url.scheme().compare(u"https", Qt::CaseInsensitive) == 0;
@@ -44,13 +69,22 @@ void ConnectionCheck::Start(const QUrl& url, int timeoutMs) {
                                                     : url.scheme() == u"rtsp" ? 554
                                                                               : 80));
     m_connected = false;
+    m_certificate = ConnectCheck::Connected;
     m_timer.start(timeoutMs);
     if (tls && QSslSocket::supportsSsl()) {
         auto socket = std::make_unique<QSslSocket>();
         QSslSocket* s = socket.get();
+        QSslConfiguration config = s->sslConfiguration();
+        tls::ApplyAnchors(config);
+        s->setSslConfiguration(config);
         connect(s, &QSslSocket::connected, this, [this] { m_connected = true; });
+        connect(s, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+            m_certificate = FromCertificateErrors(errors);
+        });
         connect(s, &QSslSocket::encrypted, this, [this] { Finish(ConnectCheck::Connected); });
         connect(s, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+            if (m_certificate != ConnectCheck::Connected)
+                return Finish(m_certificate);
             Finish(FromSocketError(e, m_connected));
         });
         m_socket = std::move(socket);

@@ -185,6 +185,10 @@ void CGstPlayerControl::SetResolverLimits(const MetafileResolver::Limits& limits
     m_session->SetResolverLimits(limits);
 }
 
+void CGstPlayerControl::SetStallTimeout(int ms) {
+    m_session->SetStallTimeout(ms);
+}
+
 double CGstPlayerControl::PipelineVolumeDb() const {
     return m_pipeline->VolumeDb();
 }

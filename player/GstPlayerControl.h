@@ -49,6 +49,7 @@ public:
     void SetOpenTimeout(int ms);
     void SetReconnectDelays(std::vector<int> ms);
     void SetResolverLimits(const MetafileResolver::Limits& limits);
+    void SetStallTimeout(int ms);    // no audio this long while playing is a drop
     double PipelineVolumeDb() const; // what the volume element applies
     double PipelinePanorama() const; // audiopanorama's position, -1 .. 1
     int ReconnectCount() const;

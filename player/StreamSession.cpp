@@ -2,6 +2,7 @@
 
 #include "player/ConnectionCheck.h"
 #include "player/MetafileParser.h"
+#include "player/StallWatchdog.h"
 #include "player/StreamText.h"
 #include "player/StreamUrl.h"
 
@@ -22,8 +23,10 @@ constexpr int kCheckTimeoutMs = 5000;
 
 StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     : QObject(parent), m_pipeline(pipeline), m_resolver(new MetafileResolver(this)),
-      m_check(new ConnectionCheck(this)), m_meter([this] { return m_pipeline.BytesRead(); },
-                                                  [this] { return m_phase == Phase::Playing; }) {
+      m_check(new ConnectionCheck(this)),
+      m_watchdog(new StallWatchdog([this] { return m_pipeline.AudioBuffers(); }, this)),
+      m_meter([this] { return m_pipeline.BytesRead(); },
+              [this] { return m_phase == Phase::Playing; }) {
     m_openTimer.setSingleShot(true);
     connect(&m_openTimer, &QTimer::timeout, this, [this] {
         StreamFailureFacts facts;
@@ -33,7 +36,21 @@ StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     m_reconnectTimer.setSingleShot(true);
     connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
         ++m_reconnects;
+        // First the stream that played; after that the station's list again
+        // from the start, which may point elsewhere by now.
+        if (m_stationIsList && m_reconnectAttempt > 1) {
+            m_reresolved = true;
+            Enter(Phase::Resolving);
+            return m_resolver->Resolve(m_openUrl);
+        }
         TryCandidate();
+    });
+    connect(m_watchdog, &StallWatchdog::Stalled, this, [this] {
+        StreamFailureFacts facts;
+        facts.origin = StreamFailureFacts::Origin::Stalled;
+        facts.stalledSeconds = m_watchdog->Timeout() / 1000;
+        facts.playlist = m_current.path().endsWith(u".m3u8", Qt::CaseInsensitive);
+        StreamDropped(ClassifyStreamFailure(facts).reason);
     });
     connect(m_resolver, &MetafileResolver::Finished, this, &StreamSession::OnResolved);
     connect(m_check, &ConnectionCheck::Finished, this, &StreamSession::OnDiagnosed);
@@ -60,6 +77,10 @@ StreamSession::~StreamSession() {
 
 void StreamSession::SetResolverLimits(const MetafileResolver::Limits& limits) {
     m_resolver->SetLimits(limits);
+}
+
+void StreamSession::SetStallTimeout(int ms) {
+    m_watchdog->SetTimeout(ms);
 }
 
 std::int32_t StreamSession::Bandwidth() const {
@@ -132,6 +153,9 @@ void StreamSession::Enter(Phase next) {
     case Phase::Ready:
         m_openTimer.stop();
         m_reconnectAttempt = 0; // a reconnection has succeeded
+        m_reresolved = false;
+        if (next == Phase::Playing)
+            m_watchdog->Arm(); // kept through rebuffering and resuming
         open = OpenState::Open;
         play = next == Phase::Playing ? PlayState::Playing : PlayState::Stopped;
         break;
@@ -148,6 +172,7 @@ void StreamSession::Enter(Phase next) {
 }
 
 void StreamSession::EndAttempt() {
+    m_watchdog->Disarm();
     m_openTimer.stop();
     m_reconnectTimer.stop();
     m_meter.Stop();
@@ -173,6 +198,7 @@ void StreamSession::Open(const QString& url) {
     m_current.clear();
     m_openUrl.clear();
     m_sniffed = false;
+    m_stationIsList = m_reresolved = false;
     m_url = url;
 
     const OpenTarget target = ParseOpenTarget(url);
@@ -205,6 +231,7 @@ void StreamSession::Cancel() {
 void StreamSession::OnResolved(const ResolveOutcome& outcome) {
     if (m_phase == Phase::Sniffing) {
         if (!outcome.streams.empty()) {
+            m_stationIsList = true;
             m_candidates.erase(m_candidates.begin() + static_cast<std::ptrdiff_t>(m_candidate));
             m_candidates.insert(m_candidates.begin() + static_cast<std::ptrdiff_t>(m_candidate),
                                 outcome.streams.begin(), outcome.streams.end());
@@ -228,15 +255,24 @@ void StreamSession::OnResolved(const ResolveOutcome& outcome) {
         m_candidate = 0;
         return TryCandidate();
     }
-    if (outcome.streams.empty())
+    if (outcome.streams.empty()) {
+        if (m_reconnectAttempt > 0)
+            return ScheduleReconnect(outcome.reason);
         return Fail(ErrorCodeOf(outcome.error), outcome.reason, false);
+    }
+    m_stationIsList = true;
     m_candidates = outcome.streams;
     m_candidate = 0;
     TryCandidate();
 }
 
 void StreamSession::TryCandidate() {
-    m_current = m_candidates.at(m_candidate);
+    m_redirects.Start(m_candidates.at(m_candidate));
+    ConnectTo(m_redirects.current());
+}
+
+void StreamSession::ConnectTo(const QUrl& url) {
+    m_current = url;
     m_openTimer.start(m_openTimeoutMs);
     if (!IsNetworkUrl(m_current))
         return Enter(Phase::Connecting);
@@ -271,8 +307,12 @@ void StreamSession::OnDiagnosed(ConnectCheck check) {
 void StreamSession::CandidateFailed(const StreamFailure& failure) {
     EndAttempt();
     m_lastFailure = failure;
-    if (m_reconnectAttempt > 0)
+    if (m_reconnectAttempt > 0) {
+        // A list read again is tried through before the next pause.
+        if (m_reresolved && ++m_candidate < m_candidates.size())
+            return TryCandidate();
         return ScheduleReconnect(failure.reason);
+    }
     // A server may answer an extension-less URL with a playlist: look once.
     if (failure.mayBeMetafile && !m_sniffed && IsHttpUrl(m_current)) {
         m_sniffed = true;
@@ -394,6 +434,8 @@ void StreamSession::OnClockLost() {
 }
 
 void StreamSession::OnResponseHeaders(int status, const GstStructure* headers) {
+    if (status >= 300 && status < 400)
+        return FollowRedirect(headers);
     if (!m_answer.Note(status, headers))
         return;
     if (m_phase == Phase::Connecting)
@@ -426,6 +468,27 @@ void StreamSession::SetTitle(const QString& title) {
         return;
     m_title = title;
     emit TitleChanged(m_title);
+}
+
+void StreamSession::FollowRedirect(const GstStructure* headers) {
+    StreamFailureFacts facts;
+    switch (m_redirects.Redirected(HeaderValue(headers, "location"))) {
+    case RedirectChain::Step::Follow:
+        qCDebug(lcPlayer) << "redirected to" << m_redirects.current();
+        EndAttempt();
+        return ConnectTo(m_redirects.current());
+    case RedirectChain::Step::TooMany:
+        facts.origin = StreamFailureFacts::Origin::TooManyRedirects;
+        facts.maxRedirects = RedirectChain::kMaxHops;
+        break;
+    case RedirectChain::Step::Loop:
+        facts.origin = StreamFailureFacts::Origin::RedirectLoop;
+        break;
+    case RedirectChain::Step::Invalid:
+        facts.origin = StreamFailureFacts::Origin::BadRedirect;
+        break;
+    }
+    CandidateFailed(ClassifyStreamFailure(facts));
 }
 
 } // namespace didira

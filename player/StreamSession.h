@@ -3,13 +3,16 @@
 // up, connects through the pipeline, buffers, plays, reconnects after a drop
 // and gives up with one failure report. A single state machine: every change
 // goes through Enter(phase), which also sets the reported play and open
-// states. Stop and Cancel end every pending wait and never lead to a
-// reconnection.
+// states. A drop (the stream ends, fails, or plays no audio for the stall
+// timeout) leads to reconnection: the stream that played first, then the
+// station's list read again. HTTP redirects are followed hop by hop, bounded.
+// Stop and Cancel end every pending wait and never lead to a reconnection.
 
 #include "player/AudioPipeline.h"
 #include "player/BitrateMeter.h"
 #include "player/MetafileResolver.h"
 #include "player/PlayerStates.h"
+#include "player/RedirectChain.h"
 #include "player/ServerAnswer.h"
 #include "player/StreamErrors.h"
 
@@ -23,6 +26,7 @@ class QHostInfo;
 namespace didira {
 
 class ConnectionCheck;
+class StallWatchdog;
 
 class StreamSession final : public QObject {
     Q_OBJECT
@@ -68,6 +72,7 @@ public:
     void SetOpenTimeout(int ms) { m_openTimeoutMs = ms; }
     void SetReconnectDelays(std::vector<int> ms) { m_reconnectDelaysMs = std::move(ms); }
     void SetResolverLimits(const MetafileResolver::Limits& limits);
+    void SetStallTimeout(int ms);
     int ReconnectCount() const { return m_reconnects; }
     QUrl CurrentStream() const { return m_current; }
     // The title the stream announces now; empty when it has announced none
@@ -89,6 +94,9 @@ private:
 
     // Steps of an open.
     void TryCandidate();
+    // Connects to url: the candidate, or where its redirects led.
+    void ConnectTo(const QUrl& url);
+    void FollowRedirect(const GstStructure* headers);
     void OnResolved(const ResolveOutcome& outcome);
     void OnLookedUp(const QHostInfo& info);
     void OnDiagnosed(ConnectCheck check);
@@ -113,6 +121,7 @@ private:
     AudioPipeline& m_pipeline;
     MetafileResolver* m_resolver; // child
     ConnectionCheck* m_check;     // child
+    StallWatchdog* m_watchdog;    // child; armed from Playing until the attempt ends
     BitrateMeter m_meter;
 
     Phase m_phase = Phase::Closed;
@@ -127,9 +136,12 @@ private:
     QUrl m_openUrl; // m_url understood as a URL
     std::vector<QUrl> m_candidates;
     std::size_t m_candidate = 0;
-    QUrl m_current;
+    QUrl m_current; // the candidate, or where its redirects led
+    RedirectChain m_redirects;
     StreamFailure m_lastFailure;
-    bool m_sniffed = false; // the URL was already fetched as a possible metafile
+    bool m_sniffed = false;       // the URL was already fetched as a possible metafile
+    bool m_stationIsList = false; // the URL is a list: reconnections may read it again
+    bool m_reresolved = false;    // this reconnection read the list again
     int m_lookupId = -1;
     quint64 m_lookupSerial = 0;
     QTimer m_openTimer;
