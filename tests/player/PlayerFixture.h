@@ -3,6 +3,7 @@
 // message boxes it shows recorded instead of shown.
 
 #include "player/ControlHost.h"
+#include "player/GstHandle.h"
 #include "player/GstPlayerControl.h"
 #include "player/MediaPlayer2.h"
 #include "player/PlayerStates.h"
