@@ -52,7 +52,7 @@ if [ -z "${SKIP_ASAN:-}" ]; then
     run_ctest build-asan || status=1
 fi
 
-if [ -z "${SKIP_FUZZ:-}" ] && ls fuzz/*.cmake >/dev/null 2>&1; then
+if [ -z "${SKIP_FUZZ:-}" ] && ls fuzz/*_fuzzer.cpp >/dev/null 2>&1; then
   echo "== fuzzing =="
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDIDIRA_FUZZ=ON -DDIDIRA_TESTS=OFF
