@@ -11,13 +11,8 @@ seconds=${1:-15}
 reps=${2:-3}
 build=${DIDIRA_BUILD_DIR:-$root/build}
 
-if [ -f "$build/build.ninja" ]; then
-    cmake -S "$root" -B "$build" -DDIDIRA_BENCH=ON >/dev/null
-else
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIDIRA_TESTS=OFF \
-        -DDIDIRA_BENCH=ON >/dev/null
-fi
-ninja -C "$build" -j "${JOBS:-2}" didira_bench >/dev/null
+. "$root/bench/build.sh"
+build_bench "$root" "$build" didira_bench
 
 work=$(mktemp -d /tmp/didira-bench.XXXXXX)
 chmod 755 "$work" # the local server reads its files as user nobody
