@@ -29,7 +29,7 @@ void CDesktopNotifier::OnTitleChanged() {
     const CNowPlaying* np = m_pNowPlaying;
     if (!np || np->Title().isEmpty() || np->PlaybackStatus() != CNowPlaying::Status::Playing)
         return;
-    m_strSummary = np->StationName().isEmpty() ? np->StationUrl() : np->StationName();
+    m_strSummary = np->DisplayName();
     m_strBody = np->Title();
     m_bPending = true;
     Pump();

@@ -178,6 +178,7 @@ CMprisService::CMprisService(CVavarozDlg& dlg, const QDBusConnection& bus, QObje
     const CNowPlaying* np = &dlg.m_nowPlaying;
     connect(np, &CNowPlaying::stationChanged, this, &CMprisService::ScheduleRefresh);
     connect(np, &CNowPlaying::titleChanged, this, &CMprisService::ScheduleRefresh);
+    connect(np, &CNowPlaying::streamNameChanged, this, &CMprisService::ScheduleRefresh);
     connect(np, &CNowPlaying::statusChanged, this, &CMprisService::ScheduleRefresh);
     if (dlg.m_sliderVolume)
         connect(dlg.m_sliderVolume, &QSlider::valueChanged, this, &CMprisService::ScheduleRefresh);
@@ -298,10 +299,14 @@ QVariantMap CMprisService::Metadata() const {
     else
         title = np->Title();
     if (title.isEmpty())
-        title = np->StationName().isEmpty() ? np->StationUrl() : np->StationName();
+        title = np->DisplayName();
     meta.insert(QStringLiteral("xesam:title"), title);
-    if (!np->StationName().isEmpty())
-        meta.insert(QStringLiteral("xesam:album"), np->StationName());
+    // The station: the listener's name for it, else the one it announces.
+    const QString station = np->StationName().isEmpty() ? np->StreamName() : np->StationName();
+    if (!station.isEmpty())
+        meta.insert(QStringLiteral("xesam:album"), station);
+    if (!np->StreamName().isEmpty())
+        meta.insert(QStringLiteral("didira:streamName"), np->StreamName());
     meta.insert(QStringLiteral("xesam:url"), np->StationUrl());
     const QString art = ArtworkFile(np->FlagImage());
     if (!art.isEmpty())

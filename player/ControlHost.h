@@ -30,6 +30,9 @@ signals:
     // The title the stream announces changed; empty when there is none any
     // more (after Stop, Cancel, a new Open or the end of the stream).
     void TitleChanged(const QString& title);
+    // The station's own name as its server announces it changed; cleared
+    // as the title is.
+    void StreamNameChanged(const QString& name);
 
 private:
     IControlSite* m_site = nullptr;

@@ -14,6 +14,7 @@ CGstPlayerControl::CGstPlayerControl(QWidget* parent, std::unique_ptr<AudioPipel
       m_session(new StreamSession(*m_pipeline, this)) {
     connect(m_session, &StreamSession::Failed, this, &CGstPlayerControl::ReportFailure);
     connect(m_session, &StreamSession::TitleChanged, this, &OleControl::TitleChanged);
+    connect(m_session, &StreamSession::StreamNameChanged, this, &OleControl::StreamNameChanged);
     connect(m_pipeline.get(), &AudioPipeline::FirstAudio, this, &CGstPlayerControl::FirstAudio);
 }
 

@@ -106,6 +106,7 @@ void StreamSession::Enter(Phase next) {
         m_resolver->Abort();
         EndAttempt();
         SetTitle(QString());
+        SetStreamName(QString());
         m_reconnectAttempt = 0;
         open = OpenState::Closed;
         play = PlayState::Closed;
@@ -114,6 +115,7 @@ void StreamSession::Enter(Phase next) {
         m_resolver->Abort();
         EndAttempt();
         SetTitle(QString());
+        SetStreamName(QString());
         m_reconnectAttempt = 0;
         // The stream stays open: it is what a later play would start again.
         if (open != OpenState::Closed)
@@ -442,6 +444,12 @@ void StreamSession::OnResponseHeaders(int status, const GstStructure* headers) {
         Enter(Phase::Opening);
     if (!m_answer.IcyBitrate().isNull())
         m_meter.NoteIcyBitrate(m_answer.IcyBitrate());
+    // The HTTP library hands header values over as UTF-8, with what was not
+    // UTF-8 (a Shift_JIS name, say) replaced: such a name is not shown. A
+    // server that names none leaves the name an earlier connection announced.
+    const QString name = DecodeStreamText(HeaderValue(headers, "icy-name").toUtf8());
+    if (!name.isEmpty() && !name.contains(QChar::ReplacementCharacter))
+        SetStreamName(name);
 }
 
 // ---- The title now playing ------------------------------------------------
@@ -468,6 +476,13 @@ void StreamSession::SetTitle(const QString& title) {
         return;
     m_title = title;
     emit TitleChanged(m_title);
+}
+
+void StreamSession::SetStreamName(const QString& name) {
+    if (name == m_streamName)
+        return;
+    m_streamName = name;
+    emit StreamNameChanged(m_streamName);
 }
 
 void StreamSession::FollowRedirect(const GstStructure* headers) {

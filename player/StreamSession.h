@@ -78,10 +78,15 @@ public:
     // The title the stream announces now; empty when it has announced none
     // since the open, and after Stop, Cancel, a failure or the end.
     const QString& Title() const { return m_title; }
+    // The station's own name as its server announces it (icy-name), cleared
+    // as the title is.
+    const QString& StreamName() const { return m_streamName; }
 
 signals:
     // Title() changed.
     void TitleChanged(const QString& title);
+    // StreamName() changed.
+    void StreamNameChanged(const QString& name);
     // The open failed, or a reconnection gave up: the text for the user,
     // naming the URL and the reason.
     void Failed(const QString& text);
@@ -117,6 +122,7 @@ private:
     void OnResponseHeaders(int status, const GstStructure* headers);
     void OnTags(const GstTagList* tags);
     void SetTitle(const QString& title);
+    void SetStreamName(const QString& name);
 
     AudioPipeline& m_pipeline;
     MetafileResolver* m_resolver; // child
@@ -155,6 +161,7 @@ private:
     // The title announced in the stream's tags (ICY StreamTitle, Vorbis and
     // Opus comments).
     QString m_title;
+    QString m_streamName;
 
     // Reconnection after a drop: attempt 0 means none is running.
     std::size_t m_reconnectAttempt = 0;

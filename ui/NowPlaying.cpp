@@ -30,15 +30,20 @@ void CNowPlaying::Open(const QString& name, const QString& url, int flagImage) {
     m_nFlag = flagImage;
     ++m_nOpenCount;
     const bool hadTitle = !m_strTitle.isEmpty();
+    const bool hadStreamName = !m_strStreamName.isEmpty();
     m_strTitle.clear();
+    m_strStreamName.clear();
     emit stationChanged();
     if (hadTitle)
         emit titleChanged();
+    if (hadStreamName)
+        emit streamNameChanged();
     SetStatus(Status::Playing);
 }
 
 void CNowPlaying::Stop() {
     SetTitle(QString());
+    SetStreamName(QString());
     SetStatus(Status::Stopped);
 }
 
@@ -49,10 +54,25 @@ void CNowPlaying::SetTitle(const QString& title) {
     emit titleChanged();
 }
 
+QString CNowPlaying::DisplayName() const {
+    if (!m_strName.isEmpty())
+        return m_strName;
+    return m_strStreamName.isEmpty() ? m_strUrl : m_strStreamName;
+}
+
+void CNowPlaying::SetStreamName(const QString& name) {
+    if (name == m_strStreamName)
+        return;
+    m_strStreamName = name;
+    emit streamNameChanged();
+}
+
 void CNowPlaying::SetPlayerState(long playState, long openState) {
     const Status status = StatusOf(playState, openState);
-    if (status == Status::Stopped)
+    if (status == Status::Stopped) {
         SetTitle(QString());
+        SetStreamName(QString());
+    }
     SetStatus(status);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// What the dialog is playing now: the station last opened, the title the
-// stream announces, and whether it plays. The dialog keeps it up to date from
+// What the dialog is playing now: the station last opened, the title and the
+// name the stream announces, and whether it plays. The dialog keeps it up to date from
 // its handlers; the desktop's media controls and notifications read it.
 
 #include <QObject>
@@ -19,15 +19,18 @@ public:
     Q_DISABLE_COPY_MOVE(CNowPlaying)
 
     // A new station is being opened: it becomes the current one with no
-    // title, and counts as playing until the player says otherwise.
+    // title nor stream name, and counts as playing until the player says otherwise.
     void Open(const QString& name, const QString& url, int flagImage);
-    // Playback was stopped by the user: no title, stopped.
+    // Playback was stopped by the user: no title nor stream name, stopped.
     void Stop();
     // The title the stream announces; an unchanged title changes nothing.
     // Called from the player's reports.
     void SetTitle(const QString& title);
+    // The station's own name as its stream announces it; an unchanged name
+    // changes nothing. Called from the player's reports.
+    void SetStreamName(const QString& name);
     // The player's play and open states as polled (player state numbering).
-    // A station that stops by itself loses its title.
+    // A station that stops by itself loses its title and stream name.
     void SetPlayerState(long playState, long openState);
 
     QString StationName() const { return m_strName; }
@@ -36,6 +39,10 @@ public:
     // station was opened.
     int FlagImage() const { return m_nFlag; }
     QString Title() const { return m_strTitle; }
+    QString StreamName() const { return m_strStreamName; }
+    // The station as a listener knows it: the name in the catalogue (the
+    // listener's own list), else the name the stream announces, else the URL.
+    QString DisplayName() const;
     Status PlaybackStatus() const { return m_status; }
     // Grows with every Open, so each opening is a track of its own.
     quint64 OpenCount() const { return m_nOpenCount; }
@@ -47,6 +54,7 @@ public:
 signals:
     void stationChanged();
     void titleChanged();
+    void streamNameChanged();
     void statusChanged();
 
 private:
@@ -56,6 +64,7 @@ private:
     QString m_strUrl;
     int m_nFlag = -1;
     QString m_strTitle;
+    QString m_strStreamName;
     Status m_status = Status::Stopped;
     quint64 m_nOpenCount = 0;
 };

@@ -185,6 +185,8 @@ bool CVavarozDlg::Create() {
         made.control->SetSite(&MessageBoxControlSite());
         connect(made.control, &OleControl::TitleChanged, this,
                 [this](const QString& title) { m_nowPlaying.SetTitle(title); });
+        connect(made.control, &OleControl::StreamNameChanged, this,
+                [this](const QString& name) { m_nowPlaying.SetStreamName(name); });
         m_player.Attach(made.control);
     }
 

@@ -1,16 +1,20 @@
 // The dialog as a desktop media player on a private bus: a client reads the
 // properties, drives the dialog (on a recording player) and hears every
-// change; names of further instances; what gdbus sees.
+// change; names of further instances; what gdbus sees; with the real player,
+// a title set on a station reaches Metadata.
 #include "PrivateBus.h"
 #include "app/Automation.h"
 #include "app/MprisService.h"
 #include "app/VavarozApp.h"
 #include "support/DialogFixture.h"
+#include "support/IcyTestServer.h"
+#include "support/MediaFiles.h"
 #include "ui/DlgRemote.h"
 
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QSlider>
@@ -56,6 +60,8 @@ public slots:
 
 class Mpris : public test::DialogFixture {
 protected:
+    explicit Mpris(bool recordingPlayer = true) : DialogFixture(recordingPlayer) {}
+
     void SetUp() override {
         DialogFixture::SetUp();
         WriteCatalogue("1,Station A,http://127.0.0.1:9/a.mp3\r\n"
@@ -72,7 +78,8 @@ protected:
         ASSERT_TRUE(m_client.connect(
             kMprisName, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
             QStringLiteral("PropertiesChanged"), &recorder, SLOT(Changed(QDBusMessage))));
-        Player().calls.clear();
+        if (registration)
+            Player().calls.clear();
     }
     void TearDown() override {
         service.reset();
@@ -93,6 +100,24 @@ protected:
                                           QStringLiteral("GetAll"), {iface});
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
         return Plain(reply.arguments().value(0)).toMap();
+    }
+    // Waits for a PropertiesChanged whose Metadata satisfies done, and returns
+    // that Metadata; empty when none came within bound.
+    template <typename Done>
+    QVariantMap WaitForMetadata(Done done, std::chrono::milliseconds bound) {
+        std::size_t seen = 0;
+        QVariantMap found;
+        WaitUntil(
+            [&] {
+                for (; seen < recorder.changes.size() && found.isEmpty(); ++seen) {
+                    const QVariantMap meta = recorder.changes[seen].value("Metadata").toMap();
+                    if (done(meta))
+                        found = meta;
+                }
+                return !found.isEmpty();
+            },
+            bound);
+        return found;
     }
     // Waits for the next PropertiesChanged and returns its changed values.
     QVariantMap NextChange() {
@@ -243,6 +268,56 @@ TEST_F(Mpris, AFurtherInstanceTakesANameOfItsOwnAndGdbusSeesBothInterfaces) {
     EXPECT_TRUE(out.contains("readwrite d Volume"));
     EXPECT_TRUE(out.contains("readonly a{sv} Metadata"));
     EXPECT_TRUE(out.contains("OpenUri("));
+}
+
+// The real player on a station of our own that names itself (icy-name) and
+// announces titles in its ICY metadata, in Shift_JIS as many Japanese
+// stations do.
+class MprisLive : public Mpris {
+protected:
+    MprisLive() : Mpris(false) {}
+};
+
+TEST_F(MprisLive, ATitleSetOnTheStationReachesMetadataAndIsAnnounced) {
+    const QByteArray mp3 = test::media::Mp3Loop();
+    if (mp3.isEmpty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    test::IcyTestServer station(mp3, 128000 / 8);
+    station.SetName("\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88 FM"); // テスト FM, in UTF-8
+    // 今夜のリクエスト - 表現ソング
+    station.SetTitle(
+        QByteArray::fromHex("8da196e982cc838a834e834783588367202d20955c8cbb835c8393834f"));
+    // Not in the catalogue: the station's own name is all there is to call it.
+    ASSERT_EQ(Command(QStringLiteral("OpenUri"), {station.Url()}).type(),
+              QDBusMessage::ReplyMessage);
+    QVariantMap meta = WaitForMetadata(
+        [](const QVariantMap& m) { return m.value("xesam:title") == u"表現ソング"_qs; },
+        std::chrono::seconds(20));
+    ASSERT_FALSE(meta.isEmpty()) << "no title in Metadata";
+    EXPECT_EQ(meta.value("xesam:artist").toStringList(), QStringList{u"今夜のリクエスト"_qs});
+    EXPECT_EQ(meta.value("xesam:album").toString(), u"テスト FM"_qs);
+    EXPECT_EQ(meta.value("didira:streamName").toString(), u"テスト FM"_qs);
+    EXPECT_EQ(meta.value("xesam:url").toString(), station.Url());
+
+    // A title set while it plays: how long it takes is measured in bench/.
+    QElapsedTimer clock;
+    clock.start();
+    station.SetTitle("Second Artist - Second Song");
+    meta = WaitForMetadata(
+        [](const QVariantMap& m) { return m.value("xesam:title") == u"Second Song"_qs; },
+        std::chrono::seconds(20));
+    ASSERT_FALSE(meta.isEmpty()) << "the new title did not reach Metadata";
+    std::printf("the title reached Metadata after %lld ms\n", clock.elapsed());
+    EXPECT_EQ(meta.value("xesam:artist").toStringList(), QStringList{u"Second Artist"_qs});
+    EXPECT_EQ(GetAll(kMprisPlayerInterface).value("Metadata").toMap().value("xesam:title"),
+              u"Second Song"_qs);
+
+    // Stopped: no title and no announced name; the URL is what is left.
+    ASSERT_EQ(Command(QStringLiteral("Stop")).type(), QDBusMessage::ReplyMessage);
+    meta = GetAll(kMprisPlayerInterface).value("Metadata").toMap();
+    EXPECT_EQ(meta.value("xesam:title").toString(), station.Url());
+    EXPECT_FALSE(meta.contains("xesam:artist"));
+    EXPECT_FALSE(meta.contains("didira:streamName"));
 }
 
 } // namespace

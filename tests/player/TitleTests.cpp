@@ -1,7 +1,7 @@
 // The title now playing, from the stream to the control's TitleChanged: ICY
 // titles in UTF-8, Shift_JIS and Latin-1 from a station of our own, Icecast's
-// metadata update, Vorbis and Opus comments from Icecast; cleared on Cancel, on
-// a new open and on Stop.
+// metadata update, Vorbis and Opus comments from Icecast; the station's own
+// name; cleared on Cancel, on a new open and on Stop.
 #include "PlayerFixture.h"
 #include "support/IcyTestServer.h"
 #include "support/LocalRadio.h"
@@ -13,10 +13,11 @@ using namespace didira::test;
 
 namespace {
 
-// Every title the control reports, in order, and when the last one came.
+// Every title (or stream name) the control reports, in order.
 struct TitleLog {
-    explicit TitleLog(OleControl* control)
-        : connection(QObject::connect(control, &OleControl::TitleChanged, control,
+    explicit TitleLog(OleControl* control,
+                      void (OleControl::*signal)(const QString&) = &OleControl::TitleChanged)
+        : connection(QObject::connect(control, signal, control,
                                       [this](const QString& t) { titles << t; })) {}
     ~TitleLog() { QObject::disconnect(connection); }
     TitleLog(const TitleLog&) = delete;
@@ -65,21 +66,30 @@ TEST_F(TitleTest, IcyTitlesArriveDecodedChangeAndGoOnCancel) {
     EXPECT_EQ(log.titles.size(), 4);
 }
 
-TEST_F(TitleTest, ANewOpenStartsWithoutTitleAndStopClearsIt) {
+TEST_F(TitleTest, ANewOpenStartsWithoutTitleOrNameAndStopClearsThem) {
     const QByteArray mp3 = ToneMp3();
     if (mp3.isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";
     IcyTestServer station(mp3, 128000 / 8);
     TitleLog log(control);
+    TitleLog names(control, &OleControl::StreamNameChanged);
+    // The station's own name (icy-name), cleaned as titles are.
+    station.SetName("\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88\x01 FM");
     station.SetTitle("First");
     player.Open(station.Url());
     ASSERT_TRUE(log.WaitFor(u"First"_qs));
+    EXPECT_EQ(names.titles, QStringList{u"テスト FM"_qs});
+    // A name in Shift_JIS reaches the player with its bytes replaced by the
+    // HTTP library: it is not shown.
+    station.SetName(QByteArray::fromHex("83658358836795fa91978bc7"));
     station.SetTitle("Second");
     player.Open(station.Url());
     EXPECT_EQ(log.titles.value(1), QString()) << "the old title outlives the new open";
+    EXPECT_EQ(names.titles.value(1), QString()) << "the old name outlives the new open";
     ASSERT_TRUE(log.WaitFor(u"Second"_qs));
     player.Stop();
     EXPECT_EQ(log.Last(), QString());
+    EXPECT_EQ(names.titles, (QStringList{u"テスト FM"_qs, QString()}));
 }
 
 using IcecastTitleTest = WithLocalRadio<PlayerFixture>;

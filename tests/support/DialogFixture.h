@@ -3,6 +3,7 @@
 // catalogue, on a recording player (or on the real one), with message boxes
 // recorded instead of shown.
 
+#include "player/GstPlayerControl.h"
 #include "res/Resources.h"
 #include "support/RecordingPlayer.h"
 #include "support/TestSupport.h"
@@ -24,8 +25,9 @@ protected:
     explicit DialogFixture(bool recordingPlayer = true) {
         if (recordingPlayer)
             registration.emplace();
-        else
-            ControlHost::EnableControlContainer();
+        else // also after a recording player of an earlier test took the class
+            ControlHost::RegisterClass(QString::fromLatin1(CGstPlayerControl::kClsid),
+                                       &CGstPlayerControl::Create);
     }
 
     void SetUp() override {

@@ -44,8 +44,10 @@ void IcyTestServer::Pump() {
             l.request += l.socket->readAll();
             if (!l.request.contains("\r\n\r\n"))
                 continue;
+            const QByteArray name =
+                m_name.isEmpty() ? QByteArray() : "icy-name: " + m_name + "\r\n";
             l.socket->write("HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nicy-metaint: " +
-                            QByteArray::number(kMetaInt) + "\r\n\r\n");
+                            QByteArray::number(kMetaInt) + "\r\n" + name + "\r\n");
             l.answered = true;
             l.clock.start();
         }

@@ -29,6 +29,9 @@ public:
     QString Url() const;
     // The StreamTitle of the following metadata blocks, sent byte for byte.
     void SetTitle(const QByteArray& raw);
+    // The station's name sent as icy-name to later listeners, byte for byte;
+    // none when empty.
+    void SetName(const QByteArray& raw) { m_name = raw; }
     // Metadata blocks sent since the last SetTitle, to all listeners.
     int BlocksWithTitle() const { return m_blocksWithTitle; }
 
@@ -51,6 +54,7 @@ private:
     QByteArray m_mp3;
     int m_bytesPerSecond;
     QByteArray m_title;
+    QByteArray m_name;
     int m_blocksWithTitle = 0;
     std::vector<Listener> m_listeners;
 };
