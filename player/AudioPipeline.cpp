@@ -1,5 +1,6 @@
 #include "player/AudioPipeline.h"
 
+#include "player/IcyMetadata.h"
 #include "player/TlsAnchors.h"
 
 #include <QCoreApplication>
@@ -99,6 +100,74 @@ GstPadProbeReturn SeeFirstAudio(GstPad* pad, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+// Reads the ICY metadata where it leaves the network source, before the
+// buffered audio it precedes: the interval comes with the source's caps
+// (application/x-icy), and each new title is posted to the bus at once. The
+// demuxer further down reads the same blocks only when the audio before them
+// has played.
+struct IcyProbe {
+    std::uint32_t interval = 0;
+    std::optional<IcyMetadataReader> reader;
+};
+
+void DeleteIcyProbe(gpointer data) {
+    delete static_cast<IcyProbe*>(data);
+}
+
+void ReadIcy(GstPad* pad, IcyProbe& probe, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    const bool changed = probe.reader->Feed(
+        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
+    gst_buffer_unmap(buffer, &map);
+    if (!changed)
+        return;
+    const QByteArray& title = probe.reader->Title();
+    GBytes* raw = g_bytes_new(title.constData(), static_cast<gsize>(title.size()));
+    GstObject* source = GST_OBJECT_PARENT(pad);
+    if (source)
+        gst_element_post_message(
+            GST_ELEMENT(source),
+            gst_message_new_application(
+                source, gst_structure_new("didira-icy-title", "raw", G_TYPE_BYTES, raw, nullptr)));
+    g_bytes_unref(raw);
+}
+
+GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& probe = *static_cast<IcyProbe*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+            return GST_PAD_PROBE_OK;
+        GstCaps* caps = nullptr;
+        gst_event_parse_caps(event, &caps);
+        const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+        gint interval = 0;
+        if (!s || !gst_structure_has_name(s, "application/x-icy") ||
+            !gst_structure_get_int(s, "metadata-interval", &interval) || interval <= 0) {
+            probe.reader.reset();
+            probe.interval = 0;
+        } else if (static_cast<std::uint32_t>(interval) != probe.interval) {
+            // The source adds to its caps as it learns more (the content
+            // type): the same interval goes on counting where it was.
+            probe.interval = static_cast<std::uint32_t>(interval);
+            probe.reader.emplace(probe.interval);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    if (!probe.reader)
+        return GST_PAD_PROBE_OK;
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        ReadIcy(pad, probe, GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        for (guint i = 0, n = gst_buffer_list_length(list); i < n; ++i)
+            ReadIcy(pad, probe, gst_buffer_list_get(list, i));
+    }
+    return GST_PAD_PROBE_OK;
+}
+
 bool HasProperty(gpointer object, const char* name) {
     return g_object_class_find_property(G_OBJECT_GET_CLASS(object), name) != nullptr;
 }
@@ -123,11 +192,17 @@ void OnSourceSetup(GstElement*, GstElement* source, gpointer data) {
         g_object_unref(anchors);
     }
     gst::PadPtr pad(gst_element_get_static_pad(source, "src"));
-    if (pad)
+    if (pad) {
         gst_pad_add_probe(pad.get(),
                           static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                        GST_PAD_PROBE_TYPE_BUFFER_LIST),
                           CountBytes, data, nullptr);
+        gst_pad_add_probe(pad.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          WatchIcy, new IcyProbe, DeleteIcyProbe);
+    }
 }
 
 // Play flags of playbin: audio with software volume, no video, no subtitles.
@@ -369,6 +444,14 @@ void AudioPipeline::Forward(GstMessage* message) {
         if (s && gst_structure_has_name(s, "didira-first-audio") && !m_firstAudio) {
             m_firstAudio = true;
             emit FirstAudio();
+        } else if (s && gst_structure_has_name(s, "didira-icy-title")) {
+            const GValue* value = gst_structure_get_value(s, "raw");
+            GBytes* raw = value && G_VALUE_HOLDS(value, G_TYPE_BYTES)
+                              ? static_cast<GBytes*>(g_value_get_boxed(value))
+                              : nullptr;
+            gsize size = 0;
+            const auto* bytes = raw ? static_cast<const char*>(g_bytes_get_data(raw, &size)) : "";
+            emit IcyTitle(QByteArray(bytes, static_cast<qsizetype>(size)));
         }
         return;
     }

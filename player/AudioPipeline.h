@@ -1,7 +1,7 @@
 #pragma once
 // The GStreamer side of the player: a playbin with an audio-only sink bin
 // (balance, volume, the configured output), the network source's settings,
-// byte counting and first-audio probes, and the bus relay that brings the
+// byte counting, ICY metadata and first-audio probes, and the bus relay that brings the
 // pipeline's messages to the UI thread as signals. Messages of a run that was
 // torn down never arrive.
 
@@ -74,6 +74,9 @@ signals:
     void ResponseHeaders(int status, const GstStructure* headers);
     // The first decoded audio of this run reached the output.
     void FirstAudio();
+    // An ICY station's StreamTitle changed, read as it arrived from the
+    // server (the bytes as sent); ahead of the demuxer's tag for it.
+    void IcyTitle(const QByteArray& raw);
 
 protected:
     bool event(QEvent* e) override;

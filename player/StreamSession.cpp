@@ -61,6 +61,7 @@ StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     connect(&m_pipeline, &AudioPipeline::Buffering, this, &StreamSession::OnBuffering);
     connect(&m_pipeline, &AudioPipeline::ClockLost, this, &StreamSession::OnClockLost);
     connect(&m_pipeline, &AudioPipeline::ResponseHeaders, this, &StreamSession::OnResponseHeaders);
+    connect(&m_pipeline, &AudioPipeline::IcyTitle, this, &StreamSession::OnIcyTitle);
     connect(&m_pipeline, &AudioPipeline::Tags, this, [this](const GstTagList* tags) {
         m_meter.NoteTags(tags);
         OnTags(tags);
@@ -132,6 +133,7 @@ void StreamSession::Enter(Phase next) {
     case Phase::Connecting:
         open = IsNetworkUrl(m_current) ? OpenState::Connecting : OpenState::Opening;
         m_bufferPercent = 100;
+        m_titleFromIcy = false;
         m_answer.Start(m_current);
         m_pipeline.Start(m_current);
         m_meter.Start();
@@ -454,7 +456,19 @@ void StreamSession::OnResponseHeaders(int status, const GstStructure* headers) {
 
 // ---- The title now playing ------------------------------------------------
 
+void StreamSession::OnIcyTitle(const QByteArray& raw) {
+    // From here on this connection's ICY metadata has been read where it
+    // arrived; the demuxer's tags for the same blocks come later and would
+    // announce each title a second time, possibly after a newer one.
+    m_titleFromIcy = true;
+    const QString title = DecodeStreamText(raw);
+    if (!title.isEmpty())
+        SetTitle(title);
+}
+
 void StreamSession::OnTags(const GstTagList* tags) {
+    if (m_titleFromIcy)
+        return;
     // Tag strings are UTF-8 already (see PrepareStreamTextEncoding); this
     // removes what is not fit to show.
     auto text = [tags](const char* tag) {

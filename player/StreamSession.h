@@ -121,6 +121,7 @@ private:
     void OnClockLost();
     void OnResponseHeaders(int status, const GstStructure* headers);
     void OnTags(const GstTagList* tags);
+    void OnIcyTitle(const QByteArray& raw);
     void SetTitle(const QString& title);
     void SetStreamName(const QString& name);
 
@@ -159,8 +160,9 @@ private:
     StreamFailureFacts m_pendingFacts; // while Diagnosing
 
     // The title announced in the stream's tags (ICY StreamTitle, Vorbis and
-    // Opus comments).
+    // Opus comments), or read from the ICY metadata as it arrived.
     QString m_title;
+    bool m_titleFromIcy = false; // this connection's titles come from its ICY metadata
     QString m_streamName;
 
     // Reconnection after a drop: attempt 0 means none is running.

@@ -1,0 +1,83 @@
+#include "player/IcyMetadata.h"
+
+#include <QtCore/qbytearrayalgorithms.h>
+#include <algorithm>
+
+namespace didira {
+
+IcyMetadataReader::IcyMetadataReader(std::uint32_t interval)
+    : m_interval(interval), m_left(interval) {
+    m_block.reserve(kMaxBlock);
+}
+
+bool IcyMetadataReader::Feed(QByteArrayView bytes) {
+    m_changed = false;
+    while (!bytes.isEmpty()) {
+        switch (m_part) {
+        case Part::Audio: {
+            const auto n = static_cast<qsizetype>(
+                std::min<std::uint64_t>(m_left, static_cast<std::uint64_t>(bytes.size())));
+            bytes = bytes.sliced(n);
+            m_left -= static_cast<std::uint64_t>(n);
+            if (m_left == 0)
+                m_part = Part::Length;
+            break;
+        }
+        case Part::Length: {
+            const auto units = static_cast<std::uint8_t>(bytes.front());
+            bytes = bytes.sliced(1);
+            m_block.clear();
+            m_part = units == 0 ? Part::Audio : Part::Block;
+            m_left = units == 0 ? m_interval : units * 16u;
+            break;
+        }
+        case Part::Block: {
+            const auto n = static_cast<qsizetype>(
+                std::min<std::uint64_t>(m_left, static_cast<std::uint64_t>(bytes.size())));
+            m_block.append(bytes.first(n));
+            bytes = bytes.sliced(n);
+            m_left -= static_cast<std::uint64_t>(n);
+            if (m_left == 0) {
+                EndBlock();
+                m_part = Part::Audio;
+                m_left = m_interval;
+            }
+            break;
+        }
+        }
+    }
+    return m_changed;
+}
+
+void IcyMetadataReader::EndBlock() {
+    const std::optional<QByteArray> title = IcyStreamTitle(m_block);
+    if (!title || title->isEmpty() || *title == m_title)
+        return;
+    m_title = *title;
+    m_changed = true;
+}
+
+std::optional<QByteArray> IcyStreamTitle(QByteArrayView block) {
+    static constexpr char kKey[] = "StreamTitle='";
+    constexpr qsizetype kKeySize = sizeof(kKey) - 1;
+    while (!block.isEmpty() && block.back() == '\0')
+        block.chop(1);
+    // Fields are key='value'; pairs: the key starts the block or follows a
+    // field's end.
+    for (qsizetype at = 0; at + kKeySize <= block.size(); ++at) {
+        if (at > 0 && block[at - 1] != ';' && block[at - 1] != ' ')
+            continue;
+        if (qstrnicmp(block.data() + at, kKeySize, kKey, kKeySize) != 0)
+            continue;
+        QByteArrayView value = block.sliced(at + kKeySize);
+        const qsizetype end = value.indexOf("';");
+        if (end >= 0)
+            value.truncate(end);
+        else if (value.endsWith('\''))
+            value.chop(1);
+        return value.toByteArray();
+    }
+    return std::nullopt;
+}
+
+} // namespace didira

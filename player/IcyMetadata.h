@@ -1,0 +1,53 @@
+#pragma once
+// The metadata an ICY (Shoutcast/Icecast) stream interleaves with its audio,
+// read as the bytes arrive from the server: after every `interval` bytes of
+// audio comes one length byte n, then n * 16 bytes of text such as
+// "StreamTitle='Artist - Title';StreamUrl='';", padded with NULs. Only the
+// metadata blocks are looked at; the audio is skipped by counting. Holds at
+// most one block (4080 bytes), whatever it is fed. Pure; one per connection.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <cstdint>
+#include <optional>
+
+namespace didira {
+
+class IcyMetadataReader {
+public:
+    // Largest metadata block: the length byte counts 16-byte units.
+    static constexpr qsizetype kMaxBlock = 255 * 16;
+
+    // interval: the server's icy-metaint, the audio bytes between blocks;
+    // must be positive.
+    explicit IcyMetadataReader(std::uint32_t interval);
+
+    // Reads the next bytes of the stream, in pieces of any size. True when a
+    // block completed here announced a StreamTitle other than the last one
+    // reported: Title() is then the newest. Blocks without a title, with an
+    // empty one, or repeating the last leave everything as it was.
+    bool Feed(QByteArrayView bytes);
+
+    // The StreamTitle last reported, the bytes as the station sent them.
+    const QByteArray& Title() const { return m_title; }
+
+private:
+    enum class Part { Audio, Length, Block };
+
+    void EndBlock();
+
+    std::uint32_t m_interval;
+    Part m_part = Part::Audio;
+    std::uint64_t m_left; // bytes until the current part ends
+    QByteArray m_block;
+    QByteArray m_title;
+    bool m_changed = false;
+};
+
+// The StreamTitle of one metadata block, without its quotes; none when the
+// block names none. The value runs to the first "';" as the stations write
+// it (a lone quote inside the title stays part of it), else to the block's
+// end without its trailing NULs and closing quote.
+std::optional<QByteArray> IcyStreamTitle(QByteArrayView block);
+
+} // namespace didira
