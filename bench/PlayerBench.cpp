@@ -3,6 +3,7 @@
 //   didira_bench URL SECONDS
 // prints "first-audio open-ms=<ms from Open>" once, then plays until SECONDS
 // have passed and prints the final states. Audio goes to DIDIRA_AUDIO_SINK.
+#include "BenchControl.h"
 #include "player/ControlHost.h"
 #include "player/GstPlayerControl.h"
 #include "player/MediaPlayer2.h"
@@ -23,18 +24,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     using namespace didira;
-    ControlHost::EnableControlContainer();
     QWidget window;
-    const QByteArray init = MediaPlayerInitData();
-    const ControlCreation made =
-        ControlHost::CreateControl(QString::fromLatin1(kMediaPlayerClsid), &window,
-                                   {reinterpret_cast<const std::byte*>(init.constData()),
-                                    static_cast<std::size_t>(init.size())});
-    auto* control = qobject_cast<CGstPlayerControl*>(made.control);
-    if (!control) {
-        std::fprintf(stderr, "no player control: %s\n", qPrintable(made.error));
+    auto* control = bench::CreateControl(window);
+    if (!control)
         return 1;
-    }
     CMediaPlayer2 player;
     player.Attach(control);
     player.SetPlayOnOpen(TRUE);

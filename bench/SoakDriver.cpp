@@ -15,6 +15,7 @@
 //     server-mode process; its pid, memory, threads and descriptors just
 //     before the release and the times of the cycle go to CSV. Ends with
 //     "end cycles=<n> failed=<n>".
+#include "BenchControl.h"
 #include "player/ControlHost.h"
 #include "player/GstPlayerControl.h"
 #include "player/MediaPlayer2.h"
@@ -47,18 +48,10 @@ int Play(const QString& base, double seconds, double switchSeconds) {
         QStringLiteral("/station-mp3.asx"),
         QStringLiteral("/station-ogg.pls"),
     };
-    ControlHost::EnableControlContainer();
     QWidget window;
-    const QByteArray init = MediaPlayerInitData();
-    const ControlCreation made =
-        ControlHost::CreateControl(QString::fromLatin1(kMediaPlayerClsid), &window,
-                                   {reinterpret_cast<const std::byte*>(init.constData()),
-                                    static_cast<std::size_t>(init.size())});
-    auto* control = qobject_cast<CGstPlayerControl*>(made.control);
-    if (!control) {
-        std::fprintf(stderr, "no player control: %s\n", qPrintable(made.error));
+    auto* control = bench::CreateControl(window);
+    if (!control)
         return 1;
-    }
     CMediaPlayer2 player;
     player.Attach(control);
     player.SetPlayOnOpen(TRUE);

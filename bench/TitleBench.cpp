@@ -7,6 +7,7 @@
 //       plays STREAM-URL and sets each title with Icecast's metadata update:
 //       UPDATE-URL with the title appended (percent-encoded), fetched by curl.
 // Prints "title-ms=<ms>" per change and "median-ms=<ms>" at the end.
+#include "BenchControl.h"
 #include "player/ControlHost.h"
 #include "player/GstPlayerControl.h"
 #include "player/MediaPlayer2.h"
@@ -85,18 +86,10 @@ int main(int argc, char** argv) {
         };
     }
 
-    ControlHost::EnableControlContainer();
     QWidget window;
-    const QByteArray init = MediaPlayerInitData();
-    const ControlCreation made =
-        ControlHost::CreateControl(QString::fromLatin1(kMediaPlayerClsid), &window,
-                                   {reinterpret_cast<const std::byte*>(init.constData()),
-                                    static_cast<std::size_t>(init.size())});
-    auto* control = qobject_cast<CGstPlayerControl*>(made.control);
-    if (!control) {
-        std::fprintf(stderr, "no player control: %s\n", qPrintable(made.error));
+    auto* control = bench::CreateControl(window);
+    if (!control)
         return 1;
-    }
     CMediaPlayer2 player;
     player.Attach(control);
     player.SetPlayOnOpen(TRUE);
