@@ -5,8 +5,15 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <thread>
+#if defined(__linux__)
+#include <pthread.h>
+#endif
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -14,16 +21,149 @@
 namespace didira {
 
 // Carries bus messages from GStreamer's threads to the pipeline object on the
-// UI thread. Shared with the bus handler and the pad probes, which may still
-// run while the pipeline is torn down.
+// UI thread. Shared with the bus handler, the pad probes and the state worker,
+// which may still run while the pipeline object goes away.
 struct PipelineBusRelay {
     std::mutex mutex;
     QObject* target = nullptr; // cleared before the pipeline object goes away
     GstObject* pipeline = nullptr;
-    std::atomic<quint64> generation{1}; // bumped after each teardown
-    std::atomic<quint64> bytes{0};      // bytes read by the network source
+    // The run the pipeline is carrying now, stamped on its messages; 0 while
+    // it is torn down or has not started. Set by the state worker only.
+    std::atomic<quint64> run{0};
+    std::atomic<quint64> bytes{0}; // bytes read by the network source in this run
     std::atomic<bool> audioSeen{false};
     std::atomic<quint64> audioBuffers{0}; // reached the output, over all runs
+};
+
+// Makes the pipeline's state changes one after another on a thread of its
+// own. A teardown drops the changes still waiting (they belong to runs that
+// are over), so quick station changes never pile up; a start waits until the
+// teardown before it has fully reached NULL. Owns references to everything it
+// touches, so that it may outlive the pipeline object when its last teardown
+// does not end in time.
+class PipelineStateWorker {
+public:
+    // How long destruction waits for the last teardown.
+    static constexpr auto kFinishTimeout = std::chrono::seconds(10);
+
+    PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineBusRelay> relay)
+        : m_shared(std::make_shared<Shared>()) {
+        m_shared->playbin.reset(GST_ELEMENT(gst_object_ref(playbin)));
+        m_shared->relay = std::move(relay);
+        m_thread = std::thread(&PipelineStateWorker::Run, m_shared);
+    }
+    // Tears the pipeline down, waits for it (bounded) and ends the thread.
+    ~PipelineStateWorker() {
+        std::unique_lock lock(m_shared->mutex);
+        m_shared->queue.clear();
+        m_shared->queue.push_back({Step::Finish, {}, 0});
+        m_shared->wake.notify_one();
+        if (m_shared->done.wait_for(lock, kFinishTimeout, [&] { return m_shared->finished; })) {
+            lock.unlock();
+            m_thread.join();
+        } else {
+            // A teardown that hangs must not hang the process's exit: the
+            // thread keeps what it uses alive on its own.
+            lock.unlock();
+            m_thread.detach();
+        }
+    }
+    PipelineStateWorker(const PipelineStateWorker&) = delete;
+    PipelineStateWorker& operator=(const PipelineStateWorker&) = delete;
+
+    void Start(QByteArray uri, quint64 run) { Post({Step::Start, std::move(uri), run}); }
+    void SetPlaying(bool playing) { Post({playing ? Step::Play : Step::Pause, {}, 0}); }
+    void Teardown() {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->queue.clear();
+        m_shared->queue.push_back({Step::Teardown, {}, 0});
+        m_shared->wake.notify_one();
+    }
+
+private:
+    enum class Step { Start, Play, Pause, Teardown, Finish };
+    struct Command {
+        Step step = Step::Teardown;
+        QByteArray uri;  // Start
+        quint64 run = 0; // Start
+    };
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable wake; // a command was queued
+        std::condition_variable done; // finished
+        std::deque<Command> queue;
+        bool finished = false;
+        gst::ElementPtr playbin;
+        std::shared_ptr<PipelineBusRelay> relay;
+    };
+
+    void Post(Command command) {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->queue.push_back(std::move(command));
+        m_shared->wake.notify_one();
+    }
+
+    static void Run(std::shared_ptr<Shared> shared) {
+#if defined(__linux__)
+        pthread_setname_np(pthread_self(), "didira-states"); // as named in a core
+#endif
+        GstElement* playbin = shared->playbin.get();
+        PipelineBusRelay& relay = *shared->relay;
+        for (;;) {
+            Command command;
+            {
+                std::unique_lock lock(shared->mutex);
+                shared->wake.wait(lock, [&] { return !shared->queue.empty(); });
+                command = std::move(shared->queue.front());
+                shared->queue.pop_front();
+            }
+            switch (command.step) {
+            case Step::Start:
+                // The previous run is at NULL: none of its threads counts any more.
+                relay.bytes = 0;
+                relay.audioSeen = false;
+                relay.run = command.run;
+                g_object_set(playbin, "uri", command.uri.constData(), nullptr);
+                // A failing change posts an error on the bus, handled when it arrives.
+                gst_element_set_state(playbin, GST_STATE_PAUSED);
+                break;
+            case Step::Play:
+            case Step::Pause:
+                if (relay.run != 0)
+                    gst_element_set_state(playbin, command.step == Step::Play ? GST_STATE_PLAYING
+                                                                              : GST_STATE_PAUSED);
+                break;
+            case Step::Teardown:
+                Stop(playbin, relay);
+                break;
+            case Step::Finish: {
+                Stop(playbin, relay);
+                gst::BusPtr bus(gst_element_get_bus(playbin));
+                gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+                std::lock_guard lock(shared->mutex);
+                shared->finished = true;
+                shared->done.notify_all();
+                return;
+            }
+            }
+        }
+    }
+
+    static void Stop(GstElement* playbin, PipelineBusRelay& relay) {
+        // Returns once the streaming threads have ended and the network
+        // source has closed its session.
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        relay.run = 0;
+#if defined(__GLIBC__)
+        // The run's streaming threads allocated from malloc arenas of their
+        // own, which keep the pages freed above; without handing them back,
+        // every station change leaves the process a little larger.
+        malloc_trim(0);
+#endif
+    }
+
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_thread;
 };
 
 namespace {
@@ -31,17 +171,17 @@ namespace {
 const QEvent::Type kBusEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // A bus message posted to the UI thread, stamped with the run it came from;
-// messages of an earlier run are dropped on arrival.
+// messages of any other run than the current one are dropped on arrival.
 class BusEvent final : public QEvent {
 public:
-    BusEvent(GstMessage* message, quint64 generation)
-        : QEvent(kBusEventType), m_message(message), m_generation(generation) {}
+    BusEvent(GstMessage* message, quint64 run)
+        : QEvent(kBusEventType), m_message(message), m_run(run) {}
     GstMessage* message() const { return m_message.get(); }
-    quint64 generation() const { return m_generation; }
+    quint64 run() const { return m_run; }
 
 private:
     gst::MessagePtr m_message;
-    quint64 m_generation;
+    quint64 m_run;
 };
 
 // Runs on whichever thread posts the message: only schedules work. The bus
@@ -69,8 +209,7 @@ GstBusSyncReply SyncHandler(GstBus*, GstMessage* message, gpointer data) {
     }
     std::lock_guard lock(relay.mutex);
     if (relay.target)
-        QCoreApplication::postEvent(relay.target,
-                                    new BusEvent(owned.release(), relay.generation.load()));
+        QCoreApplication::postEvent(relay.target, new BusEvent(owned.release(), relay.run.load()));
     return GST_BUS_DROP;
 }
 
@@ -266,11 +405,9 @@ AudioPipeline::~AudioPipeline() {
         std::lock_guard lock(m_relay->mutex);
         m_relay->target = nullptr;
     }
-    if (m_playbin) {
-        gst_element_set_state(m_playbin.get(), GST_STATE_NULL);
-        gst::BusPtr bus(gst_element_get_bus(m_playbin.get()));
-        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-    }
+    // Tears the playbin down and removes the bus handler, waiting (bounded)
+    // for both; without a worker the playbin was never built whole.
+    m_worker.reset();
 }
 
 bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
@@ -324,38 +461,33 @@ bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
     gst::BusPtr bus(gst_element_get_bus(m_playbin.get()));
     gst_bus_set_sync_handler(bus.get(), SyncHandler, new std::shared_ptr<PipelineBusRelay>(m_relay),
                              DeleteRelayRef);
+    m_worker = std::make_unique<PipelineStateWorker>(m_playbin.get(), m_relay);
     return true;
 }
 
 void AudioPipeline::Start(const QUrl& uri) {
-    m_relay->bytes = 0;
-    m_relay->audioSeen = false;
+    if (m_run != 0)
+        Teardown(); // a new uri takes effect from NULL only
+    m_run = ++m_lastRun;
     m_firstAudio = false;
-    const QByteArray encoded = uri.toEncoded();
-    g_object_set(m_playbin.get(), "uri", encoded.constData(), nullptr);
-    SetPlaying(false);
+    m_worker->Start(uri.toEncoded(), m_run);
 }
 
 void AudioPipeline::SetPlaying(bool playing) {
-    // A failing change posts an error on the bus, handled when it arrives.
-    gst_element_set_state(m_playbin.get(), playing ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+    if (m_run != 0)
+        m_worker->SetPlaying(playing);
 }
 
 void AudioPipeline::Teardown() {
-    // Messages still queued from this run carry the old generation and are
-    // dropped when they arrive.
-    gst_element_set_state(m_playbin.get(), GST_STATE_NULL);
-    ++m_relay->generation;
-#if defined(__GLIBC__)
-    // The run's streaming threads allocated from malloc arenas of their own,
-    // which keep the pages freed above; without handing them back, every
-    // station change leaves the process a little larger.
-    malloc_trim(0);
-#endif
+    // Messages still queued from this run, or posted while it goes to NULL,
+    // carry its number and are dropped when they arrive.
+    m_run = 0;
+    m_worker->Teardown();
 }
 
 quint64 AudioPipeline::BytesRead() const {
-    return m_relay->bytes.load();
+    // Until the worker has started this run, the count is the last run's.
+    return m_run != 0 && m_relay->run.load() == m_run ? m_relay->bytes.load() : 0;
 }
 
 quint64 AudioPipeline::AudioBuffers() const {
@@ -390,7 +522,7 @@ double AudioPipeline::Panorama() const {
 bool AudioPipeline::event(QEvent* e) {
     if (e->type() == kBusEventType) {
         auto* bus = static_cast<BusEvent*>(e);
-        if (bus->generation() == m_relay->generation.load())
+        if (bus->run() != 0 && bus->run() == m_run)
             Forward(bus->message());
         return true;
     }

@@ -4,6 +4,12 @@
 // byte counting, ICY metadata and first-audio probes, and the bus relay that brings the
 // pipeline's messages to the UI thread as signals. Messages of a run that was
 // torn down never arrive.
+//
+// State changes run in order on a thread of the pipeline's own, never on the
+// caller's: going to NULL joins the streaming threads and closes the network
+// source's session, which may take a while. A run starts only after the one
+// before it has fully reached NULL, so no two network sources of one pipeline
+// ever overlap. Destruction waits (bounded) for the pending changes.
 
 #include "player/GstHandle.h"
 #include "player/StreamErrors.h"
@@ -15,6 +21,7 @@
 namespace didira {
 
 struct PipelineBusRelay;
+class PipelineStateWorker;
 
 // An error message of the pipeline, in structured form.
 struct PipelineError {
@@ -41,15 +48,17 @@ public:
     ~AudioPipeline() override;
     Q_DISABLE_COPY_MOVE(AudioPipeline)
 
-    // Starts a run on uri: prerolls (paused); messages follow as signals.
+    // Starts a run on uri, once the previous run has reached NULL: prerolls
+    // (paused); messages follow as signals.
     void Start(const QUrl& uri);
-    // Asks for playing (true) or paused (false); a failing change arrives as
-    // an Error.
+    // Asks for playing (true) or paused (false) in the current run; a failing
+    // change arrives as an Error.
     void SetPlaying(bool playing);
-    // Ends the run: back to NULL; its queued messages are dropped.
+    // Ends the run: its messages are dropped from now on, and the pipeline
+    // goes back to NULL in the background.
     void Teardown();
 
-    // Bytes the network source has read in this run.
+    // Bytes the network source has read in this run (0 until it has started).
     quint64 BytesRead() const;
     // Audio buffers that reached the output, counted over all runs.
     quint64 AudioBuffers() const;
@@ -91,6 +100,9 @@ private:
     gst::ElementPtr m_volumeElement;
     gst::ElementPtr m_panoramaElement;
     std::shared_ptr<PipelineBusRelay> m_relay;
+    std::unique_ptr<PipelineStateWorker> m_worker; // made once the playbin is built
+    quint64 m_run = 0;     // the run whose messages are forwarded; 0 for none
+    quint64 m_lastRun = 0; // the last run number given out
     bool m_firstAudio = false;
 };
 

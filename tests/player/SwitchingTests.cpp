@@ -1,7 +1,8 @@
 // A listener skimming through stations: hundreds of quick Open/Open and
 // Open/Cancel pairs against the local radio, as fast as the event loop takes
 // them. The player must survive, still play afterwards, and keep no pipeline
-// of an earlier station alive.
+// of an earlier station alive; a network source is made only once the one
+// before it has left the pipeline, and none is taken down on the UI thread.
 #include "PlayerFixture.h"
 #include "support/LocalRadio.h"
 
@@ -11,7 +12,9 @@
 #include <algorithm>
 #include <gst/gst.h>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 using namespace didira;
@@ -114,6 +117,67 @@ private:
     std::map<std::string, int> m_more;
 };
 
+// The network sources a pipeline makes and drops: whether one was made while
+// another was still in the pipeline, and whether one was taken down on the
+// thread that made the watch (the UI thread).
+class SourceWatch {
+public:
+    explicit SourceWatch(GstElement* pipeline)
+        : m_pipeline(pipeline), m_uiThread(std::this_thread::get_id()) {
+        m_addedId = g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(OnAdded), this);
+        m_removedId =
+            g_signal_connect(pipeline, "deep-element-removed", G_CALLBACK(OnRemoved), this);
+    }
+    ~SourceWatch() {
+        g_signal_handler_disconnect(m_pipeline, m_addedId);
+        g_signal_handler_disconnect(m_pipeline, m_removedId);
+    }
+    SourceWatch(const SourceWatch&) = delete;
+    SourceWatch& operator=(const SourceWatch&) = delete;
+
+    struct Counts {
+        int made = 0;
+        int overlapping = 0; // made while another was in the pipeline
+        int removedOnUi = 0;
+    };
+    Counts Get() {
+        std::lock_guard lock(m_mutex);
+        return m_counts;
+    }
+
+private:
+    static bool IsNetworkSource(GstElement* element) {
+        GstElementFactory* factory = gst_element_get_factory(element);
+        return factory && g_strcmp0(GST_OBJECT_NAME(factory), "souphttpsrc") == 0;
+    }
+    static void OnAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+        auto* self = static_cast<SourceWatch*>(data);
+        if (!IsNetworkSource(element))
+            return;
+        std::lock_guard lock(self->m_mutex);
+        ++self->m_counts.made;
+        if (self->m_live++ > 0)
+            ++self->m_counts.overlapping;
+    }
+    static void OnRemoved(GstBin*, GstBin*, GstElement* element, gpointer data) {
+        auto* self = static_cast<SourceWatch*>(data);
+        if (!IsNetworkSource(element))
+            return;
+        std::lock_guard lock(self->m_mutex);
+        --self->m_live;
+        if (std::this_thread::get_id() == self->m_uiThread)
+            ++self->m_counts.removedOnUi;
+    }
+
+    GstElement* m_pipeline;
+    std::thread::id m_uiThread;
+    gulong m_addedId = 0;
+    gulong m_removedId = 0;
+    std::mutex m_mutex;
+    int m_live = 0;
+    Counts m_counts;
+};
+
 using Switching = WithLocalRadio<PlayerFixture>;
 
 } // namespace
@@ -125,6 +189,7 @@ TEST_F(Switching, SkimmingBetweenTwoStationsKeepsThePlayer) {
     player.Open(stations[0]);
     ASSERT_TRUE(WaitPlaying());
     player.Cancel();
+    SourceWatch sources(control->Pipeline());
     LiveObjectWatch watch;
     ASSERT_TRUE(watch.Running()) << "GStreamer's leak tracer is not running";
     watch.Mark();
@@ -149,6 +214,11 @@ TEST_F(Switching, SkimmingBetweenTwoStationsKeepsThePlayer) {
     EXPECT_TRUE(WaitUntil([&] { return watch.NoneMore(); }, std::chrono::seconds(10)));
     for (const auto& [type, n] : watch.MoreSinceMark())
         EXPECT_LE(n, 0) << n << " more " << type << " alive than before the switches";
+    const SourceWatch::Counts made = sources.Get();
+    EXPECT_GT(made.made, 0);
+    EXPECT_EQ(made.overlapping, 0) << "a network source was made before the last one was gone";
+    EXPECT_EQ(made.removedOnUi, 0) << "a network source was taken down on the UI thread";
+    RecordProperty("sources", made.made);
     RecordProperty("rss_kib_before", rssBefore);
     RecordProperty("rss_kib_after", ResidentKib());
     RecordProperty("switches", count);
