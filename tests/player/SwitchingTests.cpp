@@ -117,6 +117,12 @@ private:
     std::map<std::string, int> m_more;
 };
 
+GstState CurrentState(GstElement* element) {
+    GstState state = GST_STATE_VOID_PENDING;
+    gst_element_get_state(element, &state, nullptr, 0);
+    return state;
+}
+
 // The network sources a pipeline makes and drops: whether one was made while
 // another was still in the pipeline, and whether one was taken down on the
 // thread that made the watch (the UI thread).
@@ -189,6 +195,10 @@ TEST_F(Switching, SkimmingBetweenTwoStationsKeepsThePlayer) {
     player.Open(stations[0]);
     ASSERT_TRUE(WaitPlaying());
     player.Cancel();
+    // The teardown goes on in the background; counting starts once it is done
+    // (an automatic sink makes a stand-in sink of its own at NULL).
+    ASSERT_TRUE(WaitUntil([&] { return CurrentState(control->Pipeline()) == GST_STATE_NULL; },
+                          std::chrono::seconds(10)));
     SourceWatch sources(control->Pipeline());
     LiveObjectWatch watch;
     ASSERT_TRUE(watch.Running()) << "GStreamer's leak tracer is not running";
