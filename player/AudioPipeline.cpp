@@ -30,8 +30,7 @@ struct PipelineBusRelay {
     // The run the pipeline is carrying now, stamped on its messages; 0 while
     // it is torn down or has not started. Set by the state worker only.
     std::atomic<quint64> run{0};
-    std::atomic<quint64> bytes{0}; // bytes read by the network source in this run
-    std::atomic<bool> audioSeen{false};
+    std::atomic<quint64> bytes{0};        // bytes read by the network source in this run
     std::atomic<quint64> audioBuffers{0}; // reached the output, over all runs
 };
 
@@ -46,10 +45,12 @@ public:
     // How long destruction waits for the last teardown.
     static constexpr auto kFinishTimeout = std::chrono::seconds(10);
 
-    PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineBusRelay> relay)
+    PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineBusRelay> relay,
+                        std::shared_ptr<AudioOutputWatch> watch)
         : m_shared(std::make_shared<Shared>()) {
         m_shared->playbin.reset(GST_ELEMENT(gst_object_ref(playbin)));
         m_shared->relay = std::move(relay);
+        m_shared->watch = std::move(watch);
         m_thread = std::thread(&PipelineStateWorker::Run, m_shared);
     }
     // Tears the pipeline down, waits for it (bounded) and ends the thread.
@@ -95,6 +96,7 @@ private:
         bool finished = false;
         gst::ElementPtr playbin;
         std::shared_ptr<PipelineBusRelay> relay;
+        std::shared_ptr<AudioOutputWatch> watch;
     };
 
     void Post(Command command) {
@@ -121,7 +123,7 @@ private:
             case Step::Start:
                 // The previous run is at NULL: none of its threads counts any more.
                 relay.bytes = 0;
-                relay.audioSeen = false;
+                shared->watch->Restart();
                 relay.run = command.run;
                 g_object_set(playbin, "uri", command.uri.constData(), nullptr);
                 // A failing change posts an error on the bus, handled when it arrives.
@@ -226,16 +228,8 @@ GstPadProbeReturn CountBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-GstPadProbeReturn SeeFirstAudio(GstPad* pad, GstPadProbeInfo*, gpointer data) {
-    auto* relay = static_cast<PipelineBusRelay*>(data);
-    ++relay->audioBuffers;
-    if (!relay->audioSeen.exchange(true)) {
-        GstObject* bin = GST_OBJECT_PARENT(pad);
-        if (bin)
-            gst_element_post_message(
-                GST_ELEMENT(bin),
-                gst_message_new_application(bin, gst_structure_new_empty("didira-first-audio")));
-    }
+GstPadProbeReturn CountAudio(GstPad*, GstPadProbeInfo*, gpointer data) {
+    ++static_cast<PipelineBusRelay*>(data)->audioBuffers;
     return GST_PAD_PROBE_OK;
 }
 
@@ -398,6 +392,8 @@ std::unique_ptr<AudioPipeline> AudioPipeline::Create(const QByteArray& sinkDescr
 
 AudioPipeline::AudioPipeline() : m_relay(std::make_shared<PipelineBusRelay>()) {
     m_relay->target = this;
+    m_outputTimer.setInterval(kOutputPollMs);
+    connect(&m_outputTimer, &QTimer::timeout, this, &AudioPipeline::PollOutput);
 }
 
 AudioPipeline::~AudioPipeline() {
@@ -445,8 +441,8 @@ bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
         *error = QStringLiteral("the audio sink bin is incomplete");
         return false;
     }
-    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_BUFFER, SeeFirstAudio, m_relay.get(),
-                      nullptr);
+    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_BUFFER, CountAudio, m_relay.get(), nullptr);
+    m_outputWatch = std::make_shared<AudioOutputWatch>(bin.get());
 
     GstElement* playbin = gst_element_factory_make("playbin", "didira-player");
     if (!playbin) {
@@ -456,12 +452,23 @@ bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
     m_playbin.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
     g_object_set(m_playbin.get(), "audio-sink", bin.get(), "flags",
                  kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
+    // Buffering for radio, not for files. A live stream plays as soon as its
+    // first audio is decoded: a server's burst on connecting is a lead of
+    // seconds already, and the network queue's level is no guide (it is
+    // estimated from the rate data comes in, which a burst throws off, and an
+    // Ogg demuxer drains the queue into its own), so the session does not act
+    // on it for network streams. Stalls are found where they are heard, at the
+    // output (Starved, reported as waiting); data that comes after one plays
+    // at once, moved to the present by the output watch, so nothing is cut.
+    // The queue only has to hold what arrives meanwhile.
+    g_object_set(m_playbin.get(), "buffer-duration", gint64{4 * GST_SECOND}, "buffer-size",
+                 gint{1024 * 1024}, nullptr);
     g_signal_connect(m_playbin.get(), "source-setup", G_CALLBACK(OnSourceSetup), m_relay.get());
     m_relay->pipeline = GST_OBJECT(m_playbin.get());
     gst::BusPtr bus(gst_element_get_bus(m_playbin.get()));
     gst_bus_set_sync_handler(bus.get(), SyncHandler, new std::shared_ptr<PipelineBusRelay>(m_relay),
                              DeleteRelayRef);
-    m_worker = std::make_unique<PipelineStateWorker>(m_playbin.get(), m_relay);
+    m_worker = std::make_unique<PipelineStateWorker>(m_playbin.get(), m_relay, m_outputWatch);
     return true;
 }
 
@@ -469,8 +476,10 @@ void AudioPipeline::Start(const QUrl& uri) {
     if (m_run != 0)
         Teardown(); // a new uri takes effect from NULL only
     m_run = ++m_lastRun;
+    m_output = AudioOutputWatch::Output::Silent;
     m_firstAudio = false;
     m_worker->Start(uri.toEncoded(), m_run);
+    m_outputTimer.start();
 }
 
 void AudioPipeline::SetPlaying(bool playing) {
@@ -482,6 +491,7 @@ void AudioPipeline::Teardown() {
     // Messages still queued from this run, or posted while it goes to NULL,
     // carry its number and are dropped when they arrive.
     m_run = 0;
+    m_outputTimer.stop();
     m_worker->Teardown();
 }
 
@@ -573,10 +583,7 @@ void AudioPipeline::Forward(GstMessage* message) {
     }
     case GST_MESSAGE_APPLICATION: {
         const GstStructure* s = gst_message_get_structure(message);
-        if (s && gst_structure_has_name(s, "didira-first-audio") && !m_firstAudio) {
-            m_firstAudio = true;
-            emit FirstAudio();
-        } else if (s && gst_structure_has_name(s, "didira-icy-title")) {
+        if (s && gst_structure_has_name(s, "didira-icy-title")) {
             const GValue* value = gst_structure_get_value(s, "raw");
             GBytes* raw = value && G_VALUE_HOLDS(value, G_TYPE_BYTES)
                               ? static_cast<GBytes*>(g_value_get_boxed(value))
@@ -590,6 +597,34 @@ void AudioPipeline::Forward(GstMessage* message) {
     default:
         return;
     }
+}
+
+void AudioPipeline::PollOutput() {
+    using Output = AudioOutputWatch::Output;
+    // Until the worker has started this run, the pipeline still carries (or
+    // tears down) the last one, and the watch still describes it.
+    if (m_run == 0 || m_relay->run.load() != m_run)
+        return;
+    GstState state = GST_STATE_NULL;
+    gst_element_get_state(m_playbin.get(), &state, nullptr, 0);
+    if (state != GST_STATE_PLAYING) {
+        // Looked at afresh once playing again.
+        m_output = Output::Silent;
+        return;
+    }
+    const Output output = m_outputWatch->Check(m_playbin.get());
+    if (output == m_output || output == Output::Silent)
+        return;
+    m_output = output;
+    if (output == Output::Starved) {
+        emit Starved();
+        return;
+    }
+    if (!m_firstAudio) {
+        m_firstAudio = true;
+        emit FirstAudio();
+    }
+    emit Audible();
 }
 
 void AudioPipeline::ForwardError(GstMessage* message) {

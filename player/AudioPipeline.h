@@ -1,9 +1,10 @@
 #pragma once
 // The GStreamer side of the player: a playbin with an audio-only sink bin
 // (balance, volume, the configured output), the network source's settings,
-// byte counting, ICY metadata and first-audio probes, and the bus relay that brings the
-// pipeline's messages to the UI thread as signals. Messages of a run that was
-// torn down never arrive.
+// byte and audio counting probes, the ICY metadata probe, the output watch
+// that tells when the output is heard or runs dry, and the bus relay that
+// brings the pipeline's messages to the UI thread as signals. Messages of a
+// run that was torn down never arrive.
 //
 // State changes run in order on a thread of the pipeline's own, never on the
 // caller's: going to NULL joins the streaming threads and closes the network
@@ -11,10 +12,12 @@
 // before it has fully reached NULL, so no two network sources of one pipeline
 // ever overlap. Destruction waits (bounded) for the pending changes.
 
+#include "player/AudioOutputWatch.h"
 #include "player/GstHandle.h"
 #include "player/StreamErrors.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -47,6 +50,9 @@ public:
     static std::unique_ptr<AudioPipeline> Create(const QByteArray& sinkDescription, QString* error);
     ~AudioPipeline() override;
     Q_DISABLE_COPY_MOVE(AudioPipeline)
+
+    // How often the output is looked at between Start and Teardown.
+    static constexpr int kOutputPollMs = 50;
 
     // Starts a run on uri, once the previous run has reached NULL: prerolls
     // (paused); messages follow as signals.
@@ -81,7 +87,12 @@ signals:
     void Tags(const GstTagList* tags);
     // The server's answer: its HTTP status (0 before it answered) and headers.
     void ResponseHeaders(int status, const GstStructure* headers);
-    // The first decoded audio of this run reached the output.
+    // The output began to play what it received: the run's first audio
+    // (FirstAudio comes just before), or again after it starved.
+    void Audible();
+    // The output has played everything it received and waits for more.
+    void Starved();
+    // The output has played the first audio of this run.
     void FirstAudio();
     // An ICY station's StreamTitle changed, read as it arrived from the
     // server (the bytes as sent); ahead of the demuxer's tag for it.
@@ -95,14 +106,21 @@ private:
     bool Build(const QByteArray& sinkDescription, QString* error);
     void Forward(GstMessage* message);
     void ForwardError(GstMessage* message);
+    void PollOutput();
 
     gst::ElementPtr m_playbin;
     gst::ElementPtr m_volumeElement;
     gst::ElementPtr m_panoramaElement;
     std::shared_ptr<PipelineBusRelay> m_relay;
+    // The output watch, shared with the state worker, which restarts it for
+    // each run once the previous run has reached NULL.
+    std::shared_ptr<AudioOutputWatch> m_outputWatch;
     std::unique_ptr<PipelineStateWorker> m_worker; // made once the playbin is built
     quint64 m_run = 0;     // the run whose messages are forwarded; 0 for none
     quint64 m_lastRun = 0; // the last run number given out
+    QTimer m_outputTimer;  // from Start to Teardown
+    // What the output did at the last poll while playing.
+    AudioOutputWatch::Output m_output = AudioOutputWatch::Output::Silent;
     bool m_firstAudio = false;
 };
 

@@ -57,8 +57,8 @@ public:
     GstElement* Pipeline() const;
 
 signals:
-    // Emitted on the UI thread when the first decoded audio reaches the sink
-    // after an Open (for the benchmark).
+    // Emitted on the UI thread when the output first plays audio after an
+    // Open (for the benchmark).
     void FirstAudio();
 
 private:

@@ -60,6 +60,8 @@ StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     connect(&m_pipeline, &AudioPipeline::Prerolled, this, &StreamSession::OnPrerolled);
     connect(&m_pipeline, &AudioPipeline::Buffering, this, &StreamSession::OnBuffering);
     connect(&m_pipeline, &AudioPipeline::ClockLost, this, &StreamSession::OnClockLost);
+    connect(&m_pipeline, &AudioPipeline::Audible, this, &StreamSession::OnAudible);
+    connect(&m_pipeline, &AudioPipeline::Starved, this, &StreamSession::OnStarved);
     connect(&m_pipeline, &AudioPipeline::ResponseHeaders, this, &StreamSession::OnResponseHeaders);
     connect(&m_pipeline, &AudioPipeline::IcyTitle, this, &StreamSession::OnIcyTitle);
     connect(&m_pipeline, &AudioPipeline::Tags, this, [this](const GstTagList* tags) {
@@ -89,8 +91,8 @@ std::int32_t StreamSession::Bandwidth() const {
 }
 
 bool StreamSession::HasPlayed() const {
-    return m_phase == Phase::Playing || m_phase == Phase::Rebuffering ||
-           m_phase == Phase::Resuming || m_phase == Phase::Ready;
+    return m_phase == Phase::Playing || m_phase == Phase::Starved ||
+           m_phase == Phase::Rebuffering || m_phase == Phase::Resuming || m_phase == Phase::Ready;
 }
 
 // ---- The transition --------------------------------------------------------
@@ -144,6 +146,13 @@ void StreamSession::Enter(Phase next) {
         break;
     case Phase::Starting:
         m_pipeline.SetPlaying(true);
+        break;
+    case Phase::Starved:
+        // Not paused: data that comes again plays at once, moved to the
+        // present by the output watch, so nothing is cut. (Pausing to gather
+        // a lead turned every short dip of a loaded machine into seconds of
+        // silence.) A stream that stays dry is the stall watchdog's.
+        open = OpenState::Open;
         break;
     case Phase::Rebuffering:
         m_pipeline.SetPlaying(false);
@@ -383,10 +392,19 @@ void StreamSession::OnEndOfStream() {
 
 void StreamSession::OnStateChanged(GstState oldState, GstState newState) {
     qCDebug(lcPlayer) << "state" << oldState << "->" << newState;
-    if (newState == GST_STATE_PLAYING)
-        Enter(Phase::Playing);
-    else if (newState == GST_STATE_PAUSED && oldState == GST_STATE_PLAYING)
+    // Playing is entered once the output is heard (OnAudible).
+    if (newState == GST_STATE_PAUSED && oldState == GST_STATE_PLAYING)
         m_playState = PlayState::Waiting;
+}
+
+void StreamSession::OnAudible() {
+    if (m_phase == Phase::Starting || m_phase == Phase::Resuming || m_phase == Phase::Starved)
+        Enter(Phase::Playing);
+}
+
+void StreamSession::OnStarved() {
+    if (m_phase == Phase::Playing)
+        Enter(Phase::Starved);
 }
 
 void StreamSession::OnPrerolled() {
@@ -395,7 +413,10 @@ void StreamSession::OnPrerolled() {
     case Phase::Opening:
         if (!playOnOpen)
             return Enter(Phase::Ready);
-        return Enter(m_bufferPercent < 100 ? Phase::Buffering : Phase::Starting);
+        // A live stream does not wait for the network queue (see AudioPipeline).
+        if (m_bufferPercent < 100 && !IsNetworkUrl(m_current))
+            return Enter(Phase::Buffering);
+        return Enter(Phase::Starting);
     default:
         return;
     }
@@ -404,13 +425,18 @@ void StreamSession::OnPrerolled() {
 void StreamSession::OnBuffering(int percent) {
     qCDebug(lcPlayer) << "buffering" << percent;
     m_bufferPercent = percent;
+    if (percent < 100 && m_phase == Phase::Connecting) {
+        // The network queue reports itself empty before the server has answered.
+        if (m_pipeline.BytesRead() > 0)
+            Enter(Phase::Opening);
+        return;
+    }
+    // A network stream's queue level is no guide (see AudioPipeline): its
+    // stalls are found at the output (OnStarved).
+    if (IsNetworkUrl(m_current))
+        return;
     if (percent < 100) {
         switch (m_phase) {
-        case Phase::Connecting:
-            // The network queue reports itself empty before the server has answered.
-            if (m_pipeline.BytesRead() > 0)
-                Enter(Phase::Opening);
-            return;
         case Phase::Starting:
             return Enter(Phase::Buffering);
         case Phase::Playing:

@@ -3,8 +3,9 @@
 // up, connects through the pipeline, buffers, plays, reconnects after a drop
 // and gives up with one failure report. A single state machine: every change
 // goes through Enter(phase), which also sets the reported play and open
-// states. A drop (the stream ends, fails, or plays no audio for the stall
-// timeout) leads to reconnection: the stream that played first, then the
+// states. Playing is entered once the output is heard, not when the pipeline
+// runs, and left for Starved while the output has run dry. A drop (the stream ends, fails, or plays
+// no audio for the stall timeout) leads to reconnection: the stream that played first, then the
 // station's list read again. HTTP redirects are followed hop by hop, bounded.
 // Stop and Cancel end every pending wait and never lead to a reconnection.
 
@@ -38,11 +39,12 @@ public:
         LookingUp,    // the server's name
         Connecting,   // the pipeline runs; the server has not answered
         Opening,      // the server answered; prerolling
-        Buffering,    // prerolled, filling the buffer before the first play
-        Starting,     // asked to play for the first time
-        Playing,      // sound is being played
-        Rebuffering,  // was playing; paused until the buffer is full again
-        Resuming,     // asked to play again after rebuffering
+        Buffering,    // prerolled, filling the buffer before the first play (files)
+        Starting,     // asked to play for the first time; not heard yet
+        Playing,      // sound is being played: the output renders it
+        Starved,      // was playing; the output has played all it got and waits
+        Rebuffering,  // was playing; paused until the buffer is full again (files)
+        Resuming,     // asked to play again after rebuffering; not heard yet
         Ready,        // prerolled without play-on-open: open, not playing
         Stopped,      // after Stop or the end of a file
         Diagnosing,   // checking the connection after a failure without answer
@@ -119,6 +121,8 @@ private:
     void OnPrerolled();
     void OnBuffering(int percent);
     void OnClockLost();
+    void OnAudible();
+    void OnStarved();
     void OnResponseHeaders(int status, const GstStructure* headers);
     void OnTags(const GstTagList* tags);
     void OnIcyTitle(const QByteArray& raw);

@@ -169,7 +169,7 @@ segments() {
 }
 
 wait_stations() {
-    local dir=$1 port=$2 deadline=$((SECONDS + 20)) m
+    local dir=$1 port=$2 deadline=$((SECONDS + 40)) m
     for m in "${ICECAST_MOUNTS[@]}"; do
         until [ "$(http_code "http://127.0.0.1:$port/$m")" = 200 ]; do
             if [ $SECONDS -ge $deadline ]; then
@@ -179,11 +179,11 @@ wait_stations() {
             sleep 0.2
         done
     done
-    # Players start a live playlist a few segments from its end: wait for three.
+    # A live playlist with two segments is enough to start from.
     local playlist
     for playlist in hls-ts/live.m3u8 hls-fmp4/live.m3u8 hls-master/live_0.m3u8 \
         hls-master/live_1.m3u8; do
-        until [ "$(segments "$dir/web/$playlist")" -ge 3 ] &&
+        until [ "$(segments "$dir/web/$playlist")" -ge 2 ] &&
             [ "$(http_code "http://127.0.0.1:$port/$playlist")" = 200 ]; do
             if [ $SECONDS -ge $deadline ]; then
                 echo "local-radio: playlist /$playlist did not come up" >&2

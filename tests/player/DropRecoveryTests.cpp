@@ -101,3 +101,28 @@ TEST_F(DropRecovery, AfterTheStreamFailsTheStationsListIsResolvedAgain) {
     EXPECT_EQ(lists.Requests("/station.pls"), 2);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
 }
+
+TEST_F(RenderedAudioFixture, AStallIsToldAndWaitedOutWithoutLosingAudio) {
+    const QByteArray tone = ToneMp3(); // 8 s at 128 kbit/s, 44.1 kHz stereo
+    if (tone.isEmpty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    HttpTestServer server;
+    HttpTestServer::Route route;
+    route.contentType = "audio/mpeg";
+    route.body = tone;
+    route.stallAfterBytes = 32000; // two seconds of it, then nothing for four
+    route.stallMs = 4000;
+    server.Add(QStringLiteral("/stall.mp3"), route);
+
+    ExpectHeard(server.Url(QStringLiteral("/stall.mp3")), 5s);
+    ASSERT_TRUE(WaitUntil([&] { return player.GetPlayState() == 3; }, 6s))
+        << "the output ran dry, still playing";
+    const int heardBeforeStall = audible.load();
+    ASSERT_TRUE(WaitUntil([&] { return player.GetPlayState() == 2; }, 6s));
+    EXPECT_TRUE(WaitUntil([&] { return audible.load() > heardBeforeStall; }, 3s));
+    // The end of the file: stopped, and every sample of its 8 s was played.
+    ASSERT_TRUE(WaitUntil([&] { return player.GetPlayState() == 0; }, 15s))
+        << "play state " << player.GetPlayState();
+    EXPECT_GE(rendered.load(), 8 * 44100 * 2);
+    EXPECT_EQ(control->ReconnectCount(), 0);
+}

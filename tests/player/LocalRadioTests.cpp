@@ -1,13 +1,44 @@
-// The real control against a real local radio (Icecast on 127.0.0.1 fed by
-// ffmpeg) that goes away mid-stream. Skipped when icecast2 or ffmpeg is not
-// installed.
+// The real control against a real local radio (Icecast and HLS on 127.0.0.1
+// fed by ffmpeg): every kind of stream is heard soon after Open, and playing
+// is reported only once the output renders it; the radio going away
+// mid-stream. Skipped when icecast2 or ffmpeg is not installed.
 #include "PlayerFixture.h"
 #include "support/LocalRadio.h"
 
 using namespace didira;
 using namespace didira::test;
+using namespace std::chrono_literals;
 
-using LocalRadioTest = WithLocalRadio<PlayerFixture>;
+namespace {
+
+// Well under the seconds a live stream's first timestamp could keep the
+// output waiting; generous for a loaded machine.
+constexpr auto kHeardWithin = 5s;
+
+} // namespace
+
+using LocalRadioTest = WithLocalRadio<RenderedAudioFixture>;
+
+TEST_F(LocalRadioTest, EachKindIsHeardSoonAndPlayingFollowsTheSound) {
+    for (const char* path : {"/mp3", "/aac", "/vorbis", "/ogg", "/flac", "/hls-ts/live.m3u8",
+                             "/hls-fmp4/live.m3u8", "/hls-master/master.m3u8"}) {
+        SCOPED_TRACE(path);
+        ExpectHeard(radio->Url(QString::fromLatin1(path)), kHeardWithin);
+        // It goes on playing.
+        const int before = audible.load();
+        Pump(500ms);
+        EXPECT_EQ(player.GetPlayState(), 2);
+        EXPECT_GT(audible.load(), before);
+    }
+}
+
+TEST_F(LocalRadioTest, FragmentedMp4HlsIsHeardAfterAnotherStationAndAgain) {
+    const QString fmp4 = radio->Url(QStringLiteral("/hls-fmp4/live.m3u8"));
+    ExpectHeard(fmp4, kHeardWithin);
+    ExpectHeard(radio->Url(QStringLiteral("/ogg")), kHeardWithin);
+    ExpectHeard(fmp4, kHeardWithin);
+    EXPECT_TRUE(boxes.empty());
+}
 
 TEST_F(LocalRadioTest, PlaybackResumesByItselfAfterTheServerComesBack) {
     player.Open(radio->Url(QStringLiteral("/mp3")));

@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 #include <atomic>
+#include <cmath>
 #include <gtest/gtest.h>
 
 namespace didira::test {
@@ -103,6 +104,70 @@ protected:
     CMediaPlayer2 player;
     MessageRecorder recorder;
     std::vector<MessageBoxRequest>& boxes = recorder.boxes;
+};
+
+// The player with a synchronised fake sink as its output whose rendered
+// samples (float) the test counts: all of them, and the audible ones.
+class RenderedAudioFixture : public PlayerFixture {
+protected:
+    void SetUp() override {
+        const QByteArray saved = qgetenv(CGstPlayerControl::kAudioSinkVariable);
+        qputenv(CGstPlayerControl::kAudioSinkVariable,
+                "capsfilter caps=audio/x-raw,format=F32LE"
+                " ! fakesink name=didira-test-output sync=true signal-handoffs=true");
+        PlayerFixture::SetUp();
+        qputenv(CGstPlayerControl::kAudioSinkVariable, saved);
+        if (HasFatalFailure())
+            return;
+        // The output bin joins the pipeline only when a stream plays.
+        GstElement* rawBin = nullptr;
+        g_object_get(control->Pipeline(), "audio-sink", &rawBin, nullptr);
+        gst::ElementPtr bin(rawBin);
+        ASSERT_TRUE(bin);
+        gst::ElementPtr output(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-test-output"));
+        ASSERT_TRUE(output);
+        g_signal_connect(output.get(), "handoff", G_CALLBACK(&RenderedAudioFixture::OnRendered),
+                         this);
+    }
+
+    static void OnRendered(GstElement*, GstBuffer* buffer, GstPad*, gpointer data) {
+        auto* self = static_cast<RenderedAudioFixture*>(data);
+        GstMapInfo map;
+        if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+            return;
+        const auto* samples = reinterpret_cast<const float*>(map.data);
+        const std::size_t count = map.size / sizeof(float);
+        int loud = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            loud += std::fabs(samples[i]) > 0.01f;
+        gst_buffer_unmap(buffer, &map);
+        self->rendered += static_cast<int>(count);
+        self->audible += loud;
+    }
+
+    // Opens url and waits for play state 2, which must not come before the
+    // output has rendered samples; then for a tenth of a second of sound.
+    void ExpectHeard(const QString& url, std::chrono::milliseconds within) {
+        rendered = audible = 0;
+        player.Open(url);
+        int renderedAtPlaying = -1;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                if (player.GetPlayState() != 2)
+                    return false;
+                renderedAtPlaying = rendered.load();
+                return true;
+            },
+            within))
+            << url.toStdString() << ": play state " << player.GetPlayState() << ", open state "
+            << player.GetOpenState() << ", rendered " << rendered.load();
+        EXPECT_GT(renderedAtPlaying, 0) << url.toStdString() << ": playing before any sound";
+        EXPECT_TRUE(WaitUntil([&] { return audible.load() > 9600; }, within))
+            << url.toStdString() << ": only " << audible.load() << " audible samples";
+    }
+
+    std::atomic<int> rendered{0};
+    std::atomic<int> audible{0};
 };
 
 // A few seconds of MP3 at 128 kbit/s made by ffmpeg once per test process;

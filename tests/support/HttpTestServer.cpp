@@ -10,6 +10,7 @@
 #include <QSslKey>
 #include <QSslServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <cctype>
 
 namespace didira::test {
@@ -109,6 +110,15 @@ void HttpTestServer::OnReadable(QTcpSocket* socket) {
         answer += "Location: " + route.location + "\r\n";
     answer += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
     answer += "Connection: close\r\n\r\n";
+    if (route.stallAfterBytes >= 0 && route.stallAfterBytes < route.body.size()) {
+        socket->write(answer + route.body.left(route.stallAfterBytes));
+        QTimer::singleShot(route.stallMs, socket,
+                           [socket, rest = route.body.mid(route.stallAfterBytes)] {
+                               socket->write(rest);
+                               socket->disconnectFromHost();
+                           });
+        return;
+    }
     socket->write(answer + route.body);
     socket->disconnectFromHost();
 }

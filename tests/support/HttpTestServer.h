@@ -1,7 +1,8 @@
 #pragma once
 // A small HTTP/1.0 server on 127.0.0.1 for player tests: fixed or computed
 // answers per path, redirects, wrong content, a path that accepts and never
-// answers; optionally over TLS with a given certificate.
+// answers, bodies that stall part-way; optionally over TLS with a given
+// certificate.
 
 #include <QByteArray>
 #include <QHash>
@@ -26,6 +27,8 @@ public:
         QByteArray body;
         QByteArray location;      // for 3xx
         bool neverAnswer = false; // read the request, then stay silent
+        int stallAfterBytes = -1; // send this much of the body, then wait stallMs
+        int stallMs = 0;
     };
     // Computes the answer when the request comes (live playlists, failures).
     using Handler = std::function<Route()>;

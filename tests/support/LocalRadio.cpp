@@ -33,7 +33,7 @@ bool LocalRadio::Run(const QStringList& args, QString* output) {
     process.start(QStringLiteral("bash"), QStringList{Script()} + args);
     // Pump the event loop: the code under test keeps running meanwhile.
     const bool finished = WaitUntil([&] { return process.state() == QProcess::NotRunning; },
-                                    std::chrono::seconds(40));
+                                    std::chrono::seconds(60));
     if (!finished) {
         process.kill();
         process.waitForFinished(2000);

@@ -1,0 +1,176 @@
+#include "player/AudioOutputWatch.h"
+
+#include <gst/audio/audio.h>
+#include <mutex>
+
+namespace didira {
+
+namespace {
+// How far behind the clock data may arrive before it is moved to now; sinks
+// align smaller differences themselves.
+constexpr GstClockTime kLateAfter = 40 * GST_MSECOND;
+} // namespace
+
+struct OutputWatchState {
+    std::mutex mutex;
+    GstPad* internal = nullptr;   // owned by the watch, which outlives every probe call
+    GstElement* output = nullptr; // the watched bin, owned by the watch's owner
+    GstSegment segment{};
+    bool haveSegment = false;
+    GstAudioInfo info{};
+    bool haveInfo = false;
+    bool pending = true; // the next buffer is the run's first
+    bool ended = false;  // the stream ended: the output drains, it is not starved
+    GstClockTimeDiff shift = 0;
+    GstClockTime firstEnd = GST_CLOCK_TIME_NONE; // running times, shift included
+    GstClockTime lastEnd = GST_CLOCK_TIME_NONE;
+
+    void Forget() {
+        haveSegment = haveInfo = ended = false;
+        pending = true;
+        shift = 0;
+        firstEnd = lastEnd = GST_CLOCK_TIME_NONE;
+        gst_pad_set_offset(internal, 0);
+    }
+
+    GstClockTime DurationOf(GstBuffer* buffer) const {
+        if (GST_BUFFER_DURATION_IS_VALID(buffer))
+            return GST_BUFFER_DURATION(buffer);
+        if (!haveInfo || GST_AUDIO_INFO_BPF(&info) <= 0 || GST_AUDIO_INFO_RATE(&info) <= 0)
+            return 0;
+        const guint64 frames = gst_buffer_get_size(buffer) / GST_AUDIO_INFO_BPF(&info);
+        return gst_util_uint64_scale(frames, GST_SECOND, GST_AUDIO_INFO_RATE(&info));
+    }
+
+    void OnEvent(GstEvent* event) {
+        std::lock_guard lock(mutex);
+        switch (GST_EVENT_TYPE(event)) {
+        case GST_EVENT_SEGMENT: {
+            const GstSegment* received = nullptr;
+            gst_event_parse_segment(event, &received);
+            gst_segment_copy_into(received, &segment);
+            haveSegment = received->format == GST_FORMAT_TIME;
+            break;
+        }
+        case GST_EVENT_CAPS: {
+            GstCaps* caps = nullptr;
+            gst_event_parse_caps(event, &caps);
+            haveInfo = gst_audio_info_from_caps(&info, caps);
+            break;
+        }
+        case GST_EVENT_EOS:
+            ended = true;
+            break;
+        case GST_EVENT_FLUSH_STOP:
+            // Times start over after a flush.
+            Forget();
+            break;
+        default:
+            break;
+        }
+    }
+
+    void OnBuffer(GstBuffer* buffer) {
+        std::lock_guard lock(mutex);
+        if (!haveSegment || !GST_BUFFER_PTS_IS_VALID(buffer))
+            return;
+        const GstClockTime start =
+            gst_segment_to_running_time(&segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+        if (!GST_CLOCK_TIME_IS_VALID(start))
+            return; // outside the segment: clipped downstream
+        GstClockTimeDiff newShift = shift;
+        if (pending) {
+            pending = false;
+            const GstClockTime segmentStart =
+                gst_segment_to_running_time(&segment, GST_FORMAT_TIME, segment.start);
+            if (GST_CLOCK_TIME_IS_VALID(segmentStart) && start > segmentStart)
+                newShift = -GST_CLOCK_DIFF(segmentStart, start);
+        }
+        // Data that comes after the output has run dry (a first buffer after
+        // the pipeline started playing, a network stall) would be behind the
+        // clock and be cut by the sink: it plays from now on instead.
+        // Not while the output is on its way to pausing: playing resumes
+        // from the running time it paused at.
+        if (GST_STATE(output) == GST_STATE_PLAYING &&
+            GST_STATE_TARGET(output) == GST_STATE_PLAYING) {
+            const GstClockTime now = gst_element_get_current_running_time(output);
+            const GstClockTime at = start + newShift;
+            if (GST_CLOCK_TIME_IS_VALID(now) && now > at + kLateAfter)
+                newShift += GST_CLOCK_DIFF(at, now);
+        }
+        if (newShift != shift) {
+            shift = newShift;
+            // Applies to this buffer already: the inner pad sends the
+            // segment again, with the offset, before it.
+            gst_pad_set_offset(internal, shift);
+        }
+        const GstClockTime end = start + shift + DurationOf(buffer);
+        if (!GST_CLOCK_TIME_IS_VALID(firstEnd))
+            firstEnd = end;
+        lastEnd = end;
+    }
+};
+
+namespace {
+
+GstPadProbeReturn OnData(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    OutputWatchState& state = **static_cast<std::shared_ptr<OutputWatchState>*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER)
+        state.OnBuffer(GST_PAD_PROBE_INFO_BUFFER(info));
+    else if (info->type & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH))
+        state.OnEvent(GST_PAD_PROBE_INFO_EVENT(info));
+    return GST_PAD_PROBE_OK;
+}
+
+void DeleteStateRef(gpointer data) {
+    delete static_cast<std::shared_ptr<OutputWatchState>*>(data);
+}
+
+} // namespace
+
+AudioOutputWatch::AudioOutputWatch(GstElement* outputBin)
+    : m_ghost(gst_element_get_static_pad(outputBin, "sink")),
+      m_state(std::make_shared<OutputWatchState>()) {
+    if (!m_ghost || !GST_IS_GHOST_PAD(m_ghost.get()))
+        return;
+    m_internal.reset(GST_PAD(gst_proxy_pad_get_internal(GST_PROXY_PAD(m_ghost.get()))));
+    m_state->internal = m_internal.get();
+    m_state->output = outputBin;
+    gst_segment_init(&m_state->segment, GST_FORMAT_TIME);
+    m_probe =
+        gst_pad_add_probe(m_ghost.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                       GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                          OnData, new std::shared_ptr<OutputWatchState>(m_state), DeleteStateRef);
+}
+
+AudioOutputWatch::~AudioOutputWatch() {
+    if (m_probe)
+        gst_pad_remove_probe(m_ghost.get(), m_probe);
+}
+
+void AudioOutputWatch::Restart() {
+    if (!m_internal)
+        return;
+    std::lock_guard lock(m_state->mutex);
+    m_state->Forget();
+}
+
+AudioOutputWatch::Output AudioOutputWatch::Check(GstElement* pipeline) const {
+    const GstClockTime now = gst_element_get_current_running_time(pipeline);
+    std::lock_guard lock(m_state->mutex);
+    if (!GST_CLOCK_TIME_IS_VALID(now) || !GST_CLOCK_TIME_IS_VALID(m_state->firstEnd) ||
+        now < m_state->firstEnd)
+        return Output::Silent;
+    if (now > m_state->lastEnd + kStarvedAfter && !m_state->ended)
+        return Output::Starved;
+    return Output::Audible;
+}
+
+GstClockTimeDiff AudioOutputWatch::Shift() const {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->shift;
+}
+
+} // namespace didira
