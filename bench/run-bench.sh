@@ -1,92 +1,212 @@
 #!/usr/bin/env bash
-# Side-by-side measurements of Didira's player control and two peers from
-# Debian (gst-launch-1.0 playbin, ffplay -nodisp) on the local radio:
-# time from start to the first decoded audio, CPU and peak memory while
-# playing. Not part of the tests.
-#   bench/run-bench.sh [SECONDS_PER_RUN] [REPETITIONS]
-# Output: a Markdown table on standard output (copy it into bench/README.md).
+# What a listener perceives, for Didira and peer players side by side on the
+# local radio: each plays to a private sound server's null sink, and
+# didira_listen records the sink's monitor to find the first audible sample of
+# the station's tone, the longest silence while playing, CPU while playing and
+# peak memory. Not part of the tests.
+#   bench/run-bench.sh [SECONDS_PER_RUN=10] [REPETITIONS=3]
+#   STREAMS="mp3 aac ..."   stations to measure (default: all)
+#   PLAYERS="didira dialog gst-play mpv ffplay"   players to measure
+# Output: a Markdown table on standard output (copy it into bench/README.md);
+# every single measurement goes to $BENCH_LOG (default: a file in the work dir).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-seconds=${1:-15}
+seconds=${1:-10}
 reps=${2:-3}
 build=${DIDIRA_BUILD_DIR:-$root/build}
+all_streams="mp3 aac vorbis ogg flac hls-ts hls-fmp4 hls-master"
+streams=${STREAMS:-$all_streams}
+players=${PLAYERS:-didira dialog gst-play mpv ffplay}
 
+bash "$root/scripts/setup.sh" --bench >&2
 . "$root/bench/build.sh"
-build_bench "$root" "$build" didira_bench
+build_bench "$root" "$build" didira_bench didira_dialog_bench didira_listen
 
 work=$(mktemp -d /tmp/didira-bench.XXXXXX)
 chmod 755 "$work" # the local server reads its files as user nobody
-cleanup() { bash "$root/scripts/local-radio.sh" stop "$work/radio" || true; }
+log=${BENCH_LOG:-$work/measurements.log}
+pulse_pid=""
+cleanup() {
+    bash "$root/scripts/local-radio.sh" stop "$work/radio" || true
+    [ -z "$pulse_pid" ] || kill "$pulse_pid" 2>/dev/null || true
+}
 trap cleanup EXIT
 port=$(bash "$root/scripts/local-radio.sh" start "$work/radio" | tail -n 1)
-tick=$(getconf CLK_TCK)
+base="http://127.0.0.1:$port"
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# A private sound server: one null sink whose monitor is the listener's ear.
+# Nothing of the user's session (home, runtime directory, server) is used.
+mkdir -p "$work/home" "$work/run"
+chmod 700 "$work/run"
+export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config
+cat >"$work/pulse.pa" <<EOF
+load-module module-native-protocol-unix auth-anonymous=1 socket=$work/run/native
+load-module module-null-sink sink_name=bench rate=48000 channels=2
+set-default-sink bench
+set-default-source bench.monitor
+EOF
+echo "autospawn = no" >"$work/client.conf"
+pulseaudio -n -F "$work/pulse.pa" --daemonize=no --exit-idle-time=-1 \
+    --log-target="file:$work/pulse.log" >/dev/null 2>&1 &
+pulse_pid=$!
+export PULSE_SERVER=unix:$work/run/native PULSE_CLIENTCONFIG=$work/client.conf
+for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && break
+    sleep 0.1
+done
+pactl info >/dev/null
 
-# measure MARKER-REGEX COMMAND...: runs COMMAND, waits for a line of its
-# output matching MARKER (the first decoded audio), then samples CPU time and
-# peak RSS over the run. Prints "first_ms cpu_percent peak_rss_kib".
-measure() {
-    local marker=$1
-    shift
-    local log="$work/out.log" start first="" pid
-    : >"$log"
-    start=$(now_ms)
-    "$@" >"$log" 2>&1 &
-    pid=$!
-    local deadline=$((start + 20000))
-    while [ -z "$first" ] && [ "$(now_ms)" -lt "$deadline" ]; do
-        if grep -qaE "$marker" "$log"; then
-            first=$(($(now_ms) - start))
-        else
-            sleep 0.01
-        fi
+# The tone of each station (scripts/local-radio.sh) and its address.
+freq_of() {
+    case $1 in
+    mp3) echo 440 ;; ogg) echo 550 ;; aac) echo 660 ;; vorbis) echo 770 ;; flac) echo 880 ;;
+    hls-ts) echo 990 ;; hls-fmp4) echo 1100 ;; hls-master) echo 1210 ;; wav) echo 1320 ;;
+    esac
+}
+url_of() {
+    case $1 in
+    hls-ts | hls-fmp4) echo "$base/$1/live.m3u8" ;;
+    hls-master) echo "$base/$1/master.m3u8" ;;
+    *) echo "$base/$1" ;;
+    esac
+}
+row_of() { # the station's row in the dialog's list (all stations, in order)
+    local i=0 s
+    for s in $all_streams; do
+        [ "$s" = "$1" ] && echo $i && return
+        i=$((i + 1))
     done
-    local t0 c0 c1 t1
-    t0=$(now_ms)
-    c0=$(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || echo 0)
-    sleep "$seconds"
-    c1=$(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || echo 0)
-    t1=$(now_ms)
-    local rss
-    rss=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    local cpu
-    cpu=$(awk -v c=$((c1 - c0)) -v t=$((t1 - t0)) -v k="$tick" 'BEGIN {printf "%.1f", 100 * c / k / (t / 1000)}')
-    echo "${first:-none} $cpu $rss"
 }
 
-run_player() { # player url
-    case $1 in
+# The dialog's catalogue: every station, numbered as in the list.
+mkdir -p "$work/dialog"
+i=1
+for s in $all_streams; do
+    printf '%d,Local %s,%s\r\n' "$i" "$s" "$(url_of "$s")" >>"$work/dialog/radioname.csv"
+    i=$((i + 1))
+done
+ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=$(freq_of wav):sample_rate=48000:duration=$((seconds + 5))" \
+    -ac 2 "$work/tone.wav"
+
+listen() { "$build/bench/didira_listen" "$@"; }
+
+# One run of a player on a station; prints the listener's line.
+run_once() { # player stream
+    local player=$1 stream=$2 f u
+    f=$(freq_of "$stream")
+    u=$(url_of "$stream")
+    case $player in
     didira)
-        DIDIRA_AUDIO_SINK="fakesink sync=true" QT_QPA_PLATFORM=offscreen \
-            measure 'first-audio' "$build/bench/didira_bench" "$2" $((seconds + 30))
+        QT_QPA_PLATFORM=offscreen listen --freq "$f" --seconds "$seconds" -- \
+            "$build/bench/didira_bench" "$u" $((seconds + 60))
         ;;
-    gst-launch)
-        measure 'last-message = chain' gst-launch-1.0 -v playbin uri="$2" \
-            audio-sink="fakesink sync=true silent=false" video-sink=fakesink
+    dialog)
+        # "Recieve" from idle, a switch to another station, and a switch back
+        # to this one while the other plays.
+        local other=mp3
+        [ "$stream" != mp3 ] || other=aac
+        (cd "$work/dialog" && QT_QPA_PLATFORM=offscreen listen --wait-exit -- \
+            "$build/bench/didira_dialog_bench" idle:1 \
+            "$(row_of "$stream"):$f:4" "$(row_of $other):$(freq_of $other):4" \
+            "$(row_of "$stream"):$f:$seconds")
+        ;;
+    gst-play) listen --freq "$f" --seconds "$seconds" -- gst-play-1.0 --no-interactive "$u" ;;
+    mpv)
+        listen --freq "$f" --seconds "$seconds" -- mpv --no-config --no-video --ao=pulse \
+            --really-quiet "$u"
         ;;
     ffplay)
-        # SDL's dummy audio driver consumes audio in real time without a device.
-        SDL_AUDIODRIVER=dummy measure 'M-A:' ffplay -nodisp -stats -hide_banner "$2"
+        SDL_AUDIODRIVER=pulseaudio listen --freq "$f" --seconds "$seconds" -- \
+            ffplay -nodisp -hide_banner -loglevel error "$u"
+        ;;
+    paplay) listen --freq "$f" --seconds "$seconds" -- paplay "$work/tone.wav" ;;
+    idle)
+        (cd "$work/dialog" && QT_QPA_PLATFORM=offscreen listen --wait-exit --idle-from 3000 \
+            --seconds "$seconds" -- "$build/bench/didira_dialog_bench" idle:$((seconds + 4)))
         ;;
     esac
 }
 
-echo "| stream | player | first audio (ms), each run | median | CPU % while playing | peak RSS (MiB) |"
-echo "|---|---|---|---|---|---|"
-for mount in mp3 ogg; do
-    url="http://127.0.0.1:$port/$mount"
-    for player in didira gst-launch ffplay; do
-        firsts=() cpus=() rsss=()
-        for _ in $(seq "$reps"); do
-            read -r f c r < <(run_player "$player" "$url")
-            firsts+=("$f") cpus+=("$c") rsss+=("$r")
-        done
-        median=$(printf '%s\n' "${firsts[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-        cpu=$(printf '%s\n' "${cpus[@]}" | awk '{s+=$1} END {printf "%.1f", s/NR}')
-        rss=$(printf '%s\n' "${rsss[@]}" | awk '{if ($1>m) m=$1} END {printf "%.1f", m/1024}')
-        echo "| /$mount | $player | ${firsts[*]} | $median | $cpu | $rss |"
+field() { # line name
+    echo "$1" | tr ' ' '\n' | awk -F= -v k="$2" '$1 == k {print $2}'
+}
+median() { # values ("none" sorts last)
+    printf '%s\n' "$@" | sed 's/^none$/999999/' | sort -n |
+        awk '{a[NR]=$1} END {m=a[int((NR+1)/2)]; print (m==999999 ? "none" : m)}'
+}
+maxof() { printf '%s\n' "$@" | grep -v none | sort -n | tail -n 1; }
+meanof() { printf '%s\n' "$@" | grep -v none | awk '{s+=$1; n++} END {if (n) printf "%.1f", s/n; else print "none"}'; }
+
+declare -A med
+row() { # stream label firsts-array-name gaps cpus rsss
+    local stream=$1 label=$2
+    shift 2
+    local -n _firsts=$1 _gaps=$2 _cpus=$3 _rsss=$4
+    local m rss
+    m=$(median "${_firsts[@]}")
+    rss=$(maxof "${_rsss[@]}")
+    rss=$(awk -v r="${rss:-0}" 'BEGIN {printf "%.1f", r/1024}')
+    printf '%s|%s|%s|%s|%s|%s|%s\n' "$stream" "$label" "${_firsts[*]}" "$m" "$(maxof "${_gaps[@]}")" \
+        "$(meanof "${_cpus[@]}")" "$rss"
+}
+
+rows=()
+measure() { # stream player
+    local stream=$1 player=$2 line
+    local -a firsts=() gaps=() cpus=() rsss=() recv=() switch=()
+    for _ in $(seq "$reps"); do
+        line=$(run_once "$player" "$stream")
+        echo "$stream $player $line" >>"$log"
+        if [ "$player" = dialog ]; then
+            local marks
+            marks=$(field "$line" marks)
+            recv+=("$(echo "$marks" | cut -d, -f1)")
+            switch+=("$(echo "$marks" | cut -d, -f3)")
+        else
+            firsts+=("$(field "$line" first)")
+        fi
+        gaps+=("$(field "$line" gap)")
+        cpus+=("$(field "$line" cpu)")
+        rsss+=("$(field "$line" rss)")
+    done
+    [ "$player" = dialog ] || [ "$player" = idle ] || med["$stream/$player"]=$(median "${firsts[@]}")
+    if [ "$player" = dialog ]; then
+        rows+=("$(row "$stream" "dialog: Recieve" recv gaps cpus rsss)")
+        rows+=("$(row "$stream" "dialog: switch" switch gaps cpus rsss)")
+    elif [ "$player" = idle ]; then
+        rows+=("$(row "$stream" "dialog, nothing playing" firsts gaps cpus rsss)")
+    else
+        rows+=("$(row "$stream" "$player" firsts gaps cpus rsss)")
+    fi
+}
+
+measure wav paplay
+for stream in $streams; do
+    for player in $players; do
+        measure "$stream" "$player"
     done
 done
+[[ " $players " != *" dialog "* ]] || measure idle idle
+
+echo "| stream | player | first audible (ms), each run | median | ratio to best peer | longest silence (ms) | CPU % while playing | peak RSS (MiB) |"
+echo "|---|---|---|---|---|---|---|---|"
+for r in "${rows[@]}"; do
+    IFS='|' read -r stream label firsts m gap cpu rss <<<"$r"
+    best=""
+    for peer in gst-play mpv ffplay; do
+        v=${med["$stream/$peer"]:-none}
+        [ "$v" = none ] && continue
+        if [ -z "$best" ] || [ "$v" -lt "$best" ]; then best=$v; fi
+    done
+    ratio="-"
+    if [ -n "$best" ] && [ "$m" != none ] && [ "$best" -gt 0 ]; then
+        ratio=$(awk -v a="$m" -v b="$best" 'BEGIN {printf "%.2f", a/b}')
+    fi
+    case $stream in
+    wav) shown="local WAV (floor)" ;;
+    idle) shown="-" m="-" firsts="-" ;;
+    *) shown="/$stream" ;;
+    esac
+    echo "| $shown | $label | $firsts | $m | $ratio | ${gap:--} | $cpu | $rss |"
+done
+echo "measurements: $log" >&2
