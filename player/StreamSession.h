@@ -4,9 +4,10 @@
 // and gives up with one failure report. A single state machine: every change
 // goes through Enter(phase), which also sets the reported play and open
 // states. Playing is entered once the output is heard, not when the pipeline
-// runs, and left for Starved while the output has run dry. A drop (the stream ends, fails, or plays
-// no audio for the stall timeout) leads to reconnection: the stream that played first, then the
-// station's list read again. HTTP redirects are followed hop by hop, bounded.
+// runs, and left for Starved while the output has run dry. A drop (the stream
+// ends, fails, or plays no audio for the stall timeout) leads to
+// reconnection: the stream that played first, then the station's list read
+// again. HTTP redirects are followed hop by hop, bounded.
 // Stop and Cancel end every pending wait and never lead to a reconnection.
 
 #include "player/AudioPipeline.h"
