@@ -4,6 +4,7 @@
 
 #include "player/ControlHost.h"
 #include "player/GstPlayerControl.h"
+#include "player/MediaPlayer2.h"
 #include "res/Resources.h"
 
 #include <QWidget>
@@ -25,5 +26,19 @@ inline CGstPlayerControl* CreateControl(QWidget& window) {
         std::fprintf(stderr, "no player control: %s\n", qPrintable(made.error));
     return control;
 }
+
+// The control in a window of its own, wrapped as the dialog wraps it and set
+// to play on Open. control is null when it cannot be created.
+struct BenchPlayer {
+    BenchPlayer() {
+        if (control) {
+            player.Attach(control);
+            player.SetPlayOnOpen(TRUE);
+        }
+    }
+    QWidget window;
+    CGstPlayerControl* control = CreateControl(window);
+    CMediaPlayer2 player;
+};
 
 } // namespace didira::bench

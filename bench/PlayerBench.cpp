@@ -24,13 +24,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     using namespace didira;
-    QWidget window;
-    auto* control = bench::CreateControl(window);
-    if (!control)
+    bench::BenchPlayer made;
+    if (!made.control)
         return 1;
-    CMediaPlayer2 player;
-    player.Attach(control);
-    player.SetPlayOnOpen(TRUE);
+    CGstPlayerControl* control = made.control;
+    CMediaPlayer2& player = made.player;
 
     QElapsedTimer clock;
     QObject::connect(control, &CGstPlayerControl::FirstAudio, control, [&] {

@@ -48,13 +48,11 @@ int Play(const QString& base, double seconds, double switchSeconds) {
         QStringLiteral("/station-mp3.asx"),
         QStringLiteral("/station-ogg.pls"),
     };
-    QWidget window;
-    auto* control = bench::CreateControl(window);
-    if (!control)
+    bench::BenchPlayer made;
+    if (!made.control)
         return 1;
-    CMediaPlayer2 player;
-    player.Attach(control);
-    player.SetPlayOnOpen(TRUE);
+    CGstPlayerControl* control = made.control;
+    CMediaPlayer2& player = made.player;
 
     bool audio = false;
     int switches = 0;

@@ -86,13 +86,11 @@ int main(int argc, char** argv) {
         };
     }
 
-    QWidget window;
-    auto* control = bench::CreateControl(window);
-    if (!control)
+    bench::BenchPlayer made;
+    if (!made.control)
         return 1;
-    CMediaPlayer2 player;
-    player.Attach(control);
-    player.SetPlayOnOpen(TRUE);
+    CGstPlayerControl* control = made.control;
+    CMediaPlayer2& player = made.player;
     QString title;
     QObject::connect(control, &OleControl::TitleChanged, control,
                      [&](const QString& t) { title = t; });
