@@ -48,10 +48,13 @@ QString DecodeStreamText(QByteArrayView raw) {
 }
 
 void PrepareStreamTextEncoding() {
-    if (qEnvironmentVariableIsSet("GST_ICY_TAG_ENCODING") ||
-        qEnvironmentVariableIsSet("GST_TAG_ENCODING"))
+    if (qEnvironmentVariableIsSet("GST_TAG_ENCODING"))
         return;
-    qputenv("GST_ICY_TAG_ENCODING", "CP932");
+    if (!qEnvironmentVariableIsSet("GST_ICY_TAG_ENCODING"))
+        qputenv("GST_ICY_TAG_ENCODING", "CP932");
+    // ID3 text frames marked Latin-1 (those of HLS segments among them).
+    if (!qEnvironmentVariableIsSet("GST_ID3_TAG_ENCODING"))
+        qputenv("GST_ID3_TAG_ENCODING", "CP932");
 }
 
 } // namespace didira

@@ -14,11 +14,12 @@ namespace didira {
 // characters (C0, DEL, C1) are removed, and surrounding white space is cut.
 QString DecodeStreamText(QByteArrayView raw);
 
-// GStreamer's ICY demuxer and HTTP source convert the station's bytes to
-// UTF-8 themselves before any of our code sees them: valid UTF-8 as it is,
-// then the encodings named by GST_ICY_TAG_ENCODING and GST_TAG_ENCODING, then
-// the locale's, then ISO-8859-1. Names CP932 there, so that they decode in
-// DecodeStreamText's order, unless the user has named encodings already.
+// GStreamer's ICY demuxer, HTTP source and ID3 reader convert the station's
+// bytes to UTF-8 themselves before any of our code sees them: valid UTF-8 as
+// it is, then the encodings named by GST_ICY_TAG_ENCODING (ICY) or
+// GST_ID3_TAG_ENCODING (ID3 frames marked Latin-1) and GST_TAG_ENCODING,
+// then the locale's, then ISO-8859-1. Names CP932 there, so that they decode
+// in DecodeStreamText's order, unless the user has named encodings already.
 // Changes the environment: call once at start-up, before any thread runs.
 void PrepareStreamTextEncoding();
 
