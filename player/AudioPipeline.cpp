@@ -1,6 +1,7 @@
 #include "player/AudioPipeline.h"
 
 #include "player/IcyMetadata.h"
+#include "player/TimedId3.h"
 #include "player/TlsAnchors.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <gst/tag/tag.h>
 #include <mutex>
 #include <thread>
 #if defined(__linux__)
@@ -233,6 +235,22 @@ GstPadProbeReturn CountAudio(GstPad*, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+// Frees a probe's data when the probe goes.
+template <typename T> void DeleteProbeData(gpointer data) {
+    delete static_cast<T*>(data);
+}
+
+// Calls read on each buffer a probe sees, alone or in a list.
+template <typename Read> void ForEachBuffer(GstPadProbeInfo* info, Read read) {
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        read(GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        for (guint i = 0, n = gst_buffer_list_length(list); i < n; ++i)
+            read(gst_buffer_list_get(list, i));
+    }
+}
+
 // Reads the ICY metadata where it leaves the network source, before the
 // buffered audio it precedes: the interval comes with the source's caps
 // (application/x-icy), and each new title is posted to the bus at once. The
@@ -242,10 +260,6 @@ struct IcyProbe {
     std::uint32_t interval = 0;
     std::optional<IcyMetadataReader> reader;
 };
-
-void DeleteIcyProbe(gpointer data) {
-    delete static_cast<IcyProbe*>(data);
-}
 
 void ReadIcy(GstPad* pad, IcyProbe& probe, GstBuffer* buffer) {
     GstMapInfo map;
@@ -289,16 +303,48 @@ GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
         }
         return GST_PAD_PROBE_OK;
     }
-    if (!probe.reader)
-        return GST_PAD_PROBE_OK;
-    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
-        ReadIcy(pad, probe, GST_PAD_PROBE_INFO_BUFFER(info));
-    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
-        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
-        for (guint i = 0, n = gst_buffer_list_length(list); i < n; ++i)
-            ReadIcy(pad, probe, gst_buffer_list_get(list, i));
-    }
+    if (probe.reader)
+        ForEachBuffer(info, [&](GstBuffer* buffer) { ReadIcy(pad, probe, buffer); });
     return GST_PAD_PROBE_OK;
+}
+
+// Reads the timed ID3 of MPEG-TS segments where they enter the transport
+// stream demuxer, which drops these streams; each tag is posted to the bus as
+// the demuxer's, as it arrives (ahead of the buffered audio, as ICY titles).
+void ReadTimedId3(GstPad* pad, TimedId3Reader& reader, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    const std::vector<QByteArray> tags = reader.Feed(
+        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
+    gst_buffer_unmap(buffer, &map);
+    GstObject* demuxer = GST_OBJECT_PARENT(pad);
+    for (const QByteArray& tag : tags) {
+        GstBuffer* bytes = gst_buffer_new_memdup(tag.constData(), static_cast<gsize>(tag.size()));
+        GstTagList* list = gst_tag_list_from_id3v2_tag(bytes);
+        gst_buffer_unref(bytes);
+        if (list && demuxer)
+            gst_element_post_message(GST_ELEMENT(demuxer), gst_message_new_tag(demuxer, list));
+        else if (list)
+            gst_tag_list_unref(list);
+    }
+}
+
+GstPadProbeReturn WatchTimedId3(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& reader = *static_cast<TimedId3Reader*>(data);
+    ForEachBuffer(info, [&](GstBuffer* buffer) { ReadTimedId3(pad, reader, buffer); });
+    return GST_PAD_PROBE_OK;
+}
+
+void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "tsdemux") != 0)
+        return;
+    if (gst::PadPtr pad{gst_element_get_static_pad(element, "sink")})
+        gst_pad_add_probe(pad.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                          WatchTimedId3, new TimedId3Reader, DeleteProbeData<TimedId3Reader>);
 }
 
 bool HasProperty(gpointer object, const char* name) {
@@ -334,7 +380,7 @@ void OnSourceSetup(GstElement*, GstElement* source, gpointer data) {
                           static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                        GST_PAD_PROBE_TYPE_BUFFER_LIST |
                                                        GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                          WatchIcy, new IcyProbe, DeleteIcyProbe);
+                          WatchIcy, new IcyProbe, DeleteProbeData<IcyProbe>);
     }
 }
 
@@ -464,6 +510,8 @@ bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
     g_object_set(m_playbin.get(), "buffer-duration", gint64{4 * GST_SECOND}, "buffer-size",
                  gint{1024 * 1024}, nullptr);
     g_signal_connect(m_playbin.get(), "source-setup", G_CALLBACK(OnSourceSetup), m_relay.get());
+    g_signal_connect(m_playbin.get(), "deep-element-added", G_CALLBACK(OnDeepElementAdded),
+                     nullptr);
     m_relay->pipeline = GST_OBJECT(m_playbin.get());
     gst::BusPtr bus(gst_element_get_bus(m_playbin.get()));
     gst_bus_set_sync_handler(bus.get(), SyncHandler, new std::shared_ptr<PipelineBusRelay>(m_relay),

@@ -1,10 +1,11 @@
 #pragma once
 // The GStreamer side of the player: a playbin with an audio-only sink bin
 // (balance, volume, the configured output), the network source's settings,
-// byte and audio counting probes, the ICY metadata probe, the output watch
-// that tells when the output is heard or runs dry, and the bus relay that
-// brings the pipeline's messages to the UI thread as signals. Messages of a
-// run that was torn down never arrive.
+// byte and audio counting probes, the ICY metadata and timed ID3 probes
+// (titles, posted as they arrive), the output watch that tells when the
+// output is heard or runs dry, and the bus relay that brings the pipeline's
+// messages to the UI thread as signals. Messages of a run that was torn down
+// never arrive.
 //
 // State changes run in order on a thread of the pipeline's own, never on the
 // caller's: going to NULL joins the streaming threads and closes the network

@@ -4,8 +4,8 @@
 
 namespace didira::test {
 
-HlsTestServer::HlsTestServer(bool fmp4, QObject* parent)
-    : QObject(parent), m_segments(media::Hls(fmp4)) {
+HlsTestServer::HlsTestServer(media::HlsKind kind, QObject* parent)
+    : QObject(parent), m_segments(media::Hls(kind)) {
     m_clock.start();
     if (!Ready())
         return;

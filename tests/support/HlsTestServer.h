@@ -1,7 +1,8 @@
 #pragma once
 // A live HLS radio on 127.0.0.1 of the tests' own: a sliding-window media
 // playlist (/live.m3u8) that advances with the clock over segments made by
-// ffmpeg (MPEG-TS or fragmented MP4), a master playlist with two variants
+// ffmpeg (MPEG-TS, fragmented MP4 or packed audio with ID3 titles, see
+// media::Hls), a master playlist with two variants
 // (/master.m3u8), and failures on demand: segments that answer 404, a
 // playlist that stops advancing.
 
@@ -15,7 +16,9 @@ namespace didira::test {
 class HlsTestServer final : public QObject {
     Q_OBJECT
 public:
-    explicit HlsTestServer(bool fmp4, QObject* parent = nullptr);
+    explicit HlsTestServer(media::HlsKind kind, QObject* parent = nullptr);
+    explicit HlsTestServer(bool fmp4, QObject* parent = nullptr)
+        : HlsTestServer(fmp4 ? media::HlsKind::Fmp4 : media::HlsKind::MpegTs, parent) {}
 
     // Whether ffmpeg made the segments.
     bool Ready() const { return !m_segments.media.empty(); }

@@ -1,6 +1,7 @@
 #include "support/MediaFiles.h"
 
 #include "support/TestSupport.h"
+#include "support/TsWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -78,45 +79,141 @@ std::vector<QByteArray> OggChain() {
     return tracks;
 }
 
-const HlsSegments& Hls(bool fmp4) {
-    static const auto make = [](bool fragmented) {
-        HlsSegments out;
-        const QString dir = Dir() + (fragmented ? QStringLiteral("/fmp4") : QStringLiteral("/ts"));
-        QDir().mkpath(dir);
-        out.suffix = fragmented ? QStringLiteral("m4s") : QStringLiteral("ts");
-        out.contentType = fragmented ? "video/iso.segment" : "video/mp2t";
-        QStringList args{QStringLiteral("-c:a"),
-                         QStringLiteral("aac"),
-                         QStringLiteral("-b:a"),
-                         QStringLiteral("64k"),
-                         QStringLiteral("-f"),
-                         QStringLiteral("hls"),
-                         QStringLiteral("-hls_time"),
-                         QStringLiteral("2"),
-                         QStringLiteral("-hls_list_size"),
-                         QStringLiteral("0"),
-                         QStringLiteral("-hls_segment_filename"),
-                         dir + QStringLiteral("/seg%d.") + out.suffix};
-        if (fragmented)
-            args << QStringLiteral("-hls_segment_type") << QStringLiteral("fmp4")
-                 << QStringLiteral("-hls_fmp4_init_filename") << QStringLiteral("init.mp4");
-        args << dir + QStringLiteral("/index.m3u8");
-        if (!Available() || !Ffmpeg(QStringLiteral("sine=frequency=500:duration=40"), args))
-            return out;
-        if (fragmented)
-            out.init = Read(dir + QStringLiteral("/init.mp4"));
-        // The durations ffmpeg wrote, in order.
-        static const QRegularExpression extinf(QStringLiteral("#EXTINF:([0-9.]+)"));
-        auto it = extinf.globalMatch(QString::fromUtf8(Read(dir + QStringLiteral("/index.m3u8"))));
-        for (int i = 0; it.hasNext(); ++i) {
-            out.durations.push_back(it.next().captured(1).toDouble());
-            out.media.push_back(Read(dir + QStringLiteral("/seg%1.").arg(i) + out.suffix));
-        }
+namespace {
+
+// The title frames of segment `index`'s ID3 tag, as Hls describes them.
+QByteArray TitleFrames(std::size_t index) {
+    const char utf8 = 3, latin1 = 0; // the text frames' encoding byte
+    switch (index % 3) {
+    case 0: {
+        const QStringList parts = QString::fromUtf16(kHlsFirstTitle).split(QStringLiteral(" - "));
+        return ts::Id3Frame("TPE1", utf8 + parts[0].toUtf8()) +
+               ts::Id3Frame("TIT2", utf8 + parts[1].toUtf8());
+    }
+    case 1: // kHlsSecondTitle in Shift_JIS
+        return ts::Id3Frame("TIT2",
+                            latin1 + QByteArray::fromHex("8da196e982cc838a834e834783588367"));
+    default:
+        return QByteArray();
+    }
+}
+
+// The ID3 tag that heads packed-audio segment `index`, which starts at pts
+// (90 kHz): the timestamp HLS asks for, then the title.
+QByteArray PackedAudioTag(std::size_t index, quint64 pts) {
+    QByteArray stamp(8, '\0');
+    for (int i = 0; i < 8; ++i)
+        stamp[7 - i] = static_cast<char>((pts >> (8 * i)) & 0xff);
+    return ts::Id3Tag(
+        ts::Id3Frame("PRIV",
+                     QByteArray("com.apple.streaming.transportStreamTimestamp", 45) + stamp) +
+        TitleFrames(index));
+}
+
+// Six 2 s segments of ADTS AAC, each headed by its ID3 tag.
+HlsSegments MakePackedAudio() {
+    HlsSegments out;
+    out.suffix = QStringLiteral("aac");
+    out.contentType = "audio/aac";
+    const QString path = Dir() + QStringLiteral("/packed.aac");
+    if (!Available() ||
+        !Ffmpeg(QStringLiteral("sine=frequency=500:duration=12.2"),
+                {QStringLiteral("-ar"), QStringLiteral("48000"), QStringLiteral("-c:a"),
+                 QStringLiteral("aac"), QStringLiteral("-b:a"), QStringLiteral("64k"),
+                 QStringLiteral("-f"), QStringLiteral("adts"), path}))
         return out;
-    };
-    static const HlsSegments ts = make(false);
-    static const HlsSegments fragmented = make(true);
-    return fmp4 ? fragmented : ts;
+    const QByteArray aac = Read(path);
+    // ADTS frames of 1024 samples at 48 kHz; 94 of them make 2.005 s.
+    constexpr int kFrames = 94, kSegments = 6;
+    std::vector<qsizetype> starts;
+    for (qsizetype at = 0; at + 7 <= aac.size();) {
+        const auto* h = reinterpret_cast<const unsigned char*>(aac.constData() + at);
+        const qsizetype length = ((h[3] & 0x03) << 11) | (h[4] << 3) | (h[5] >> 5);
+        if (h[0] != 0xff || (h[1] & 0xf0) != 0xf0 || length < 7)
+            return out;
+        starts.push_back(at);
+        at += length;
+    }
+    starts.push_back(aac.size());
+    if (starts.size() < kFrames * kSegments + 1)
+        return out;
+    for (int i = 0; i < kSegments; ++i) {
+        const qsizetype from = starts[static_cast<std::size_t>(i * kFrames)];
+        const qsizetype to = starts[static_cast<std::size_t>((i + 1) * kFrames)];
+        const quint64 pts = static_cast<quint64>(i) * kFrames * 1024 * 90000 / 48000;
+        out.media.push_back(PackedAudioTag(static_cast<std::size_t>(i), pts) +
+                            aac.mid(from, to - from));
+        out.durations.push_back(kFrames * 1024 / 48000.0);
+    }
+    return out;
+}
+
+HlsSegments MakeSegmented(bool fragmented) {
+    HlsSegments out;
+    const QString dir = Dir() + (fragmented ? QStringLiteral("/fmp4") : QStringLiteral("/ts"));
+    QDir().mkpath(dir);
+    out.suffix = fragmented ? QStringLiteral("m4s") : QStringLiteral("ts");
+    out.contentType = fragmented ? "video/iso.segment" : "video/mp2t";
+    QStringList args{QStringLiteral("-c:a"),
+                     QStringLiteral("aac"),
+                     QStringLiteral("-b:a"),
+                     QStringLiteral("64k"),
+                     QStringLiteral("-f"),
+                     QStringLiteral("hls"),
+                     QStringLiteral("-hls_time"),
+                     QStringLiteral("2"),
+                     QStringLiteral("-hls_list_size"),
+                     QStringLiteral("0"),
+                     QStringLiteral("-hls_segment_filename"),
+                     dir + QStringLiteral("/seg%d.") + out.suffix};
+    if (fragmented)
+        args << QStringLiteral("-hls_segment_type") << QStringLiteral("fmp4")
+             << QStringLiteral("-hls_fmp4_init_filename") << QStringLiteral("init.mp4");
+    args << dir + QStringLiteral("/index.m3u8");
+    if (!Available() || !Ffmpeg(QStringLiteral("sine=frequency=500:duration=40"), args))
+        return out;
+    if (fragmented)
+        out.init = Read(dir + QStringLiteral("/init.mp4"));
+    // The durations ffmpeg wrote, in order.
+    static const QRegularExpression extinf(QStringLiteral("#EXTINF:([0-9.]+)"));
+    auto it = extinf.globalMatch(QString::fromUtf8(Read(dir + QStringLiteral("/index.m3u8"))));
+    for (int i = 0; it.hasNext(); ++i) {
+        out.durations.push_back(it.next().captured(1).toDouble());
+        out.media.push_back(Read(dir + QStringLiteral("/seg%1.").arg(i) + out.suffix));
+    }
+    return out;
+}
+
+// The MPEG-TS segments with a timed ID3 stream added.
+HlsSegments WithTimedId3(const HlsSegments& plain) {
+    HlsSegments out = plain;
+    std::uint8_t continuity = 0;
+    for (std::size_t i = 0; i < out.media.size(); ++i)
+        out.media[i] = ts::WithTimedId3(out.media[i], ts::Id3Tag(TitleFrames(i)), continuity);
+    return out;
+}
+
+} // namespace
+
+const HlsSegments& Hls(HlsKind kind) {
+    switch (kind) {
+    case HlsKind::MpegTs: {
+        static const HlsSegments mpegTs = MakeSegmented(false);
+        return mpegTs;
+    }
+    case HlsKind::MpegTsTimedId3: {
+        static const HlsSegments timed = WithTimedId3(Hls(HlsKind::MpegTs));
+        return timed;
+    }
+    case HlsKind::Fmp4: {
+        static const HlsSegments fragmented = MakeSegmented(true);
+        return fragmented;
+    }
+    case HlsKind::PackedAudio:
+        break;
+    }
+    static const HlsSegments packed = MakePackedAudio();
+    return packed;
 }
 
 } // namespace didira::test::media

@@ -1,7 +1,7 @@
 #pragma once
 // Test media made by ffmpeg once per test process (empty when ffmpeg is not
 // installed): raw MP3 frames to loop, two chained Ogg Vorbis tracks and HLS
-// segments.
+// segments of three kinds.
 
 #include <QByteArray>
 #include <QString>
@@ -19,14 +19,27 @@ QByteArray Mp3Loop();
 // titles: sent one after the other they make a chained Ogg stream.
 std::vector<QByteArray> OggChain();
 
+enum class HlsKind {
+    MpegTs,         // AAC in MPEG-TS
+    MpegTsTimedId3, // the same with a timed ID3 stream (metadata PES)
+    Fmp4,           // AAC in fragmented MP4
+    PackedAudio,    // raw ADTS AAC, each segment headed by an ID3 tag
+};
+
 struct HlsSegments {
-    QByteArray init;               // fMP4 initialisation segment (empty for TS)
+    QByteArray init;               // fMP4 initialisation segment (empty otherwise)
     std::vector<QByteArray> media; // in playing order
     std::vector<double> durations; // seconds, one per segment
     QByteArray contentType;        // of the media segments
-    QString suffix;                // "ts" or "m4s"
+    QString suffix;                // "ts", "m4s" or "aac"
 };
-// About 40 s of AAC in 2 s segments, as MPEG-TS or as fragmented MP4.
-const HlsSegments& Hls(bool fmp4);
+// AAC in 2 s segments: about 40 s as MPEG-TS or fragmented MP4, six
+// segments (12 s) as packed audio. The ID3 tags of packed audio (with the
+// segment's timestamp, as HLS asks) and the timed ID3 in MPEG-TS name in turn
+// kHlsFirstTitle's artist and title (UTF-8), the title kHlsSecondTitle in
+// Shift_JIS in a frame marked Latin-1 (as older taggers write it), and none.
+const HlsSegments& Hls(HlsKind kind);
+inline constexpr char16_t kHlsFirstTitle[] = u"アーティスト - 最初の曲";
+inline constexpr char16_t kHlsSecondTitle[] = u"今夜のリクエスト";
 
 } // namespace didira::test::media
