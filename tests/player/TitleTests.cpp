@@ -1,9 +1,10 @@
 // The title now playing, from the stream to the control's TitleChanged: ICY
 // titles in UTF-8, Shift_JIS and Latin-1 from a station of our own, reported
 // as they arrive and once only; Icecast's metadata update; Vorbis and Opus
-// comments from Icecast; the station's own name; cleared on Cancel, on a new
-// open and on Stop.
+// comments from Icecast; ID3 in HLS segments (packed audio, timed ID3 in
+// MPEG-TS); the station's own name; cleared on Cancel, on a new open and on Stop.
 #include "PlayerFixture.h"
+#include "support/HlsTestServer.h"
 #include "support/IcyTestServer.h"
 #include "support/LocalRadio.h"
 
@@ -157,6 +158,44 @@ TEST_F(TitleTest, ANewOpenStartsWithoutTitleOrNameAndStopClearsThem) {
     EXPECT_EQ(log.Last(), QString());
     EXPECT_EQ(names.titles, (QStringList{u"テスト FM"_qs, QString()}));
 }
+
+// ID3 in HLS: at the head of each packed-audio segment, and timed ID3 in
+// MPEG-TS segments (a metadata stream the demuxer drops, read by the player).
+class HlsTitleTest : public PlayerFixture, public ::testing::WithParamInterface<media::HlsKind> {};
+
+TEST_P(HlsTitleTest, Id3InSegmentsGivesTheTitleOnceAsItChanges) {
+    HlsTestServer hls(GetParam());
+    if (!hls.Ready())
+        GTEST_SKIP() << "ffmpeg is needed";
+    const QString first = QString::fromUtf16(media::kHlsFirstTitle);
+    const QString second = QString::fromUtf16(media::kHlsSecondTitle);
+    TitleLog log(control);
+    player.Open(hls.Url());
+    // The segments carry the first title (artist and title apart), the second
+    // (Shift_JIS in a frame marked Latin-1) and none, in turn; where the live
+    // window starts decides which comes first. Each change is reported once,
+    // and a segment without a title changes nothing.
+    ASSERT_TRUE(WaitUntil([&] { return log.titles.size() >= 2; }, std::chrono::seconds(30)))
+        << log.titles.join(u'|').toStdString();
+    for (qsizetype i = 0; i < log.titles.size(); ++i) {
+        EXPECT_TRUE(log.titles[i] == first || log.titles[i] == second)
+            << log.titles.join(u'|').toStdString();
+        if (i > 0) {
+            EXPECT_NE(log.titles[i], log.titles[i - 1]);
+        }
+    }
+    player.Cancel();
+    EXPECT_EQ(log.Last(), QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HlsTitleTest,
+                         ::testing::Values(media::HlsKind::PackedAudio,
+                                           media::HlsKind::MpegTsTimedId3),
+                         [](const auto& kind) {
+                             return kind.param == media::HlsKind::PackedAudio
+                                        ? std::string("PackedAudio")
+                                        : std::string("MpegTsTimedId3");
+                         });
 
 using IcecastTitleTest = WithLocalRadio<PlayerFixture>;
 
