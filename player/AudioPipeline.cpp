@@ -1,11 +1,14 @@
 #include "player/AudioPipeline.h"
 
 #include "player/IcyMetadata.h"
+#include "player/PipelineTestHooks.h"
 #include "player/TimedId3.h"
 #include "player/TlsAnchors.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -27,21 +30,30 @@ namespace didira {
 // which may still run while the pipeline object goes away.
 struct PipelineBusRelay {
     std::mutex mutex;
-    QObject* target = nullptr; // cleared before the pipeline object goes away
+    // Cleared before the pipeline object goes away or gives this pipeline up.
+    QObject* target = nullptr;
     GstObject* pipeline = nullptr;
     // The run the pipeline is carrying now, stamped on its messages; 0 while
     // it is torn down or has not started. Set by the state worker only.
     std::atomic<quint64> run{0};
     std::atomic<quint64> bytes{0};        // bytes read by the network source in this run
-    std::atomic<quint64> audioBuffers{0}; // reached the output, over all runs
+    std::atomic<quint64> audioBuffers{0}; // reached the output, over all runs of this pipeline
 };
+
+namespace {
+
+// For tests: called before each change to NULL (see PipelineTestHooks.h).
+std::atomic<void (*)()> g_beforeTeardown{nullptr};
+std::atomic<int> g_runningWorkers{0};
+
+} // namespace
 
 // Makes the pipeline's state changes one after another on a thread of its
 // own. A teardown drops the changes still waiting (they belong to runs that
 // are over), so quick station changes never pile up; a start waits until the
 // teardown before it has fully reached NULL. Owns references to everything it
-// touches, so that it may outlive the pipeline object when its last teardown
-// does not end in time.
+// touches, so that it may outlive the pipeline object: when its last teardown
+// does not end in time, or when it is given up.
 class PipelineStateWorker {
 public:
     // How long destruction waits for the last teardown.
@@ -53,21 +65,32 @@ public:
         m_shared->playbin.reset(GST_ELEMENT(gst_object_ref(playbin)));
         m_shared->relay = std::move(relay);
         m_shared->watch = std::move(watch);
+        ++g_runningWorkers;
         m_thread = std::thread(&PipelineStateWorker::Run, m_shared);
     }
-    // Tears the pipeline down, waits for it (bounded) and ends the thread.
+    // Tears the pipeline down, waits for it and ends the thread. The wait is
+    // bounded, and shorter when the teardown already hangs.
     ~PipelineStateWorker() {
+        if (!m_thread.joinable())
+            return; // given up
+        PostAlone(Step::Finish);
         std::unique_lock lock(m_shared->mutex);
-        m_shared->queue.clear();
-        m_shared->queue.push_back({Step::Finish, {}, 0});
-        m_shared->wake.notify_one();
-        if (m_shared->done.wait_for(lock, kFinishTimeout, [&] { return m_shared->finished; })) {
-            lock.unlock();
+        const auto deadline = Clock::now() + kFinishTimeout;
+        while (!m_shared->finished) {
+            auto until = deadline;
+            if (const auto since = m_shared->nullSince.load(); since != Clock::time_point{})
+                until = std::min(until, since + AudioPipeline::kStuckTeardown);
+            if (Clock::now() >= until)
+                break;
+            m_shared->done.wait_until(lock, until);
+        }
+        const bool finished = m_shared->finished;
+        lock.unlock();
+        if (finished) {
             m_thread.join();
         } else {
             // A teardown that hangs must not hang the process's exit: the
             // thread keeps what it uses alive on its own.
-            lock.unlock();
             m_thread.detach();
         }
     }
@@ -76,14 +99,22 @@ public:
 
     void Start(QByteArray uri, quint64 run) { Post({Step::Start, std::move(uri), run}); }
     void SetPlaying(bool playing) { Post({playing ? Step::Play : Step::Pause, {}, 0}); }
-    void Teardown() {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->queue.clear();
-        m_shared->queue.push_back({Step::Teardown, {}, 0});
-        m_shared->wake.notify_one();
+    void Teardown() { PostAlone(Step::Teardown); }
+    // Lets the thread end on its own once the change it is in returns, and
+    // waits for nothing; the destructor then returns at once.
+    void GiveUp() {
+        PostAlone(Step::Finish);
+        m_thread.detach();
+    }
+    // How long the change to NULL in progress has lasted; zero when none is.
+    std::chrono::nanoseconds TeardownTime() const {
+        const auto since = m_shared->nullSince.load();
+        return since == Clock::time_point{} ? std::chrono::nanoseconds::zero()
+                                            : Clock::now() - since;
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
     enum class Step { Start, Play, Pause, Teardown, Finish };
     struct Command {
         Step step = Step::Teardown;
@@ -93,17 +124,25 @@ private:
     struct Shared {
         std::mutex mutex;
         std::condition_variable wake; // a command was queued
-        std::condition_variable done; // finished
+        std::condition_variable done; // finished, or a change to NULL began
         std::deque<Command> queue;
         bool finished = false;
-        gst::ElementPtr playbin;
+        std::atomic<Clock::time_point> nullSince{}; // while going to NULL
         std::shared_ptr<PipelineBusRelay> relay;
         std::shared_ptr<AudioOutputWatch> watch;
+        gst::ElementPtr playbin; // released first: the relay outlives its probes
     };
 
     void Post(Command command) {
         std::lock_guard lock(m_shared->mutex);
         m_shared->queue.push_back(std::move(command));
+        m_shared->wake.notify_one();
+    }
+    // Drops the changes still waiting and queues step.
+    void PostAlone(Step step) {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->queue.clear();
+        m_shared->queue.push_back({step, {}, 0});
         m_shared->wake.notify_one();
     }
 
@@ -138,26 +177,39 @@ private:
                                                                               : GST_STATE_PAUSED);
                 break;
             case Step::Teardown:
-                Stop(playbin, relay);
+                Stop(*shared);
                 break;
             case Step::Finish: {
-                Stop(playbin, relay);
+                Stop(*shared);
                 gst::BusPtr bus(gst_element_get_bus(playbin));
                 gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-                std::lock_guard lock(shared->mutex);
-                shared->finished = true;
-                shared->done.notify_all();
+                {
+                    std::lock_guard lock(shared->mutex);
+                    shared->finished = true;
+                    shared->done.notify_all();
+                }
+                // What a given-up worker holds goes with it, on this thread.
+                shared.reset();
+                --g_runningWorkers;
                 return;
             }
             }
         }
     }
 
-    static void Stop(GstElement* playbin, PipelineBusRelay& relay) {
+    static void Stop(Shared& shared) {
+        {
+            std::lock_guard lock(shared.mutex);
+            shared.nullSince = Clock::now();
+            shared.done.notify_all();
+        }
+        if (auto hook = g_beforeTeardown.load())
+            hook();
         // Returns once the streaming threads have ended and the network
         // source has closed its session.
-        gst_element_set_state(playbin, GST_STATE_NULL);
-        relay.run = 0;
+        gst_element_set_state(shared.playbin.get(), GST_STATE_NULL);
+        shared.relay->run = 0;
+        shared.nullSince = Clock::time_point{};
 #if defined(__GLIBC__)
         // The run's streaming threads allocated from malloc arenas of their
         // own, which keep the pages freed above; without handing them back,
@@ -169,6 +221,57 @@ private:
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
 };
+
+// One pipeline with everything made for it: the playbin, its sink bin's
+// volume and balance elements, the output watch, the bus relay and the state
+// worker. Replaced whole when its teardown hangs.
+struct PipelineGeneration {
+    // Builds the pipeline with sink as the audio output; its messages go to
+    // target. Null with a reason when it does not build.
+    static std::unique_ptr<PipelineGeneration> Build(const QByteArray& sink, QObject* target,
+                                                     QString* error);
+    // Tears the pipeline down (bounded, see PipelineStateWorker); its
+    // messages stop at once.
+    ~PipelineGeneration() {
+        Silence();
+        worker.reset();
+    }
+    // Cuts the pipeline off: its messages stop at once, and its worker ends
+    // when the library lets it, keeping alive what it needs.
+    void GiveUp() {
+        Silence();
+        if (worker)
+            worker->GiveUp();
+    }
+
+    std::shared_ptr<PipelineBusRelay> relay = std::make_shared<PipelineBusRelay>();
+    gst::ElementPtr playbin;
+    gst::ElementPtr volume;
+    gst::ElementPtr panorama;
+    // Shared with the state worker, which restarts it for each run once the
+    // previous run has reached NULL.
+    std::shared_ptr<AudioOutputWatch> outputWatch;
+    std::unique_ptr<PipelineStateWorker> worker; // made once the playbin is built
+    bool renewFailed = false;                    // a replacement did not build: not tried again
+
+private:
+    void Silence() {
+        std::lock_guard lock(relay->mutex);
+        relay->target = nullptr;
+    }
+};
+
+namespace pipeline_test {
+
+void SetBeforeTeardown(void (*hook)()) {
+    g_beforeTeardown = hook;
+}
+
+int RunningStateWorkers() {
+    return g_runningWorkers.load();
+}
+
+} // namespace pipeline_test
 
 namespace {
 
@@ -428,42 +531,20 @@ QString HeaderValue(const GstStructure* headers, const char* name) {
     return QString();
 }
 
-std::unique_ptr<AudioPipeline> AudioPipeline::Create(const QByteArray& sinkDescription,
-                                                     QString* error) {
-    std::unique_ptr<AudioPipeline> pipeline(new AudioPipeline());
-    if (!pipeline->Build(sinkDescription, error))
-        return nullptr;
-    return pipeline;
-}
-
-AudioPipeline::AudioPipeline() : m_relay(std::make_shared<PipelineBusRelay>()) {
-    m_relay->target = this;
-    m_outputTimer.setInterval(kOutputPollMs);
-    connect(&m_outputTimer, &QTimer::timeout, this, &AudioPipeline::PollOutput);
-}
-
-AudioPipeline::~AudioPipeline() {
-    {
-        std::lock_guard lock(m_relay->mutex);
-        m_relay->target = nullptr;
-    }
-    // Tears the playbin down and removes the bus handler, waiting (bounded)
-    // for both; without a worker the playbin was never built whole.
-    m_worker.reset();
-}
-
-bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
+std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& sink,
+                                                              QObject* target, QString* error) {
     for (const char* name :
          {"playbin", "audioconvert", "audioresample", "audiopanorama", "volume", "souphttpsrc"}) {
         gst::ObjectUnref unref;
         GstElementFactory* factory = gst_element_factory_find(name);
         if (!factory) {
             *error = QStringLiteral("the GStreamer element \"%1\" is missing").arg(name);
-            return false;
+            return nullptr;
         }
         unref(factory);
     }
 
+    auto gen = std::make_unique<PipelineGeneration>();
     const QByteArray description =
         "audioconvert ! audiopanorama name=didira-balance method=simple"
         " ! volume name=didira-volume ! audioconvert ! audioresample ! " +
@@ -477,26 +558,27 @@ bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
         *error = QStringLiteral("the audio sink \"%1\" cannot be built: %2")
                      .arg(QString::fromUtf8(sink),
                           QString::fromUtf8(parseError ? parseError->message : "?"));
-        return false;
+        return nullptr;
     }
     gst::ElementPtr bin(GST_ELEMENT(gst_object_ref_sink(sinkBin)));
-    m_volumeElement.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-volume"));
-    m_panoramaElement.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-balance"));
+    gen->volume.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-volume"));
+    gen->panorama.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-balance"));
     gst::PadPtr sinkPad(gst_element_get_static_pad(bin.get(), "sink"));
-    if (!m_volumeElement || !m_panoramaElement || !sinkPad) {
+    if (!gen->volume || !gen->panorama || !sinkPad) {
         *error = QStringLiteral("the audio sink bin is incomplete");
-        return false;
+        return nullptr;
     }
-    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_BUFFER, CountAudio, m_relay.get(), nullptr);
-    m_outputWatch = std::make_shared<AudioOutputWatch>(bin.get());
+    gst_pad_add_probe(sinkPad.get(), GST_PAD_PROBE_TYPE_BUFFER, CountAudio, gen->relay.get(),
+                      nullptr);
+    gen->outputWatch = std::make_shared<AudioOutputWatch>(bin.get());
 
     GstElement* playbin = gst_element_factory_make("playbin", "didira-player");
     if (!playbin) {
         *error = QStringLiteral("the GStreamer element \"playbin\" cannot be made");
-        return false;
+        return nullptr;
     }
-    m_playbin.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
-    g_object_set(m_playbin.get(), "audio-sink", bin.get(), "flags",
+    gen->playbin.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
+    g_object_set(gen->playbin.get(), "audio-sink", bin.get(), "flags",
                  kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
     // Buffering for radio, not for files. A live stream plays as soon as its
     // first audio is decoded: a server's burst on connecting is a lead of
@@ -507,73 +589,151 @@ bool AudioPipeline::Build(const QByteArray& sink, QString* error) {
     // output (Starved, reported as waiting); data that comes after one plays
     // at once, moved to the present by the output watch, so nothing is cut.
     // The queue only has to hold what arrives meanwhile.
-    g_object_set(m_playbin.get(), "buffer-duration", gint64{4 * GST_SECOND}, "buffer-size",
+    g_object_set(gen->playbin.get(), "buffer-duration", gint64{4 * GST_SECOND}, "buffer-size",
                  gint{1024 * 1024}, nullptr);
-    g_signal_connect(m_playbin.get(), "source-setup", G_CALLBACK(OnSourceSetup), m_relay.get());
-    g_signal_connect(m_playbin.get(), "deep-element-added", G_CALLBACK(OnDeepElementAdded),
+    g_signal_connect(gen->playbin.get(), "source-setup", G_CALLBACK(OnSourceSetup),
+                     gen->relay.get());
+    g_signal_connect(gen->playbin.get(), "deep-element-added", G_CALLBACK(OnDeepElementAdded),
                      nullptr);
-    m_relay->pipeline = GST_OBJECT(m_playbin.get());
-    gst::BusPtr bus(gst_element_get_bus(m_playbin.get()));
-    gst_bus_set_sync_handler(bus.get(), SyncHandler, new std::shared_ptr<PipelineBusRelay>(m_relay),
-                             DeleteRelayRef);
-    m_worker = std::make_unique<PipelineStateWorker>(m_playbin.get(), m_relay, m_outputWatch);
-    return true;
+    gen->relay->target = target;
+    gen->relay->pipeline = GST_OBJECT(gen->playbin.get());
+    gst::BusPtr bus(gst_element_get_bus(gen->playbin.get()));
+    gst_bus_set_sync_handler(bus.get(), SyncHandler,
+                             new std::shared_ptr<PipelineBusRelay>(gen->relay), DeleteRelayRef);
+    gen->worker =
+        std::make_unique<PipelineStateWorker>(gen->playbin.get(), gen->relay, gen->outputWatch);
+    return gen;
+}
+
+std::unique_ptr<AudioPipeline> AudioPipeline::Create(const QByteArray& sinkDescription,
+                                                     QString* error) {
+    std::unique_ptr<AudioPipeline> pipeline(new AudioPipeline(sinkDescription));
+    pipeline->m_gen = PipelineGeneration::Build(sinkDescription, pipeline.get(), error);
+    if (!pipeline->m_gen)
+        return nullptr;
+    return pipeline;
+}
+
+AudioPipeline::AudioPipeline(const QByteArray& sinkDescription)
+    : m_sinkDescription(sinkDescription) {
+    m_runTimer.setInterval(kOutputPollMs);
+    connect(&m_runTimer, &QTimer::timeout, this, &AudioPipeline::Tick);
+}
+
+// The pipeline goes down with m_gen: its messages stop, then the playbin is
+// torn down and the bus handler removed, waited for (bounded).
+AudioPipeline::~AudioPipeline() = default;
+
+GstElement* AudioPipeline::Element() const {
+    return m_gen->playbin.get();
 }
 
 void AudioPipeline::Start(const QUrl& uri) {
     if (m_run != 0)
         Teardown(); // a new uri takes effect from NULL only
+    // Nothing waits behind a teardown that hangs: it is given up now.
+    if (m_gen->worker->TeardownTime() >= kStuckTeardown && !m_gen->renewFailed)
+        Renew();
     m_run = ++m_lastRun;
+    m_uri = uri;
+    m_playing.reset();
     m_output = AudioOutputWatch::Output::Silent;
     m_firstAudio = false;
-    m_worker->Start(uri.toEncoded(), m_run);
-    m_outputTimer.start();
+    m_gen->worker->Start(uri.toEncoded(), m_run);
+    m_runTimer.start();
 }
 
 void AudioPipeline::SetPlaying(bool playing) {
-    if (m_run != 0)
-        m_worker->SetPlaying(playing);
+    if (m_run == 0)
+        return;
+    m_playing = playing;
+    m_gen->worker->SetPlaying(playing);
 }
 
 void AudioPipeline::Teardown() {
     // Messages still queued from this run, or posted while it goes to NULL,
     // carry its number and are dropped when they arrive.
     m_run = 0;
-    m_outputTimer.stop();
-    m_worker->Teardown();
+    m_runTimer.stop();
+    m_gen->worker->Teardown();
+}
+
+bool AudioPipeline::Renew() {
+    QString error;
+    std::unique_ptr<PipelineGeneration> fresh =
+        PipelineGeneration::Build(m_sinkDescription, this, &error);
+    if (!fresh) {
+        m_gen->renewFailed = true;
+        qWarning("didira: a pipeline teardown hangs, and no new pipeline can be built: %s",
+                 qUtf8Printable(error));
+        return false;
+    }
+    qWarning("didira: a pipeline teardown has not ended after %lld ms; that pipeline is given "
+             "up for a new one",
+             static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        m_gen->worker->TeardownTime())
+                                        .count()));
+    m_audioBuffersBefore += m_gen->relay->audioBuffers.load();
+    m_gen->GiveUp();
+    m_gen = std::move(fresh);
+    g_object_set(m_gen->volume.get(), "volume", m_volume, nullptr);
+    g_object_set(m_gen->panorama.get(), "panorama", m_panorama, nullptr);
+    if (m_run != 0) {
+        // A new number: whatever the old pipeline posted for this run is
+        // dropped on arrival.
+        m_run = ++m_lastRun;
+        m_gen->worker->Start(m_uri.toEncoded(), m_run);
+        if (m_playing)
+            m_gen->worker->SetPlaying(*m_playing);
+    }
+    return true;
+}
+
+void AudioPipeline::Tick() {
+    // The run waits while the worker takes the last one down.
+    if (m_run != 0 && m_gen->relay->run.load() != m_run && !m_gen->renewFailed &&
+        m_gen->worker->TeardownTime() >= kStuckTeardown) {
+        Renew();
+        return;
+    }
+    PollOutput();
 }
 
 quint64 AudioPipeline::BytesRead() const {
     // Until the worker has started this run, the count is the last run's.
-    return m_run != 0 && m_relay->run.load() == m_run ? m_relay->bytes.load() : 0;
+    const PipelineBusRelay& relay = *m_gen->relay;
+    return m_run != 0 && relay.run.load() == m_run ? relay.bytes.load() : 0;
 }
 
 quint64 AudioPipeline::AudioBuffers() const {
-    return m_relay->audioBuffers.load();
+    return m_audioBuffersBefore + m_gen->relay->audioBuffers.load();
 }
 
 bool AudioPipeline::HasFiniteDuration() const {
     gint64 duration = -1;
-    return gst_element_query_duration(m_playbin.get(), GST_FORMAT_TIME, &duration) && duration > 0;
+    return gst_element_query_duration(m_gen->playbin.get(), GST_FORMAT_TIME, &duration) &&
+           duration > 0;
 }
 
 void AudioPipeline::SetVolume(double linear) {
-    g_object_set(m_volumeElement.get(), "volume", linear, nullptr);
+    m_volume = linear;
+    g_object_set(m_gen->volume.get(), "volume", linear, nullptr);
 }
 
 void AudioPipeline::SetPanorama(float panorama) {
-    g_object_set(m_panoramaElement.get(), "panorama", panorama, nullptr);
+    m_panorama = panorama;
+    g_object_set(m_gen->panorama.get(), "panorama", panorama, nullptr);
 }
 
 double AudioPipeline::VolumeDb() const {
     gdouble linear = 0;
-    g_object_get(m_volumeElement.get(), "volume", &linear, nullptr);
+    g_object_get(m_gen->volume.get(), "volume", &linear, nullptr);
     return linear <= 0 ? -HUGE_VAL : 20.0 * std::log10(linear);
 }
 
 double AudioPipeline::Panorama() const {
     gfloat panorama = 0;
-    g_object_get(m_panoramaElement.get(), "panorama", &panorama, nullptr);
+    g_object_get(m_gen->panorama.get(), "panorama", &panorama, nullptr);
     return panorama;
 }
 
@@ -651,16 +811,17 @@ void AudioPipeline::PollOutput() {
     using Output = AudioOutputWatch::Output;
     // Until the worker has started this run, the pipeline still carries (or
     // tears down) the last one, and the watch still describes it.
-    if (m_run == 0 || m_relay->run.load() != m_run)
+    if (m_run == 0 || m_gen->relay->run.load() != m_run)
         return;
+    GstElement* playbin = m_gen->playbin.get();
     GstState state = GST_STATE_NULL;
-    gst_element_get_state(m_playbin.get(), &state, nullptr, 0);
+    gst_element_get_state(playbin, &state, nullptr, 0);
     if (state != GST_STATE_PLAYING) {
         // Looked at afresh once playing again.
         m_output = Output::Silent;
         return;
     }
-    const Output output = m_outputWatch->Check(m_playbin.get());
+    const Output output = m_gen->outputWatch->Check(playbin);
     if (output == m_output || output == Output::Silent)
         return;
     m_output = output;

@@ -12,6 +12,14 @@
 // source's session, which may take a while. A run starts only after the one
 // before it has fully reached NULL, so no two network sources of one pipeline
 // ever overlap. Destruction waits (bounded) for the pending changes.
+//
+// A teardown can hang for good inside a library (a streaming thread that
+// never lets go of its lock). Once one has lasted kStuckTeardown, a run that
+// waits behind it starts on a pipeline built afresh instead: the stuck one is
+// given up whole (playbin, sink bin, output watch, bus relay, state worker)
+// and left to end, or not, on its own thread; nothing of it reaches the
+// caller again. Volume, balance and the count of audio over all runs carry
+// over to the new pipeline.
 
 #include "player/AudioOutputWatch.h"
 #include "player/GstHandle.h"
@@ -20,12 +28,13 @@
 #include <QObject>
 #include <QTimer>
 #include <QUrl>
+#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace didira {
 
-struct PipelineBusRelay;
-class PipelineStateWorker;
+struct PipelineGeneration;
 
 // An error message of the pipeline, in structured form.
 struct PipelineError {
@@ -54,9 +63,14 @@ public:
 
     // How often the output is looked at between Start and Teardown.
     static constexpr int kOutputPollMs = 50;
+    // How long a teardown may last before the pipeline is given up for a
+    // new one: far beyond a slow server's close, well below a listener's
+    // patience.
+    static constexpr std::chrono::milliseconds kStuckTeardown{5000};
 
-    // Starts a run on uri, once the previous run has reached NULL: prerolls
-    // (paused); messages follow as signals.
+    // Starts a run on uri, once the previous run has reached NULL (or on a new
+    // pipeline, when that teardown hangs): prerolls (paused); messages follow
+    // as signals.
     void Start(const QUrl& uri);
     // Asks for playing (true) or paused (false) in the current run; a failing
     // change arrives as an Error.
@@ -76,7 +90,8 @@ public:
     void SetPanorama(float panorama);
     double VolumeDb() const; // what the volume element applies
     double Panorama() const; // audiopanorama's position, -1 .. 1
-    GstElement* Element() const { return m_playbin.get(); }
+    // The current playbin; another one after a hanging teardown was given up.
+    GstElement* Element() const;
 
 signals:
     void Error(const didira::PipelineError& error);
@@ -103,23 +118,29 @@ protected:
     bool event(QEvent* e) override;
 
 private:
-    AudioPipeline();
-    bool Build(const QByteArray& sinkDescription, QString* error);
+    explicit AudioPipeline(const QByteArray& sinkDescription);
+    // Gives the current pipeline up for a new one and starts the pending run
+    // on it; false (the old one kept) when the new one does not build.
+    bool Renew();
+    void Tick();
     void Forward(GstMessage* message);
     void ForwardError(GstMessage* message);
     void PollOutput();
 
-    gst::ElementPtr m_playbin;
-    gst::ElementPtr m_volumeElement;
-    gst::ElementPtr m_panoramaElement;
-    std::shared_ptr<PipelineBusRelay> m_relay;
-    // The output watch, shared with the state worker, which restarts it for
-    // each run once the previous run has reached NULL.
-    std::shared_ptr<AudioOutputWatch> m_outputWatch;
-    std::unique_ptr<PipelineStateWorker> m_worker; // made once the playbin is built
-    quint64 m_run = 0;     // the run whose messages are forwarded; 0 for none
-    quint64 m_lastRun = 0; // the last run number given out
-    QTimer m_outputTimer;  // from Start to Teardown
+    QByteArray m_sinkDescription;
+    std::unique_ptr<PipelineGeneration> m_gen; // never null once created
+    // Carried over to a new pipeline.
+    double m_volume = 1.0;
+    float m_panorama = 0.0f;
+    quint64 m_audioBuffersBefore = 0; // counted by pipelines given up
+    // The current run, to start again on a new pipeline.
+    QUrl m_uri;
+    std::optional<bool> m_playing; // the last SetPlaying of this run
+    quint64 m_run = 0;             // the run whose messages are forwarded; 0 for none
+    quint64 m_lastRun = 0;         // the last run number given out
+    // From Start to Teardown: polls the output, and watches for a teardown
+    // that hangs while the run waits behind it.
+    QTimer m_runTimer;
     // What the output did at the last poll while playing.
     AudioOutputWatch::Output m_output = AudioOutputWatch::Output::Silent;
     bool m_firstAudio = false;
