@@ -1,5 +1,6 @@
 #include "player/AudioPipeline.h"
 
+#include "player/AutoplugPreferences.h"
 #include "player/IcyMetadata.h"
 #include "player/PipelineTestHooks.h"
 #include "player/TimedId3.h"
@@ -572,6 +573,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
                       nullptr);
     gen->outputWatch = std::make_shared<AudioOutputWatch>(bin.get());
 
+    ApplyAutoplugPreferences();
     GstElement* playbin = gst_element_factory_make("playbin", "didira-player");
     if (!playbin) {
         *error = QStringLiteral("the GStreamer element \"playbin\" cannot be made");
