@@ -17,6 +17,10 @@ void SetRank(const char* factoryName, guint rank) {
 
 } // namespace
 
+// The libav plugin links the whole of FFmpeg and takes 0.1 to 0.3 s to load
+// (and some 30 MiB). A radio stream should not wait for it: its MP3, AAC, Ogg
+// and HLS streams are typefound and decoded by lighter plugins, and libav
+// loads only for what needs it (WMA, say).
 void ApplyAutoplugPreferences() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -25,11 +29,21 @@ void ApplyAutoplugPreferences() {
         // and fails, on every HLS (or DASH) start.
         for (const char* name : {"hlsdemux2", "dashdemux2", "mssdemux2"})
             SetRank(name, GST_RANK_NONE);
-        // AAC (HLS radio, ADTS streams) is decoded by faad where it can be:
-        // the libav decoders' plugin links the whole of FFmpeg and takes 0.1
-        // to 0.3 s to load, which a listener hears as silence before the first
-        // AAC station. libav still decodes what faad does not take (ADIF,
-        // LATM) and everything else it is best at.
+        // libav's typefinders (old game and video formats) are tried on any
+        // stream that no other typefinder is sure of at once, such as MP3 or
+        // ADTS joined mid-stream, and load the plugin to do so. Loading it
+        // later for another reason registers them again.
+        GstRegistry* registry = gst_registry_get();
+        GList* features = gst_registry_get_feature_list_by_plugin(registry, "libav");
+        for (GList* l = features; l; l = l->next) {
+            if (GST_IS_TYPE_FIND_FACTORY(l->data))
+                gst_registry_remove_feature(registry, GST_PLUGIN_FEATURE(l->data));
+        }
+        gst_plugin_feature_list_free(features);
+        // MP3 and MP2 by mpg123, which otherwise ties with libav's decoder
+        // and loses on the name; AAC by faad where it takes the stream (raw
+        // and ADTS; libav keeps ADIF and LATM).
+        SetRank("mpg123audiodec", GST_RANK_PRIMARY);
         SetRank("faad", GST_RANK_PRIMARY + 1);
     });
 }
