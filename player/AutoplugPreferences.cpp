@@ -18,9 +18,9 @@ void SetRank(const char* factoryName, guint rank) {
 } // namespace
 
 // The libav plugin links the whole of FFmpeg and takes 0.1 to 0.3 s to load
-// (and some 30 MiB). A radio stream should not wait for it: its MP3, AAC, Ogg
-// and HLS streams are typefound and decoded by lighter plugins, and libav
-// loads only for what needs it (WMA, say).
+// (and some 30 MiB). A radio stream should not wait for it where a lighter
+// plugin does the same: MP3, Ogg and the choice of HLS demuxer; libav loads
+// for AAC and for what else needs it (WMA, say).
 void ApplyAutoplugPreferences() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -41,10 +41,10 @@ void ApplyAutoplugPreferences() {
         }
         gst_plugin_feature_list_free(features);
         // MP3 and MP2 by mpg123, which otherwise ties with libav's decoder
-        // and loses on the name; AAC by faad where it takes the stream (raw
-        // and ADTS; libav keeps ADIF and LATM).
+        // and loses on the name. AAC stays with libav: faad would spare the
+        // load, but a new faad chain gives nothing for its first frame: a gap
+        // of some 25 ms heard where an HLS station changes variant.
         SetRank("mpg123audiodec", GST_RANK_PRIMARY);
-        SetRank("faad", GST_RANK_PRIMARY + 1);
     });
 }
 
