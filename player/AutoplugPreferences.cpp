@@ -2,6 +2,7 @@
 
 #include <gst/gst.h>
 #include <mutex>
+#include <thread>
 
 namespace didira {
 
@@ -15,12 +16,30 @@ void SetRank(const char* factoryName, guint rank) {
     gst_object_unref(factory);
 }
 
+// Loads a plugin on a thread of its own, so that the first stream that needs
+// it does not wait for the load; joined at exit.
+class PluginPreload {
+public:
+    explicit PluginPreload(const char* name)
+        : m_thread([name] {
+              if (GstPlugin* plugin = gst_plugin_load_by_name(name))
+                  gst_object_unref(plugin);
+          }) {}
+    ~PluginPreload() { m_thread.join(); }
+    PluginPreload(const PluginPreload&) = delete;
+    PluginPreload& operator=(const PluginPreload&) = delete;
+
+private:
+    std::thread m_thread;
+};
+
 } // namespace
 
-// The libav plugin links the whole of FFmpeg and takes 0.1 to 0.3 s to load
-// (and some 30 MiB). A radio stream should not wait for it where a lighter
-// plugin does the same: MP3, Ogg and the choice of HLS demuxer; libav loads
-// for AAC and for what else needs it (WMA, say).
+// The libav plugin links the whole of FFmpeg and takes 0.1 to 0.5 s to load
+// (and some 30 MiB). A radio stream should not wait for it: MP3, Ogg and the
+// choice of HLS demuxer do without it, and it is loaded in the background for
+// AAC (HLS included) as soon as the player is built, long before a listener
+// picks a station.
 void ApplyAutoplugPreferences() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -45,6 +64,8 @@ void ApplyAutoplugPreferences() {
         // load, but a new faad chain gives nothing for its first frame: a gap
         // of some 25 ms heard where an HLS station changes variant.
         SetRank("mpg123audiodec", GST_RANK_PRIMARY);
+        // AAC's decoder loads meanwhile, ahead of the first AAC station.
+        static PluginPreload libav("libav");
     });
 }
 
