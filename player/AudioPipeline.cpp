@@ -613,6 +613,9 @@ std::unique_ptr<AudioPipeline> AudioPipeline::Create(const QByteArray& sinkDescr
     pipeline->m_gen = PipelineGeneration::Build(sinkDescription, pipeline.get(), error);
     if (!pipeline->m_gen)
         return nullptr;
+    // Slow decoders load once the first station plays, or once a start has
+    // had time to load what it needs, so that they never hold it up.
+    QTimer::singleShot(kPreloadDelayMs, pipeline.get(), &PreloadSlowDecoders);
     return pipeline;
 }
 
@@ -833,6 +836,7 @@ void AudioPipeline::PollOutput() {
     }
     if (!m_firstAudio) {
         m_firstAudio = true;
+        PreloadSlowDecoders();
         emit FirstAudio();
     }
     emit Audible();

@@ -63,6 +63,9 @@ public:
 
     // How often the output is looked at between Start and Teardown.
     static constexpr int kOutputPollMs = 50;
+    // When slow decoders start loading in the background after the pipeline
+    // is built, unless a station is heard before.
+    static constexpr int kPreloadDelayMs = 1500;
     // How long a teardown may last before the pipeline is given up for a
     // new one: far beyond a slow server's close, well below a listener's
     // patience.

@@ -38,8 +38,8 @@ private:
 // The libav plugin links the whole of FFmpeg and takes 0.1 to 0.5 s to load
 // (and some 30 MiB). A radio stream should not wait for it: MP3, Ogg and the
 // choice of HLS demuxer do without it, and it is loaded in the background for
-// AAC (HLS included) as soon as the player is built, long before a listener
-// picks a station.
+// AAC (HLS included) once the player is idle or playing, long before a
+// listener picks a station in the window.
 void ApplyAutoplugPreferences() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -64,9 +64,12 @@ void ApplyAutoplugPreferences() {
         // load, but a new faad chain gives nothing for its first frame: a gap
         // of some 25 ms heard where an HLS station changes variant.
         SetRank("mpg123audiodec", GST_RANK_PRIMARY);
-        // AAC's decoder loads meanwhile, ahead of the first AAC station.
-        static PluginPreload libav("libav");
     });
+}
+
+void PreloadSlowDecoders() {
+    static std::once_flag once;
+    std::call_once(once, [] { static PluginPreload libav("libav"); });
 }
 
 } // namespace didira

@@ -9,4 +9,10 @@ namespace didira {
 // Call after GStreamer is initialised and before the first pipeline plays.
 void ApplyAutoplugPreferences();
 
+// Loads the decoders that radio streams need but that are slow to load
+// (libav, for AAC) on a thread of their own, once per process; idempotent,
+// never blocks. Call when nothing waits for plugins: a load in the background
+// holds up the plugin loads of a stream being started.
+void PreloadSlowDecoders();
+
 } // namespace didira
