@@ -1,7 +1,7 @@
 // How long a title set on a station takes to reach the player control's
 // TitleChanged, through the real control, headless:
 //   didira_title_bench own MP3-FILE REPETITIONS
-//       plays an ICY station of our own (tests/support/IcyTestServer) looping
+//       plays an ICY station of our own (tests/support/StreamTestServer) looping
 //       MP3-FILE, and changes its title REPETITIONS times;
 //   didira_title_bench icecast STREAM-URL UPDATE-URL REPETITIONS
 //       plays STREAM-URL and sets each title with Icecast's metadata update:
@@ -13,7 +13,7 @@
 #include "player/MediaPlayer2.h"
 #include "player/PlayerStates.h"
 #include "res/Resources.h"
-#include "support/IcyTestServer.h"
+#include "support/StreamTestServer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -62,14 +62,15 @@ int main(int argc, char** argv) {
         return Usage();
     const int repetitions = args.last().toInt();
 
-    std::unique_ptr<test::IcyTestServer> station;
+    std::unique_ptr<test::StreamTestServer> station;
     QString url;
     std::function<void(const QByteArray&)> setTitle;
     if (own) {
         QFile mp3(args[1]);
         if (!mp3.open(QIODevice::ReadOnly))
             return Usage();
-        station = std::make_unique<test::IcyTestServer>(mp3.readAll(), 128000 / 8);
+        station = std::make_unique<test::StreamTestServer>(
+            test::StreamTestServer::TitledMp3(mp3.readAll()));
         url = station->Url();
         setTitle = [&](const QByteArray& title) { station->SetTitle(title); };
     } else {

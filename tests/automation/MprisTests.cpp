@@ -7,8 +7,8 @@
 #include "app/MprisService.h"
 #include "app/VavarozApp.h"
 #include "support/DialogFixture.h"
-#include "support/IcyTestServer.h"
 #include "support/MediaFiles.h"
+#include "support/StreamTestServer.h"
 #include "ui/DlgRemote.h"
 
 #include <QDBusArgument>
@@ -282,7 +282,7 @@ TEST_F(MprisLive, ATitleSetOnTheStationReachesMetadataAndIsAnnounced) {
     const QByteArray mp3 = test::media::Mp3Loop();
     if (mp3.isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";
-    test::IcyTestServer station(mp3, 128000 / 8);
+    test::StreamTestServer station(test::StreamTestServer::TitledMp3(mp3));
     station.SetName("\xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88 FM"); // テスト FM, in UTF-8
     // 今夜のリクエスト - 表現ソング
     station.SetTitle(

@@ -5,8 +5,8 @@
 // MPEG-TS); the station's own name; cleared on Cancel, on a new open and on Stop.
 #include "PlayerFixture.h"
 #include "support/HlsTestServer.h"
-#include "support/IcyTestServer.h"
 #include "support/LocalRadio.h"
+#include "support/StreamTestServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -83,7 +83,7 @@ TEST_F(TitleTest, AnIcyTitleIsReportedAsItArrivesAndNotAgainWhenItPlays) {
     const QByteArray mp3 = ToneMp3();
     if (mp3.isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";
-    IcyTestServer station(mp3, 128000 / 8);
+    StreamTestServer station(StreamTestServer::TitledMp3(mp3));
     TitleLog log(control);
     station.SetTitle("One");
     player.Open(station.Url());
@@ -103,7 +103,7 @@ TEST_F(TitleTest, IcyTitlesArriveDecodedChangeAndGoOnCancel) {
     const QByteArray mp3 = ToneMp3();
     if (mp3.isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";
-    IcyTestServer station(mp3, 128000 / 8);
+    StreamTestServer station(StreamTestServer::TitledMp3(mp3));
     TitleLog log(control);
     // Shift_JIS, as many Japanese stations send it.
     station.SetTitle(
@@ -137,7 +137,7 @@ TEST_F(TitleTest, ANewOpenStartsWithoutTitleOrNameAndStopClearsThem) {
     const QByteArray mp3 = ToneMp3();
     if (mp3.isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";
-    IcyTestServer station(mp3, 128000 / 8);
+    StreamTestServer station(StreamTestServer::TitledMp3(mp3));
     TitleLog log(control);
     TitleLog names(control, &OleControl::StreamNameChanged);
     // The station's own name (icy-name), cleaned as titles are.

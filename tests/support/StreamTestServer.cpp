@@ -5,6 +5,16 @@
 
 namespace didira::test {
 
+StreamTestServer::Options StreamTestServer::TitledMp3(QByteArray mp3) {
+    Options options;
+    options.loop = {std::move(mp3)};
+    options.bytesPerSecond = 128000 / 8;
+    options.burstBytes = options.bytesPerSecond;
+    options.metaInterval = 4000;
+    options.name.clear();
+    return options;
+}
+
 StreamTestServer::StreamTestServer(Options options, QObject* parent)
     : QObject(parent), m_options(std::move(options)) {
     connect(&m_server, &QTcpServer::newConnection, this, &StreamTestServer::OnConnection);
@@ -40,6 +50,11 @@ bool StreamTestServer::Restart() {
     return m_server.isListening() || m_server.listen(QHostAddress::LocalHost, m_port);
 }
 
+void StreamTestServer::SetTitle(const QByteArray& raw) {
+    m_title = raw;
+    m_blocksWithTitle = 0;
+}
+
 void StreamTestServer::OnConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
@@ -73,8 +88,9 @@ void StreamTestServer::OnReadable(Listener& listener) {
         m_options.metaInterval > 0 && listener.request.toLower().contains("icy-metadata: 1");
     QByteArray header = m_options.icyStatusLine ? "ICY 200 OK\r\n" : "HTTP/1.0 200 OK\r\n";
     header += "Content-Type: " + m_options.contentType + "\r\n";
-    header += "icy-name: Didira test stream\r\nicy-br: " +
-              QByteArray::number(m_options.bytesPerSecond * 8 / 1000) + "\r\n";
+    if (!m_options.name.isEmpty())
+        header += "icy-name: " + m_options.name + "\r\n";
+    header += "icy-br: " + QByteArray::number(m_options.bytesPerSecond * 8 / 1000) + "\r\n";
     if (listener.metadata)
         header += "icy-metaint: " + QByteArray::number(m_options.metaInterval) + "\r\n";
     header += m_options.extraHeaders + "\r\n";
@@ -99,11 +115,17 @@ void StreamTestServer::Pump() {
 }
 
 QByteArray StreamTestServer::MetadataBlock(Listener& listener) {
-    if (!listener.titlePending || m_options.titles.empty())
+    QByteArray title;
+    if (m_title) {
+        title = *m_title;
+        ++m_blocksWithTitle;
+    } else if (listener.titlePending && !m_options.titles.empty()) {
+        listener.titlePending = false;
+        ++m_titlesSent;
+        title = m_options.titles[listener.part % m_options.titles.size()];
+    } else {
         return QByteArray(1, '\0');
-    listener.titlePending = false;
-    ++m_titlesSent;
-    const QByteArray& title = m_options.titles[listener.part % m_options.titles.size()];
+    }
     QByteArray text = "StreamTitle='" + title + "';";
     const qsizetype blocks = (text.size() + 15) / 16;
     text.resize(blocks * 16, '\0');

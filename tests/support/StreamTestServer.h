@@ -2,7 +2,9 @@
 // A live radio stream on 127.0.0.1 of the tests' own: answers every GET with
 // a header (Icecast-style "HTTP/1.0 200 OK" or Shoutcast-v1-style
 // "ICY 200 OK") and then sends a loop of media in real time, with
-// icy-metaint title blocks when the client asks for them. Failures on demand:
+// icy-metaint title blocks when the client asks for them: each loop part's
+// title once, or a title set at run time in every block, as raw bytes so that
+// titles in any encoding reach the player exactly as sent. Failures on demand:
 // stall (connections stay open, nothing more is sent), garbage in place of
 // the media, close every connection, stop listening and listen again on the
 // same port.
@@ -14,6 +16,7 @@
 #include <QTcpServer>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QTcpSocket;
@@ -32,7 +35,13 @@ public:
         int burstBytes = 32000;         // sent at once to a new listener
         int metaInterval = 8192;        // when the client sends "Icy-MetaData: 1"
         QByteArray extraHeaders;        // lines ending in \r\n
+        // icy-name, sent byte for byte; none when empty
+        QByteArray name = "Didira test stream";
     };
+
+    // An MP3 loop at 128 kbit/s, a second of it at once, a metadata block
+    // every 4000 bytes and no name: a station for titles set at run time.
+    static Options TitledMp3(QByteArray mp3);
 
     explicit StreamTestServer(Options options, QObject* parent = nullptr);
     ~StreamTestServer() override;
@@ -49,6 +58,14 @@ public:
     bool Restart(); // listens again on the same port
     int Connections() const { return m_connections; }
     int TitlesSent() const { return m_titlesSent; }
+
+    // From now on every metadata block carries this StreamTitle (an empty one
+    // included), byte for byte, in place of the loop parts' titles.
+    void SetTitle(const QByteArray& raw);
+    // Metadata blocks sent with the title set last, to all listeners.
+    int BlocksWithTitle() const { return m_blocksWithTitle; }
+    // The icy-name sent to later listeners; none when empty.
+    void SetName(const QByteArray& raw) { m_options.name = raw; }
 
 private:
     struct Listener {
@@ -80,6 +97,8 @@ private:
     bool m_garbage = false;
     int m_connections = 0;
     int m_titlesSent = 0;
+    std::optional<QByteArray> m_title;
+    int m_blocksWithTitle = 0;
 };
 
 } // namespace didira::test
