@@ -637,7 +637,7 @@ void AudioPipeline::Start(const QUrl& uri) {
     if (m_run != 0)
         Teardown(); // a new uri takes effect from NULL only
     // Nothing waits behind a teardown that hangs: it is given up now.
-    if (m_gen->worker->TeardownTime() >= kStuckTeardown && !m_gen->renewFailed)
+    if (TeardownHangs())
         Renew();
     m_run = ++m_lastRun;
     m_uri = uri;
@@ -661,6 +661,10 @@ void AudioPipeline::Teardown() {
     m_run = 0;
     m_runTimer.stop();
     m_gen->worker->Teardown();
+}
+
+bool AudioPipeline::TeardownHangs() const {
+    return !m_gen->renewFailed && m_gen->worker->TeardownTime() >= kStuckTeardown;
 }
 
 bool AudioPipeline::Renew() {
@@ -696,8 +700,7 @@ bool AudioPipeline::Renew() {
 
 void AudioPipeline::Tick() {
     // The run waits while the worker takes the last one down.
-    if (m_run != 0 && m_gen->relay->run.load() != m_run && !m_gen->renewFailed &&
-        m_gen->worker->TeardownTime() >= kStuckTeardown) {
+    if (m_run != 0 && m_gen->relay->run.load() != m_run && TeardownHangs()) {
         Renew();
         return;
     }

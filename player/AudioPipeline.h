@@ -125,6 +125,9 @@ private:
     // Gives the current pipeline up for a new one and starts the pending run
     // on it; false (the old one kept) when the new one does not build.
     bool Renew();
+    // Whether the current pipeline's teardown has lasted kStuckTeardown, and
+    // a replacement may still be tried.
+    bool TeardownHangs() const;
     void Tick();
     void Forward(GstMessage* message);
     void ForwardError(GstMessage* message);
