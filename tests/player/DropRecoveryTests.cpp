@@ -103,7 +103,7 @@ TEST_F(DropRecovery, AfterTheStreamFailsTheStationsListIsResolvedAgain) {
 }
 
 TEST_F(RenderedAudioFixture, AStallIsToldAndWaitedOutWithoutLosingAudio) {
-    const QByteArray tone = ToneMp3(); // 8 s at 128 kbit/s, 44.1 kHz stereo
+    const QByteArray tone = media::ToneMp3(); // 8 s at 128 kbit/s, 44.1 kHz stereo
     if (tone.isEmpty())
         GTEST_SKIP() << "ffmpeg is needed";
     HttpTestServer server;

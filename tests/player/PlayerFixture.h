@@ -8,16 +8,16 @@
 #include "player/MediaPlayer2.h"
 #include "player/PlayerStates.h"
 #include "res/Resources.h"
+#include "support/HttpTestServer.h"
+#include "support/MediaFiles.h"
 #include "support/TestSupport.h"
 #include "ui/ControlErrorBox.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QWidget>
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace didira::test {
@@ -31,48 +31,71 @@ inline ControlCreation CreatePlayer(QWidget* parent,
                                        static_cast<std::size_t>(data.size())});
 }
 
-// Watches the audio that reaches the sink: how long the longest silence was
-// since the last Reset (in wall-clock time, the sink plays in real time).
-class SinkWatch {
+// Calls back, on a streaming thread, with every buffer and downstream event
+// that reaches the sink pad of the player's audio output, while it lives.
+class SinkProbe {
 public:
-    explicit SinkWatch(GstElement* playbin) {
+    SinkProbe(GstElement* playbin, std::function<void(GstPadProbeInfo*)> callback)
+        : m_callback(std::move(callback)) {
         GstElement* sink = nullptr;
         g_object_get(playbin, "audio-sink", &sink, nullptr);
         m_pad.reset(gst_element_get_static_pad(sink, "sink"));
         gst_object_unref(sink);
-        m_probe =
-            gst_pad_add_probe(m_pad.get(), GST_PAD_PROBE_TYPE_BUFFER, OnBuffer, this, nullptr);
-        m_clock.start();
+        m_probe = gst_pad_add_probe(
+            m_pad.get(),
+            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                static_cast<SinkProbe*>(data)->m_callback(info);
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
     }
-    ~SinkWatch() { gst_pad_remove_probe(m_pad.get(), m_probe); }
-    SinkWatch(const SinkWatch&) = delete;
-    SinkWatch& operator=(const SinkWatch&) = delete;
+    ~SinkProbe() { gst_pad_remove_probe(m_pad.get(), m_probe); }
+    SinkProbe(const SinkProbe&) = delete;
+    SinkProbe& operator=(const SinkProbe&) = delete;
+
+private:
+    std::function<void(GstPadProbeInfo*)> m_callback;
+    gst::PadPtr m_pad;
+    gulong m_probe = 0;
+};
+
+// Watches the audio that reaches the sink: how long the longest silence was
+// since the last Reset (in wall-clock time, the sink plays in real time).
+class SinkWatch {
+public:
+    explicit SinkWatch(GstElement* playbin)
+        : m_probe(playbin, [this](GstPadProbeInfo* info) {
+              if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER))
+                  return;
+              const qint64 now = Now();
+              m_maxGap = std::max<qint64>(m_maxGap, now - m_last.load());
+              m_last = now;
+              ++m_buffers;
+          }) {}
 
     void Reset() {
-        m_last = m_clock.elapsed();
+        m_last = Now();
         m_maxGap = 0;
         m_buffers = 0;
     }
     // The longest time without audio, up to now.
-    qint64 MaxGapMs() const { return std::max<qint64>(m_maxGap, m_clock.elapsed() - m_last); }
+    qint64 MaxGapMs() const { return std::max<qint64>(m_maxGap, Now() - m_last); }
     int Buffers() const { return m_buffers; }
 
 private:
-    static GstPadProbeReturn OnBuffer(GstPad*, GstPadProbeInfo*, gpointer data) {
-        auto* self = static_cast<SinkWatch*>(data);
-        const qint64 now = self->m_clock.elapsed();
-        self->m_maxGap = std::max<qint64>(self->m_maxGap, now - self->m_last.load());
-        self->m_last = now;
-        ++self->m_buffers;
-        return GST_PAD_PROBE_OK;
+    qint64 Now() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - m_start)
+            .count();
     }
 
-    gst::PadPtr m_pad;
-    gulong m_probe = 0;
-    QElapsedTimer m_clock;
+    const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::atomic<qint64> m_last{0};
     std::atomic<qint64> m_maxGap{0};
     std::atomic<int> m_buffers{0};
+    SinkProbe m_probe; // last: gone first
 };
 
 class PlayerFixture : public ::testing::Test {
@@ -98,12 +121,52 @@ protected:
     bool WaitError(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return WaitUntil([&] { return player.GetIsError() == TRUE; }, timeout);
     }
+    // Opens url afresh; the path of the stream that plays, or why none does.
+    QString PlaysFrom(const QString& url) {
+        player.Cancel();
+        player.Open(url);
+        if (!WaitPlaying())
+            return QStringLiteral("%1 not playing: open state %2")
+                .arg(url)
+                .arg(player.GetOpenState());
+        return control->CurrentStream().path();
+    }
+    // Opens url afresh and expects it to fail, closed, with one box; its text.
+    QString FailureText(const QString& url,
+                        std::chrono::milliseconds bound = std::chrono::seconds(30)) {
+        boxes.clear();
+        player.Cancel();
+        player.Open(url);
+        if (!WaitUntil([&] { return !boxes.empty(); }, bound)) {
+            ADD_FAILURE() << url.toStdString() << ": no box; play state " << Play();
+            return {};
+        }
+        Pump(std::chrono::milliseconds(300)); // no second box
+        EXPECT_EQ(boxes.size(), 1u) << url.toStdString();
+        EXPECT_EQ(player.GetIsError(), TRUE) << url.toStdString();
+        EXPECT_EQ(Opened(), OpenState::Closed) << url.toStdString();
+        EXPECT_EQ(Play(), PlayState::Closed) << url.toStdString();
+        return boxes.back().text;
+    }
 
     QWidget window;
     CGstPlayerControl* control = nullptr;
     CMediaPlayer2 player;
     MessageRecorder recorder;
     std::vector<MessageBoxRequest>& boxes = recorder.boxes;
+};
+
+// The player and an HTTP server of the tests' own serving the tone (empty
+// without ffmpeg) at /tone.mp3.
+class ServedToneFixture : public PlayerFixture {
+protected:
+    void SetUp() override {
+        PlayerFixture::SetUp();
+        tone = media::ToneMp3();
+        server.Serve("/tone.mp3", "audio/mpeg", tone);
+    }
+    HttpTestServer server;
+    QByteArray tone;
 };
 
 // The player with a synchronised fake sink as its output whose rendered
@@ -169,26 +232,5 @@ protected:
     std::atomic<int> rendered{0};
     std::atomic<int> audible{0};
 };
-
-// A few seconds of MP3 at 128 kbit/s made by ffmpeg once per test process;
-// empty when ffmpeg is not there.
-inline QByteArray ToneMp3() {
-    static const QByteArray tone = [] {
-        if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty())
-            return QByteArray();
-        const QString path = QDir(TempDir()).filePath(QStringLiteral("tone.mp3"));
-        const int rc = QProcess::execute(
-            QStringLiteral("ffmpeg"),
-            {QStringLiteral("-nostdin"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-             QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-             QStringLiteral("sine=frequency=440:duration=8"), QStringLiteral("-ac"),
-             QStringLiteral("2"), QStringLiteral("-b:a"), QStringLiteral("128k"), path});
-        QFile file(path);
-        if (rc != 0 || !file.open(QIODevice::ReadOnly))
-            return QByteArray();
-        return file.readAll();
-    }();
-    return tone;
-}
 
 } // namespace didira::test

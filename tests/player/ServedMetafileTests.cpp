@@ -2,7 +2,6 @@
 // control: every reference tried in order, and the box naming the last real
 // reason when none plays.
 #include "PlayerFixture.h"
-#include "support/HttpTestServer.h"
 
 using namespace didira;
 using namespace didira::test;
@@ -10,41 +9,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class ServedMetafiles : public PlayerFixture {
+class ServedMetafiles : public ServedToneFixture {
 protected:
     void SetUp() override {
-        PlayerFixture::SetUp();
-        if (HasFatalFailure())
-            return;
-        tone = ToneMp3();
+        ServedToneFixture::SetUp();
         if (tone.isEmpty())
             GTEST_SKIP() << "ffmpeg is needed to make the test stream";
-        server.Serve("/tone.mp3", "audio/mpeg", tone);
-        refused = QStringLiteral("http://127.0.0.1:%1/live").arg(FreePort());
     }
-
-    QString PlaysFrom(const QString& url) {
-        player.Cancel();
-        player.Open(url);
-        if (!WaitPlaying())
-            return QStringLiteral("not playing: open state %1").arg(player.GetOpenState());
-        return control->CurrentStream().path();
-    }
-
-    QString FailureText(const QString& url) {
-        boxes.clear();
-        player.Cancel();
-        player.Open(url);
-        if (!WaitUntil([&] { return !boxes.empty(); }, 30s))
-            return QStringLiteral("no box");
-        Pump(300ms);
-        EXPECT_EQ(boxes.size(), 1u);
-        return boxes.back().text;
-    }
-
-    HttpTestServer server;
-    QByteArray tone;
-    QString refused;
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/live").arg(FreePort());
 };
 
 } // namespace
@@ -76,9 +48,20 @@ TEST_F(ServedMetafiles, EveryReferenceIsTriedInOrderUntilOnePlays) {
                      "\n#EXTINF:-1,Up\n../tone.mp3\n");
     server.Serve("/lists/station.m3u8", "audio/x-mpegurl",
                  "#EXTM3U\n#EXTINF:-1,ラジオ\n../tone.mp3\n");
-    for (const char* path : {"/station.pls", "/lists/station.m3u", "/lists/station.m3u8"})
+    // No suffix: recognised by what the server sends. Moved, then a list.
+    server.Serve("/listen", "audio/x-scpls", "[playlist]\nFile1=/tone.mp3\nNumberOfEntries=1\n");
+    server.Redirect("/old.m3u", "/lists/station.m3u");
+    for (const char* path :
+         {"/station.pls", "/lists/station.m3u", "/lists/station.m3u8", "/listen", "/old.m3u"})
         EXPECT_EQ(PlaysFrom(server.Url(QString::fromLatin1(path))), QStringLiteral("/tone.mp3"))
             << path;
+    // A list on disk, opened by its plain path.
+    const QString local = TempDir() + QStringLiteral("/local.m3u");
+    QFile file(local);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(server.Url("/tone.mp3").toUtf8() + "\n");
+    file.close();
+    EXPECT_EQ(PlaysFrom(local), QStringLiteral("/tone.mp3"));
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
 }
 

@@ -13,15 +13,15 @@ namespace didira::test::media {
 
 namespace {
 
-// Runs ffmpeg on a sine tone with the given output arguments; false on failure.
-bool Ffmpeg(const QString& tone, const QStringList& output) {
+// Runs ffmpeg on a sine tone (in stereo) with the output options (split at
+// spaces) and then the given arguments (paths); false on failure.
+bool Ffmpeg(const QString& tone, const QString& options, const QStringList& paths) {
     QProcess process;
     process.start(QStringLiteral("ffmpeg"),
-                  QStringList{QStringLiteral("-nostdin"), QStringLiteral("-loglevel"),
-                              QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-                              QStringLiteral("lavfi"), QStringLiteral("-i"), tone,
-                              QStringLiteral("-ac"), QStringLiteral("2")} +
-                      output);
+                  QStringLiteral("-nostdin -loglevel error -y -f lavfi -i %1 -ac 2 %2")
+                          .arg(tone, options)
+                          .split(u' ', Qt::SkipEmptyParts) +
+                      paths);
     return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
 }
@@ -42,17 +42,26 @@ bool Available() {
     return !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty();
 }
 
+QByteArray ToneMp3() {
+    static const QByteArray data = [] {
+        const QString path = Dir() + QStringLiteral("/tone.mp3");
+        return Available() && Ffmpeg(QStringLiteral("sine=frequency=440:duration=8"),
+                                     QStringLiteral("-b:a 128k"), {path})
+                   ? Read(path)
+                   : QByteArray();
+    }();
+    return data;
+}
+
 QByteArray Mp3Loop() {
     static const QByteArray data = [] {
         const QString path = Dir() + QStringLiteral("/loop.mp3");
-        if (!Available() ||
-            !Ffmpeg(QStringLiteral("sine=frequency=440:duration=4"),
-                    {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
-                     QStringLiteral("128k"), QStringLiteral("-write_xing"), QStringLiteral("0"),
-                     QStringLiteral("-id3v2_version"), QStringLiteral("0"), QStringLiteral("-f"),
-                     QStringLiteral("mp3"), path}))
-            return QByteArray();
-        return Read(path);
+        return Available() && Ffmpeg(QStringLiteral("sine=frequency=440:duration=4"),
+                                     QStringLiteral("-c:a libmp3lame -b:a 128k -write_xing 0 "
+                                                    "-id3v2_version 0 -f mp3"),
+                                     {path})
+                   ? Read(path)
+                   : QByteArray();
     }();
     return data;
 }
@@ -65,12 +74,11 @@ std::vector<QByteArray> OggChain() {
         for (int i = 0; i < 2; ++i) {
             const QString path = Dir() + QStringLiteral("/track%1.ogg").arg(i);
             if (!Ffmpeg(QStringLiteral("sine=frequency=%1:duration=3").arg(440 + 220 * i),
-                        {QStringLiteral("-c:a"), QStringLiteral("libvorbis"),
-                         QStringLiteral("-b:a"), QStringLiteral("64k"), QStringLiteral("-metadata"),
-                         QStringLiteral("title=Track %1").arg(i + 1), QStringLiteral("-fflags"),
-                         QStringLiteral("+bitexact"), QStringLiteral("-serial_offset"),
-                         QString::number(1000 * (i + 1)), QStringLiteral("-f"),
-                         QStringLiteral("ogg"), path}))
+                        QStringLiteral("-c:a libvorbis -b:a 64k -metadata title=Track_%1 "
+                                       "-fflags +bitexact -serial_offset %2 -f ogg")
+                            .arg(i + 1)
+                            .arg(1000 * (i + 1)),
+                        {path}))
                 return std::vector<QByteArray>();
             out.push_back(Read(path));
         }
@@ -116,11 +124,8 @@ HlsSegments MakePackedAudio() {
     out.suffix = QStringLiteral("aac");
     out.contentType = "audio/aac";
     const QString path = Dir() + QStringLiteral("/packed.aac");
-    if (!Available() ||
-        !Ffmpeg(QStringLiteral("sine=frequency=500:duration=12.2"),
-                {QStringLiteral("-ar"), QStringLiteral("48000"), QStringLiteral("-c:a"),
-                 QStringLiteral("aac"), QStringLiteral("-b:a"), QStringLiteral("64k"),
-                 QStringLiteral("-f"), QStringLiteral("adts"), path}))
+    if (!Available() || !Ffmpeg(QStringLiteral("sine=frequency=500:duration=12.2"),
+                                QStringLiteral("-ar 48000 -c:a aac -b:a 64k -f adts"), {path}))
         return out;
     const QByteArray aac = Read(path);
     // ADTS frames of 1024 samples at 48 kHz; 94 of them make 2.005 s.
@@ -154,23 +159,13 @@ HlsSegments MakeSegmented(bool fragmented) {
     QDir().mkpath(dir);
     out.suffix = fragmented ? QStringLiteral("m4s") : QStringLiteral("ts");
     out.contentType = fragmented ? "video/iso.segment" : "video/mp2t";
-    QStringList args{QStringLiteral("-c:a"),
-                     QStringLiteral("aac"),
-                     QStringLiteral("-b:a"),
-                     QStringLiteral("64k"),
-                     QStringLiteral("-f"),
-                     QStringLiteral("hls"),
-                     QStringLiteral("-hls_time"),
-                     QStringLiteral("2"),
-                     QStringLiteral("-hls_list_size"),
-                     QStringLiteral("0"),
-                     QStringLiteral("-hls_segment_filename"),
-                     dir + QStringLiteral("/seg%d.") + out.suffix};
+    QString options = QStringLiteral("-c:a aac -b:a 64k -f hls -hls_time 2 -hls_list_size 0");
     if (fragmented)
-        args << QStringLiteral("-hls_segment_type") << QStringLiteral("fmp4")
-             << QStringLiteral("-hls_fmp4_init_filename") << QStringLiteral("init.mp4");
-    args << dir + QStringLiteral("/index.m3u8");
-    if (!Available() || !Ffmpeg(QStringLiteral("sine=frequency=500:duration=40"), args))
+        options += QStringLiteral(" -hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4");
+    if (!Available() || !Ffmpeg(QStringLiteral("sine=frequency=500:duration=40"), options,
+                                {QStringLiteral("-hls_segment_filename"),
+                                 dir + QStringLiteral("/seg%d.") + out.suffix,
+                                 dir + QStringLiteral("/index.m3u8")}))
         return out;
     if (fragmented)
         out.init = Read(dir + QStringLiteral("/init.mp4"));

@@ -1,6 +1,6 @@
 #pragma once
 // Test media made by ffmpeg once per test process (empty when ffmpeg is not
-// installed): raw MP3 frames to loop, two chained Ogg Vorbis tracks and HLS
+// installed): an MP3 file, raw MP3 frames to loop, two chained Ogg Vorbis tracks and HLS
 // segments of three kinds.
 
 #include <QByteArray>
@@ -10,6 +10,9 @@
 namespace didira::test::media {
 
 bool Available(); // whether ffmpeg is installed
+
+// An 8 s MP3 file at 128 kbit/s (44.1 kHz stereo) as ffmpeg writes it.
+QByteArray ToneMp3();
 
 // About 4 s of MP3 at 128 kbit/s without ID3 or Xing headers, so that it can
 // be sent again and again as one endless stream.
