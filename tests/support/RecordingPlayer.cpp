@@ -40,6 +40,13 @@ RecordingPlayer::CallsTo(std::initializer_list<DispId> ids) const {
     return out;
 }
 
+QStringList RecordingPlayer::Opened() const {
+    QStringList urls;
+    for (const Call& call : CallsTo({dispid::Open}))
+        urls << std::get<QString>(call.args.at(0));
+    return urls;
+}
+
 RecordingPlayerRegistration::RecordingPlayerRegistration() {
     ControlHost::EnableControlContainer();
     ControlHost::RegisterClass(QString::fromLatin1(kMediaPlayerClsid),

@@ -7,6 +7,7 @@
 #include "player/PlayerStates.h"
 
 #include <QHash>
+#include <QStringList>
 #include <functional>
 #include <map>
 #include <vector>
@@ -32,6 +33,8 @@ public:
 
     // Calls whose id is one of ids, in order.
     std::vector<Call> CallsTo(std::initializer_list<DispId> ids) const;
+    // The URLs opened so far, in order.
+    QStringList Opened() const;
 
     std::vector<Call> calls;
     QHash<DispId, Variant> answers;           // property values returned by gets

@@ -31,13 +31,6 @@ protected:
         Player().Answer(1037, std::int32_t(0));
         dlg->RouteMessage(Msg::Timer);
     }
-    // URLs opened so far, in order.
-    QStringList Opened() {
-        QStringList urls;
-        for (const auto& call : Player().CallsTo({2010}))
-            urls << std::get<QString>(call.args.at(0));
-        return urls;
-    }
     CNowPlaying& Now() { return dlg->m_nowPlaying; }
     QSlider* VolumeBar() { return Item<QSlider>(IDC_VOLUME); }
 };
@@ -100,30 +93,31 @@ TEST_F(Remote, PlayStopAndPlayPauseGoThroughReceiveAndCancel) {
     dlg->m_listStations->selectRow(0); // selected without a click
     EXPECT_TRUE(remote::CanPlay(*dlg));
     remote::PlayPause(*dlg);
-    EXPECT_EQ(Opened(), QStringList{"http://127.0.0.1:9/a.mp3"});
+    EXPECT_EQ(Player().Opened(), QStringList{"http://127.0.0.1:9/a.mp3"});
     EXPECT_EQ(Field(IDC_PLAYSTATE), "接続中です しばらくお待ちください");
 
     remote::PlayPause(*dlg);
     EXPECT_EQ(Player().CallsTo({2003}).size(), 1u);
     dlg->m_listStations->clearSelection();
     remote::Play(*dlg); // the station taken last
-    EXPECT_EQ(Opened().size(), 2);
-    EXPECT_EQ(Opened().last(), "http://127.0.0.1:9/a.mp3");
+    EXPECT_EQ(Player().Opened().size(), 2);
+    EXPECT_EQ(Player().Opened().last(), "http://127.0.0.1:9/a.mp3");
 }
 
 TEST_F(Remote, NextAndPreviousClickTheNeighbouringRowAndWrapAround) {
     remote::Step(*dlg, -1); // nothing current: Previous starts at the end
     remote::Step(*dlg, +1); // and wraps to the start
     remote::Step(*dlg, +1);
-    EXPECT_EQ(Opened(), (QStringList{"http://127.0.0.1:9/c.pls", "http://127.0.0.1:9/a.mp3",
-                                     "http://127.0.0.1:9/b.ogg"}));
+    EXPECT_EQ(Player().Opened(),
+              (QStringList{"http://127.0.0.1:9/c.pls", "http://127.0.0.1:9/a.mp3",
+                           "http://127.0.0.1:9/b.ogg"}));
     EXPECT_TRUE(dlg->m_btnReceive->isEnabled());
     EXPECT_EQ(Field(IDC_RADIOSTATION), "Station B");
 
     // Without a selection the station taken last is where stepping starts.
     dlg->m_listStations->clearSelection();
     remote::Step(*dlg, -1);
-    EXPECT_EQ(Opened().last(), "http://127.0.0.1:9/a.mp3");
+    EXPECT_EQ(Player().Opened().last(), "http://127.0.0.1:9/a.mp3");
     EXPECT_EQ(Player().CallsTo({2006}).size(), 4u); // each through "Recieve"
 }
 
@@ -138,8 +132,9 @@ TEST_F(Remote, OpenUriPlaysTheCatalogueRowOrTheUrlOnItsOwn) {
     EXPECT_EQ(Now().FlagImage(), -1);
     EXPECT_EQ(Now().StationUrl(), "http://127.0.0.1:9/other.mp3");
     remote::Play(*dlg); // "Recieve" reopens it
-    EXPECT_EQ(Opened(), (QStringList{"http://127.0.0.1:9/b.ogg", "http://127.0.0.1:9/other.mp3",
-                                     "http://127.0.0.1:9/other.mp3"}));
+    EXPECT_EQ(Player().Opened(),
+              (QStringList{"http://127.0.0.1:9/b.ogg", "http://127.0.0.1:9/other.mp3",
+                           "http://127.0.0.1:9/other.mp3"}));
 }
 
 TEST_F(Remote, VolumeMapsOntoTheTrackbarAndReachesThePlayerThroughItsHandler) {
