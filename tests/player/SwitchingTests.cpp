@@ -8,14 +8,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <algorithm>
 #include <gst/gst.h>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 using namespace didira;
 using namespace didira::test;
@@ -46,15 +44,6 @@ void Dwell(int i) {
         QCoreApplication::processEvents();
     else
         Pump(std::chrono::milliseconds((i * 37) % 40));
-}
-
-// Resident memory in KiB, for the record (never asserted).
-int ResidentKib() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? static_cast<int>(fields[1].toLong() * (getpagesize() / 1024)) : -1;
 }
 
 // GStreamer counts its live objects when its leak tracer is on; it must be
@@ -203,7 +192,6 @@ TEST_F(Switching, SkimmingBetweenTwoStationsKeepsThePlayer) {
     LiveObjectWatch watch;
     ASSERT_TRUE(watch.Running()) << "GStreamer's leak tracer is not running";
     watch.Mark();
-    const int rssBefore = ResidentKib();
 
     QElapsedTimer clock;
     clock.start();
@@ -229,8 +217,6 @@ TEST_F(Switching, SkimmingBetweenTwoStationsKeepsThePlayer) {
     EXPECT_EQ(made.overlapping, 0) << "a network source was made before the last one was gone";
     EXPECT_EQ(made.removedOnUi, 0) << "a network source was taken down on the UI thread";
     RecordProperty("sources", made.made);
-    RecordProperty("rss_kib_before", rssBefore);
-    RecordProperty("rss_kib_after", ResidentKib());
     RecordProperty("switches", count);
     RecordProperty("switch_ms", static_cast<int>(clock.elapsed()));
 
