@@ -134,7 +134,6 @@ TEST_F(ServerMode, NormalStartsRewriteTheActivationFileAndOnlyExactSwitchesServe
     };
     const Case cases[] = {
         {{}, false},
-        {{"embedding"}, false},
         {{"Embedding"}, false},
         {{"-automation"}, false},
         {{"-Embedding"}, true},
