@@ -18,6 +18,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sql.h>
 #include <sqlext.h>
 #include <sstream>
@@ -174,64 +175,41 @@ void CopyOut(const std::string& s, SQLCHAR* buffer, SQLSMALLINT size, SQLSMALLIN
     }
 }
 
-// A small cursor over statement text for the shapes above.
-class Parser {
-public:
-    explicit Parser(const std::string& text) : m_text(text) {}
+// The statement shapes above; a name is bracketed, "]]" standing for "]".
+const std::string kName = R"(\[(?:[^\]]|\]\])*\])";
+const std::regex kSelect("SELECT \\* FROM (" + kName + ")");
+const std::regex kCreate("CREATE TABLE (" + kName + ") \\((" + kName + " char\\(255\\)(?:, " +
+                         kName + " char\\(255\\))*)\\)");
+const std::regex kInsert("INSERT INTO (" + kName + ") \\((" + kName + "(?:, " + kName +
+                         ")*)\\) VALUES \\((\\?(?:, \\?)*)\\)");
 
-    // Consumes word when the text continues with it.
-    bool Word(const char* word) {
-        const std::size_t n = std::strlen(word);
-        if (m_text.compare(m_pos, n, word) != 0)
-            return false;
-        m_pos += n;
-        return true;
+// A bracketed name without its brackets.
+std::string Unbracket(const std::string& bracketed) {
+    std::string name;
+    for (std::size_t i = 1; i + 1 < bracketed.size(); ++i) {
+        name += bracketed[i];
+        i += bracketed[i] == ']'; // the second of "]]"
     }
-    // A bracketed identifier, "]]" standing for "]".
-    bool Bracketed(std::string& name) {
-        if (!Word("["))
-            return false;
-        name.clear();
-        while (m_pos < m_text.size()) {
-            const char c = m_text[m_pos++];
-            if (c != ']') {
-                name += c;
-                continue;
-            }
-            if (m_pos < m_text.size() && m_text[m_pos] == ']') {
-                name += ']';
-                ++m_pos;
-                continue;
-            }
-            return true;
-        }
-        return false;
-    }
-    // "(item, item, ...)" where item(this) reads one entry.
-    template <typename Item> bool List(Item&& item) {
-        if (!Word("("))
-            return false;
-        do {
-            if (!item(*this))
-                return false;
-        } while (Word(", "));
-        return Word(")");
-    }
-    bool End() const { return m_pos == m_text.size(); }
+    return name;
+}
 
-private:
-    const std::string& m_text;
-    std::size_t m_pos = 0;
-};
+// The names in a list of bracketed names, in order.
+std::vector<std::string> Names(const std::string& list) {
+    static const std::regex name(kName);
+    std::vector<std::string> names;
+    for (std::sregex_iterator it(list.begin(), list.end(), name), end; it != end; ++it)
+        names.push_back(Unbracket(it->str()));
+    return names;
+}
 
 SQLRETURN Execute(Stmt* st, const std::string& sql, const std::vector<std::string>& params) {
     Dbc* dbc = st->dbc;
     dbc->Log(sql);
-    Parser p(sql);
-    std::string table;
-    if (p.Word("SELECT * FROM ")) {
+    std::smatch m;
+    if (std::regex_match(sql, m, kSelect)) {
         const std::string range = "$A1:IV65536";
-        if (!p.Bracketed(table) || !p.End() || table.size() <= range.size() ||
+        const std::string table = Unbracket(m[1]);
+        if (table.size() <= range.size() ||
             table.compare(table.size() - range.size(), range.size(), range) != 0)
             return Fail(st, "42000", "Syntax error in SELECT statement.");
         const std::string name = table.substr(0, table.size() - range.size());
@@ -245,37 +223,25 @@ SQLRETURN Execute(Stmt* st, const std::string& sql, const std::vector<std::strin
         st->open = true;
         return SQL_SUCCESS;
     }
-    std::vector<std::string> names;
-    const auto name = [&names](Parser& q) {
-        names.emplace_back();
-        return q.Bracketed(names.back());
-    };
-    if (p.Word("CREATE TABLE ")) {
-        const auto column = [&](Parser& q) { return name(q) && q.Word(" char(255)"); };
-        if (!p.Bracketed(table) || !p.Word(" ") || !p.List(column) || !p.End())
-            return Fail(st, "42000", "Syntax error in CREATE TABLE statement.");
+    if (std::regex_match(sql, m, kCreate)) {
+        const std::string table = Unbracket(m[1]);
         if (dbc->book.Find(table) != nullptr)
             return Fail(st, "42S01", "Table '" + table + "' already exists.");
-        dbc->book.sheets.push_back(Sheet{table, {names}, -1});
+        dbc->book.sheets.push_back(Sheet{table, {Names(m[2])}, -1});
         SaveWorkbook(dbc->path, dbc->book);
         return SQL_SUCCESS;
     }
-    if (p.Word("INSERT INTO ")) {
+    if (std::regex_match(sql, m, kInsert)) {
         // Values are parameter markers only, one per named column.
-        std::size_t markers = 0;
-        const auto marker = [&markers](Parser& q) {
-            if (!q.Word("?"))
-                return false;
-            ++markers;
-            return true;
-        };
-        const auto dollar = [&] { return table.rfind("$A1:IV"); };
-        if (!p.Bracketed(table) || dollar() == std::string::npos || !p.Word(" ") || !p.List(name) ||
-            !p.Word(" VALUES ") || !p.List(marker) || !p.End() || markers != names.size())
+        const std::string table = Unbracket(m[1]);
+        const std::vector<std::string> names = Names(m[2]);
+        const auto markers = static_cast<std::size_t>(std::count(m[3].first, m[3].second, '?'));
+        const auto dollar = table.rfind("$A1:IV");
+        if (dollar == std::string::npos || markers != names.size())
             return Fail(st, "42000", "Syntax error in INSERT INTO statement.");
         if (params.size() < markers)
             return Fail(st, "07002", "Too few parameters bound.");
-        Sheet* sheet = dbc->book.Find(table.substr(0, dollar()));
+        Sheet* sheet = dbc->book.Find(table.substr(0, dollar));
         if (sheet == nullptr)
             return Fail(st, "42S02", "The table does not exist.");
         const auto& header = sheet->rows.front();
