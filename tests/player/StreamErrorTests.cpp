@@ -28,11 +28,24 @@ StreamFailureFacts With(StreamFailureFacts f, auto change) {
     return f;
 }
 
+StreamFailureFacts From(Origin origin) {
+    return With(Network(), [&](auto& f) { f.origin = origin; });
+}
+
+// A flow error of the source (GST_STREAM_ERROR_FAILED), which says nothing of
+// why, and what a connection check found.
+StreamFailureFacts Checked(ConnectCheck check) {
+    return With(Network(ErrorDomain::Stream, 1), [&](auto& f) { f.check = check; });
+}
+
 } // namespace
 
 TEST(StreamErrors, EachFailureHasItsOwnKindCodeAndReason) {
-    constexpr int kStreamFailed = 1; // GST_STREAM_ERROR_FAILED, a flow error of the source
-    const auto noAnswer = Network(ErrorDomain::Stream, kStreamFailed);
+    using K = FailureKind;
+    namespace E = playererror;
+    const auto noAnswer = Checked(ConnectCheck::NotRun);
+    const auto timedOut = [](auto& f) { f.sourceTimedOut = true; };
+    const auto answered = [](auto& f) { f.answered = true; };
     struct Case {
         const char* name;
         StreamFailureFacts facts;
@@ -41,108 +54,78 @@ TEST(StreamErrors, EachFailureHasItsOwnKindCodeAndReason) {
         QString reason; // a part of the reason
     };
     const std::vector<Case> cases = {
-        {"name lookup", With(Network(), [](auto& f) { f.origin = Origin::NameLookup; }),
-         FailureKind::HostNotFound, playererror::HostNotFound,
-         QStringLiteral("サーバー radio.example が見つかりません")},
-        {"check: no such host",
-         With(noAnswer, [](auto& f) { f.check = ConnectCheck::HostNotFound; }),
-         FailureKind::HostNotFound, playererror::HostNotFound, QStringLiteral("radio.example")},
-        {"check: refused", With(noAnswer, [](auto& f) { f.check = ConnectCheck::Refused; }),
-         FailureKind::Refused, playererror::ConnectionRefused,
-         QStringLiteral("接続が拒否されました")},
-        {"check: unreachable", With(noAnswer, [](auto& f) { f.check = ConnectCheck::Unreachable; }),
-         FailureKind::Refused, playererror::ConnectionRefused, QStringLiteral("届きません")},
-        {"no check, quick failure", noAnswer, FailureKind::Refused, playererror::ConnectionRefused,
-         QStringLiteral("サーバーに接続できません")},
-        {"open timer", With(Network(), [](auto& f) { f.origin = Origin::OpenTimer; }),
-         FailureKind::Timeout, playererror::Timeout, QStringLiteral("サーバーが応答しません")},
-        {"check: connect timed out",
-         With(noAnswer, [](auto& f) { f.check = ConnectCheck::TimedOut; }), FailureKind::Timeout,
-         playererror::Timeout, QStringLiteral("タイムアウト")},
+        {"name lookup", From(Origin::NameLookup), K::HostNotFound, E::HostNotFound,
+         u"サーバー radio.example が見つかりません"_qs},
+        {"check: no such host", Checked(ConnectCheck::HostNotFound), K::HostNotFound,
+         E::HostNotFound, u"radio.example"_qs},
+        {"check: refused", Checked(ConnectCheck::Refused), K::Refused, E::ConnectionRefused,
+         u"接続が拒否されました"_qs},
+        {"check: unreachable", Checked(ConnectCheck::Unreachable), K::Refused, E::ConnectionRefused,
+         u"届きません"_qs},
+        {"no check, quick failure", noAnswer, K::Refused, E::ConnectionRefused,
+         u"サーバーに接続できません"_qs},
+        {"open timer", From(Origin::OpenTimer), K::Timeout, E::Timeout,
+         u"サーバーが応答しません"_qs},
+        {"check: connect timed out", Checked(ConnectCheck::TimedOut), K::Timeout, E::Timeout,
+         u"タイムアウト"_qs},
         {"accepted, silent until the source's timeout",
-         With(noAnswer,
-              [](auto& f) {
-                  f.check = ConnectCheck::Connected;
-                  f.sourceTimedOut = true;
-              }),
-         FailureKind::Timeout, playererror::Timeout, QStringLiteral("サーバーが応答しません")},
-        {"source timeout, no check", With(noAnswer, [](auto& f) { f.sourceTimedOut = true; }),
-         FailureKind::Timeout, playererror::Timeout, QStringLiteral("サーバーが応答しません")},
-        {"accepted, closed at once",
-         With(noAnswer, [](auto& f) { f.check = ConnectCheck::Connected; }),
-         FailureKind::ClosedWithoutStream, playererror::Network,
-         QStringLiteral("接続を閉じました")},
-        {"TLS", With(noAnswer, [](auto& f) { f.check = ConnectCheck::TlsFailed; }),
-         FailureKind::Tls, playererror::TlsFailure, QStringLiteral("TLS")},
-        {"untrusted certificate",
-         With(noAnswer, [](auto& f) { f.check = ConnectCheck::TlsUntrusted; }), FailureKind::Tls,
-         playererror::TlsFailure, QStringLiteral("証明書が信頼できません")},
-        {"expired certificate", With(noAnswer, [](auto& f) { f.check = ConnectCheck::TlsExpired; }),
-         FailureKind::Tls, playererror::TlsFailure, QStringLiteral("有効期限が切れています")},
-        {"certificate of another host",
-         With(noAnswer, [](auto& f) { f.check = ConnectCheck::TlsWrongHost; }), FailureKind::Tls,
-         playererror::TlsFailure, QStringLiteral("別のサーバー名")},
+         With(Checked(ConnectCheck::Connected), timedOut), K::Timeout, E::Timeout,
+         u"サーバーが応答しません"_qs},
+        {"source timeout, no check", With(noAnswer, timedOut), K::Timeout, E::Timeout,
+         u"サーバーが応答しません"_qs},
+        {"accepted, closed at once", Checked(ConnectCheck::Connected), K::ClosedWithoutStream,
+         E::Network, u"接続を閉じました"_qs},
+        {"TLS", Checked(ConnectCheck::TlsFailed), K::Tls, E::TlsFailure, u"TLS"_qs},
+        {"untrusted certificate", Checked(ConnectCheck::TlsUntrusted), K::Tls, E::TlsFailure,
+         u"証明書が信頼できません"_qs},
+        {"expired certificate", Checked(ConnectCheck::TlsExpired), K::Tls, E::TlsFailure,
+         u"有効期限が切れています"_qs},
+        {"certificate of another host", Checked(ConnectCheck::TlsWrongHost), K::Tls, E::TlsFailure,
+         u"別のサーバー名"_qs},
         {"eleventh redirect",
-         With(Network(),
-              [](auto& f) {
-                  f.origin = Origin::TooManyRedirects;
-                  f.maxRedirects = 10;
-              }),
-         FailureKind::TooManyRedirects, playererror::TooManyRedirects, QStringLiteral("10 回")},
-        {"redirect back", With(Network(), [](auto& f) { f.origin = Origin::RedirectLoop; }),
-         FailureKind::TooManyRedirects, playererror::TooManyRedirects, QStringLiteral("ループ")},
+         With(From(Origin::TooManyRedirects), [](auto& f) { f.maxRedirects = 10; }),
+         K::TooManyRedirects, E::TooManyRedirects, u"10 回"_qs},
+        {"redirect back", From(Origin::RedirectLoop), K::TooManyRedirects, E::TooManyRedirects,
+         u"ループ"_qs},
         {"stalled playlist",
-         With(Network(),
+         With(From(Origin::Stalled),
               [](auto& f) {
-                  f.origin = Origin::Stalled;
                   f.stalledSeconds = 10;
                   f.playlist = true;
               }),
-         FailureKind::ReadFailed, playererror::StreamLost,
-         QStringLiteral("プレイリストが更新されず")},
+         K::ReadFailed, E::StreamLost, u"プレイリストが更新されず"_qs},
         {"HTTP 404",
          With(Network(ErrorDomain::Resource, kResourceNotFound),
               [](auto& f) { f.httpStatus = 404; }),
-         FailureKind::HttpClientError, playererror::HttpClientError, QStringLiteral("HTTP 404")},
+         K::HttpClientError, E::HttpClientError, u"HTTP 404"_qs},
         {"HTTP 403 as not authorized",
-         With(Network(ErrorDomain::Resource, kResourceNotAuthorized),
-              [](auto& f) { f.answered = true; }),
-         FailureKind::HttpClientError, playererror::HttpClientError, QStringLiteral("HTTP 403")},
-        {"HTTP 500", With(Network(), [](auto& f) { f.httpStatus = 500; }),
-         FailureKind::HttpServerError, playererror::HttpServerError, QStringLiteral("HTTP 500")},
+         With(Network(ErrorDomain::Resource, kResourceNotAuthorized), answered), K::HttpClientError,
+         E::HttpClientError, u"HTTP 403"_qs},
+        {"HTTP 500", With(Network(), [](auto& f) { f.httpStatus = 500; }), K::HttpServerError,
+         E::HttpServerError, u"HTTP 500"_qs},
         {"HTTP 503 from the headers", With(noAnswer, [](auto& f) { f.httpStatus = 503; }),
-         FailureKind::HttpServerError, playererror::HttpServerError, QStringLiteral("HTTP 503")},
-        {"redirect loop", With(Network(), [](auto& f) { f.httpStatus = 302; }),
-         FailureKind::TooManyRedirects, playererror::TooManyRedirects, QStringLiteral("HTTP 302")},
-        {"not audio", With(noAnswer, [](auto& f) { f.answered = true; }), FailureKind::NotAudio,
-         playererror::NotAudio, QStringLiteral("音声ストリームではない")},
+         K::HttpServerError, E::HttpServerError, u"HTTP 503"_qs},
+        {"redirect loop", With(Network(), [](auto& f) { f.httpStatus = 302; }), K::TooManyRedirects,
+         E::TooManyRedirects, u"HTTP 302"_qs},
+        {"not audio", With(noAnswer, answered), K::NotAudio, E::NotAudio,
+         u"音声ストリームではない"_qs},
         {"missing decoder for a web page",
          With(Network(ErrorDomain::Core, kCoreMissingPlugin),
               [](auto& f) {
                   f.answered = true;
                   f.contentType = QStringLiteral("text/html; charset=utf-8");
               }),
-         FailureKind::NotAudio, playererror::NotAudio, QStringLiteral("Web ページ (text/html")},
-        {"audio output",
-         With(Network(ErrorDomain::Resource, 0),
-              [](auto& f) {
-                  f.domain = ErrorDomain::Core;
-                  f.code = 1;
-                  f.answered = true;
-              }),
-         FailureKind::Unsupported, playererror::Unsupported, QStringLiteral("再生できません")},
+         K::NotAudio, E::NotAudio, u"Web ページ (text/html"_qs},
+        {"audio output", With(Network(ErrorDomain::Core, 1), answered), K::Unsupported,
+         E::Unsupported, u"再生できません"_qs},
         {"missing file",
          With(Network(ErrorDomain::Resource, kResourceNotFound),
               [](auto& f) { f.network = false; }),
-         FailureKind::FileNotFound, playererror::Network,
-         QStringLiteral("ファイルが見つかりません")},
-        {"read error after the answer",
-         With(Network(ErrorDomain::Resource, 9), [](auto& f) { f.answered = true; }),
-         FailureKind::ReadFailed, playererror::Network,
-         QStringLiteral("ストリームを読み込めません")},
-        {"ended before any sound", With(Network(), [](auto& f) { f.origin = Origin::EndOfStream; }),
-         FailureKind::ClosedWithoutStream, playererror::Network,
-         QStringLiteral("ストリームを送らずに")},
+         K::FileNotFound, E::Network, u"ファイルが見つかりません"_qs},
+        {"read error after the answer", With(Network(ErrorDomain::Resource, 9), answered),
+         K::ReadFailed, E::Network, u"ストリームを読み込めません"_qs},
+        {"ended before any sound", From(Origin::EndOfStream), K::ClosedWithoutStream, E::Network,
+         u"ストリームを送らずに"_qs},
     };
     std::set<FailureKind> kinds;
     for (const Case& c : cases) {
