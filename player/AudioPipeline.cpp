@@ -441,6 +441,7 @@ GstPadProbeReturn WatchTimedId3(GstPad* pad, GstPadProbeInfo* info, gpointer dat
 }
 
 void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+    ChooseDecodersIn(element);
     GstElementFactory* factory = gst_element_get_factory(element);
     if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "tsdemux") != 0)
         return;

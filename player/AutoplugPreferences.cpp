@@ -1,7 +1,13 @@
 #include "player/AutoplugPreferences.h"
 
+#include "player/GstHandle.h"
+
+#include <atomic>
 #include <gst/gst.h>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 
 namespace didira {
@@ -33,13 +39,88 @@ private:
     std::thread m_thread;
 };
 
+bool IsLoaded(const char* pluginName) {
+    GstPlugin* plugin = gst_registry_find_plugin(gst_registry_get(), pluginName);
+    const bool loaded = plugin && gst_plugin_is_loaded(plugin);
+    if (plugin)
+        gst_object_unref(plugin);
+    return loaded;
+}
+
+bool IsInstalled(const char* factoryName) {
+    GstElementFactory* factory = gst_element_factory_find(factoryName);
+    if (factory)
+        gst_object_unref(factory);
+    return factory != nullptr;
+}
+
+// decodebin's answers to "autoplug-select" (its enum is not in a public header).
+enum class AutoplugSelect : gint { Try = 0, Expose = 1, Skip = 2 };
+
+// What one decodebin has learnt of its stream: whether it can move between
+// variants (an HLS master playlist with several, DASH, Smooth Streaming).
+struct StreamShape {
+    std::atomic_bool variants{false};
+};
+
+using ShapeRef = std::shared_ptr<StreamShape>;
+const GQuark kShapeKey = g_quark_from_static_string("didira-stream-shape");
+
+void DeleteShapeRef(gpointer data) {
+    delete static_cast<ShapeRef*>(data);
+}
+
+// Reads an HLS playlist as the demuxer receives it (it comes whole before
+// any segment): two variants or more make a master the demuxer switches in.
+struct PlaylistScan {
+    static constexpr std::size_t kMaxBytes = 1 << 20;
+    ShapeRef shape;
+    std::string text;
+};
+
+GstPadProbeReturn ScanPlaylist(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& scan = *static_cast<PlaylistScan*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    GstMapInfo map;
+    if (!buffer || scan.text.size() > PlaylistScan::kMaxBytes ||
+        !gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return GST_PAD_PROBE_OK;
+    scan.text.append(reinterpret_cast<const char*>(map.data), map.size);
+    gst_buffer_unmap(buffer, &map);
+    const std::string_view tag = "#EXT-X-STREAM-INF";
+    const std::size_t first = scan.text.find(tag);
+    if (first == std::string::npos || scan.text.find(tag, first + 1) == std::string::npos)
+        return GST_PAD_PROBE_OK;
+    scan.shape->variants = true;
+    PreloadSlowDecoders(); // libav will decode it: start the load now
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// AAC by faad or by libav. faad loads at once, where libav takes 0.1 to
+// 0.5 s. But faad holds back one frame: a chain that ends gives nothing for
+// its last frame, and a new one nothing for its first, heard as a gap of
+// 21 ms each time an adaptive stream changes variant and a new chain takes
+// over. So faad decodes AAC while libav is not loaded yet, except where a
+// change of variant can come; libav is loaded in the background once the
+// first sound is heard.
+AutoplugSelect SelectAacDecoder(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory,
+                                gpointer data) {
+    // libav has two AAC decoders of equal rank.
+    if (g_strcmp0(gst_plugin_feature_get_plugin_name(GST_PLUGIN_FEATURE(factory)), "libav") != 0 ||
+        !g_str_has_prefix(GST_OBJECT_NAME(factory), "avdec_aac"))
+        return AutoplugSelect::Try;
+    static const bool haveFaad = IsInstalled("faad");
+    const bool variants = static_cast<ShapeRef*>(data)->get()->variants;
+    return haveFaad && !variants && !IsLoaded("libav") ? AutoplugSelect::Skip : AutoplugSelect::Try;
+}
+
 } // namespace
 
 // The libav plugin links the whole of FFmpeg and takes 0.1 to 0.5 s to load
 // (and some 30 MiB). A radio stream should not wait for it: MP3, Ogg and the
 // choice of HLS demuxer do without it, and it is loaded in the background for
-// AAC (HLS included) once the player is idle or playing, long before a
-// listener picks a station in the window.
+// libav's AAC decoder (HLS included) once the player is idle or playing, long
+// before a listener picks a station in the window; until then faad stands in.
 void ApplyAutoplugPreferences() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -60,9 +141,7 @@ void ApplyAutoplugPreferences() {
         }
         gst_plugin_feature_list_free(features);
         // MP3 and MP2 by mpg123, which otherwise ties with libav's decoder
-        // and loses on the name. AAC stays with libav: faad would spare the
-        // load, but a new faad chain gives nothing for its first frame: a gap
-        // of some 25 ms heard where an HLS station changes variant.
+        // and loses on the name. AAC: see SelectAacDecoder.
         SetRank("mpg123audiodec", GST_RANK_PRIMARY);
     });
 }
@@ -70,6 +149,32 @@ void ApplyAutoplugPreferences() {
 void PreloadSlowDecoders() {
     static std::once_flag once;
     std::call_once(once, [] { static PluginPreload libav("libav"); });
+}
+
+void ChooseDecodersIn(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    const char* name = factory ? GST_OBJECT_NAME(factory) : "";
+    if (g_str_equal(name, "decodebin")) {
+        auto* shape = new ShapeRef(std::make_shared<StreamShape>());
+        g_object_set_qdata_full(G_OBJECT(element), kShapeKey, shape, DeleteShapeRef);
+        // Runs after the handlers of playbin and uridecodebin, which pass on
+        // decoders they have no objection to.
+        g_signal_connect(element, "autoplug-select", G_CALLBACK(SelectAacDecoder), shape);
+        return;
+    }
+    GstObject* parent = GST_OBJECT_PARENT(element);
+    auto* shape =
+        parent ? static_cast<ShapeRef*>(g_object_get_qdata(G_OBJECT(parent), kShapeKey)) : nullptr;
+    if (!shape)
+        return;
+    if (g_str_equal(name, "dashdemux") || g_str_equal(name, "mssdemux")) {
+        shape->get()->variants = true;
+    } else if (g_str_equal(name, "hlsdemux")) {
+        if (gst::PadPtr pad{gst_element_get_static_pad(element, "sink")})
+            gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, ScanPlaylist,
+                              new PlaylistScan{*shape, {}},
+                              [](gpointer data) { delete static_cast<PlaylistScan*>(data); });
+    }
 }
 
 } // namespace didira

@@ -3,6 +3,8 @@
 // decoding chain. Applied once per process, in memory only (the registry
 // file and other processes are untouched).
 
+typedef struct _GstElement GstElement;
+
 namespace didira {
 
 // Sets the element ranks the player relies on; idempotent, thread-safe.
@@ -14,5 +16,10 @@ void ApplyAutoplugPreferences();
 // never blocks. Call when nothing waits for plugins: a load in the background
 // holds up the plugin loads of a stream being started.
 void PreloadSlowDecoders();
+
+// Lets each decodebin choose its AAC decoder by what its stream can do (see
+// the .cpp). Call for every element added to a pipeline (deep), before it
+// leaves NULL; elements it has no interest in are left alone.
+void ChooseDecodersIn(GstElement* element);
 
 } // namespace didira

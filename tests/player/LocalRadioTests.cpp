@@ -32,6 +32,42 @@ TEST_F(LocalRadioTest, EachKindIsHeardSoonAndPlayingFollowsTheSound) {
     }
 }
 
+// A master playlist moves to its better variant after the first segment, and
+// a new decoding chain takes over: the listener must hear no gap there.
+TEST_F(LocalRadioTest, NoGapWhereAnHlsStationChangesVariant) {
+    std::vector<std::string> decoders;
+    std::mutex decodersMutex;
+    const auto onAdded = +[](GstBin*, GstBin*, GstElement* element, gpointer data) {
+        GstElementFactory* factory = gst_element_get_factory(element);
+        const char* klass =
+            factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS)
+                    : nullptr;
+        if (klass && strstr(klass, "Decoder/Audio")) {
+            auto* seen = static_cast<std::pair<std::vector<std::string>*, std::mutex*>*>(data);
+            std::lock_guard lock(*seen->second);
+            seen->first->push_back(GST_OBJECT_NAME(factory));
+        }
+    };
+    std::pair seen{&decoders, &decodersMutex};
+    const gulong handler =
+        g_signal_connect(control->Pipeline(), "deep-element-added", G_CALLBACK(onAdded), &seen);
+    const auto decoderCount = [&] {
+        std::lock_guard lock(decodersMutex);
+        return decoders.size();
+    };
+    ExpectHeard(radio->Url(QStringLiteral("/hls-master/master.m3u8")), kHeardWithin);
+    const bool changed = WaitUntil([&] { return decoderCount() >= 2; }, 15s);
+    Pump(3s); // past the end of the first chain's segment (2 s)
+    g_signal_handler_disconnect(control->Pipeline(), handler);
+    std::lock_guard lock(decodersMutex);
+    std::string chain;
+    for (const std::string& name : decoders)
+        chain += name + " ";
+    ASSERT_TRUE(changed) << "no second decoding chain; decoders: " << chain;
+    EXPECT_EQ(player.GetPlayState(), 2);
+    EXPECT_LE(longestGapNs.load(), 20 * GST_MSECOND) << "decoders: " << chain;
+}
+
 TEST_F(LocalRadioTest, FragmentedMp4HlsIsHeardAfterAnotherStationAndAgain) {
     const QString fmp4 = radio->Url(QStringLiteral("/hls-fmp4/live.m3u8"));
     ExpectHeard(fmp4, kHeardWithin);

@@ -191,18 +191,65 @@ protected:
         ASSERT_TRUE(output);
         g_signal_connect(output.get(), "handoff", G_CALLBACK(&RenderedAudioFixture::OnRendered),
                          this);
+        gst::PadPtr pad(gst_element_get_static_pad(output.get(), "sink"));
+        gst_pad_add_probe(pad.get(),
+                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          &RenderedAudioFixture::OnOutput, this, nullptr);
     }
 
-    static void OnRendered(GstElement*, GstBuffer* buffer, GstPad*, gpointer data) {
+    // Gaps in the output's running time: silence the listener would hear.
+    static GstPadProbeReturn OnOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
         auto* self = static_cast<RenderedAudioFixture*>(data);
+        if (GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+            event && GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            gst_event_copy_segment(event, &self->segment);
+            return GST_PAD_PROBE_OK;
+        } else if (event && GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
+            self->runningEnd = GST_CLOCK_TIME_NONE; // running time starts again
+            return GST_PAD_PROBE_OK;
+        }
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer) || !GST_BUFFER_DURATION_IS_VALID(buffer))
+            return GST_PAD_PROBE_OK;
+        const guint64 start =
+            gst_segment_to_running_time(&self->segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+        if (self->runningEnd != GST_CLOCK_TIME_NONE && start > self->runningEnd)
+            self->longestGapNs = std::max<guint64>(self->longestGapNs, start - self->runningEnd);
+        self->runningEnd = std::max<guint64>(
+            start + GST_BUFFER_DURATION(buffer),
+            self->runningEnd == GST_CLOCK_TIME_NONE ? 0 : self->runningEnd.load());
+        return GST_PAD_PROBE_OK;
+    }
+
+    static void OnRendered(GstElement*, GstBuffer* buffer, GstPad* pad, gpointer data) {
+        auto* self = static_cast<RenderedAudioFixture*>(data);
+        gint rate = 0;
+        gint channels = 0;
+        if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
+            const GstStructure* format = gst_caps_get_structure(caps, 0);
+            gst_structure_get_int(format, "rate", &rate);
+            gst_structure_get_int(format, "channels", &channels);
+            gst_caps_unref(caps);
+        }
         GstMapInfo map;
         if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
             return;
         const auto* samples = reinterpret_cast<const float*>(map.data);
         const std::size_t count = map.size / sizeof(float);
         int loud = 0;
-        for (std::size_t i = 0; i < count; ++i)
-            loud += std::fabs(samples[i]) > 0.01f;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (std::fabs(samples[i]) <= 0.01f) {
+                ++self->quietRun;
+                continue;
+            }
+            ++loud;
+            // Silence between sounds: a test tone has none of its own.
+            if (self->audible > 0 && rate > 0 && channels > 0)
+                self->longestGapNs = std::max<guint64>(
+                    self->longestGapNs, self->quietRun * GST_SECOND / guint64(rate * channels));
+            self->quietRun = 0;
+        }
         gst_buffer_unmap(buffer, &map);
         self->rendered += static_cast<int>(count);
         self->audible += loud;
@@ -212,6 +259,9 @@ protected:
     // output has rendered samples; then for a tenth of a second of sound.
     void ExpectHeard(const QString& url, std::chrono::milliseconds within) {
         rendered = audible = 0;
+        quietRun = 0;
+        runningEnd = GST_CLOCK_TIME_NONE;
+        longestGapNs = 0;
         player.Open(url);
         int renderedAtPlaying = -1;
         ASSERT_TRUE(WaitUntil(
@@ -231,6 +281,12 @@ protected:
 
     std::atomic<int> rendered{0};
     std::atomic<int> audible{0};
+    GstSegment segment{}; // the output's, on its streaming thread
+    std::atomic<guint64> runningEnd{GST_CLOCK_TIME_NONE};
+    guint64 quietRun = 0; // on the output's streaming thread
+    // The longest silence since Open: a gap in running time, or near-silent
+    // samples between audible ones.
+    std::atomic<guint64> longestGapNs{0};
 };
 
 } // namespace didira::test
