@@ -594,6 +594,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
     // The queue only has to hold what arrives meanwhile.
     g_object_set(gen->playbin.get(), "buffer-duration", gint64{4 * GST_SECOND}, "buffer-size",
                  gint{1024 * 1024}, nullptr);
+    PreferBestVariantAtStart(gen->playbin.get());
     g_signal_connect(gen->playbin.get(), "source-setup", G_CALLBACK(OnSourceSetup),
                      gen->relay.get());
     g_signal_connect(gen->playbin.get(), "deep-element-added", G_CALLBACK(OnDeepElementAdded),
@@ -614,9 +615,12 @@ std::unique_ptr<AudioPipeline> AudioPipeline::Create(const QByteArray& sinkDescr
     pipeline->m_gen = PipelineGeneration::Build(sinkDescription, pipeline.get(), error);
     if (!pipeline->m_gen)
         return nullptr;
-    // Slow decoders load once the first station plays, or once a start has
-    // had time to load what it needs, so that they never hold it up.
-    QTimer::singleShot(kPreloadDelayMs, pipeline.get(), &PreloadSlowDecoders);
+    // Slow decoders load while the listener is still choosing a station; a
+    // station already started loads only what it needs, without them.
+    QTimer::singleShot(kPreloadDelayMs, pipeline.get(), [raw = pipeline.get()] {
+        if (raw->m_lastRun == 0)
+            PreloadSlowDecoders();
+    });
     return pipeline;
 }
 
@@ -840,7 +844,7 @@ void AudioPipeline::PollOutput() {
     }
     if (!m_firstAudio) {
         m_firstAudio = true;
-        PreloadSlowDecoders();
+        PreloadSlowDecodersIfWanted();
         emit FirstAudio();
     }
     emit Audible();

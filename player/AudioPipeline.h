@@ -64,7 +64,8 @@ public:
     // How often the output is looked at between Start and Teardown.
     static constexpr int kOutputPollMs = 50;
     // When slow decoders start loading in the background after the pipeline
-    // is built, unless a station is heard before.
+    // is built, if no station has been started by then (a listener still
+    // choosing one): a station that needs them then starts without the wait.
     static constexpr int kPreloadDelayMs = 1500;
     // How long a teardown may last before the pipeline is given up for a
     // new one: far beyond a slow server's close, well below a listener's

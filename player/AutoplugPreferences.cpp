@@ -58,9 +58,11 @@ bool IsInstalled(const char* factoryName) {
 enum class AutoplugSelect : gint { Try = 0, Expose = 1, Skip = 2 };
 
 // What one decodebin has learnt of its stream: whether it can move between
-// variants (an HLS master playlist with several, DASH, Smooth Streaming).
+// variants (an HLS master playlist with several, DASH, Smooth Streaming),
+// and which pad leads to its first AAC chain.
 struct StreamShape {
     std::atomic_bool variants{false};
+    std::atomic<GstPad*> firstAacChain{nullptr}; // compared only, never used
 };
 
 using ShapeRef = std::shared_ptr<StreamShape>;
@@ -69,6 +71,9 @@ const GQuark kShapeKey = g_quark_from_static_string("didira-stream-shape");
 void DeleteShapeRef(gpointer data) {
     delete static_cast<ShapeRef*>(data);
 }
+
+// Set once a stream that may change variant has started without libav.
+std::atomic_bool g_slowDecodersWanted{false};
 
 // Reads an HLS playlist as the demuxer receives it (it comes whole before
 // any segment): two variants or more make a master the demuxer switches in.
@@ -92,35 +97,57 @@ GstPadProbeReturn ScanPlaylist(GstPad*, GstPadProbeInfo* info, gpointer data) {
     if (first == std::string::npos || scan.text.find(tag, first + 1) == std::string::npos)
         return GST_PAD_PROBE_OK;
     scan.shape->variants = true;
-    PreloadSlowDecoders(); // libav will decode it: start the load now
     return GST_PAD_PROBE_REMOVE;
+}
+
+GstPadProbeReturn MeasureFromNowOn(GstPad* pad, GstPadProbeInfo*, gpointer) {
+    if (GstObject* demuxer = gst_pad_get_parent(pad)) {
+        g_object_set(demuxer, "connection-speed", 0u, nullptr);
+        gst_object_unref(demuxer);
+    }
+    return GST_PAD_PROBE_REMOVE;
+}
+
+void OnDemuxerPad(GstElement*, GstPad* pad, gpointer) {
+    if (GST_PAD_IS_SRC(pad))
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, MeasureFromNowOn, nullptr, nullptr);
 }
 
 // AAC by faad or by libav. faad loads at once, where libav takes 0.1 to
 // 0.5 s. But faad holds back one frame: a chain that ends gives nothing for
 // its last frame, and a new one nothing for its first, heard as a gap of
-// 21 ms each time an adaptive stream changes variant and a new chain takes
-// over. So faad decodes AAC while libav is not loaded yet, except where a
-// change of variant can come; libav is loaded in the background once the
-// first sound is heard.
-AutoplugSelect SelectAacDecoder(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory,
+// 21 ms where an adaptive stream changes variant and a new chain takes over.
+// So faad decodes AAC while libav is not loaded, except for the later chains
+// of a stream that changes variant; libav is loaded for them once the first
+// is heard (PreloadSlowDecodersIfWanted). Such a stream starts on its best
+// variant and changes only when the connection cannot keep up.
+AutoplugSelect SelectAacDecoder(GstElement*, GstPad* pad, GstCaps*, GstElementFactory* factory,
                                 gpointer data) {
     // libav has two AAC decoders of equal rank.
     if (g_strcmp0(gst_plugin_feature_get_plugin_name(GST_PLUGIN_FEATURE(factory)), "libav") != 0 ||
         !g_str_has_prefix(GST_OBJECT_NAME(factory), "avdec_aac"))
         return AutoplugSelect::Try;
     static const bool haveFaad = IsInstalled("faad");
-    const bool variants = static_cast<ShapeRef*>(data)->get()->variants;
-    return haveFaad && !variants && !IsLoaded("libav") ? AutoplugSelect::Skip : AutoplugSelect::Try;
+    if (!haveFaad || IsLoaded("libav"))
+        return AutoplugSelect::Try;
+    StreamShape& shape = *static_cast<ShapeRef*>(data)->get();
+    if (!shape.variants)
+        return AutoplugSelect::Skip;
+    GstPad* none = nullptr;
+    if (!shape.firstAacChain.compare_exchange_strong(none, pad) && none != pad)
+        return AutoplugSelect::Try; // a later chain
+    g_slowDecodersWanted = true;
+    return AutoplugSelect::Skip;
 }
 
 } // namespace
 
 // The libav plugin links the whole of FFmpeg and takes 0.1 to 0.5 s to load
-// (and some 30 MiB). A radio stream should not wait for it: MP3, Ogg and the
-// choice of HLS demuxer do without it, and it is loaded in the background for
-// libav's AAC decoder (HLS included) once the player is idle or playing, long
-// before a listener picks a station in the window; until then faad stands in.
+// (and some 30 MiB). A radio stream should not wait for it: MP3, Ogg, the
+// choice of HLS demuxer and AAC do without it. Only AAC streams that change
+// variant need it later (see SelectAacDecoder); it is loaded in the
+// background while the listener is still choosing a station, or once such a
+// stream is heard.
 void ApplyAutoplugPreferences() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -151,6 +178,22 @@ void PreloadSlowDecoders() {
     std::call_once(once, [] { static PluginPreload libav("libav"); });
 }
 
+// An HLS demuxer starts on the first variant its playlist lists (often the
+// poorest) and moves to a better one after the first segment: a change of
+// decoding chain, and of sound, two seconds in. Told a fast connection, it
+// starts on the best variant an audio station offers instead, and measures
+// the connection from its first segment on (OnDemuxerPad). The demuxer takes
+// the speed from playbin, which overrides any set on it directly.
+void PreferBestVariantAtStart(GstElement* playbin) {
+    constexpr guint64 kStartConnectionKbps = 1000;
+    g_object_set(playbin, "connection-speed", kStartConnectionKbps, nullptr);
+}
+
+void PreloadSlowDecodersIfWanted() {
+    if (g_slowDecodersWanted)
+        PreloadSlowDecoders();
+}
+
 void ChooseDecodersIn(GstElement* element) {
     GstElementFactory* factory = gst_element_get_factory(element);
     const char* name = factory ? GST_OBJECT_NAME(factory) : "";
@@ -170,6 +213,8 @@ void ChooseDecodersIn(GstElement* element) {
     if (g_str_equal(name, "dashdemux") || g_str_equal(name, "mssdemux")) {
         shape->get()->variants = true;
     } else if (g_str_equal(name, "hlsdemux")) {
+        // The connection speed it starts from: measured from now on.
+        g_signal_connect(element, "pad-added", G_CALLBACK(OnDemuxerPad), nullptr);
         if (gst::PadPtr pad{gst_element_get_static_pad(element, "sink")})
             gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, ScanPlaylist,
                               new PlaylistScan{*shape, {}},

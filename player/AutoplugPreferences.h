@@ -17,6 +17,14 @@ void ApplyAutoplugPreferences();
 // holds up the plugin loads of a stream being started.
 void PreloadSlowDecoders();
 
+// The same, if a stream has started without them that needs them later.
+// Call once a station is heard.
+void PreloadSlowDecodersIfWanted();
+
+// Lets an adaptive stream started in playbin start on its best variant (for
+// an audio station) rather than its first.
+void PreferBestVariantAtStart(GstElement* playbin);
+
 // Lets each decodebin choose its AAC decoder by what its stream can do (see
 // the .cpp). Call for every element added to a pipeline (deep), before it
 // leaves NULL; elements it has no interest in are left alone.
