@@ -120,7 +120,9 @@ void OnDemuxerPad(GstElement*, GstPad* pad, gpointer) {
 // So faad decodes AAC while libav is not loaded, except for the later chains
 // of a stream that changes variant; libav is loaded for them once the first
 // is heard (PreloadSlowDecodersIfWanted). Such a stream starts on its best
-// variant and changes only when the connection cannot keep up.
+// variant and changes only when the connection cannot keep up; only then,
+// and only in a station started before libav was loaded, is the frame that
+// faad held back missed.
 AutoplugSelect SelectAacDecoder(GstElement*, GstPad* pad, GstCaps*, GstElementFactory* factory,
                                 gpointer data) {
     // libav has two AAC decoders of equal rank.
@@ -210,16 +212,17 @@ void ChooseDecodersIn(GstElement* element) {
         parent ? static_cast<ShapeRef*>(g_object_get_qdata(G_OBJECT(parent), kShapeKey)) : nullptr;
     if (!shape)
         return;
-    if (g_str_equal(name, "dashdemux") || g_str_equal(name, "mssdemux")) {
+    const bool hls = g_str_equal(name, "hlsdemux");
+    if (!hls && !g_str_equal(name, "dashdemux") && !g_str_equal(name, "mssdemux"))
+        return;
+    // The connection speed it starts from: measured from its first segment.
+    g_signal_connect(element, "pad-added", G_CALLBACK(OnDemuxerPad), nullptr);
+    if (!hls)
         shape->get()->variants = true;
-    } else if (g_str_equal(name, "hlsdemux")) {
-        // The connection speed it starts from: measured from now on.
-        g_signal_connect(element, "pad-added", G_CALLBACK(OnDemuxerPad), nullptr);
-        if (gst::PadPtr pad{gst_element_get_static_pad(element, "sink")})
-            gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, ScanPlaylist,
-                              new PlaylistScan{*shape, {}},
-                              [](gpointer data) { delete static_cast<PlaylistScan*>(data); });
-    }
+    else if (gst::PadPtr pad{gst_element_get_static_pad(element, "sink")})
+        gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, ScanPlaylist,
+                          new PlaylistScan{*shape, {}},
+                          [](gpointer data) { delete static_cast<PlaylistScan*>(data); });
 }
 
 } // namespace didira
