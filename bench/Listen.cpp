@@ -3,7 +3,8 @@
 //   didira_listen [options] -- COMMAND ARGS...
 //     --device NAME   the monitor to record (default: the server's default)
 //     --freq HZ       the tone to wait for from the start of COMMAND
-//     --seconds S     how long to keep playing after the tone is heard (10)
+//     --seconds S     how long to keep playing once the tone has been heard
+//                     for 2 s, CPU being counted over that time (10)
 //     --wait-exit     let COMMAND end by itself instead of stopping it
 //     --idle-from MS  measure CPU from MS after the start instead (no tone)
 // COMMAND may print "mark HZ" lines: from each, the time to hear tone HZ is
@@ -271,6 +272,8 @@ int main(int argc, char** argv) {
     qint64 rss = -1;
     const qint64 startUs = NowUs();
     bool playingTimerStarted = false;
+    qint64 heardUs = 0;
+    constexpr int kSettleMs = 2000;
 
     auto finish = [&] {
         g_analysis.StopCounting();
@@ -321,11 +324,15 @@ int main(int argc, char** argv) {
             heard = std::any_of(g_analysis.results.begin(), g_analysis.results.end(),
                                 [](qint64 ms) { return ms >= 0; });
         }
-        if (heard)
+        // CPU is counted once playing has settled: one-time work (plugin
+        // loads, probing the stream) is left out, for every player alike.
+        if (heard && heardUs == 0)
+            heardUs = NowUs();
+        if (heard && NowUs() - heardUs >= kSettleMs * 1000)
             startCpu();
         if (heard && !waitExit && !playingTimerStarted) {
             playingTimerStarted = true;
-            QTimer::singleShot(static_cast<int>(seconds * 1000), &app, finish);
+            QTimer::singleShot(kSettleMs + static_cast<int>(seconds * 1000), &app, finish);
         }
         // Just before a self-ending player exits, the figures are taken.
         if (waitExit && pid > 0) {
