@@ -93,6 +93,10 @@ listen() { "$build/bench/didira_listen" "$@"; }
 # One run of a player on a station; prints the listener's line.
 run_once() { # player stream
     local player=$1 stream=$2 f u
+    # A random pause first: a run would otherwise start in step with the
+    # last one's end, and so with the stations' Ogg pages (about 1 s apart)
+    # and HLS segments, always at the same point of their cycle for a player.
+    sleep "0.$(printf '%03d' $((RANDOM % 1000)))"
     f=$(freq_of "$stream")
     u=$(url_of "$stream")
     case $player in
