@@ -1,7 +1,8 @@
 #pragma once
 // Which elements the player's playbin picks when it builds a stream's
-// decoding chain. Applied once per process, in memory only (the registry
-// file and other processes are untouched).
+// decoding chain: ranks set once per process, in memory only (the registry
+// file and other processes are untouched), and choices made per stream as
+// its chain is built (the AAC decoder, the adaptive start).
 
 typedef struct _GstElement GstElement;
 
