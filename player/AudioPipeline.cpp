@@ -650,7 +650,7 @@ void AudioPipeline::Start(const QUrl& uri) {
     m_output = AudioOutputWatch::Output::Silent;
     m_firstAudio = false;
     m_gen->worker->Start(uri.toEncoded(), m_run);
-    m_runTimer.start();
+    m_runTimer.start(kOutputPollMs);
 }
 
 void AudioPipeline::SetPlaying(bool playing) {
@@ -820,6 +820,11 @@ void AudioPipeline::Forward(GstMessage* message) {
     }
 }
 
+void AudioPipeline::PollEvery(int ms) {
+    if (m_runTimer.interval() != ms)
+        m_runTimer.setInterval(ms); // restarts the timer
+}
+
 void AudioPipeline::PollOutput() {
     using Output = AudioOutputWatch::Output;
     // Until the worker has started this run, the pipeline still carries (or
@@ -832,12 +837,14 @@ void AudioPipeline::PollOutput() {
     if (state != GST_STATE_PLAYING) {
         // Looked at afresh once playing again.
         m_output = Output::Silent;
+        PollEvery(kOutputPollMs);
         return;
     }
     const Output output = m_gen->outputWatch->Check(playbin);
     if (output == m_output || output == Output::Silent)
         return;
     m_output = output;
+    PollEvery(output == Output::Audible ? kAudiblePollMs : kOutputPollMs);
     if (output == Output::Starved) {
         emit Starved();
         return;

@@ -61,8 +61,13 @@ public:
     ~AudioPipeline() override;
     Q_DISABLE_COPY_MOVE(AudioPipeline)
 
-    // How often the output is looked at between Start and Teardown.
+    // How often the output is looked at between Start and Teardown: often
+    // while the listener waits for sound, so it is reported once it is heard;
+    // less often once it is, where only a stall (itself 200 ms of silence)
+    // is looked for and the status shows once a second. Every look wakes the
+    // UI thread and asks the sound server's clock.
     static constexpr int kOutputPollMs = 50;
+    static constexpr int kAudiblePollMs = 250;
     // When slow decoders start loading in the background after the pipeline
     // is built, if no station has been started by then (a listener still
     // choosing one): a station that needs them then starts without the wait.
@@ -133,6 +138,7 @@ private:
     void Forward(GstMessage* message);
     void ForwardError(GstMessage* message);
     void PollOutput();
+    void PollEvery(int ms);
 
     QByteArray m_sinkDescription;
     std::unique_ptr<PipelineGeneration> m_gen; // never null once created
