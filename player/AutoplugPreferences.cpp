@@ -22,22 +22,44 @@ void SetRank(const char* factoryName, guint rank) {
     gst_object_unref(factory);
 }
 
-// Loads a plugin on a thread of its own, so that the first stream that needs
-// it does not wait for the load; joined at exit.
-class PluginPreload {
+// Runs work on a thread of its own, so that no stream waits for it; held in
+// a static, and so joined at exit.
+class BackgroundTask {
 public:
-    explicit PluginPreload(const char* name)
-        : m_thread([name] {
-              if (GstPlugin* plugin = gst_plugin_load_by_name(name))
-                  gst_object_unref(plugin);
-          }) {}
-    ~PluginPreload() { m_thread.join(); }
-    PluginPreload(const PluginPreload&) = delete;
-    PluginPreload& operator=(const PluginPreload&) = delete;
+    template <typename Work> explicit BackgroundTask(Work work) : m_thread(std::move(work)) {}
+    ~BackgroundTask() { m_thread.join(); }
+    BackgroundTask(const BackgroundTask&) = delete;
+    BackgroundTask& operator=(const BackgroundTask&) = delete;
 
 private:
     std::thread m_thread;
 };
+
+void LoadPlugin(const char* name) {
+    if (GstPlugin* plugin = gst_plugin_load_by_name(name))
+        gst_object_unref(plugin);
+}
+
+// Parses the pad template caps of every element playbin may pick. On its
+// first stream, playbin matches each decoder against each sink by these caps,
+// which the registry keeps as text until first used: about 15 ms between the
+// first playlist or header and the first decoder. The registry keeps them
+// parsed from then on.
+void ParseTemplateCaps() {
+    for (GstElementFactoryListType type :
+         {GST_ELEMENT_FACTORY_TYPE_DECODABLE, GST_ELEMENT_FACTORY_TYPE_AUDIOVIDEO_SINKS}) {
+        GList* factories = gst_element_factory_list_get_elements(type, GST_RANK_MARGINAL);
+        for (GList* l = factories; l; l = l->next) {
+            const GList* templates =
+                gst_element_factory_get_static_pad_templates(GST_ELEMENT_FACTORY(l->data));
+            for (; templates; templates = templates->next) {
+                auto* pad = static_cast<GstStaticPadTemplate*>(templates->data);
+                gst_caps_unref(gst_static_pad_template_get_caps(pad));
+            }
+        }
+        gst_plugin_feature_list_free(factories);
+    }
+}
 
 bool IsLoaded(const char* pluginName) {
     GstPlugin* plugin = gst_registry_find_plugin(gst_registry_get(), pluginName);
@@ -172,12 +194,13 @@ void ApplyAutoplugPreferences() {
         // MP3 and MP2 by mpg123, which otherwise ties with libav's decoder
         // and loses on the name. AAC: see SelectAacDecoder.
         SetRank("mpg123audiodec", GST_RANK_PRIMARY);
+        static BackgroundTask parse(ParseTemplateCaps);
     });
 }
 
 void PreloadSlowDecoders() {
     static std::once_flag once;
-    std::call_once(once, [] { static PluginPreload libav("libav"); });
+    std::call_once(once, [] { static BackgroundTask libav([] { LoadPlugin("libav"); }); });
 }
 
 // An HLS demuxer starts on the first variant its playlist lists (often the

@@ -8,7 +8,8 @@ typedef struct _GstElement GstElement;
 
 namespace didira {
 
-// Sets the element ranks the player relies on; idempotent, thread-safe.
+// Sets the element ranks the player relies on, and starts parsing the caps
+// playbin matches elements by in the background; idempotent, thread-safe.
 // Call after GStreamer is initialised and before the first pipeline plays.
 void ApplyAutoplugPreferences();
 
