@@ -200,7 +200,13 @@ void ApplyAutoplugPreferences() {
 
 void PreloadSlowDecoders() {
     static std::once_flag once;
-    std::call_once(once, [] { static BackgroundTask libav([] { LoadPlugin("libav"); }); });
+    // Loading a plugin registers its elements afresh, with their caps as text.
+    std::call_once(once, [] {
+        static BackgroundTask libav([] {
+            LoadPlugin("libav");
+            ParseTemplateCaps();
+        });
+    });
 }
 
 // An HLS demuxer starts on the first variant its playlist lists (often the
