@@ -135,6 +135,20 @@ void OnDemuxerPad(GstElement*, GstPad* pad, gpointer) {
         gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, MeasureFromNowOn, nullptr, nullptr);
 }
 
+// Whether faad decodes the AAC profile of caps: LC (HE-AAC is signalled as
+// LC), Main and LTP. The others, such as AAC-ELD, and streams that do not say
+// (the parser names these four whenever it knows the profile) are left to
+// libav, which decodes them all.
+bool FaadDecodes(GstCaps* caps) {
+    const GstStructure* s =
+        caps && !gst_caps_is_empty(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
+    const char* profile = s ? gst_structure_get_string(s, "profile") : nullptr;
+    if (!profile)
+        return false;
+    const std::string_view p(profile);
+    return p == "lc" || p == "main" || p == "ltp";
+}
+
 // AAC by faad or by libav. faad loads at once, where libav takes 0.1 to
 // 0.5 s. But faad holds back one frame: a chain that ends gives nothing for
 // its last frame, and a new one nothing for its first, heard as a gap of
@@ -145,14 +159,14 @@ void OnDemuxerPad(GstElement*, GstPad* pad, gpointer) {
 // variant and changes only when the connection cannot keep up; only then,
 // and only in a station started before libav was loaded, is the frame that
 // faad held back missed.
-AutoplugSelect SelectAacDecoder(GstElement*, GstPad* pad, GstCaps*, GstElementFactory* factory,
+AutoplugSelect SelectAacDecoder(GstElement*, GstPad* pad, GstCaps* caps, GstElementFactory* factory,
                                 gpointer data) {
     // libav has two AAC decoders of equal rank.
     if (g_strcmp0(gst_plugin_feature_get_plugin_name(GST_PLUGIN_FEATURE(factory)), "libav") != 0 ||
         !g_str_has_prefix(GST_OBJECT_NAME(factory), "avdec_aac"))
         return AutoplugSelect::Try;
     static const bool haveFaad = IsInstalled("faad");
-    if (!haveFaad || IsLoaded("libav"))
+    if (!haveFaad || IsLoaded("libav") || !FaadDecodes(caps))
         return AutoplugSelect::Try;
     StreamShape& shape = *static_cast<ShapeRef*>(data)->get();
     if (!shape.variants)

@@ -1,9 +1,18 @@
 // The real control against a real local radio (Icecast and HLS on 127.0.0.1
 // fed by ffmpeg): every kind of stream is heard soon after Open, and playing
 // is reported only once the output renders it; the radio going away
-// mid-stream. Skipped when icecast2 or ffmpeg is not installed.
+// mid-stream. Skipped when icecast2 or ffmpeg is not installed. And which
+// AAC decoder a stream's profile gets.
 #include "PlayerFixture.h"
+#include "player/AutoplugPreferences.h"
 #include "support/LocalRadio.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 using namespace didira;
 using namespace didira::test;
@@ -16,6 +25,80 @@ namespace {
 constexpr auto kHeardWithin = 5s;
 
 } // namespace
+
+// The AAC decoder a stream gets, by its profile: faad for those it decodes
+// (while libav is not loaded), libav for the rest, such as AAC-ELD, which
+// faad cannot decode. Registered first, to run before any station loads libav;
+// the decoder is only chosen, never made, so libav stays unloaded.
+TEST(AacDecoderChoice, FaadForTheProfilesItDecodesLibavForTheRest) {
+    gst_init(nullptr, nullptr);
+    gst::ObjectUnref unref;
+    GstElementFactory* faad = gst_element_factory_find("faad");
+    GstElementFactory* libavAac = gst_element_factory_find("avdec_aac");
+    const bool haveBoth = faad && libavAac;
+    unref(faad);
+    unref(libavAac);
+    if (!haveBoth)
+        GTEST_SKIP() << "faad or libav is not installed";
+    if (GstPlugin* libav = gst_registry_find_plugin(gst_registry_get(), "libav")) {
+        const bool loaded = gst_plugin_is_loaded(libav);
+        gst_object_unref(libav);
+        if (loaded)
+            GTEST_SKIP() << "libav is loaded: every AAC chain gets it";
+    }
+    ApplyAutoplugPreferences();
+    // The first decoder that the player's choice lets a decodebin try for raw
+    // AAC with this AudioSpecificConfig.
+    const auto decoderFor = [](std::initializer_list<guint8> config) {
+        gst::ElementPtr pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+        GstElement* source = gst_element_factory_make("appsrc", nullptr);
+        GstElement* decodebin = gst_element_factory_make("decodebin", nullptr);
+        ChooseDecodersIn(decodebin);
+        // Runs after the player's handler, only for what it lets through.
+        std::string chosen;
+        std::mutex mutex;
+        auto record =
+            +[](GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer data) -> gint {
+            const char* klass =
+                gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+            if (!klass || !strstr(klass, "Decoder/Audio"))
+                return 0; // try: the parser that tells the profile
+            auto& [name, lock] = *static_cast<std::pair<std::string*, std::mutex*>*>(data);
+            std::lock_guard guard(*lock);
+            if (name->empty())
+                *name = GST_OBJECT_NAME(factory);
+            return 2; // skip: no decoder is made
+        };
+        std::pair<std::string*, std::mutex*> sink{&chosen, &mutex};
+        g_signal_connect(decodebin, "autoplug-select", G_CALLBACK(record), &sink);
+        gst_bin_add_many(GST_BIN(pipeline.get()), source, decodebin, nullptr);
+        gst_element_link(source, decodebin);
+        const std::vector<guint8> bytes(config);
+        GstBuffer* codecData = gst_buffer_new_memdup(bytes.data(), bytes.size());
+        GstCaps* caps =
+            gst_caps_new_simple("audio/mpeg", "mpegversion", G_TYPE_INT, 4, "stream-format",
+                                G_TYPE_STRING, "raw", "rate", G_TYPE_INT, 48000, "channels",
+                                G_TYPE_INT, 2, "codec_data", GST_TYPE_BUFFER, codecData, nullptr);
+        gst_buffer_unref(codecData);
+        g_object_set(source, "caps", caps, "format", GST_FORMAT_TIME, nullptr);
+        gst_caps_unref(caps);
+        gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+        GstBuffer* frame = gst_buffer_new_allocate(nullptr, 8, nullptr);
+        GstFlowReturn flow = GST_FLOW_OK;
+        g_signal_emit_by_name(source, "push-buffer", frame, &flow); // does not take the buffer
+        gst_buffer_unref(frame);
+        WaitUntil(
+            [&] {
+                std::lock_guard guard(mutex);
+                return !chosen.empty();
+            },
+            10s);
+        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+        return chosen;
+    };
+    EXPECT_EQ(decoderFor({0x11, 0x90}), "faad");                                // LC
+    EXPECT_TRUE(decoderFor({0xF8, 0xE6, 0x40, 0x00}).starts_with("avdec_aac")); // ELD
+}
 
 using LocalRadioTest = WithLocalRadio<RenderedAudioFixture>;
 
