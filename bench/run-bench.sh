@@ -139,7 +139,6 @@ median() { # values ("none" sorts last)
         awk '{a[NR]=$1} END {m=a[int((NR+1)/2)]; print (m==999999 ? "none" : m)}'
 }
 maxof() { printf '%s\n' "$@" | grep -v none | sort -n | tail -n 1; }
-meanof() { printf '%s\n' "$@" | grep -v none | awk '{s+=$1; n++} END {if (n) printf "%.1f", s/n; else print "none"}'; }
 
 declare -A med
 row() { # stream label firsts-array-name gaps cpus rsss
@@ -151,16 +150,24 @@ row() { # stream label firsts-array-name gaps cpus rsss
     rss=$(maxof "${_rsss[@]}")
     rss=$(awk -v r="${rss:-0}" 'BEGIN {printf "%.1f", r/1024}')
     printf '%s|%s|%s|%s|%s|%s|%s\n' "$stream" "$label" "${_firsts[*]}" "$m" "$(maxof "${_gaps[@]}")" \
-        "$(meanof "${_cpus[@]}")" "$rss"
+        "$(median "${_cpus[@]}")" "$rss"
+}
+
+# Every run goes to the log, and to this run's list, which the rows are
+# made from.
+runs=$work/runs.log
+run_logged() { # stream player
+    local line
+    line=$(run_once "$2" "$1")
+    echo "$1 $2 $line" >>"$log"
+    echo "$1 $2 $line" >>"$runs"
 }
 
 rows=()
-measure() { # stream player
+measure() { # stream player: its row, from this run's list
     local stream=$1 player=$2 line
     local -a firsts=() gaps=() cpus=() rsss=() recv=() switch=()
-    for _ in $(seq "$reps"); do
-        line=$(run_once "$player" "$stream")
-        echo "$stream $player $line" >>"$log"
+    while read -r _ _ line; do
         if [ "$player" = dialog ]; then
             local marks
             marks=$(field "$line" marks)
@@ -172,7 +179,7 @@ measure() { # stream player
         gaps+=("$(field "$line" gap)")
         cpus+=("$(field "$line" cpu)")
         rsss+=("$(field "$line" rss)")
-    done
+    done < <(grep "^$stream $player " "$runs")
     [ "$player" = dialog ] || [ "$player" = idle ] || med["$stream/$player"]=$(median "${firsts[@]}")
     if [ "$player" = dialog ]; then
         rows+=("$(row "$stream" "dialog: Recieve" recv gaps cpus rsss)")
@@ -184,13 +191,29 @@ measure() { # stream player
     fi
 }
 
+# The players take turns within each repetition, so that a change of load on
+# the (shared) machine weighs on all of them alike.
+for _ in $(seq "$reps"); do run_logged wav paplay; done
+for stream in $streams; do
+    for _ in $(seq "$reps"); do
+        for player in $players; do
+            run_logged "$stream" "$player"
+        done
+    done
+done
+idle=false
+[[ " $players " != *" dialog "* ]] || idle=true
+if $idle; then
+    for _ in $(seq "$reps"); do run_logged idle idle; done
+fi
+
 measure wav paplay
 for stream in $streams; do
     for player in $players; do
         measure "$stream" "$player"
     done
 done
-[[ " $players " != *" dialog "* ]] || measure idle idle
+! $idle || measure idle idle
 
 echo "| stream | player | first audible (ms), each run | median | ratio to best peer | longest silence (ms) | CPU % while playing | peak RSS (MiB) |"
 echo "|---|---|---|---|---|---|---|---|"
