@@ -136,9 +136,8 @@ void OnDemuxerPad(GstElement*, GstPad* pad, gpointer) {
 }
 
 // Whether faad decodes the AAC profile of caps: LC (HE-AAC is signalled as
-// LC), Main and LTP. The others, such as AAC-ELD, and streams that do not say
-// (the parser names these four whenever it knows the profile) are left to
-// libav, which decodes them all.
+// LC), Main and LTP. The others, such as AAC-ELD, and streams whose parser
+// could not name the profile are left to libav, which decodes them all.
 bool FaadDecodes(GstCaps* caps) {
     const GstStructure* s =
         caps && !gst_caps_is_empty(caps) ? gst_caps_get_structure(caps, 0) : nullptr;

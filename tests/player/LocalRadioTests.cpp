@@ -8,10 +8,8 @@
 #include "support/LocalRadio.h"
 
 #include <cstring>
-#include <initializer_list>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 using namespace didira;
@@ -30,71 +28,65 @@ constexpr auto kHeardWithin = 5s;
 // (while libav is not loaded), libav for the rest, such as AAC-ELD, which
 // faad cannot decode. Registered first, to run before any station loads libav;
 // the decoder is only chosen, never made, so libav stays unloaded.
+struct DecoderChoice {
+    std::mutex mutex;
+    std::string name; // the first decoder the player's choice lets through
+
+    // Runs after the player's handler: lets the parser be made, and records
+    // and skips the first decoder.
+    static gint Record(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer data) {
+        const char* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+        if (!klass || !strstr(klass, "Decoder/Audio"))
+            return 0; // try
+        auto* self = static_cast<DecoderChoice*>(data);
+        std::lock_guard lock(self->mutex);
+        if (self->name.empty())
+            self->name = GST_OBJECT_NAME(factory);
+        return 2; // skip
+    }
+};
+
 TEST(AacDecoderChoice, FaadForTheProfilesItDecodesLibavForTheRest) {
     gst_init(nullptr, nullptr);
-    gst::ObjectUnref unref;
-    GstElementFactory* faad = gst_element_factory_find("faad");
-    GstElementFactory* libavAac = gst_element_factory_find("avdec_aac");
-    const bool haveBoth = faad && libavAac;
-    unref(faad);
-    unref(libavAac);
-    if (!haveBoth)
+    if (!gst_registry_check_feature_version(gst_registry_get(), "faad", 1, 0, 0) ||
+        !gst_registry_check_feature_version(gst_registry_get(), "avdec_aac", 1, 0, 0))
         GTEST_SKIP() << "faad or libav is not installed";
-    if (GstPlugin* libav = gst_registry_find_plugin(gst_registry_get(), "libav")) {
-        const bool loaded = gst_plugin_is_loaded(libav);
-        gst_object_unref(libav);
-        if (loaded)
-            GTEST_SKIP() << "libav is loaded: every AAC chain gets it";
-    }
+    GstPlugin* libav = gst_registry_find_plugin(gst_registry_get(), "libav");
+    const bool loaded = gst_plugin_is_loaded(libav);
+    gst_object_unref(libav);
+    if (loaded)
+        GTEST_SKIP() << "libav is loaded: every AAC chain gets it";
     ApplyAutoplugPreferences();
-    // The first decoder that the player's choice lets a decodebin try for raw
-    // AAC with this AudioSpecificConfig.
-    const auto decoderFor = [](std::initializer_list<guint8> config) {
+    // Raw AAC with this AudioSpecificConfig into a decodebin.
+    const auto decoderFor = [](std::vector<guint8> config) {
         gst::ElementPtr pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
         GstElement* source = gst_element_factory_make("appsrc", nullptr);
         GstElement* decodebin = gst_element_factory_make("decodebin", nullptr);
         ChooseDecodersIn(decodebin);
-        // Runs after the player's handler, only for what it lets through.
-        std::string chosen;
-        std::mutex mutex;
-        auto record =
-            +[](GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer data) -> gint {
-            const char* klass =
-                gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
-            if (!klass || !strstr(klass, "Decoder/Audio"))
-                return 0; // try: the parser that tells the profile
-            auto& [name, lock] = *static_cast<std::pair<std::string*, std::mutex*>*>(data);
-            std::lock_guard guard(*lock);
-            if (name->empty())
-                *name = GST_OBJECT_NAME(factory);
-            return 2; // skip: no decoder is made
-        };
-        std::pair<std::string*, std::mutex*> sink{&chosen, &mutex};
-        g_signal_connect(decodebin, "autoplug-select", G_CALLBACK(record), &sink);
+        DecoderChoice choice;
+        g_signal_connect(decodebin, "autoplug-select", G_CALLBACK(DecoderChoice::Record), &choice);
         gst_bin_add_many(GST_BIN(pipeline.get()), source, decodebin, nullptr);
         gst_element_link(source, decodebin);
-        const std::vector<guint8> bytes(config);
-        GstBuffer* codecData = gst_buffer_new_memdup(bytes.data(), bytes.size());
+        GstBuffer* codecData = gst_buffer_new_memdup(config.data(), config.size());
         GstCaps* caps =
             gst_caps_new_simple("audio/mpeg", "mpegversion", G_TYPE_INT, 4, "stream-format",
                                 G_TYPE_STRING, "raw", "rate", G_TYPE_INT, 48000, "channels",
                                 G_TYPE_INT, 2, "codec_data", GST_TYPE_BUFFER, codecData, nullptr);
-        gst_buffer_unref(codecData);
         g_object_set(source, "caps", caps, "format", GST_FORMAT_TIME, nullptr);
         gst_caps_unref(caps);
+        gst_buffer_unref(codecData);
         gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
         GstBuffer* frame = gst_buffer_new_allocate(nullptr, 8, nullptr);
         GstFlowReturn flow = GST_FLOW_OK;
         g_signal_emit_by_name(source, "push-buffer", frame, &flow); // does not take the buffer
         gst_buffer_unref(frame);
-        WaitUntil(
-            [&] {
-                std::lock_guard guard(mutex);
-                return !chosen.empty();
-            },
-            10s);
+        const auto chosen = [&] {
+            std::lock_guard lock(choice.mutex);
+            return choice.name;
+        };
+        WaitUntil([&] { return !chosen().empty(); }, 10s);
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-        return chosen;
+        return chosen();
     };
     EXPECT_EQ(decoderFor({0x11, 0x90}), "faad");                                // LC
     EXPECT_TRUE(decoderFor({0xF8, 0xE6, 0x40, 0x00}).starts_with("avdec_aac")); // ELD
