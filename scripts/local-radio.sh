@@ -194,6 +194,22 @@ wait_stations() {
     done
 }
 
+# Starts Icecast and waits until it serves; fails if it exits or stays silent.
+start_icecast() {
+    local dir=$1 port=$2 pid deadline=$((SECONDS + 10))
+    nohup icecast2 -c "$dir/icecast.xml" >>"$dir/log/icecast.out" 2>&1 &
+    pid=$!
+    echo "$pid" >"$dir/icecast.server.pid"
+    until [ "$(http_code "http://127.0.0.1:$port/station-mp3.asx")" = 200 ]; do
+        if ! kill -0 "$pid" 2>/dev/null || [ $SECONDS -ge $deadline ]; then
+            kill "$pid" 2>/dev/null || true
+            wait "$pid" 2>/dev/null || true
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
 start() {
     local dir=$1 port=${2:-}
     mkdir -p "$dir/log" "$dir/web"
@@ -216,15 +232,16 @@ start() {
         echo "local-radio: $dir is not reachable for user nobody (a parent directory is private)" >&2
         return 1
     fi
-    nohup icecast2 -c "$dir/icecast.xml" >"$dir/log/icecast.out" 2>&1 &
-    echo $! >"$dir/icecast.server.pid"
-    local deadline=$((SECONDS + 10))
-    until [ "$(http_code "http://127.0.0.1:$port/station-mp3.asx")" = 200 ]; do
-        if [ $SECONDS -ge $deadline ]; then
+    # Icecast 2.4.4 now and then dies of a segmentation fault while it starts
+    # (seen about once in a few hundred starts); a fresh start then comes up.
+    local attempt
+    for attempt in 1 2 3; do
+        start_icecast "$dir" "$port" && break
+        if [ "$attempt" -eq 3 ]; then
             echo "local-radio: icecast did not start (see $dir/log)" >&2
             return 1
         fi
-        sleep 0.1
+        echo "local-radio: icecast did not start, starting it again" >&2
     done
     for station in "${ICECAST_MOUNTS[@]}"; do
         feed "$dir" "$station"
