@@ -6,6 +6,7 @@
 #include "player/StreamText.h"
 #include "player/StreamUrl.h"
 
+#include <QHostAddress>
 #include <QHostInfo>
 #include <QLoggingCategory>
 
@@ -287,7 +288,10 @@ void StreamSession::TryCandidate() {
 void StreamSession::ConnectTo(const QUrl& url) {
     m_current = url;
     m_openTimer.start(m_openTimeoutMs);
-    if (!IsNetworkUrl(m_current))
+    // An address needs no lookup. QHostInfo would look its name up in reverse,
+    // and where the name server is silent that waits out the resolver's
+    // timeouts (10 s on Debian) before the first byte is asked for.
+    if (!IsNetworkUrl(m_current) || !QHostAddress(m_current.host()).isNull())
         return Enter(Phase::Connecting);
 
     Enter(Phase::LookingUp);

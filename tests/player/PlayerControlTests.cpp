@@ -94,6 +94,8 @@ TEST_F(PlayerControl, PlaysAShortStreamOverHttpThenStopKeepsItOpen) {
     player.Cancel();
     player.Open(server.Url("/tone.mp3"));
     EXPECT_EQ(Play(), PlayState::Waiting); // Open returns at once
+    // An address is connected to at once, with no (reverse) name lookup first.
+    EXPECT_EQ(Opened(), OpenState::Connecting);
     ASSERT_TRUE(WaitPlaying());
     // The file arrives faster than it plays, so the measured rate may show
     // first; the stream's own rate takes over once its header is parsed.
