@@ -615,11 +615,13 @@ std::unique_ptr<AudioPipeline> AudioPipeline::Create(const QByteArray& sinkDescr
     pipeline->m_gen = PipelineGeneration::Build(sinkDescription, pipeline.get(), error);
     if (!pipeline->m_gen)
         return nullptr;
-    // Slow decoders load while the listener is still choosing a station; a
-    // station already started loads only what it needs, without them.
+    // Slow decoders and the TLS authorities load while the listener is still
+    // choosing a station; a station already started loads only what it needs.
     QTimer::singleShot(kPreloadDelayMs, pipeline.get(), [raw = pipeline.get()] {
-        if (raw->m_lastRun == 0)
-            PreloadSlowDecoders();
+        if (raw->m_lastRun != 0)
+            return;
+        PreloadSlowDecoders();
+        tls::LoadAnchorsAhead();
     });
     return pipeline;
 }

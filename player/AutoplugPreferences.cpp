@@ -1,5 +1,6 @@
 #include "player/AutoplugPreferences.h"
 
+#include "player/BackgroundTask.h"
 #include "player/GstHandle.h"
 
 #include <atomic>
@@ -8,7 +9,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace didira {
 
@@ -21,19 +21,6 @@ void SetRank(const char* factoryName, guint rank) {
     gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(factory), rank);
     gst_object_unref(factory);
 }
-
-// Runs work on a thread of its own, so that no stream waits for it; held in
-// a static, and so joined at exit.
-class BackgroundTask {
-public:
-    template <typename Work> explicit BackgroundTask(Work work) : m_thread(std::move(work)) {}
-    ~BackgroundTask() { m_thread.join(); }
-    BackgroundTask(const BackgroundTask&) = delete;
-    BackgroundTask& operator=(const BackgroundTask&) = delete;
-
-private:
-    std::thread m_thread;
-};
 
 void LoadPlugin(const char* name) {
     if (GstPlugin* plugin = gst_plugin_load_by_name(name))

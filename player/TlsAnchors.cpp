@@ -1,5 +1,7 @@
 #include "player/TlsAnchors.h"
 
+#include "player/BackgroundTask.h"
+
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSslCertificate>
@@ -47,6 +49,20 @@ GTlsDatabase* SourceDatabase() {
         }
     }
     return database ? G_TLS_DATABASE(g_object_ref(database)) : nullptr;
+}
+
+void LoadAnchorsAhead() {
+    // A named file (the tests' authority) is small, and read by the sources.
+    if (!AnchorsFile().isEmpty())
+        return;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static BackgroundTask load([] {
+            if (GTlsDatabase* system =
+                    g_tls_backend_get_default_database(g_tls_backend_get_default()))
+                g_object_unref(system);
+        });
+    });
 }
 
 } // namespace didira::tls

@@ -19,4 +19,10 @@ void ApplyAnchors(QSslConfiguration& config);
 // the system's. Read again when the variable names another file.
 GTlsDatabase* SourceDatabase();
 
+// Loads the system's authorities, which the first https source would
+// otherwise wait for, on a thread of its own, once per process; never blocks.
+// Reading and parsing the store takes some 20 to 30 ms; the TLS backend keeps
+// it once read. Does nothing while the environment names a file.
+void LoadAnchorsAhead();
+
 } // namespace didira::tls
