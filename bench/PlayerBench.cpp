@@ -1,8 +1,10 @@
 // Plays one URL through the real player control, headless, and reports when
 // the first decoded audio reaches the sink:
-//   didira_bench URL SECONDS
+//   didira_bench URL SECONDS [IDLE_SECONDS]
 // prints "first-audio open-ms=<ms from Open>" once, then plays until SECONDS
 // have passed and prints the final states. Audio goes to DIDIRA_AUDIO_SINK.
+// With IDLE_SECONDS, Open comes that long after start-up, as a listener's
+// first click in the dialog does.
 #include "BenchControl.h"
 #include "player/ControlHost.h"
 #include "player/GstPlayerControl.h"
@@ -20,7 +22,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: didira_bench URL SECONDS\n");
+        std::fprintf(stderr, "usage: didira_bench URL SECONDS [IDLE_SECONDS]\n");
         return 2;
     }
     using namespace didira;
@@ -35,15 +37,23 @@ int main(int argc, char** argv) {
         std::printf("first-audio open-ms=%lld\n", static_cast<long long>(clock.elapsed()));
         std::fflush(stdout);
     });
-    QTimer::singleShot(
-        static_cast<int>(QString::fromLocal8Bit(argv[2]).toDouble() * 1000), &app, [&] {
+    const auto ms = [](const char* seconds) {
+        return static_cast<int>(QString::fromLocal8Bit(seconds).toDouble() * 1000);
+    };
+    const auto start = [&] {
+        QTimer::singleShot(ms(argv[2]), &app, [&] {
             std::printf("end play-state=%ld open-state=%ld bandwidth=%ld\n", player.GetPlayState(),
                         player.GetOpenState(), player.GetBandwidth());
             std::fflush(stdout);
             player.Cancel();
             app.quit();
         });
-    clock.start();
-    player.Open(QString::fromLocal8Bit(argv[1]));
+        clock.start();
+        player.Open(QString::fromLocal8Bit(argv[1]));
+    };
+    if (argc > 3)
+        QTimer::singleShot(ms(argv[3]), &app, start);
+    else
+        start();
     return app.exec();
 }
