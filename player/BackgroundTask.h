@@ -3,6 +3,7 @@
 // waits for it. Held in a static by its user, and so joined at exit.
 
 #include <thread>
+#include <utility>
 
 namespace didira {
 

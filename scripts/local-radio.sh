@@ -233,7 +233,7 @@ start() {
         return 1
     fi
     # Icecast 2.4.4 now and then dies of a segmentation fault while it starts
-    # (seen about once in a few hundred starts); a fresh start then comes up.
+    # (once in a CI run of some twenty starts); a fresh start then comes up.
     local attempt
     for attempt in 1 2 3; do
         start_icecast "$dir" "$port" && break
