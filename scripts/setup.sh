@@ -25,6 +25,7 @@ PACKAGES=(
   # the Japanese locale, so that tests also run with the engine's translated texts
   locales
   openssl # the https tests' own certificate authority
+  python3-dbusmock # logind and NetworkManager stand-ins on a private system bus
 )
 
 # Only for bench/: a private sound server with a null sink, and the peer players.

@@ -1,0 +1,185 @@
+// Sleep, idle and connectivity through logind and NetworkManager stand-ins
+// (python3-dbusmock's templates) on a private bus used as the system bus.
+#include "PrivateBus.h"
+#include "app/NetworkWatch.h"
+#include "app/SleepWatch.h"
+#include "support/TestSupport.h"
+#include "ui/NowPlaying.h"
+
+#include <QDBusArgument>
+#include <QDBusVariant>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+namespace didira {
+namespace {
+
+using test::WaitUntil;
+
+const QString kMockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
+const QString kLogind = QStringLiteral("org.freedesktop.login1");
+const QString kLogindPath = QStringLiteral("/org/freedesktop/login1");
+const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kNmPath = QStringLiteral("/org/freedesktop/NetworkManager");
+
+// A template of python3-dbusmock serving on the bus, until destroyed.
+class Mock {
+public:
+    Mock(const test::PrivateBus& bus, const QString& templateName) {
+        QProcessEnvironment env = bus.Environment();
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.Address());
+        m_process.setProcessEnvironment(env);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral("/usr/bin/python3"),
+                        {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("-s"),
+                         QStringLiteral("-t"), templateName});
+    }
+    ~Mock() { Stop(); }
+    Q_DISABLE_COPY_MOVE(Mock)
+    void Stop() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_process;
+};
+
+class SystemBus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_bus.IsRunning());
+        system = m_bus.Connect(QStringLiteral("system"));
+        logind = std::make_unique<Mock>(m_bus, QStringLiteral("logind"));
+        nm = std::make_unique<Mock>(m_bus, QStringLiteral("networkmanager"));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return test::NameHasOwner(system, kLogind) && test::NameHasOwner(system, kNm); },
+            std::chrono::seconds(30)))
+            << "python3-dbusmock did not come up";
+    }
+
+    QDBusMessage CallMock(const QString& service, const QString& path, const QString& method,
+                          const QVariantList& args) {
+        QDBusMessage call = QDBusMessage::createMethodCall(service, path, kMockInterface, method);
+        call.setArguments(args);
+        return test::Call(system, call);
+    }
+    void PrepareForSleep(bool sleeping) {
+        CallMock(kLogind, kLogindPath, QStringLiteral("EmitSignal"),
+                 {QStringLiteral("org.freedesktop.login1.Manager"),
+                  QStringLiteral("PrepareForSleep"), QStringLiteral("b"),
+                  QVariantList{QVariant::fromValue(QDBusVariant(sleeping))}});
+    }
+    void SetNetwork(CNetworkWatch::Level level) {
+        CallMock(kNm, kNmPath, QStringLiteral("SetGlobalConnectionState"),
+                 {QVariant::fromValue(static_cast<uint>(level))});
+    }
+    // The locks logind holds, as "what/mode".
+    QStringList Inhibitors() {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            kLogind, kLogindPath, QStringLiteral("org.freedesktop.login1.Manager"),
+            QStringLiteral("ListInhibitors"));
+        const QDBusMessage reply = test::Call(system, call);
+        QStringList locks;
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return {QStringLiteral("error: ") + reply.errorMessage()};
+        const QDBusArgument arg = reply.arguments().value(0).value<QDBusArgument>();
+        arg.beginArray();
+        while (!arg.atEnd()) {
+            QString what, who, why, mode;
+            uint uid = 0, pid = 0;
+            arg.beginStructure();
+            arg >> what >> who >> why >> mode >> uid >> pid;
+            arg.endStructure();
+            locks << what + u'/' + mode;
+        }
+        arg.endArray();
+        locks.sort();
+        return locks;
+    }
+    bool InhibitorsAre(const QStringList& expected) {
+        return WaitUntil([&] { return Inhibitors() == expected; }, std::chrono::seconds(10));
+    }
+
+    test::PrivateBus m_bus;
+    QDBusConnection system{QString()};
+    std::unique_ptr<Mock> logind;
+    std::unique_ptr<Mock> nm;
+};
+
+TEST_F(SystemBus, LocksFollowPlaybackAndSleepClosesAndReopensTheStream) {
+    const struct {
+        bool blockIdle;
+        QStringList held;
+    } cases[] = {
+        {true, {QStringLiteral("idle/block"), QStringLiteral("sleep/delay")}},
+        {false, {QStringLiteral("sleep/delay")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.blockIdle ? "idle blocked" : "idle allowed");
+        CNowPlaying now;
+        CSleepWatch watch(now, system, c.blockIdle);
+        QSignalSpy slept(&watch, &CSleepWatch::aboutToSleep);
+        QSignalSpy woke(&watch, &CSleepWatch::wokeUp);
+        EXPECT_TRUE(InhibitorsAre({}));
+
+        now.Open(QStringLiteral("Test"), QStringLiteral("http://127.0.0.1:9/"), 0);
+        EXPECT_TRUE(InhibitorsAre(c.held)) << Inhibitors().join(u' ').toStdString();
+
+        PrepareForSleep(true);
+        ASSERT_TRUE(WaitUntil([&] { return slept.count() == 1; }));
+        EXPECT_TRUE(InhibitorsAre({})) << "the delay lock must go once the stream is closed";
+        EXPECT_EQ(woke.count(), 0);
+
+        PrepareForSleep(false);
+        ASSERT_TRUE(WaitUntil([&] { return woke.count() == 1; }));
+        EXPECT_TRUE(InhibitorsAre(c.held)) << "taken again after the wake";
+
+        now.Stop();
+        EXPECT_TRUE(InhibitorsAre({}));
+        // Nothing playing: sleep and wake ask nothing of the player.
+        PrepareForSleep(true);
+        PrepareForSleep(false);
+        test::Pump(std::chrono::milliseconds(300));
+        EXPECT_EQ(slept.count(), 1);
+        EXPECT_EQ(woke.count(), 1);
+    }
+}
+
+TEST_F(SystemBus, NetworkStateChangesAreFollowed) {
+    CNetworkWatch watch(system);
+    QSignalSpy up(&watch, &CNetworkWatch::connected);
+    QSignalSpy down(&watch, &CNetworkWatch::disconnected);
+    ASSERT_TRUE(WaitUntil([&] { return up.count() == 1; })) << "the first answer is connected";
+    EXPECT_TRUE(watch.IsOnline());
+
+    using L = CNetworkWatch::Level;
+    const struct {
+        L level;
+        bool online;
+        int ups, downs; // signals so far
+    } steps[] = {
+        {L::Disconnected, false, 1, 1},   {L::Connecting, false, 1, 1},
+        {L::ConnectedLocal, true, 2, 1},  {L::ConnectedGlobal, true, 3, 1},
+        {L::ConnectedSite, true, 3, 1},   {L::Asleep, false, 3, 2},
+        {L::ConnectedGlobal, true, 4, 2},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(static_cast<int>(s.level));
+        SetNetwork(s.level);
+        EXPECT_TRUE(WaitUntil([&] { return up.count() == s.ups && down.count() == s.downs; }))
+            << up.count() << " up, " << down.count() << " down";
+        EXPECT_EQ(watch.IsOnline(), s.online);
+    }
+
+    // NetworkManager gone: nothing to wait for.
+    SetNetwork(L::Disconnected);
+    ASSERT_TRUE(WaitUntil([&] { return !watch.IsOnline(); }));
+    nm->Stop();
+    EXPECT_TRUE(WaitUntil([&] { return watch.IsOnline(); }));
+}
+
+} // namespace
+} // namespace didira
