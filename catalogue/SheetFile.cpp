@@ -27,6 +27,19 @@ constexpr std::size_t kBufferSize = 4096;
 // instead of wrapping round to a small, plausible count.
 constexpr std::size_t kMaxColumns = std::numeric_limits<std::int16_t>::max();
 
+// A connection string attribute value in braces with "}" doubled, so that a
+// path holding ";", "=", quotes or braces stays one value.
+std::string OdbcBraced(std::string_view value) {
+    std::string out = "{";
+    for (const char c : value) {
+        out += c;
+        if (c == '}')
+            out += '}';
+    }
+    out += '}';
+    return out;
+}
+
 // A file descriptor closed on every path.
 class Fd {
 public:
@@ -197,9 +210,10 @@ CSheetFile::CSheetFile(const std::string& path, const std::string& sheetOrDelimi
     if (m_bExcelMode) {
         m_pDatabase = std::make_unique<CDatabase>();
         LocateExcelDriver();
-        m_strConnect = "DRIVER={" + m_strDriver +
-                       "};DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=\"" + m_strPath +
-                       "\";DBQ=" + m_strPath;
+        const std::string book = OdbcBraced(m_strPath);
+        m_strConnect = "DRIVER=" + OdbcBraced(m_strDriver) +
+                       ";DSN='';FIRSTROWHASNAMES=1;READONLY=FALSE;CREATE_DB=" + book +
+                       ";DBQ=" + book;
     }
 
     const bool loaded = LoadSheet();

@@ -56,11 +56,8 @@ public:
 
     bool ExcelMode() const { return m_bExcelMode; }
     bool MakeBackup() const { return m_bMakeBackup; }
-    bool HasColumns() const { return m_bHasColumns; }
     TextEncoding Encoding() const { return m_encoding; }
     const std::string& Driver() const { return m_strDriver; }
-    const std::string& ConnectString() const { return m_strConnect; }
-    const std::string& Query() const { return m_strQuery; }
     const std::vector<std::string>& Header() const { return m_arrHeader; }
     const std::vector<std::string>& Lines() const { return m_arrLines; }
 

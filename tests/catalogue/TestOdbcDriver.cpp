@@ -150,16 +150,34 @@ std::string Text(SQLCHAR* s, SQLINTEGER length) {
     return length == SQL_NTS ? std::string(c) : std::string(c, static_cast<std::size_t>(length));
 }
 
+// The value of key in a connect string of KEY=value pairs separated by ";",
+// a value in braces ("}}" standing for "}") kept whole; the first wins.
 std::string Value(const std::string& connect, const std::string& key) {
-    std::string upper = connect;
-    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
     std::string::size_type pos = 0;
-    while ((pos = upper.find(key + "=", pos)) != std::string::npos) {
-        if (pos == 0 || upper[pos - 1] == ';') {
-            const auto start = pos + key.size() + 1;
-            const auto end = connect.find(';', start);
-            return connect.substr(start, end == std::string::npos ? end : end - start);
+    while (pos < connect.size()) {
+        const auto equals = connect.find('=', pos);
+        if (equals == std::string::npos)
+            break;
+        std::string name = connect.substr(pos, equals - pos);
+        std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+        std::string value;
+        pos = equals + 1;
+        if (pos < connect.size() && connect[pos] == '{') {
+            for (++pos; pos < connect.size(); ++pos) {
+                if (connect[pos] == '}' && (pos + 1 >= connect.size() || connect[pos + 1] != '}'))
+                    break;
+                if (connect[pos] == '}')
+                    ++pos;
+                value += connect[pos];
+            }
+            pos = std::min(connect.find(';', pos), connect.size());
+        } else {
+            const auto end = std::min(connect.find(';', pos), connect.size());
+            value = connect.substr(pos, end - pos);
+            pos = end;
         }
+        if (name == key)
+            return value;
         ++pos;
     }
     return {};

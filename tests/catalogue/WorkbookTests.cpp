@@ -70,6 +70,20 @@ TEST(Workbook, AnExistingBackupSheetAbandonsTheBackupButTheReadStands) {
     EXPECT_EQ(sheet.ColumnCount(), 3);
 }
 
+TEST(Workbook, APathStaysOneValueOfTheConnectString) {
+    // Each name would, unquoted, end the path early or add attributes of its
+    // own (another driver, another workbook).
+    for (const char* name :
+         {"a;DRIVER=none.so;DBQ=b.xls", "q\";DBQ=c.xls", "br}};{DRIVER=x}.xls"}) {
+        const std::string path = TempPath(name);
+        WriteBytes(path, "[Sheet1]\nno\tname\turl\n1\ta\tu1\n");
+        CSheetFile sheet(path, "Sheet1", true);
+        EXPECT_EQ(sheet.RowCount(), 2) << name;
+        EXPECT_TRUE(sheet.MakeBackup()) << name << ": " << sheet.ErrorText();
+        EXPECT_NE(ReadBytes(path).find("[CSheetFileBackup]"), std::string::npos) << name;
+    }
+}
+
 // The statements the driver received, one per line, without the connect
 // strings.
 std::vector<std::string> Statements(const std::string& path) {
