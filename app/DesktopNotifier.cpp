@@ -17,12 +17,39 @@ QDBusMessage NotificationsCall(const QString& method) {
                                           QStringLiteral("org.freedesktop.Notifications"), method);
 }
 
+// How long the withdrawal at exit waits for the service.
+constexpr int kExitCallTimeoutMs = 250;
+
+QDBusMessage CloseCall(uint id) {
+    QDBusMessage call = NotificationsCall(QStringLiteral("CloseNotification"));
+    call.setArguments({id});
+    return call;
+}
+
 } // namespace
 
 CDesktopNotifier::CDesktopNotifier(const CNowPlaying& nowPlaying, const QDBusConnection& bus,
                                    QObject* parent)
     : QObject(parent), m_pNowPlaying(&nowPlaying), m_bus(bus) {
     connect(&nowPlaying, &CNowPlaying::titleChanged, this, &CDesktopNotifier::OnTitleChanged);
+    connect(&nowPlaying, &CNowPlaying::statusChanged, this, &CDesktopNotifier::OnStatusChanged);
+}
+
+CDesktopNotifier::~CDesktopNotifier() {
+    // A call made with send() alone may still be queued when the process
+    // ends, so this one waits for its reply, briefly.
+    if (m_nId != 0 && m_bus.isConnected())
+        m_bus.call(CloseCall(m_nId), QDBus::Block, kExitCallTimeoutMs);
+}
+
+void CDesktopNotifier::OnStatusChanged() {
+    const CNowPlaying* np = m_pNowPlaying;
+    if (!np || np->PlaybackStatus() != CNowPlaying::Status::Stopped)
+        return;
+    // The title shown is no longer playing.
+    m_bPending = false;
+    m_bWithdraw = true;
+    Pump();
 }
 
 void CDesktopNotifier::OnTitleChanged() {
@@ -42,7 +69,16 @@ void CDesktopNotifier::ServiceGone() {
 }
 
 void CDesktopNotifier::Pump() {
-    if (m_bInFlight || !m_bPending || !m_bus.isConnected())
+    if (m_bInFlight || !m_bus.isConnected())
+        return;
+    if (m_bWithdraw) {
+        m_bWithdraw = false;
+        if (m_nId != 0)
+            m_bus.send(CloseCall(m_nId));
+        // The next title is a notification of its own.
+        m_nId = 0;
+    }
+    if (!m_bPending)
         return;
     m_bInFlight = true;
 

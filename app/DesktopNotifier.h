@@ -1,8 +1,11 @@
 #pragma once
 // Desktop notifications of the title now playing: one notification, showing
 // the station and the title, replaced whenever the title changes while a
-// station plays. The notification service (org.freedesktop.Notifications)
-// is only ever called asynchronously; without one nothing is shown.
+// station plays, and withdrawn when playback stops (Cancel, a station that
+// ends) and at exit. The notification service
+// (org.freedesktop.Notifications) is called asynchronously, but for the
+// withdrawal at exit, which waits a bounded time so that it leaves before
+// the process does; without a service nothing is shown.
 
 #include <QDBusConnection>
 #include <QObject>
@@ -19,6 +22,7 @@ class CDesktopNotifier final : public QObject {
 public:
     CDesktopNotifier(const CNowPlaying& nowPlaying, const QDBusConnection& bus,
                      QObject* parent = nullptr);
+    ~CDesktopNotifier() override;
     Q_DISABLE_COPY_MOVE(CDesktopNotifier)
 
     // The id the service gave the notification shown last; 0 before the
@@ -29,8 +33,11 @@ private:
     enum class Markup { Unknown, Asking, Supported, Unsupported };
 
     void OnTitleChanged();
-    // Sends what is pending unless a call is still out; the reply of each
-    // call sends the next, so every notification replaces the one before.
+    void OnStatusChanged();
+    // Sends what is pending (a withdrawal first, then a notification) unless
+    // a call is still out; the reply of each call sends the next, so every
+    // notification replaces the one before and a withdrawal asked for while
+    // a notification was on its way takes that one.
     void Pump();
     void ServiceGone();
 
@@ -40,8 +47,9 @@ private:
     Markup m_markup = Markup::Unknown;
     bool m_bInFlight = false;
     bool m_bPending = false;
-    QString m_strSummary; // pending
-    QString m_strBody;    // pending, plain text
+    bool m_bWithdraw = false; // pending
+    QString m_strSummary;     // pending
+    QString m_strBody;        // pending, plain text
 };
 
 // Whether notifications are wanted: not when the command line holds

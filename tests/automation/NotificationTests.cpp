@@ -15,7 +15,7 @@ namespace {
 using test::WaitUntil;
 
 // org.freedesktop.Notifications: records Notify calls and answers each with
-// a new id (or the id it replaces).
+// a new id (or the id it replaces); records the ids withdrawn.
 class NotificationServer final : public QDBusVirtualObject {
 public:
     struct Note {
@@ -25,12 +25,18 @@ public:
     };
     QStringList capabilities{QStringLiteral("body")};
     std::vector<Note> notes;
+    std::vector<uint> closed;
     uint nextId = 40;
 
     QString introspect(const QString&) const override { return QString(); }
     bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
         if (m.member() == QLatin1String("GetCapabilities")) {
             bus.send(m.createReply(capabilities));
+            return true;
+        }
+        if (m.member() == QLatin1String("CloseNotification")) {
+            closed.push_back(m.arguments().value(0).toUInt());
+            bus.send(m.createReply());
             return true;
         }
         if (m.member() != QLatin1String("Notify") ||
@@ -98,6 +104,30 @@ TEST_F(Notifications, OneNotificationPerTitleChangeWhilePlayingEachReplacingTheL
     now.Open(QStringLiteral("Station A"), QStringLiteral("http://127.0.0.1:9/a.mp3"), 1);
     now.SetPlayerState(1, 6);
     Title(QStringLiteral("While paused"), 3);
+}
+
+TEST_F(Notifications, TheLastNotificationIsWithdrawnOnStopAndAtExit) {
+    StartServer();
+    now.Open(QStringLiteral("Station A"), QStringLiteral("http://127.0.0.1:9/a.mp3"), 1);
+    Title(QStringLiteral("First song"), 1);
+    now.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !stub.closed.empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(stub.closed, std::vector<uint>{41});
+
+    // Stopped while the notification is on its way: the id its reply brings
+    // is withdrawn. The next title is a new notification.
+    now.Open(QStringLiteral("Station A"), QStringLiteral("http://127.0.0.1:9/a.mp3"), 1);
+    now.SetTitle(QStringLiteral("Second song"));
+    now.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return stub.closed.size() == 2; }, std::chrono::seconds(5)));
+    EXPECT_EQ(stub.notes.back().replacesId, 0u);
+    EXPECT_EQ(stub.closed.back(), 42u);
+
+    now.Open(QStringLiteral("Station B"), QStringLiteral("http://127.0.0.1:9/b.mp3"), 2);
+    Title(QStringLiteral("Third song"), 3);
+    notifier.reset();
+    ASSERT_TRUE(WaitUntil([&] { return stub.closed.size() == 3; }, std::chrono::seconds(5)));
+    EXPECT_EQ(stub.closed.back(), 43u);
 }
 
 TEST_F(Notifications, AServiceThatReadsMarkupGetsTheTitleEscaped) {
