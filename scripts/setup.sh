@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian package Didira needs to build, run and test.
 # Idempotent and non-interactive; run as root (or through sudo).
-#   setup.sh [--bench]   --bench adds the sound server and peer players of bench/
+#   setup.sh [--bench] [--package]
+#     --bench    adds the sound server and peer players of bench/
+#     --package  adds what scripts/check-package.sh needs (a fresh Debian root)
 set -euo pipefail
 
 PACKAGES=(
@@ -21,7 +23,7 @@ PACKAGES=(
   # tests and the offline demo: headless X, local radio server and encoder
   xvfb xauth x11-utils xdotool imagemagick icecast2 ffmpeg googletest libgtest-dev curl procps
   # installation checks: menu entry and AppStream validators, the Debian package's tools
-  desktop-file-utils appstream dpkg-dev file
+  desktop-file-utils appstream dpkg-dev file lintian binutils
   # the Japanese locale, so that tests also run with the engine's translated texts
   locales
   openssl # the https tests' own certificate authority
@@ -30,9 +32,15 @@ PACKAGES=(
 
 # Only for bench/: a private sound server with a null sink, and the peer players.
 BENCH_PACKAGES=(pulseaudio pulseaudio-utils mpv gstreamer1.0-plugins-base-apps)
-if [ "${1:-}" = --bench ]; then
-  PACKAGES+=("${BENCH_PACKAGES[@]}")
-fi
+# Only for scripts/check-package.sh: builds a fresh Debian root to install into.
+PACKAGE_PACKAGES=(mmdebstrap)
+for arg in "$@"; do
+  case $arg in
+  --bench) PACKAGES+=("${BENCH_PACKAGES[@]}") ;;
+  --package) PACKAGES+=("${PACKAGE_PACKAGES[@]}") ;;
+  *) echo "setup: unknown option $arg" >&2 && exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,0 +1,31 @@
+# Run by cpack once it has built the Debian package. CPack's Installed-Size
+# counts the program a second time through its command link, and directories
+# by their own size; the field is set again as dpkg counts it (each file in
+# KiB rounded up, one KiB for each other entry) and the package rebuilt.
+foreach(_deb IN LISTS CPACK_PACKAGE_FILES)
+  if(NOT _deb MATCHES "\\.deb$")
+    continue()
+  endif()
+  set(_dir ${CPACK_TOPLEVEL_DIRECTORY}/installed-size)
+  file(REMOVE_RECURSE ${_dir})
+  execute_process(COMMAND dpkg-deb --raw-extract ${_deb} ${_dir} COMMAND_ERROR_IS_FATAL ANY)
+  file(GLOB_RECURSE _entries LIST_DIRECTORIES true ${_dir}/*)
+  set(_kib 0)
+  foreach(_entry IN LISTS _entries)
+    if(_entry MATCHES "^${_dir}/DEBIAN(/|$)")
+      continue()
+    endif()
+    if(IS_SYMLINK ${_entry} OR IS_DIRECTORY ${_entry})
+      math(EXPR _kib "${_kib} + 1")
+    else()
+      file(SIZE ${_entry} _size)
+      math(EXPR _kib "${_kib} + (${_size} + 1023) / 1024")
+    endif()
+  endforeach()
+  file(READ ${_dir}/DEBIAN/control _control)
+  string(REGEX REPLACE "Installed-Size: [0-9]+" "Installed-Size: ${_kib}" _control "${_control}")
+  file(WRITE ${_dir}/DEBIAN/control "${_control}")
+  execute_process(COMMAND dpkg-deb --root-owner-group -Zxz --build ${_dir} ${_deb}
+    OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(REMOVE_RECURSE ${_dir})
+endforeach()
