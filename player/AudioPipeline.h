@@ -1,15 +1,13 @@
 #pragma once
 // The GStreamer side of the player: a playbin with an audio-only sink bin
-// (balance, volume, the configured output), the network source's settings,
-// byte and audio counting probes, the ICY metadata and timed ID3 probes
-// (titles, posted as they arrive), the output watch that tells when the
-// output is heard or runs dry, and the bus relay that brings the pipeline's
-// messages to the UI thread as signals. Messages of a run that was torn down
-// never arrive.
+// (balance, volume, the configured output), whose source is configured
+// (SourceSettings) and read as it flows (StreamProbes), the output watch that
+// tells when the output is heard or runs dry, and the pipeline's messages as
+// signals on the UI thread (PipelineBusRelay). Messages of a run that was torn
+// down never arrive.
 //
-// State changes run in order on a thread of the pipeline's own, never on the
-// caller's: going to NULL joins the streaming threads and closes the network
-// source's session, which may take a while. A run starts only after the one
+// State changes run in order on a thread of the pipeline's own
+// (PipelineStateWorker), never on the caller's. A run starts only after the one
 // before it has fully reached NULL, so no two network sources of one pipeline
 // ever overlap. Destruction waits (bounded) for the pending changes.
 //
@@ -22,8 +20,8 @@
 // over to the new pipeline.
 
 #include "player/AudioOutputWatch.h"
-#include "player/GstHandle.h"
-#include "player/StreamErrors.h"
+#include "player/PipelineBusRelay.h"
+#include "player/PipelineStateWorker.h"
 
 #include <QObject>
 #include <QTimer>
@@ -36,24 +34,9 @@ namespace didira {
 
 struct PipelineGeneration;
 
-// An error message of the pipeline, in structured form.
-struct PipelineError {
-    ErrorDomain domain = ErrorDomain::None;
-    int code = 0;
-    QString detail;     // the engine's (translated) text, for reasons and logs only
-    QString debug;      // the engine's debug text, for logs only
-    int httpStatus = 0; // "http-status-code" of the error's details; 0 when absent
-};
-
-// The value of a response header by case-insensitive name; null when absent.
-QString HeaderValue(const GstStructure* headers, const char* name);
-
 class AudioPipeline final : public QObject {
     Q_OBJECT
 public:
-    // Seconds the network source waits for an answer or data before failing.
-    static constexpr unsigned kSourceTimeoutSeconds = 15;
-
     // Builds the pipeline with sinkDescription as the audio output (a
     // GStreamer bin description); null with a reason when an element is
     // missing or the description does not build.
@@ -73,9 +56,8 @@ public:
     // choosing one): a station that needs them then starts without the wait.
     static constexpr int kPreloadDelayMs = 1500;
     // How long a teardown may last before the pipeline is given up for a
-    // new one: far beyond a slow server's close, well below a listener's
-    // patience.
-    static constexpr std::chrono::milliseconds kStuckTeardown{5000};
+    // new one.
+    static constexpr auto kStuckTeardown = PipelineStateWorker::kStuckTeardown;
 
     // Starts a run on uri, once the previous run has reached NULL (or on a new
     // pipeline, when that teardown hangs): prerolls (paused); messages follow
@@ -136,7 +118,6 @@ private:
     bool TeardownHangs() const;
     void Tick();
     void Forward(GstMessage* message);
-    void ForwardError(GstMessage* message);
     void PollOutput();
     void PollEvery(int ms);
 

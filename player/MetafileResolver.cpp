@@ -1,5 +1,6 @@
 #include "player/MetafileResolver.h"
 
+#include "player/SourceSettings.h"
 #include "player/StreamErrors.h"
 #include "player/TlsAnchors.h"
 
@@ -95,7 +96,7 @@ void MetafileResolver::Fetch(const QUrl& url, const QStringList& chain) {
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(m_limits.maxRedirects);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Vavaroz/1.0"));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(kUserAgent));
     QSslConfiguration tlsConfig = request.sslConfiguration();
     tls::ApplyAnchors(tlsConfig);
     request.setSslConfiguration(tlsConfig);

@@ -1,5 +1,6 @@
 #include "player/ServerAnswer.h"
 
+#include "player/SourceSettings.h"
 #include "player/StreamUrl.h"
 
 namespace didira {
@@ -35,8 +36,7 @@ StreamFailureFacts ServerAnswer::FactsOf(const PipelineError& error, quint64 byt
     facts.contentType = m_contentType;
     // The source gives up by itself after its timeout without an answer.
     facts.sourceTimedOut =
-        m_clock.isValid() &&
-        m_clock.elapsed() >= qint64{AudioPipeline::kSourceTimeoutSeconds} * 1000 - 500;
+        m_clock.isValid() && m_clock.elapsed() >= qint64{kSourceTimeoutSeconds} * 1000 - 500;
     return facts;
 }
 

@@ -1,0 +1,68 @@
+#pragma once
+// Carries a pipeline's bus messages from GStreamer's threads to the pipeline
+// object on the UI thread, as BusEvents stamped with the run they came from;
+// and decodes the messages the player acts on. The relay is shared by the bus
+// handler, the stream probes and the state worker, which may all still run
+// while the pipeline object goes away; once its target is cleared nothing more
+// is posted.
+
+#include "player/GstHandle.h"
+#include "player/StreamErrors.h"
+
+#include <QEvent>
+#include <QString>
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class QObject;
+
+namespace didira {
+
+struct PipelineBusRelay {
+    std::mutex mutex;
+    // Cleared before the pipeline object goes away or gives this pipeline up.
+    QObject* target = nullptr;
+    GstObject* pipeline = nullptr;
+    // The run the pipeline is carrying now, stamped on its messages; 0 while
+    // it is torn down or has not started. Set by the state worker only.
+    std::atomic<quint64> run{0};
+    std::atomic<quint64> bytes{0};        // bytes read by the network source in this run
+    std::atomic<quint64> audioBuffers{0}; // reached the output, over all runs of this pipeline
+};
+
+// A bus message posted to the UI thread, stamped with the run it came from.
+class BusEvent final : public QEvent {
+public:
+    static const QEvent::Type kType;
+    BusEvent(GstMessage* message, quint64 run) : QEvent(kType), m_message(message), m_run(run) {}
+    GstMessage* message() const { return m_message.get(); }
+    quint64 run() const { return m_run; }
+
+private:
+    gst::MessagePtr m_message;
+    quint64 m_run;
+};
+
+// Posts the messages of playbin that the player acts on to relay's target;
+// the bus holds a reference to relay until RemoveBusRelay.
+void InstallBusRelay(GstElement* playbin, const std::shared_ptr<PipelineBusRelay>& relay);
+void RemoveBusRelay(GstElement* playbin);
+
+// An error message of the pipeline, in structured form.
+struct PipelineError {
+    ErrorDomain domain = ErrorDomain::None;
+    int code = 0;
+    QString detail;     // the engine's (translated) text, for reasons and logs only
+    QString debug;      // the engine's debug text, for logs only
+    int httpStatus = 0; // "http-status-code" of the error's details; 0 when absent
+};
+
+PipelineError ErrorOf(GstMessage* error);
+// An HTTP status field of s (as the source's messages carry it); 0 when absent
+// or not a status.
+int HttpStatusField(const GstStructure* s, const char* name);
+// The value of a response header by case-insensitive name; null when absent.
+QString HeaderValue(const GstStructure* headers, const char* name);
+
+} // namespace didira

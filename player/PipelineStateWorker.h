@@ -1,0 +1,65 @@
+#pragma once
+// Makes a pipeline's state changes one after another on a thread of its own,
+// never on the caller's: going to NULL joins the streaming threads and closes
+// the network source's session, which may take a while. A teardown drops the
+// changes still waiting (they belong to runs that are over), so quick station
+// changes never pile up; a start waits until the teardown before it has fully
+// reached NULL. Owns references to everything it touches, so that it may
+// outlive the pipeline object: when its last teardown does not end in time,
+// or when it is given up.
+
+#include <QByteArray>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+typedef struct _GstElement GstElement;
+
+namespace didira {
+
+class AudioOutputWatch;
+struct PipelineBusRelay;
+
+class PipelineStateWorker {
+public:
+    // How long destruction waits for the last teardown.
+    static constexpr auto kFinishTimeout = std::chrono::seconds(10);
+    // How long a teardown may last before it counts as hung: far beyond a
+    // slow server's close, well below a listener's patience.
+    static constexpr std::chrono::milliseconds kStuckTeardown{5000};
+
+    PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineBusRelay> relay,
+                        std::shared_ptr<AudioOutputWatch> watch);
+    // Tears the pipeline down, waits for it and ends the thread. The wait is
+    // bounded, and shorter when the teardown already hangs.
+    ~PipelineStateWorker();
+    PipelineStateWorker(const PipelineStateWorker&) = delete;
+    PipelineStateWorker& operator=(const PipelineStateWorker&) = delete;
+
+    // Sets uri and prerolls (paused) once the run before has reached NULL;
+    // the relay carries run from then on.
+    void Start(QByteArray uri, quint64 run);
+    void SetPlaying(bool playing);
+    void Teardown();
+    // Lets the thread end on its own once the change it is in returns, and
+    // waits for nothing; the destructor then returns at once.
+    void GiveUp();
+    // How long the change to NULL in progress has lasted; zero when none is.
+    std::chrono::nanoseconds TeardownTime() const;
+
+private:
+    enum class Step { Start, Play, Pause, Teardown, Finish };
+    struct Command;
+    struct Shared;
+
+    void Post(Command command);
+    // Drops the changes still waiting and queues step.
+    void PostAlone(Step step);
+    static void Run(std::shared_ptr<Shared> shared);
+    static void Stop(Shared& shared);
+
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_thread;
+};
+
+} // namespace didira

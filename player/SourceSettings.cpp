@@ -1,0 +1,36 @@
+#include "player/SourceSettings.h"
+
+#include "player/TlsAnchors.h"
+
+#include <gst/gst.h>
+
+namespace didira {
+
+namespace {
+
+bool HasProperty(gpointer object, const char* name) {
+    return g_object_class_find_property(G_OBJECT_GET_CLASS(object), name) != nullptr;
+}
+
+} // namespace
+
+void ConfigureSource(GstElement* source) {
+    if (HasProperty(source, "user-agent"))
+        g_object_set(source, "user-agent", kUserAgent, nullptr);
+    if (HasProperty(source, "iradio-mode"))
+        g_object_set(source, "iradio-mode", TRUE, nullptr);
+    if (HasProperty(source, "retries"))
+        g_object_set(source, "retries", 0, nullptr);
+    if (HasProperty(source, "timeout"))
+        g_object_set(source, "timeout", kSourceTimeoutSeconds, nullptr);
+    // Redirects are followed by the session, which bounds the chain.
+    if (HasProperty(source, "automatic-redirect"))
+        g_object_set(source, "automatic-redirect", FALSE, nullptr);
+    if (GTlsDatabase* anchors = tls::SourceDatabase()) {
+        if (HasProperty(source, "tls-database"))
+            g_object_set(source, "tls-database", anchors, nullptr);
+        g_object_unref(anchors);
+    }
+}
+
+} // namespace didira

@@ -1,0 +1,169 @@
+#include "player/StreamProbes.h"
+
+#include "player/IcyMetadata.h"
+#include "player/TimedId3.h"
+
+#include <gst/tag/tag.h>
+#include <optional>
+#include <vector>
+
+namespace didira {
+
+namespace {
+
+constexpr char kIcyTitleMessage[] = "didira-icy-title";
+
+GstPadProbeReturn CountBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* relay = static_cast<PipelineBusRelay*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER)
+        relay->bytes += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+    else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST)
+        relay->bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn CountAudio(GstPad*, GstPadProbeInfo*, gpointer data) {
+    ++static_cast<PipelineBusRelay*>(data)->audioBuffers;
+    return GST_PAD_PROBE_OK;
+}
+
+// Frees a probe's data when the probe goes.
+template <typename T> void DeleteProbeData(gpointer data) {
+    delete static_cast<T*>(data);
+}
+
+// Calls read on each buffer a probe sees, alone or in a list.
+template <typename Read> void ForEachBuffer(GstPadProbeInfo* info, Read read) {
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        read(GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        for (guint i = 0, n = gst_buffer_list_length(list); i < n; ++i)
+            read(gst_buffer_list_get(list, i));
+    }
+}
+
+// Reads the ICY metadata where it leaves the network source, before the
+// buffered audio it precedes: the interval comes with the source's caps
+// (application/x-icy), and each new title is posted to the bus at once. The
+// demuxer further down reads the same blocks only when the audio before them
+// has played.
+struct IcyProbe {
+    std::uint32_t interval = 0;
+    std::optional<IcyMetadataReader> reader;
+};
+
+void ReadIcy(GstPad* pad, IcyProbe& probe, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    const bool changed = probe.reader->Feed(
+        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
+    gst_buffer_unmap(buffer, &map);
+    if (!changed)
+        return;
+    const QByteArray& title = probe.reader->Title();
+    GBytes* raw = g_bytes_new(title.constData(), static_cast<gsize>(title.size()));
+    GstObject* source = GST_OBJECT_PARENT(pad);
+    if (source)
+        gst_element_post_message(
+            GST_ELEMENT(source),
+            gst_message_new_application(
+                source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, raw, nullptr)));
+    g_bytes_unref(raw);
+}
+
+GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& probe = *static_cast<IcyProbe*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+            return GST_PAD_PROBE_OK;
+        GstCaps* caps = nullptr;
+        gst_event_parse_caps(event, &caps);
+        const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+        gint interval = 0;
+        if (!s || !gst_structure_has_name(s, "application/x-icy") ||
+            !gst_structure_get_int(s, "metadata-interval", &interval) || interval <= 0) {
+            probe.reader.reset();
+            probe.interval = 0;
+        } else if (static_cast<std::uint32_t>(interval) != probe.interval) {
+            // The source adds to its caps as it learns more (the content
+            // type): the same interval goes on counting where it was.
+            probe.interval = static_cast<std::uint32_t>(interval);
+            probe.reader.emplace(probe.interval);
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    if (probe.reader)
+        ForEachBuffer(info, [&](GstBuffer* buffer) { ReadIcy(pad, probe, buffer); });
+    return GST_PAD_PROBE_OK;
+}
+
+// Reads the timed ID3 of MPEG-TS segments where they enter the transport
+// stream demuxer, which drops these streams; each tag is posted to the bus as
+// the demuxer's, as it arrives (ahead of the buffered audio, as ICY titles).
+void ReadTimedId3(GstPad* pad, TimedId3Reader& reader, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    const std::vector<QByteArray> tags = reader.Feed(
+        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
+    gst_buffer_unmap(buffer, &map);
+    GstObject* demuxer = GST_OBJECT_PARENT(pad);
+    for (const QByteArray& tag : tags) {
+        GstBuffer* bytes = gst_buffer_new_memdup(tag.constData(), static_cast<gsize>(tag.size()));
+        GstTagList* list = gst_tag_list_from_id3v2_tag(bytes);
+        gst_buffer_unref(bytes);
+        if (list && demuxer)
+            gst_element_post_message(GST_ELEMENT(demuxer), gst_message_new_tag(demuxer, list));
+        else if (list)
+            gst_tag_list_unref(list);
+    }
+}
+
+GstPadProbeReturn WatchTimedId3(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& reader = *static_cast<TimedId3Reader*>(data);
+    ForEachBuffer(info, [&](GstBuffer* buffer) { ReadTimedId3(pad, reader, buffer); });
+    return GST_PAD_PROBE_OK;
+}
+
+constexpr auto kBuffers =
+    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST);
+
+} // namespace
+
+void ProbeSourcePad(GstPad* pad, PipelineBusRelay* relay) {
+    gst_pad_add_probe(pad, kBuffers, CountBytes, relay, nullptr);
+    gst_pad_add_probe(pad,
+                      static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      WatchIcy, new IcyProbe, DeleteProbeData<IcyProbe>);
+}
+
+void ProbeOutputPad(GstPad* pad, PipelineBusRelay* relay) {
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, CountAudio, relay, nullptr);
+}
+
+void ProbeDemuxer(GstElement* element) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "tsdemux") != 0)
+        return;
+    if (gst::PadPtr pad{gst_element_get_static_pad(element, "sink")})
+        gst_pad_add_probe(pad.get(), kBuffers, WatchTimedId3, new TimedId3Reader,
+                          DeleteProbeData<TimedId3Reader>);
+}
+
+std::optional<QByteArray> IcyTitleOf(GstMessage* message) {
+    const GstStructure* s = gst_message_get_structure(message);
+    if (!s || !gst_structure_has_name(s, kIcyTitleMessage))
+        return std::nullopt;
+    const GValue* value = gst_structure_get_value(s, "raw");
+    GBytes* raw = value && G_VALUE_HOLDS(value, G_TYPE_BYTES)
+                      ? static_cast<GBytes*>(g_value_get_boxed(value))
+                      : nullptr;
+    gsize size = 0;
+    const auto* bytes = raw ? static_cast<const char*>(g_bytes_get_data(raw, &size)) : "";
+    return QByteArray(bytes, static_cast<qsizetype>(size));
+}
+
+} // namespace didira

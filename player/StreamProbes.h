@@ -1,0 +1,29 @@
+#pragma once
+// Pad probes that read the stream as it flows: the bytes the network source
+// reads and the audio buffers that reach the output (counted on the relay),
+// the ICY titles on the source's pad and the timed ID3 of MPEG-TS segments
+// where they enter the demuxer. Titles are posted to the bus as they arrive,
+// ahead of the buffered audio they belong to. The probes run on streaming
+// threads and touch nothing but their own state and the relay's counters.
+
+#include "player/PipelineBusRelay.h"
+
+#include <QByteArray>
+#include <optional>
+
+namespace didira {
+
+// On the network source's src pad: counts its bytes on relay (which must
+// outlive the pad) and reads ICY titles.
+void ProbeSourcePad(GstPad* pad, PipelineBusRelay* relay);
+// On the sink bin's sink pad: counts the audio buffers on relay.
+void ProbeOutputPad(GstPad* pad, PipelineBusRelay* relay);
+// On an element playbin has just added: reads timed ID3 if it is a transport
+// stream demuxer.
+void ProbeDemuxer(GstElement* element);
+
+// The StreamTitle (the bytes as sent) of an application message the ICY
+// probe posted; none for any other message.
+std::optional<QByteArray> IcyTitleOf(GstMessage* message);
+
+} // namespace didira
