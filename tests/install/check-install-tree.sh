@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a staging prefix and checks what the desktop reads:
 # the menu entry and the metainfo pass their validators, the entry's command
-# is the installed program and its icon exists at every theme size.
+# is the installed program and its icon exists at every theme size; the
+# manual page is there under both names.
 #   check-install-tree.sh BUILD_DIR
 source "$(dirname "$0")/common.sh"
 build=$1
@@ -41,4 +42,7 @@ for size in 16 32 48 128 256; do
   [ -f "$png" ] || fail "no icon at $size"
   file -b "$png" | grep -q "^PNG image data, $size x $size," || fail "$png: $(file -b "$png")"
 done
+man1=$share/man/man1
+page=$(zcat "$man1/didira.1.gz") && grep -q '^\.TH DIDIRA 1' <<<"$page" || fail "no manual page didira(1)"
+[ "$(readlink "$man1/Vavaroz.1.gz")" = didira.1.gz ] || fail "Vavaroz(1) is not a link to didira(1)"
 echo "install tree: ok ($id)"
