@@ -6,8 +6,9 @@
 # into a file sink instead of a sound card, removes the package, and reports
 # each step. Run as root; needs the package mirror and a few minutes. Not part
 # of the tests.
-#   check-package.sh [BUILD_DIR]   BUILD_DIR is configured and built when needed
-#                                  (default build-package)
+#   check-package.sh [BUILD_DIR | PACKAGE.deb]
+#     BUILD_DIR (default build-package) is configured and built when needed;
+#     a package already built is tried as it is.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build-package}")
@@ -25,19 +26,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
+failures=0 passed=0
 log=$work/step.log
-# step NAME COMMAND...: runs one step, prints its outcome, and goes on.
+# step NAME COMMAND...: runs one step, prints its outcome, and goes on;
+# passed tells whether it did.
 step() {
   local name=$1
   shift
   if "$@" >"$log" 2>&1; then
     printf 'ok    %s\n' "$name"
+    passed=1
   else
     printf 'FAIL  %s\n' "$name"
     sed 's/^/      | /' "$log" | tail -n 15
     failures=$((failures + 1))
-    return 1
+    passed=0
   fi
 }
 note() { printf '      %s\n' "$*"; }
@@ -50,7 +53,12 @@ build_package() {
   fi
   ninja -C "$build" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb"
 }
-step "build the package ($build)" build_package || exit 1
+if [[ $build == *.deb ]]; then
+  mkdir "$work/deb" && cp "$build" "$work/deb/"
+else
+  step "build the package ($build)" build_package
+  [ "$passed" = 1 ] || exit 1
+fi
 deb=$(ls "$work"/deb/*.deb)
 note "$(basename "$deb"), Installed-Size $(dpkg-deb -f "$deb" Installed-Size) KiB"
 
@@ -63,8 +71,8 @@ for f in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
 done
 suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
 step "mmdebstrap $suite (variant apt)" \
-  mmdebstrap --variant=apt --aptopt='Acquire::Retries "3"' "$suite" "$work/base.tar" "${sources[@]}" ||
-  exit 1
+  mmdebstrap --variant=apt --aptopt='Acquire::Retries "3"' "$suite" "$work/base.tar" "${sources[@]}"
+[ "$passed" = 1 ] || exit 1
 
 echo "== local radio"
 radio=$work/radio
@@ -98,9 +106,17 @@ wait_for() { # SECONDS COMMAND...: true once COMMAND succeeds
     sleep 0.5
   done
 }
-player_on_bus() {
+# True once the player's window is up. A message box of the catalogue load
+# (captioned with the program's name; the dialog is titled Didira) is
+# answered with Return, as a listener would.
+player_up() {
   gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.NameHasOwner org.mpris.MediaPlayer2.didira | grep -q true
+    --method org.freedesktop.DBus.NameHasOwner org.mpris.MediaPlayer2.didira | grep -q true && return
+  local box
+  for box in $(DISPLAY=:$display xdotool search --name '^Vavaroz$' 2>/dev/null); do
+    DISPLAY=:$display xdotool windowfocus --sync "$box" key Return >/dev/null 2>&1 || true
+  done
+  return 1
 }
 # At least two seconds of decoded audio in the sink's file.
 file_grew() { [ "$(stat -c %s "$1" 2>/dev/null || echo 0)" -gt 400000 ]; }
@@ -122,7 +138,7 @@ play() {
   pid=$!
   pids+=("$pid")
   local ok=0
-  if wait_for 60 player_on_bus && mpris Player.OpenUri "http://127.0.0.1:$port/$stream" &&
+  if wait_for 60 player_up && mpris Player.OpenUri "http://127.0.0.1:$port/$stream" &&
     wait_for 45 file_grew "$root$out"; then
     ok=1
   fi
@@ -148,8 +164,8 @@ check_root() { # NAME [APT-OPTION]
   local before after
   before=$(in_root "$root" dpkg-query -W | wc -l)
   step "apt-get install ${*:-(recommends too)}" in_root "$root" sh -c \
-    "apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q $* /tmp/$(basename "$deb")" ||
-    return 0
+    "apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q $* /tmp/$(basename "$deb")"
+  [ "$passed" = 1 ] || return 0
   after=$(in_root "$root" dpkg-query -W | wc -l)
   note "$((after - before)) packages installed"
 
@@ -167,6 +183,7 @@ check_root() { # NAME [APT-OPTION]
   step "menu start made the data folder, left the home folder alone" sh -c \
     "test -d '$root/root/.local/share/didira' && ! ls '$root'/root/radioname.csv* 2>/dev/null"
   # The second start reads a catalogue from the data folder.
+  mkdir -p "$root/root/.local/share/didira"
   printf '0,Local MP3,http://127.0.0.1:%s/mp3\r\n1,Local AAC,http://127.0.0.1:%s/aac\r\n' \
     "$port" "$port" >"$root/root/.local/share/didira/radioname.csv"
   if [ "$name" = without-recommends ]; then
