@@ -3,7 +3,6 @@
 #include "player/AudioOutputWatch.h"
 #include "player/GstHandle.h"
 #include "player/PipelineBusRelay.h"
-#include "player/PipelineTestHooks.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,23 +22,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// For tests: called before each change to NULL (see PipelineTestHooks.h).
-std::atomic<void (*)()> g_beforeTeardown{nullptr};
-std::atomic<int> g_runningWorkers{0};
+std::atomic<PipelineStateWorker::Watcher*> g_watcher{nullptr};
 
 } // namespace
 
-namespace pipeline_test {
-
-void SetBeforeTeardown(void (*hook)()) {
-    g_beforeTeardown = hook;
+void PipelineStateWorker::SetWatcher(Watcher* watcher) {
+    g_watcher = watcher;
 }
-
-int RunningStateWorkers() {
-    return g_runningWorkers.load();
-}
-
-} // namespace pipeline_test
 
 struct PipelineStateWorker::Command {
     Step step = Step::Teardown;
@@ -66,7 +55,8 @@ PipelineStateWorker::PipelineStateWorker(GstElement* playbin,
     m_shared->playbin.reset(GST_ELEMENT(gst_object_ref(playbin)));
     m_shared->relay = std::move(relay);
     m_shared->watch = std::move(watch);
-    ++g_runningWorkers;
+    if (Watcher* watcher = g_watcher.load())
+        watcher->Started();
     m_thread = std::thread(&PipelineStateWorker::Run, m_shared);
 }
 
@@ -173,7 +163,8 @@ void PipelineStateWorker::Run(std::shared_ptr<Shared> shared) {
             }
             // What a given-up worker holds goes with it, on this thread.
             shared.reset();
-            --g_runningWorkers;
+            if (Watcher* watcher = g_watcher.load())
+                watcher->Ended();
             return;
         }
     }
@@ -185,8 +176,8 @@ void PipelineStateWorker::Stop(Shared& shared) {
         shared.nullSince = Clock::now();
         shared.done.notify_all();
     }
-    if (auto hook = g_beforeTeardown.load())
-        hook();
+    if (Watcher* watcher = g_watcher.load())
+        watcher->TeardownBegins();
     // Returns once the streaming threads have ended and the network source
     // has closed its session.
     gst_element_set_state(shared.playbin.get(), GST_STATE_NULL);

@@ -28,6 +28,22 @@ public:
     // slow server's close, well below a listener's patience.
     static constexpr std::chrono::milliseconds kStuckTeardown{5000};
 
+    // Told of every worker's life: its start (on the thread that makes it),
+    // each change to NULL about to begin and its end (on the worker's own
+    // thread, where TeardownBegins may block as long as it likes). The program
+    // sets none; tests hold a teardown with it.
+    class Watcher {
+    public:
+        virtual void Started() = 0;
+        virtual void TeardownBegins() = 0;
+        virtual void Ended() = 0;
+
+    protected:
+        ~Watcher() = default;
+    };
+    // Set before the first worker is made; it must outlive every worker.
+    static void SetWatcher(Watcher* watcher);
+
     PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineBusRelay> relay,
                         std::shared_ptr<AudioOutputWatch> watch);
     // Tears the pipeline down, waits for it and ends the thread. The wait is

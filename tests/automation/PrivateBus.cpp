@@ -51,7 +51,6 @@ PrivateBus::PrivateBus() : m_dir(TempDir()) {
     m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir + QStringLiteral("/run"));
     m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     m_env.insert(QStringLiteral("DIDIRA_AUDIO_SINK"), QStringLiteral("fakesink"));
-    m_env.insert(QStringLiteral("DIDIRA_AUTOMATION_TEST_HOOK"), QStringLiteral("1"));
     m_env.remove(QStringLiteral("DISPLAY"));
     m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
 

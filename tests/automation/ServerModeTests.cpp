@@ -1,8 +1,8 @@
 // The real program on a private bus: the activation file of a normal start,
 // the switches of server mode, activation by a client's request, hiding
 // while held, and the end of a server-mode process when its client lets go
-// or dies. The program runs with DIDIRA_AUTOMATION_TEST_HOOK=1, through which
-// each process owns "Didira.TestHook.p<pid>", tells its window state and
+// or dies. The program is its build with the test hook, through which each
+// process owns "Didira.TestHook.p<pid>", tells its window state and
 // takes End / Escape / Close / Show.
 #include "PrivateBus.h"
 #include "app/Automation.h"

@@ -5,8 +5,8 @@
 // The hang is made on purpose: a hook holds the state worker just before it
 // takes its pipeline to NULL.
 #include "PlayerFixture.h"
+#include "hooks/PipelineTestHooks.h"
 #include "player/AudioPipeline.h"
-#include "player/PipelineTestHooks.h"
 #include "support/LocalRadio.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,7 @@
 #pragma once
-// For tests only, never called by the program: a way to make the pipeline's
-// teardown hang on purpose, and to see its state workers come and go.
+// A teardown made to hang on purpose, and the pipeline's state workers
+// counted: through the state workers' watcher, installed before main() so
+// that every worker of the process is counted.
 
 namespace didira::pipeline_test {
 
