@@ -2,6 +2,7 @@
 
 #include "app/Automation.h"
 #include "app/DesktopNotifier.h"
+#include "app/ListenerTools.h"
 #include "app/MprisService.h"
 #include "player/ControlHost.h"
 #include "res/Resources.h"
@@ -80,6 +81,7 @@ BOOL CVavarozApp::InitInstance() {
     // controls exist; a session without a bus simply goes without them.
     std::unique_ptr<CMprisService> mpris;
     std::unique_ptr<CDesktopNotifier> notifier;
+    std::unique_ptr<CListenerTools> tools;
     const bool created = dlg.Create();
     if (created) {
         const QDBusConnection bus = QDBusConnection::sessionBus();
@@ -89,6 +91,7 @@ BOOL CVavarozApp::InitInstance() {
             if (notify)
                 notifier = std::make_unique<CDesktopNotifier>(dlg.m_nowPlaying, bus);
         }
+        tools = std::make_unique<CListenerTools>(dlg, bus);
     }
     if (!created || dlg.DoModal() == -1)
         m_nExitCode = kExitDialogFailed;

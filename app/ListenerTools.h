@@ -1,0 +1,32 @@
+#pragma once
+// What the listener reaches beside the dialog: the sleep timer, the tray icon
+// and Didira's own bus interface, all acting on one created dialog.
+
+#include <QDBusConnection>
+#include <memory>
+
+namespace didira {
+
+class CDidiraService;
+class CSleepTimer;
+class CTrayIcon;
+class CVavarozDlg;
+
+class CListenerTools final {
+public:
+    // dlg must be created and outlive this object. The bus interface is
+    // exported on bus when it is connected (the MPRIS connection).
+    CListenerTools(CVavarozDlg& dlg, const QDBusConnection& bus);
+    ~CListenerTools();
+    CListenerTools(const CListenerTools&) = delete;
+    CListenerTools& operator=(const CListenerTools&) = delete;
+
+    CSleepTimer& SleepTimer() const { return *m_sleep; }
+
+private:
+    std::unique_ptr<CSleepTimer> m_sleep;
+    std::unique_ptr<CDidiraService> m_service;
+    std::unique_ptr<CTrayIcon> m_tray;
+};
+
+} // namespace didira

@@ -1,0 +1,150 @@
+#include "app/TrayIcon.h"
+
+#include "app/SleepTimer.h"
+#include "ui/DlgListener.h"
+#include "ui/DlgRemote.h"
+#include "ui/VavarozDlg.h"
+
+#include <QActionGroup>
+#include <QMenu>
+
+namespace didira {
+
+namespace {
+
+constexpr int kSleepMinutes[] = {15, 30, 60, 90};
+
+} // namespace
+
+CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
+    : QObject(parent), m_pDlg(&dlg), m_sleep(sleep), m_menu(std::make_unique<QMenu>()) {
+    m_icon.setIcon(dlg.m_hIcon);
+
+    // The live buffer's actions: not built into this version, so disabled.
+    for (const QString& text :
+         {QStringLiteral("一時停止"), QStringLiteral("30秒戻る"), QStringLiteral("ライブに戻る"),
+          QStringLiteral("録音"), QStringLiteral("最後の5分を保存")})
+        m_menu->addAction(text)->setEnabled(false);
+
+    QMenu* sleepMenu = m_menu->addMenu(QStringLiteral("スリープタイマー"));
+    m_sleepChoices = new QActionGroup(sleepMenu);
+    m_sleepChoices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (const int minutes : kSleepMinutes) {
+        QAction* choice = sleepMenu->addAction(QStringLiteral("%1分後").arg(minutes));
+        choice->setCheckable(true);
+        choice->setData(minutes);
+        m_sleepChoices->addAction(choice);
+        connect(choice, &QAction::triggered, this, [this, minutes] {
+            m_sleep.Start(std::chrono::minutes(minutes));
+            m_nSleepMinutes = minutes;
+            UpdateSleepChoice();
+        });
+    }
+    m_sleepOff = sleepMenu->addAction(QStringLiteral("オフ"));
+    m_sleepOff->setCheckable(true);
+    m_sleepChoices->addAction(m_sleepOff);
+    connect(m_sleepOff, &QAction::triggered, &m_sleep, &CSleepTimer::Stop);
+    connect(&m_sleep, &CSleepTimer::changed, this, [this] {
+        // A time set elsewhere (on the bus) is not one of the tray's choices.
+        if (m_sleep.GetState() == CSleepTimer::State::Off)
+            m_nSleepMinutes = 0;
+        UpdateSleepChoice();
+    });
+    UpdateSleepChoice();
+
+    m_stations = m_menu->addMenu(QStringLiteral("放送局"));
+    connect(m_stations, &QMenu::aboutToShow, this, &CTrayIcon::FillStations);
+    FillStations();
+
+    m_menu->addSeparator();
+    m_window = m_menu->addAction(QString());
+    connect(m_window, &QAction::triggered, this, &CTrayIcon::ToggleWindow);
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
+        m_window->setText(m_pDlg && remote::IsWindowShown(*m_pDlg)
+                              ? QStringLiteral("ウィンドウを隠す")
+                              : QStringLiteral("ウィンドウを表示"));
+    });
+    m_window->setText(remote::IsWindowShown(dlg) ? QStringLiteral("ウィンドウを隠す")
+                                                 : QStringLiteral("ウィンドウを表示"));
+    QAction* end = m_menu->addAction(QStringLiteral("終了"));
+    connect(end, &QAction::triggered, this, [this] {
+        // "End", after the menu has closed: ending the dialog may end the process.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_pDlg)
+                    remote::Quit(*m_pDlg);
+            },
+            Qt::QueuedConnection);
+    });
+    m_icon.setContextMenu(m_menu.get());
+
+    connect(&m_icon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    ToggleWindow();
+            });
+    const CNowPlaying* np = &dlg.m_nowPlaying;
+    connect(np, &CNowPlaying::stationChanged, this, &CTrayIcon::UpdateToolTip);
+    connect(np, &CNowPlaying::titleChanged, this, &CTrayIcon::UpdateToolTip);
+    connect(np, &CNowPlaying::streamNameChanged, this, &CTrayIcon::UpdateToolTip);
+    connect(np, &CNowPlaying::statusChanged, this, &CTrayIcon::UpdateToolTip);
+    UpdateToolTip();
+}
+
+CTrayIcon::~CTrayIcon() {
+    m_icon.hide();
+    m_icon.setContextMenu(nullptr);
+}
+
+void CTrayIcon::Show() {
+    m_icon.show();
+}
+
+void CTrayIcon::UpdateToolTip() {
+    QString tip = QStringLiteral("Didira");
+    if (m_pDlg) {
+        const CNowPlaying& np = m_pDlg->m_nowPlaying;
+        if (np.PlaybackStatus() != CNowPlaying::Status::Stopped) {
+            tip = np.DisplayName();
+            if (!np.Title().isEmpty())
+                tip += QLatin1Char('\n') + np.Title();
+        }
+    }
+    m_icon.setToolTip(tip);
+}
+
+void CTrayIcon::UpdateSleepChoice() {
+    const bool off = m_sleep.GetState() == CSleepTimer::State::Off;
+    for (QAction* choice : m_sleepChoices->actions()) {
+        if (choice == m_sleepOff)
+            choice->setChecked(off);
+        else
+            choice->setChecked(!off && choice->data().toInt() == m_nSleepMinutes);
+    }
+}
+
+void CTrayIcon::FillStations() {
+    m_stations->clear();
+    if (!m_pDlg)
+        return;
+    const QStringList names = remote::StationNames(*m_pDlg);
+    for (int row = 0; row < names.size(); ++row) {
+        connect(m_stations->addAction(names[row]), &QAction::triggered, this, [this, row] {
+            if (m_pDlg)
+                remote::PlayRow(*m_pDlg, row);
+        });
+    }
+    m_stations->setEnabled(!names.isEmpty());
+}
+
+void CTrayIcon::ToggleWindow() {
+    if (!m_pDlg)
+        return;
+    if (remote::IsWindowShown(*m_pDlg))
+        remote::HideWindow(*m_pDlg);
+    else
+        remote::Raise(*m_pDlg);
+}
+
+} // namespace didira

@@ -1,0 +1,51 @@
+#pragma once
+// The tray icon (a StatusNotifierItem where the desktop offers one): the
+// station and title as its tooltip, and a menu of the listener's actions.
+// Actions this build cannot carry out are shown disabled.
+
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QMenu;
+
+namespace didira {
+
+class CSleepTimer;
+class CVavarozDlg;
+
+class CTrayIcon final : public QObject {
+    Q_OBJECT
+public:
+    // dlg must be created; dlg and sleep must outlive this object.
+    CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent = nullptr);
+    ~CTrayIcon() override;
+    Q_DISABLE_COPY_MOVE(CTrayIcon)
+
+    // Shows the icon (where there is a tray to show it in).
+    void Show();
+
+    QSystemTrayIcon& Icon() { return m_icon; }
+    QMenu* Menu() const { return m_menu.get(); }
+
+private:
+    void UpdateToolTip();
+    void UpdateSleepChoice();
+    void FillStations();
+    void ToggleWindow();
+
+    QPointer<CVavarozDlg> m_pDlg;
+    CSleepTimer& m_sleep;
+    std::unique_ptr<QMenu> m_menu; // parentless: the tray does not own it
+    QSystemTrayIcon m_icon;
+    QMenu* m_stations = nullptr;
+    QActionGroup* m_sleepChoices = nullptr;
+    QAction* m_sleepOff = nullptr;
+    QAction* m_window = nullptr;
+    int m_nSleepMinutes = 0; // the tray's own choice while the timer counts
+};
+
+} // namespace didira
