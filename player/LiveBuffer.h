@@ -1,0 +1,100 @@
+#pragma once
+// A bounded store of a live stream's bytes, kept on disk as they were
+// received (never re-encoded), with the titles at their place: what pause,
+// going back and recording play from.
+//
+// Positions are byte offsets counted from the first byte ever appended; they
+// only grow. Times are the caller's milliseconds of arrival. The bytes live in
+// segment files in a directory of the buffer's own; the oldest segment goes
+// once all of it is older than the window (or the bytes exceed their cap), so
+// memory holds only the index. The directory is removed with the buffer; one
+// left by a process that ended without removing it goes at the next start
+// (RemoveLeftovers). Thread-safe: appended from the streaming thread, read
+// from the playback thread, asked from the UI thread.
+
+#include <QByteArrayView>
+#include <QFile>
+#include <QString>
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+namespace didira {
+
+class LiveBuffer {
+public:
+    struct Limits {
+        std::chrono::milliseconds window{std::chrono::minutes(30)};
+        qint64 maxBytes = qint64(512) << 20; // a cap for very high rates
+        qint64 segmentBytes = qint64(1) << 20;
+    };
+
+    // $XDG_CACHE_HOME/didira (~/.cache/didira when it is not set).
+    static QString DefaultRoot();
+    // Removes the buffers under root whose process no longer runs; returns
+    // how many went.
+    static int RemoveLeftovers(const QString& root);
+
+    // A new buffer in a directory of its own under root; null with error set
+    // when the directory cannot be made.
+    static std::unique_ptr<LiveBuffer> Create(const QString& root, const Limits& limits,
+                                              QString* error = nullptr);
+    ~LiveBuffer();
+    LiveBuffer(const LiveBuffer&) = delete;
+    LiveBuffer& operator=(const LiveBuffer&) = delete;
+
+    QString Directory() const { return m_dir; }
+
+    // Appends bytes received at atMs. False when the disk takes less than
+    // all of them (full, unwritable): what was kept stays, Error() says why.
+    bool Append(QByteArrayView data, qint64 atMs);
+    // The stream announced title at the current end.
+    void MarkTitle(const QString& title, qint64 atMs);
+
+    qint64 Begin() const; // the oldest byte kept
+    qint64 End() const;   // one past the newest byte
+    // The first byte kept that arrived at or after ms (End() when none did).
+    qint64 OffsetAt(qint64 ms) const;
+    // When the byte at offset arrived (that of the chunk holding it); -1 when
+    // it is not kept.
+    qint64 TimeAt(qint64 offset) const;
+    // The title in effect at offset; empty before the first.
+    QString TitleAt(qint64 offset) const;
+    // Copies up to max bytes from offset into out; returns the count, 0 at
+    // End(), -1 when offset is no longer (or not yet) kept or the disk fails.
+    qint64 Read(qint64 offset, char* out, qint64 max) const;
+    QString Error() const;
+
+private:
+    struct Segment {
+        qint64 begin = 0;
+        qint64 size = 0;
+        std::unique_ptr<QFile> file;
+    };
+    struct Chunk {
+        qint64 offset;
+        qint64 ms;
+    };
+    struct Mark {
+        qint64 offset;
+        QString title;
+    };
+
+    LiveBuffer(QString dir, const Limits& limits);
+    bool NewSegment();
+    void Trim(); // with m_mutex held
+    qint64 TimeAtLocked(qint64 offset) const;
+
+    QString m_dir;
+    Limits m_limits;
+    mutable std::mutex m_mutex;
+    std::deque<Segment> m_segments;
+    std::deque<Chunk> m_chunks; // one per append, in order
+    std::deque<Mark> m_marks;   // the first is the title in effect at Begin()
+    qint64 m_end = 0;
+    qint64 m_nSegment = 0;
+    QString m_strError;
+};
+
+} // namespace didira
