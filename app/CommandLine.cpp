@@ -11,13 +11,14 @@ const QString kHelpShort = QStringLiteral("-h");
 const QString kVersion = QStringLiteral("--version");
 const QString kDataDir = QStringLiteral("--data-dir");
 
-// Switches read elsewhere: notifications (NotificationsWanted) and server
-// mode (RunAutomationStep), which takes exactly these spellings.
+// Switches read elsewhere: notifications (NotificationsWanted), idle sleep
+// (IdleInhibitWanted) and server mode (RunAutomationStep), which takes
+// exactly these spellings.
 bool ReadElsewhere(const QString& arg) {
     static const QStringList known = {
-        QStringLiteral("--no-notifications"), QStringLiteral("-Embedding"),
-        QStringLiteral("/Embedding"),         QStringLiteral("-Automation"),
-        QStringLiteral("/Automation"),
+        QStringLiteral("--no-notifications"), QStringLiteral("--no-idle-inhibit"),
+        QStringLiteral("-Embedding"),         QStringLiteral("/Embedding"),
+        QStringLiteral("-Automation"),        QStringLiteral("/Automation"),
     };
     return known.contains(arg);
 }
@@ -59,6 +60,8 @@ QString CommandLine::HelpText(const QString& program) {
                "                      there, as the menu entry does\n"
                "  --no-notifications  曲名のデスクトップ通知を出さない\n"
                "                      no desktop notifications of the titles\n"
+               "  --no-idle-inhibit   再生中もアイドル時のスリープを妨げない\n"
+               "                      playback does not keep the machine from idle sleep\n"
                "  -Embedding, -Automation, /Embedding, /Automation\n"
                "                      サーバーモード: セッションバスで Vavaroz.Application を提供\n"
                "                      server mode: serve Vavaroz.Application on the session bus\n"
@@ -69,11 +72,11 @@ QString CommandLine::HelpText(const QString& program) {
                "  DIDIRA_AUDIO_SINK        音声の出力先 (gst-launch-1.0 形式の GStreamer 要素)\n"
                "                           the GStreamer sink, as a gst-launch-1.0 description\n"
                "  DIDIRA_NO_NOTIFICATIONS  0 以外で通知を出さない / not 0: no notifications\n"
+               "  DIDIRA_NO_IDLE_INHIBIT   0 以外で --no-idle-inhibit と同じ / not 0: as "
+               "--no-idle-inhibit\n"
                "  XDG_DATA_HOME            --data-dir のフォルダと dbus-1/services の起動ファイル\n"
                "                           the --data-dir folder and the bus activation file\n"
                "                           in dbus-1/services\n"
-               "  DIDIRA_AUTOMATION_TEST_HOOK  1 でテスト用のバスオブジェクト / 1: the tests' bus "
-               "hook\n"
                "\n"
                "詳しくは / See: man didira\n")
         .arg(program);

@@ -47,7 +47,10 @@ TEST(CommandLine, SortsArgumentsIntoRequestDataFolderAndUnknown) {
         {{"--version", "--help"}, A::ShowVersion, false, {}},
         {{"-h", "--version"}, A::ShowHelp, false, {}},
         // Switches read elsewhere are not reported.
-        {{"--data-dir", "-Embedding", "/Automation", "--no-notifications"}, A::Run, true, {}},
+        {{"--data-dir", "-Embedding", "/Automation", "--no-notifications", "--no-idle-inhibit"},
+         A::Run,
+         true,
+         {}},
         // Server mode takes exactly its own spellings; anything else is reported.
         {{"-embedding", "--bogus", "stations.csv", "/Embedding", "--data-dir=x"},
          A::Run,
