@@ -5,11 +5,11 @@
 #include "app/ListenerTools.h"
 #include "app/MprisService.h"
 #include "player/ControlHost.h"
+#include "player/MediaFramework.h"
 #include "res/Resources.h"
 #include "ui/MessageBox.h"
 #include "ui/VavarozDlg.h"
 
-#include <gst/gst.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,11 +29,7 @@ bool SocketLayerAvailable() {
 }
 
 bool MediaFrameworkAvailable() {
-    GError* error = nullptr;
-    const bool ok = gst_init_check(nullptr, nullptr, &error);
-    if (error)
-        g_error_free(error);
-    return ok;
+    return StartMediaFramework();
 }
 
 constexpr int kExitStartupFailed = 1;

@@ -2,6 +2,7 @@
 
 #include "player/AudioPipeline.h"
 #include "player/DispatchIds.h"
+#include "player/MediaFramework.h"
 #include "player/PersistedState.h"
 #include "player/StreamSession.h"
 
@@ -28,12 +29,8 @@ ControlCreation CGstPlayerControl::Create(QWidget* parent, std::span<const std::
     const auto state = ParsePersistedState(stream, &error);
     if (!state)
         return {nullptr, error};
-    GError* rawError = nullptr;
-    if (!gst_init_check(nullptr, nullptr, &rawError)) {
-        gst::ErrorPtr initError(rawError);
-        return {nullptr, QStringLiteral("GStreamer cannot start: %1")
-                             .arg(QString::fromUtf8(initError ? initError->message : "?"))};
-    }
+    if (!StartMediaFramework(&error))
+        return {nullptr, error};
     QByteArray sink = qgetenv(kAudioSinkVariable).trimmed();
     if (sink.isEmpty())
         sink = "autoaudiosink";
