@@ -144,7 +144,7 @@ void MetafileResolver::OnFinished() {
     }
 
     if (m_timedOut)
-        return Fail(ResolveError::Timeout, QStringLiteral("サーバーが応答しません。"));
+        return Fail(ResolveError::Timeout, CommonReasonText(CommonReason::NoAnswer));
     if (m_media) {
         // Something playable where a list was expected: play it as it is.
         if (root)
@@ -158,10 +158,9 @@ void MetafileResolver::OnFinished() {
     case QNetworkReply::NoError:
         break;
     case QNetworkReply::HostNotFoundError:
-        return Fail(ResolveError::HostNotFound, QStringLiteral("サーバーが見つかりません。"));
+        return Fail(ResolveError::HostNotFound, CommonReasonText(CommonReason::HostNotFound));
     case QNetworkReply::ConnectionRefusedError:
-        return Fail(ResolveError::ConnectionRefused,
-                    QStringLiteral("サーバーに接続できません (接続が拒否されました)。"));
+        return Fail(ResolveError::ConnectionRefused, CommonReasonText(CommonReason::Refused));
     case QNetworkReply::TooManyRedirectsError:
     case QNetworkReply::InsecureRedirectError:
         return Fail(ResolveError::Loop, QStringLiteral("リダイレクトが多すぎます。"));

@@ -20,7 +20,6 @@ public:
     // answered (the source posts one before it connects).
     bool Note(int status, const GstStructure* headers);
 
-    bool Answered() const { return m_answered; }
     const QString& IcyBitrate() const { return m_icyBitrate; }
 
     StreamFailureFacts FactsOf(const PipelineError& error, quint64 bytesRead) const;

@@ -11,12 +11,12 @@ StreamFailure Make(FailureKind kind, std::int32_t code, QString reason,
 
 StreamFailure HostNotFound(const QString& host) {
     return Make(FailureKind::HostNotFound, playererror::HostNotFound,
-                QStringLiteral("サーバー %1 が見つかりません。").arg(host));
+                CommonReasonText(CommonReason::HostNotFound, host));
 }
 
 StreamFailure NoAnswerInTime() {
     return Make(FailureKind::Timeout, playererror::Timeout,
-                QStringLiteral("サーバーが応答しません。"));
+                CommonReasonText(CommonReason::NoAnswer));
 }
 
 StreamFailure FromStatus(int status) {
@@ -38,7 +38,7 @@ StreamFailure WithoutAnswer(const StreamFailureFacts& f) {
         return HostNotFound(f.host);
     case ConnectCheck::Refused:
         return Make(FailureKind::Refused, playererror::ConnectionRefused,
-                    QStringLiteral("サーバーに接続できません (接続が拒否されました)。"));
+                    CommonReasonText(CommonReason::Refused));
     case ConnectCheck::Unreachable:
         return Make(FailureKind::Refused, playererror::ConnectionRefused,
                     QStringLiteral("サーバーに接続できません (サーバーに届きません)。"));
@@ -83,6 +83,19 @@ QString FailureMessage(const QString& url, const QUrl& stream, const QString& re
         .arg(lost ? QStringLiteral("ストリームとの接続が切れ、再接続できませんでした。")
                   : QStringLiteral("ストリームを開けませんでした。"),
              where, reason);
+}
+
+QString CommonReasonText(CommonReason reason, const QString& host) {
+    switch (reason) {
+    case CommonReason::HostNotFound:
+        return host.isEmpty() ? QStringLiteral("サーバーが見つかりません。")
+                              : QStringLiteral("サーバー %1 が見つかりません。").arg(host);
+    case CommonReason::NoAnswer:
+        return QStringLiteral("サーバーが応答しません。");
+    case CommonReason::Refused:
+        return QStringLiteral("サーバーに接続できません (接続が拒否されました)。");
+    }
+    return QString();
 }
 
 QString HttpStatusReason(int status) {

@@ -109,4 +109,12 @@ QString FailureMessage(const QString& url, const QUrl& stream, const QString& re
 // Japanese text of an HTTP status for messages.
 QString HttpStatusReason(int status);
 
+// Reasons a stream and a metafile fetch fail for alike, in Japanese.
+enum class CommonReason {
+    HostNotFound, // names host, when given
+    NoAnswer,
+    Refused,
+};
+QString CommonReasonText(CommonReason reason, const QString& host = QString());
+
 } // namespace didira
