@@ -29,9 +29,9 @@ void LoadPlugin(const char* name) {
 
 // Parses the pad template caps of every element playbin may pick. On its
 // first stream, playbin matches each decoder against each sink by these caps,
-// which the registry keeps as text until first used: about 15 ms between the
-// first playlist or header and the first decoder. The registry keeps them
-// parsed from then on.
+// which the registry keeps as text until first used, parsing them on the way
+// to the first decoder (bench/README.md). The registry keeps them parsed from
+// then on.
 void ParseTemplateCaps() {
     for (GstElementFactoryListType type :
          {GST_ELEMENT_FACTORY_TYPE_DECODABLE, GST_ELEMENT_FACTORY_TYPE_AUDIOVIDEO_SINKS}) {
@@ -135,10 +135,10 @@ bool FaadDecodes(GstCaps* caps) {
     return p == "lc" || p == "main" || p == "ltp";
 }
 
-// AAC by faad or by libav. faad loads at once, where libav takes 0.1 to
-// 0.5 s. But faad holds back one frame: a chain that ends gives nothing for
-// its last frame, and a new one nothing for its first, heard as a gap of
-// 21 ms where an adaptive stream changes variant and a new chain takes over.
+// AAC by faad or by libav. faad loads at once, where libav is slow to load.
+// But faad holds back one frame: a chain that ends gives nothing for its last
+// frame, and a new one nothing for its first, heard as a gap of one frame
+// where an adaptive stream changes variant and a new chain takes over.
 // So faad decodes AAC while libav is not loaded, except for the later chains
 // of a stream that changes variant; libav is loaded for them once the first
 // is heard (PreloadSlowDecodersIfWanted). Such a stream starts on its best
@@ -166,8 +166,8 @@ AutoplugSelect SelectAacDecoder(GstElement*, GstPad* pad, GstCaps* caps, GstElem
 
 } // namespace
 
-// The libav plugin links the whole of FFmpeg and takes 0.1 to 0.5 s to load
-// (and some 30 MiB). A radio stream should not wait for it: MP3, Ogg, the
+// The libav plugin links the whole of FFmpeg: slow to load and large
+// (bench/README.md has the figures). A radio stream should not wait for it: MP3, Ogg, the
 // choice of HLS demuxer and AAC do without it. Only AAC streams that change
 // variant need it later (see SelectAacDecoder); it is loaded in the
 // background while the listener is still choosing a station, or once such a

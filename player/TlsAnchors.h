@@ -21,8 +21,8 @@ GTlsDatabase* SourceDatabase();
 
 // Loads the system's authorities, which the first https source would
 // otherwise wait for, on a thread of its own, once per process; never blocks.
-// Reading and parsing the store takes some 20 to 30 ms; the TLS backend keeps
-// it once read. Does nothing while the environment names a file.
+// Reading and parsing the store would otherwise delay the first https
+// station's sound (bench/README.md); the TLS backend keeps it once read. Does nothing while the environment names a file.
 void LoadAnchorsAhead();
 
 } // namespace didira::tls
