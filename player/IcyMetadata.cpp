@@ -51,7 +51,9 @@ bool IcyMetadataReader::Feed(QByteArrayView bytes) {
 
 void IcyMetadataReader::EndBlock() {
     const std::optional<QByteArray> title = IcyStreamTitle(m_block);
-    if (!title || title->isEmpty() || *title == m_title)
+    // An empty title after a named one (a fallback mount left for the live
+    // one, say) is news too: nothing is playing by name any more.
+    if (!title || *title == m_title)
         return;
     m_title = *title;
     m_changed = true;

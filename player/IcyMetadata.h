@@ -24,8 +24,9 @@ public:
 
     // Reads the next bytes of the stream, in pieces of any size. True when a
     // block completed here announced a StreamTitle other than the last one
-    // reported: Title() is then the newest. Blocks without a title, with an
-    // empty one, or repeating the last leave everything as it was.
+    // reported: Title() is then the newest, and may be empty when the
+    // station announces an empty title after a named one. Blocks without a
+    // title, or repeating the last, leave everything as it was.
     bool Feed(QByteArrayView bytes);
 
     // The StreamTitle last reported, the bytes as the station sent them.

@@ -491,9 +491,8 @@ void StreamSession::OnIcyTitle(const QByteArray& raw) {
     // arrived; the demuxer's tags for the same blocks come later and would
     // announce each title a second time, possibly after a newer one.
     m_titleFromIcy = true;
-    const QString title = DecodeStreamText(raw);
-    if (!title.isEmpty())
-        SetTitle(title);
+    // An empty title clears the one shown.
+    SetTitle(DecodeStreamText(raw));
 }
 
 void StreamSession::OnTags(const GstTagList* tags) {

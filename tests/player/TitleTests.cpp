@@ -1,5 +1,6 @@
 // The title now playing, from the stream to the control's TitleChanged: ICY
-// titles from a station of our own, reported as they arrive and once only;
+// titles from a station of our own, reported as they arrive and once only,
+// an empty one clearing the last;
 // Icecast's metadata update; Vorbis and Opus comments from Icecast; ID3 in HLS segments (packed
 // audio, timed ID3 in MPEG-TS); the station's own name; cleared on Cancel, on a new open and on
 // Stop.
@@ -71,6 +72,9 @@ TEST_F(TitleTest, AnIcyTitleIsReportedAsItArrivesAndNotAgainWhenItPlays) {
     ASSERT_TRUE(WaitUntil([&] { return played > 0; }, std::chrono::seconds(20)));
     QCoreApplication::processEvents(); // the sink's tag message, posted by now
     EXPECT_EQ(log.titles, (QStringList{u"One"_qs, u"Two"_qs}));
+    // An empty title (a fallback mount left for the live one) clears it.
+    station->SetTitle("");
+    ASSERT_TRUE(log.WaitFor(QString()));
 }
 
 TEST_F(TitleTest, ANewOpenStartsWithoutTitleOrNameAndStopClearsThem) {
