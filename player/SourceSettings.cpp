@@ -17,8 +17,18 @@ bool HasProperty(gpointer object, const char* name) {
 void ConfigureSource(GstElement* source) {
     if (HasProperty(source, "user-agent"))
         g_object_set(source, "user-agent", kUserAgent, nullptr);
-    if (HasProperty(source, "iradio-mode"))
+    // ICY metadata is asked for as "Icy-MetaData: 1": some servers match the
+    // header's name case by case, and the HTTP source's own iradio mode
+    // spells it in lower case. The source reads icy-metaint from the answer
+    // either way.
+    if (HasProperty(source, "iradio-mode") && HasProperty(source, "extra-headers")) {
+        GstStructure* headers =
+            gst_structure_new("extra-headers", "Icy-MetaData", G_TYPE_STRING, "1", nullptr);
+        g_object_set(source, "iradio-mode", FALSE, "extra-headers", headers, nullptr);
+        gst_structure_free(headers);
+    } else if (HasProperty(source, "iradio-mode")) {
         g_object_set(source, "iradio-mode", TRUE, nullptr);
+    }
     if (HasProperty(source, "retries"))
         g_object_set(source, "retries", 0, nullptr);
     if (HasProperty(source, "timeout"))

@@ -84,8 +84,9 @@ void StreamTestServer::OnReadable(Listener& listener) {
     if (!listener.request.contains("\r\n\r\n"))
         return;
     listener.answered = true;
+    // The header's name matched case by case, as some servers do.
     listener.metadata =
-        m_options.metaInterval > 0 && listener.request.toLower().contains("icy-metadata: 1");
+        m_options.metaInterval > 0 && listener.request.contains("\r\nIcy-MetaData: 1\r\n");
     QByteArray header = m_options.icyStatusLine ? "ICY 200 OK\r\n" : "HTTP/1.0 200 OK\r\n";
     header += "Content-Type: " + m_options.contentType + "\r\n";
     if (!m_options.name.isEmpty())

@@ -2,7 +2,8 @@
 // A live radio stream on 127.0.0.1 of the tests' own: answers every GET with
 // a header (Icecast-style "HTTP/1.0 200 OK" or Shoutcast-v1-style
 // "ICY 200 OK") and then sends a loop of media in real time, with
-// icy-metaint title blocks when the client asks for them: each loop part's
+// icy-metaint title blocks when the client asks for them ("Icy-MetaData: 1",
+// the name matched case by case): each loop part's
 // title once, or a title set at run time in every block, as raw bytes so that
 // titles in any encoding reach the player exactly as sent. Failures on demand:
 // stall (connections stay open, nothing more is sent), garbage in place of
