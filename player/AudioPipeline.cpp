@@ -299,9 +299,15 @@ bool AudioPipeline::event(QEvent* e) {
 
 void AudioPipeline::Forward(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_ERROR:
-        emit Error(ErrorOf(message));
+    case GST_MESSAGE_ERROR: {
+        PipelineError error = ErrorOf(message);
+        if (m_missingRun == m_run) {
+            error.missingPlugin = m_missing.description;
+            error.missingPackage = m_missing.package;
+        }
+        emit Error(error);
         return;
+    }
     case GST_MESSAGE_EOS:
         emit EndOfStream();
         return;
@@ -331,6 +337,15 @@ void AudioPipeline::Forward(GstMessage* message) {
         return;
     }
     case GST_MESSAGE_ELEMENT: {
+        // The error that follows a missing plugin tells what was missing:
+        // the first of the run whose package is known, else the first.
+        if (std::optional<MissingPlugin> missing = MissingPluginOf(message)) {
+            if (m_missingRun != m_run || m_missing.package.isEmpty()) {
+                m_missingRun = m_run;
+                m_missing = *missing;
+            }
+            return;
+        }
         const GstStructure* s = gst_message_get_structure(message);
         if (!s || !gst_structure_has_name(s, "http-headers"))
             return;

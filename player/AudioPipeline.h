@@ -20,6 +20,7 @@
 // over to the new pipeline.
 
 #include "player/AudioOutputWatch.h"
+#include "player/MissingPlugins.h"
 #include "player/PipelineBusRelay.h"
 #include "player/PipelineStateWorker.h"
 
@@ -131,7 +132,9 @@ private:
     QUrl m_uri;
     std::optional<bool> m_playing; // the last SetPlaying of this run
     quint64 m_run = 0;             // the run whose messages are forwarded; 0 for none
-    quint64 m_lastRun = 0;         // the last run number given out
+    quint64 m_missingRun = 0;      // the run m_missing was reported in
+    MissingPlugin m_missing;
+    quint64 m_lastRun = 0; // the last run number given out
     // From Start to Teardown: polls the output, and watches for a teardown
     // that hangs while the run waits behind it.
     QTimer m_runTimer;

@@ -56,6 +56,9 @@ struct PipelineError {
     QString detail;     // the engine's (translated) text, for reasons and logs only
     QString debug;      // the engine's debug text, for logs only
     int httpStatus = 0; // "http-status-code" of the error's details; 0 when absent
+    // What the run reported missing before the error (a decoder, a demuxer).
+    QString missingPlugin;
+    QString missingPackage; // the Debian package that brings it; empty when not known
 };
 
 PipelineError ErrorOf(GstMessage* error);

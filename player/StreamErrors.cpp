@@ -143,6 +143,12 @@ StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
         break;
     }
 
+    if (!f.missingPackage.isEmpty())
+        return Make(FailureKind::MissingPlugin, playererror::MissingPlugin,
+                    QStringLiteral("再生に必要なプラグイン (%1) がインストールされていません。"
+                                   "パッケージ %2 をインストールしてください。")
+                        .arg(f.missingPlugin, f.missingPackage));
+
     if (f.network && f.httpStatus >= 300)
         return FromStatus(f.httpStatus);
     if (f.network && !f.answered)

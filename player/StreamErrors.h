@@ -24,6 +24,7 @@ inline constexpr std::int32_t Network = static_cast<std::int32_t>(0x8004D009u);
 inline constexpr std::int32_t HttpServerError = static_cast<std::int32_t>(0x8004D00Au); // 5xx
 inline constexpr std::int32_t TlsFailure = static_cast<std::int32_t>(0x8004D00Bu);
 inline constexpr std::int32_t TooManyRedirects = static_cast<std::int32_t>(0x8004D00Cu);
+inline constexpr std::int32_t MissingPlugin = static_cast<std::int32_t>(0x8004D00Du);
 inline constexpr std::int32_t InvalidArgument = static_cast<std::int32_t>(0x80070057u);
 } // namespace playererror
 
@@ -40,6 +41,7 @@ enum class FailureKind {
     FileNotFound,
     ClosedWithoutStream, // the server answered or accepted, then sent nothing
     ReadFailed,
+    MissingPlugin, // a decoder or demuxer the stream needs is not installed
 };
 
 // GStreamer's error domains, so that the classifier is testable without it.
@@ -89,6 +91,10 @@ struct StreamFailureFacts {
     int maxRedirects = 0;   // TooManyRedirects: the bound that was passed
     int stalledSeconds = 0; // Stalled: how long no audio came
     bool playlist = false;  // Stalled: the stream is an HLS playlist
+    // What the engine found missing before the error, and the Debian package
+    // that brings it (empty when not known: then it counts as not audio).
+    QString missingPlugin;
+    QString missingPackage;
 };
 
 struct StreamFailure {

@@ -368,7 +368,8 @@ void StreamSession::OnError(const PipelineError& error) {
     qCDebug(lcPlayer) << "error in phase" << int(m_phase) << error.detail << error.debug;
     StreamFailureFacts facts = m_answer.FactsOf(error, m_pipeline.BytesRead());
     StreamFailure failure = ClassifyStreamFailure(facts);
-    if (HasPlayed() && facts.network && failure.kind != FailureKind::Unsupported)
+    if (HasPlayed() && facts.network && failure.kind != FailureKind::Unsupported &&
+        failure.kind != FailureKind::MissingPlugin)
         return StreamDropped(failure.reason);
     // Without an answer the engine cannot say why: ask the server directly.
     if (facts.network && !facts.answered && m_reconnectAttempt == 0 &&

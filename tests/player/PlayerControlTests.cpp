@@ -171,6 +171,23 @@ TEST_F(PlayerControl, EachKindOfFailedOpenHasItsCodeAndReasonAndOneMessage) {
     EXPECT_EQ(player.GetIsError(), FALSE);
 }
 
+// Run by player_missing_plugin_tests, with the AAC decoders ranked out of
+// playbin's reach as if they were not installed.
+TEST_F(PlayerControl, AMissingDecoderNamesThePackageThatBringsIt) {
+    if (!qEnvironmentVariable("GST_PLUGIN_FEATURE_RANK").contains(u"faad:0"))
+        GTEST_SKIP() << "the AAC decoders are installed";
+    if (!media::Available())
+        GTEST_SKIP() << "ffmpeg is needed";
+    QByteArray aac;
+    for (const QByteArray& segment : media::Hls(media::HlsKind::PackedAudio).media)
+        aac += segment;
+    server.Serve("/tone.aac", "audio/aac", aac);
+    const QString text = FailureText(server.Url("/tone.aac"));
+    EXPECT_EQ(player.GetErrorCode(), playererror::MissingPlugin);
+    EXPECT_TRUE(text.contains(u"AAC"_qs) && text.contains(u"gstreamer1.0-plugins-bad"_qs))
+        << text.toStdString();
+}
+
 TEST_F(PlayerControl, AServerThatNeverAnswersLeavesTheEventLoopRunning) {
     server.Hang("/hang");
     control->SetOpenTimeout(3000);

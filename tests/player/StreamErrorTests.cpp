@@ -3,6 +3,7 @@
 // changes nothing.
 #include "player/BitrateMeter.h"
 #include "player/ConnectionCheck.h"
+#include "player/MissingPlugins.h"
 #include "player/StreamErrors.h"
 
 #include <gtest/gtest.h>
@@ -116,6 +117,16 @@ TEST(StreamErrors, EachFailureHasItsOwnKindCodeAndReason) {
                   f.contentType = QStringLiteral("text/html; charset=utf-8");
               }),
          K::NotAudio, E::NotAudio, u"Web ページ (text/html"_qs},
+        {"missing AAC decoder",
+         With(Network(ErrorDomain::Stream, 6),
+              [](auto& f) {
+                  f.answered = true;
+                  f.missingPlugin = QStringLiteral("MPEG-4 AAC decoder");
+                  f.missingPackage = QStringLiteral("gstreamer1.0-plugins-bad");
+              }),
+         K::MissingPlugin, E::MissingPlugin,
+         u"プラグイン (MPEG-4 AAC decoder) がインストールされていません。パッケージ "
+         u"gstreamer1.0-plugins-bad"_qs},
         {"audio output", With(Network(ErrorDomain::Core, 1), answered), K::Unsupported,
          E::Unsupported, u"再生できません"_qs},
         {"missing file",
@@ -136,7 +147,34 @@ TEST(StreamErrors, EachFailureHasItsOwnKindCodeAndReason) {
             << c.name << ": " << failure.reason.toStdString();
         kinds.insert(failure.kind);
     }
-    EXPECT_EQ(kinds.size(), 12u); // every kind is reachable
+    EXPECT_EQ(kinds.size(), 13u); // every kind is reachable
+}
+
+TEST(MissingPlugins, WhatIsMissingIsToldByTheDebianPackageThatBringsIt) {
+    const struct {
+        const char* type;
+        const char* detail;
+        const char* package; // "" when not known
+    } cases[] = {
+        {"decoder", "audio/mpeg, mpegversion=(int)4, stream-format=(string)adts",
+         "gstreamer1.0-plugins-bad"},
+        {"decoder", "audio/mpeg, mpegversion=(int)2", "gstreamer1.0-plugins-bad"},
+        {"decoder", "audio/mpeg, mpegversion=(int)1, layer=(int)3", "gstreamer1.0-plugins-good"},
+        {"decoder", "application/x-hls", "gstreamer1.0-plugins-bad"},
+        {"decoder", "audio/x-wma, wmaversion=(int)2", "gstreamer1.0-libav"},
+        {"decoder", "audio/x-vorbis", "gstreamer1.0-plugins-base"},
+        {"decoder", "video/x-ms-asf", "gstreamer1.0-plugins-ugly"},
+        {"element", "avdec_aac", "gstreamer1.0-libav"},
+        {"element", "faad", "gstreamer1.0-plugins-bad"},
+        {"urisource", "https", "gstreamer1.0-plugins-good"},
+        // Not a format of its own (a web page, say): not named.
+        {"decoder", "text/html", ""},
+        {"decoder", "audio/x-mpegurl", ""},
+        {"element", "notanelement", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DebianPackageFor(c.type, c.detail), QString::fromLatin1(c.package))
+            << c.type << " " << c.detail;
 }
 
 TEST(StreamErrors, OnlyWhatMayBeAPlaylistIsWorthASecondLook) {
