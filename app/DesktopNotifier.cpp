@@ -33,6 +33,8 @@ CDesktopNotifier::CDesktopNotifier(const CNowPlaying& nowPlaying, const QDBusCon
     : QObject(parent), m_pNowPlaying(&nowPlaying), m_bus(bus) {
     connect(&nowPlaying, &CNowPlaying::titleChanged, this, &CDesktopNotifier::OnTitleChanged);
     connect(&nowPlaying, &CNowPlaying::statusChanged, this, &CDesktopNotifier::OnStatusChanged);
+    connect(&nowPlaying, &CNowPlaying::interruptedChanged, this,
+            &CDesktopNotifier::OnInterruptedChanged);
 }
 
 CDesktopNotifier::~CDesktopNotifier() {
@@ -56,8 +58,22 @@ void CDesktopNotifier::OnTitleChanged() {
     const CNowPlaying* np = m_pNowPlaying;
     if (!np || np->Title().isEmpty() || np->PlaybackStatus() != CNowPlaying::Status::Playing)
         return;
-    m_strSummary = np->DisplayName();
-    m_strBody = np->Title();
+    Show(np->DisplayName(), np->Title());
+}
+
+void CDesktopNotifier::OnInterruptedChanged() {
+    const CNowPlaying* np = m_pNowPlaying;
+    if (!np || np->PlaybackStatus() != CNowPlaying::Status::Playing)
+        return;
+    if (np->IsInterrupted())
+        Show(np->DisplayName(), QStringLiteral("接続が切れました。再接続しています…"));
+    else if (!np->Title().isEmpty())
+        Show(np->DisplayName(), np->Title()); // back: the title again, nothing more
+}
+
+void CDesktopNotifier::Show(const QString& summary, const QString& body) {
+    m_strSummary = summary;
+    m_strBody = body;
     m_bPending = true;
     Pump();
 }

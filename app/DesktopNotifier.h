@@ -2,10 +2,12 @@
 // Desktop notifications of the title now playing: one notification, showing
 // the station and the title, replaced whenever the title changes while a
 // station plays, and withdrawn when playback stops (Cancel, a station that
-// ends) and at exit. The notification service
-// (org.freedesktop.Notifications) is called asynchronously, but for the
-// withdrawal at exit, which waits a bounded time so that it leaves before
-// the process does; without a service nothing is shown.
+// ends) and at exit. A station that is lost and being reconnected is told
+// once per outage, and the title shown again when it plays again. The
+// notification service (org.freedesktop.Notifications) is called
+// asynchronously, but for the withdrawal at exit, which waits a bounded time
+// so that it leaves before the process does; without a service nothing is
+// shown.
 
 #include <QDBusConnection>
 #include <QObject>
@@ -34,6 +36,8 @@ private:
 
     void OnTitleChanged();
     void OnStatusChanged();
+    void OnInterruptedChanged();
+    void Show(const QString& summary, const QString& body);
     // Sends what is pending (a withdrawal first, then a notification) unless
     // a call is still out; the reply of each call sends the next, so every
     // notification replaces the one before and a withdrawal asked for while

@@ -4,6 +4,8 @@
 #include "app/DesktopNotifier.h"
 #include "app/ListenerTools.h"
 #include "app/MprisService.h"
+#include "app/NetworkWatch.h"
+#include "app/SleepWatch.h"
 #include "player/ControlHost.h"
 #include "player/MediaFramework.h"
 #include "res/Resources.h"
@@ -70,6 +72,7 @@ BOOL CVavarozApp::InitInstance() {
 
     RunAutomationStep(*this);
     const bool notify = NotificationsWanted(m_cmdLine);
+    const bool blockIdle = IdleInhibitWanted(m_cmdLine);
 
     CVavarozDlg dlg;
     m_pMainWnd = &dlg;
@@ -78,6 +81,8 @@ BOOL CVavarozApp::InitInstance() {
     std::unique_ptr<CMprisService> mpris;
     std::unique_ptr<CDesktopNotifier> notifier;
     std::unique_ptr<CListenerTools> tools;
+    std::unique_ptr<CNetworkWatch> network;
+    std::unique_ptr<CSleepWatch> sleep;
     const bool created = dlg.Create();
     if (created) {
         const QDBusConnection bus = QDBusConnection::sessionBus();
@@ -88,6 +93,21 @@ BOOL CVavarozApp::InitInstance() {
                 notifier = std::make_unique<CDesktopNotifier>(dlg.m_nowPlaying, bus);
         }
         tools = std::make_unique<CListenerTools>(dlg, bus);
+        // Sleep and connectivity reach the player through its control.
+        const QDBusConnection system = QDBusConnection::systemBus();
+        OleControl* control = dlg.m_player.GetControl();
+        if (system.isConnected() && control) {
+            network = std::make_unique<CNetworkWatch>(system);
+            QObject::connect(network.get(), &CNetworkWatch::connected, control,
+                             [control] { control->SetNetworkAvailable(true); });
+            QObject::connect(network.get(), &CNetworkWatch::disconnected, control,
+                             [control] { control->SetNetworkAvailable(false); });
+            sleep = std::make_unique<CSleepWatch>(dlg.m_nowPlaying, system, blockIdle);
+            QObject::connect(sleep.get(), &CSleepWatch::aboutToSleep, control,
+                             [control] { control->Suspend(); });
+            QObject::connect(sleep.get(), &CSleepWatch::wokeUp, control,
+                             [control] { control->Resume(); });
+        }
     }
     if (!created || dlg.DoModal() == -1)
         m_nExitCode = kExitDialogFailed;

@@ -26,6 +26,17 @@ public:
     void SetSite(IControlSite* site) { m_site = site; }
     IControlSite* Site() const { return m_site; }
 
+    // What the system around the player tells it; a control without a
+    // stream ignores it.
+    // The system is about to sleep: close the stream cleanly (no error, no
+    // report) and keep it for Resume.
+    virtual void Suspend() {}
+    // The system woke up: reconnect to what Suspend closed, at the live edge.
+    virtual void Resume() {}
+    // Whether the system has a network connection; true again (or once more,
+    // for a better connection) lets a waiting reconnection try at once.
+    virtual void SetNetworkAvailable(bool available) { Q_UNUSED(available); }
+
 signals:
     // The title the stream announces changed; empty when there is none any
     // more (after Stop, Cancel, a new Open or the end of the stream).
@@ -33,6 +44,9 @@ signals:
     // The station's own name as its server announces it changed; cleared
     // as the title is.
     void StreamNameChanged(const QString& name);
+    // A stream that had played was lost and is being reconnected (true, once
+    // per outage), or the outage is over (false).
+    void Interrupted(bool interrupted);
 
 private:
     IControlSite* m_site = nullptr;

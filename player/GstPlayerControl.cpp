@@ -16,6 +16,7 @@ CGstPlayerControl::CGstPlayerControl(QWidget* parent, std::unique_ptr<AudioPipel
     connect(m_session, &StreamSession::Failed, this, &CGstPlayerControl::ReportFailure);
     connect(m_session, &StreamSession::TitleChanged, this, &OleControl::TitleChanged);
     connect(m_session, &StreamSession::StreamNameChanged, this, &OleControl::StreamNameChanged);
+    connect(m_session, &StreamSession::Interrupted, this, &OleControl::Interrupted);
     connect(m_pipeline.get(), &AudioPipeline::FirstAudio, this, &CGstPlayerControl::FirstAudio);
 }
 
@@ -133,6 +134,18 @@ Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Va
     default:
         throw DispatchError(kDispMemberNotFound, QString());
     }
+}
+
+void CGstPlayerControl::Suspend() {
+    m_session->Suspend();
+}
+
+void CGstPlayerControl::Resume() {
+    m_session->Resume();
+}
+
+void CGstPlayerControl::SetNetworkAvailable(bool available) {
+    m_session->SetNetworkAvailable(available);
 }
 
 // ---- Volume and balance ----------------------------------------------------

@@ -5,9 +5,10 @@
 // playing and reconnecting on an audio pipeline of its own.
 //
 // State contract (all on the UI thread, reported as the calls read it): see
-// PlayState and OpenState. A failed open, or a reconnection that gives up,
-// sets the error state and is reported once to the control's site, posted so
-// that Invoke returns first.
+// PlayState and OpenState. A failed open sets the error state and is reported
+// once to the control's site, posted so that Invoke returns first. A station
+// that has played is reconnected until Stop, Cancel or another Open, shown
+// as waiting, never reported as a failure.
 
 #include "player/ControlHost.h"
 #include "player/MetafileResolver.h"
@@ -44,6 +45,9 @@ public:
     Q_DISABLE_COPY_MOVE(CGstPlayerControl)
 
     Variant Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) override;
+    void Suspend() override;
+    void Resume() override;
+    void SetNetworkAvailable(bool available) override;
 
     // Tuning and inspection for tests and the benchmark (not dispatch members).
     void SetOpenTimeout(int ms);

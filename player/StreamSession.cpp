@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QLoggingCategory>
+#include <algorithm>
 
 namespace didira {
 
@@ -35,17 +36,7 @@ StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
         CandidateFailed(ClassifyStreamFailure(facts));
     });
     m_reconnectTimer.setSingleShot(true);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
-        ++m_reconnects;
-        // First the stream that played; after that the station's list again
-        // from the start, which may point elsewhere by now.
-        if (m_stationIsList && m_reconnectAttempt > 1) {
-            m_reresolved = true;
-            Enter(Phase::Resolving);
-            return m_resolver->Resolve(m_openUrl);
-        }
-        TryCandidate();
-    });
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &StreamSession::Reconnect);
     connect(m_watchdog, &StallWatchdog::Stalled, this, [this] {
         StreamFailureFacts facts;
         facts.origin = StreamFailureFacts::Origin::Stalled;
@@ -112,6 +103,8 @@ void StreamSession::Enter(Phase next) {
         SetTitle(QString());
         SetStreamName(QString());
         m_reconnectAttempt = 0;
+        m_resumeWanted = false;
+        SetInterrupted(false);
         open = OpenState::Closed;
         play = PlayState::Closed;
         break;
@@ -121,6 +114,8 @@ void StreamSession::Enter(Phase next) {
         SetTitle(QString());
         SetStreamName(QString());
         m_reconnectAttempt = 0;
+        m_resumeWanted = false;
+        SetInterrupted(false);
         // The stream stays open: it is what a later play would start again.
         if (open != OpenState::Closed)
             open = OpenState::Open;
@@ -168,8 +163,10 @@ void StreamSession::Enter(Phase next) {
         m_openTimer.stop();
         m_reconnectAttempt = 0; // a reconnection has succeeded
         m_reresolved = false;
-        if (next == Phase::Playing)
+        if (next == Phase::Playing) {
             m_watchdog->Arm(); // kept through rebuffering and resuming
+            SetInterrupted(false);
+        }
         open = OpenState::Open;
         play = next == Phase::Playing ? PlayState::Playing : PlayState::Stopped;
         break;
@@ -178,6 +175,12 @@ void StreamSession::Enter(Phase next) {
         open = OpenState::Connecting;
         break;
     case Phase::Reconnecting:
+        open = OpenState::Connecting;
+        break;
+    case Phase::Suspended:
+        // The title stays: the same station comes back after the wake.
+        m_resolver->Abort();
+        EndAttempt();
         open = OpenState::Connecting;
         break;
     }
@@ -230,6 +233,69 @@ void StreamSession::Open(const QString& url) {
 
 void StreamSession::Stop() {
     Enter(Phase::Stopped);
+}
+
+void StreamSession::Suspend() {
+    switch (m_phase) {
+    case Phase::Closed:
+    case Phase::Stopped:
+    case Phase::Ready:
+    case Phase::Suspended:
+        return;
+    default:
+        break;
+    }
+    // A station that has played comes back as after a drop; one still on its
+    // first open is opened again.
+    m_suspendedAfterPlay = HasPlayed() || m_reconnectAttempt > 0;
+    m_resumeWanted = false;
+    Enter(Phase::Suspended);
+}
+
+void StreamSession::Resume() {
+    if (m_phase != Phase::Suspended)
+        return;
+    m_resumeWanted = true;
+    // Without a network the first attempt would only fail: wait for it.
+    if (m_networkAvailable)
+        ResumeNow();
+}
+
+void StreamSession::ResumeNow() {
+    m_resumeWanted = false;
+    if (!m_suspendedAfterPlay)
+        return Open(m_url);
+    m_reconnectAttempt = 1;
+    Reconnect();
+}
+
+void StreamSession::SetNetworkAvailable(bool available) {
+    m_networkAvailable = available;
+    if (!available)
+        return;
+    if (m_phase == Phase::Suspended) {
+        if (m_resumeWanted)
+            ResumeNow();
+        return;
+    }
+    if (m_reconnectAttempt == 0)
+        return;
+    // A reconnection waits, or its attempt began while the network was away
+    // and may hang until a timeout: start again now, with short pauses.
+    switch (m_phase) {
+    case Phase::Reconnecting:
+    case Phase::Resolving:
+    case Phase::LookingUp:
+    case Phase::Connecting:
+    case Phase::Diagnosing:
+        EndAttempt();
+        m_resolver->Abort();
+        m_reconnectAttempt = 1;
+        Reconnect();
+        return;
+    default:
+        return;
+    }
 }
 
 void StreamSession::Cancel() {
@@ -343,15 +409,42 @@ void StreamSession::CandidateFailed(const StreamFailure& failure) {
 
 void StreamSession::StreamDropped(const QString& reason) {
     m_reconnectAttempt = 0;
+    SetInterrupted(true);
     ScheduleReconnect(reason);
 }
 
 void StreamSession::ScheduleReconnect(const QString& reason) {
+    qCDebug(lcPlayer) << "reconnecting after" << reason;
     EndAttempt();
-    if (m_reconnectAttempt >= m_reconnectDelaysMs.size())
-        return Fail(playererror::StreamLost, reason, true);
     Enter(Phase::Reconnecting);
-    m_reconnectTimer.start(m_reconnectDelaysMs[m_reconnectAttempt++]);
+    int delay = kMaxReconnectDelayMs;
+    if (m_networkAvailable && !m_reconnectDelaysMs.empty())
+        delay = std::min(
+            m_reconnectDelaysMs[std::min(m_reconnectAttempt, m_reconnectDelaysMs.size() - 1)],
+            kMaxReconnectDelayMs);
+    ++m_reconnectAttempt;
+    m_reconnectTimer.start(delay);
+}
+
+void StreamSession::Reconnect() {
+    ++m_reconnects;
+    // First the stream that played; after that the station's list again from
+    // the start, which may point elsewhere by now.
+    if (m_stationIsList && m_reconnectAttempt > 1) {
+        m_reresolved = true;
+        Enter(Phase::Resolving);
+        return m_resolver->Resolve(m_openUrl);
+    }
+    if (m_candidate >= m_candidates.size())
+        m_candidate = 0;
+    TryCandidate();
+}
+
+void StreamSession::SetInterrupted(bool interrupted) {
+    if (interrupted == m_interrupted)
+        return;
+    m_interrupted = interrupted;
+    emit Interrupted(interrupted);
 }
 
 void StreamSession::Fail(std::int32_t code, const QString& reason, bool lost) {

@@ -7,8 +7,12 @@
 // runs, and left for Starved while the output has run dry. A drop (the stream
 // ends, fails, or plays no audio for the stall timeout) leads to
 // reconnection: the stream that played first, then the station's list read
-// again. HTTP redirects are followed hop by hop, bounded.
-// Stop and Cancel end every pending wait and never lead to a reconnection.
+// again, with a growing pause between attempts (at most kMaxReconnectDelayMs,
+// always the longest while the network is down) and never a failure: the
+// station is wanted until Stop, Cancel or another Open. HTTP redirects are
+// followed hop by hop, bounded. Stop and Cancel end every pending wait and
+// never lead to a reconnection. Suspend lets the stream go for a system
+// sleep; Resume comes back to it at the live edge.
 
 #include "player/AudioPipeline.h"
 #include "player/BitrateMeter.h"
@@ -50,7 +54,11 @@ public:
         Stopped,      // after Stop or the end of a file
         Diagnosing,   // checking the connection after a failure without answer
         Reconnecting, // waiting before the next attempt after a drop
+        Suspended,    // let go for a system sleep; Resume comes back to it
     };
+
+    // The longest pause between two reconnection attempts.
+    static constexpr int kMaxReconnectDelayMs = 10000;
 
     StreamSession(AudioPipeline& pipeline, QObject* parent);
     ~StreamSession() override;
@@ -59,6 +67,16 @@ public:
     void Open(const QString& url);
     void Stop();
     void Cancel();
+    // The system is about to sleep: the stream is closed, without an error,
+    // and kept for Resume. Nothing happens when nothing is open or playing.
+    void Suspend();
+    // After a sleep: reconnects to what Suspend closed, once the network is
+    // available.
+    void Resume();
+    // Whether the system has a network connection. While it has none,
+    // reconnections wait the longest pause; when it comes (or gets better),
+    // a reconnection that waits, or has not been answered yet, starts anew.
+    void SetNetworkAvailable(bool available);
 
     // Whether an open starts playing once the stream is ready.
     bool playOnOpen = false;
@@ -90,9 +108,12 @@ signals:
     void TitleChanged(const QString& title);
     // StreamName() changed.
     void StreamNameChanged(const QString& name);
-    // The open failed, or a reconnection gave up: the text for the user,
-    // naming the URL and the reason.
+    // The open failed: the text for the user, naming the URL and the reason.
     void Failed(const QString& text);
+    // A stream that had played was lost and is being reconnected (true, once
+    // per outage), or the outage is over (false: it plays again, or the
+    // listener ended it).
+    void Interrupted(bool interrupted);
 
 private:
     // The one transition: leaves the current phase, enters next and sets the
@@ -111,6 +132,10 @@ private:
     void CandidateFailed(const StreamFailure& failure);
     void StreamDropped(const QString& reason);
     void ScheduleReconnect(const QString& reason);
+    // The next reconnection attempt, now.
+    void Reconnect();
+    void ResumeNow();
+    void SetInterrupted(bool interrupted);
     void Fail(std::int32_t code, const QString& reason, bool lost);
     // Ends whatever runs for the current attempt: pipeline, timers, lookup.
     void EndAttempt();
@@ -170,11 +195,18 @@ private:
     bool m_titleFromIcy = false; // this connection's titles come from its ICY metadata
     QString m_streamName;
 
-    // Reconnection after a drop: attempt 0 means none is running.
+    // Reconnection after a drop: attempt 0 means none is running. After the
+    // list of pauses, its last one repeats.
     std::size_t m_reconnectAttempt = 0;
     int m_reconnects = 0;
-    std::vector<int> m_reconnectDelaysMs{1000, 2000, 4000, 8000, 8000, 8000};
+    std::vector<int> m_reconnectDelaysMs{1000, 2000, 4000, 8000, kMaxReconnectDelayMs};
     QTimer m_reconnectTimer;
+    bool m_networkAvailable = true;
+    bool m_interrupted = false; // Interrupted(true) was told for this outage
+
+    // Sleep: what Suspend closed, and whether the wake was told already.
+    bool m_suspendedAfterPlay = false;
+    bool m_resumeWanted = false;
 };
 
 } // namespace didira

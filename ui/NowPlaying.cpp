@@ -76,6 +76,13 @@ void CNowPlaying::SetPlayerState(long playState, long openState) {
     SetStatus(status);
 }
 
+void CNowPlaying::SetInterrupted(bool interrupted) {
+    if (interrupted == m_bInterrupted)
+        return;
+    m_bInterrupted = interrupted;
+    emit interruptedChanged();
+}
+
 void CNowPlaying::SetStatus(Status status) {
     if (status == m_status)
         return;

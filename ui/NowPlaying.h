@@ -32,6 +32,9 @@ public:
     // The player's play and open states as polled (player state numbering).
     // A station that stops by itself loses its title and stream name.
     void SetPlayerState(long playState, long openState);
+    // The stream that played was lost and is being reconnected; false when
+    // it plays again or was ended. Called from the player's reports.
+    void SetInterrupted(bool interrupted);
 
     QString StationName() const { return m_strName; }
     QString StationUrl() const { return m_strUrl; }
@@ -44,6 +47,7 @@ public:
     // listener's own list), else the name the stream announces, else the URL.
     QString DisplayName() const;
     Status PlaybackStatus() const { return m_status; }
+    bool IsInterrupted() const { return m_bInterrupted; }
     // Grows with every Open, so each opening is a track of its own.
     quint64 OpenCount() const { return m_nOpenCount; }
 
@@ -56,6 +60,7 @@ signals:
     void titleChanged();
     void streamNameChanged();
     void statusChanged();
+    void interruptedChanged();
 
 private:
     void SetStatus(Status status);
@@ -66,6 +71,7 @@ private:
     QString m_strTitle;
     QString m_strStreamName;
     Status m_status = Status::Stopped;
+    bool m_bInterrupted = false;
     quint64 m_nOpenCount = 0;
 };
 

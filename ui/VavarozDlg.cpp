@@ -187,6 +187,8 @@ bool CVavarozDlg::Create() {
                 [this](const QString& title) { m_nowPlaying.SetTitle(title); });
         connect(made.control, &OleControl::StreamNameChanged, this,
                 [this](const QString& name) { m_nowPlaying.SetStreamName(name); });
+        connect(made.control, &OleControl::Interrupted, this,
+                [this](bool interrupted) { m_nowPlaying.SetInterrupted(interrupted); });
         m_player.Attach(made.control);
     }
 

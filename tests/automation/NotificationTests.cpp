@@ -130,6 +130,21 @@ TEST_F(Notifications, TheLastNotificationIsWithdrawnOnStopAndAtExit) {
     EXPECT_EQ(stub.closed.back(), 43u);
 }
 
+TEST_F(Notifications, AnOutageIsToldOnceAndWhenItIsOverTheTitleShowsAgain) {
+    StartServer();
+    now.Open(QStringLiteral("Station A"), QStringLiteral("http://127.0.0.1:9/a.mp3"), 1);
+    Title(QStringLiteral("Song"), 1);
+    for (const bool interrupted : {true, true, false}) {
+        now.SetInterrupted(interrupted);
+        test::Pump(std::chrono::milliseconds(300));
+    }
+    ASSERT_EQ(stub.notes.size(), 3u);
+    EXPECT_EQ(stub.notes[1].body, QStringLiteral("接続が切れました。再接続しています…"));
+    EXPECT_EQ(stub.notes[1].replacesId, 41u);
+    EXPECT_EQ(stub.notes[2].body, "Song");
+    EXPECT_EQ(stub.notes[2].replacesId, 41u);
+}
+
 TEST_F(Notifications, AServiceThatReadsMarkupGetsTheTitleEscaped) {
     stub.capabilities << QStringLiteral("body-markup");
     StartServer();

@@ -1,16 +1,20 @@
 // The dialog with the real player control against the local radio: a click on
 // a row and "Recieve" lead to the status texts of a playing stream; a
 // listener skimming through stations as fast as the dialog takes the clicks
-// leaves a dialog and player that still play.
+// leaves a dialog and player that still play; a station whose server goes
+// away for long is waited for, quietly, and plays again.
 #include "player/GstPlayerControl.h"
 #include "support/DialogFixture.h"
 #include "support/HttpTestServer.h"
 #include "support/LocalRadio.h"
+#include "support/MediaFiles.h"
+#include "support/StreamTestServer.h"
 
 #include <QCoreApplication>
 
 using namespace didira;
 using namespace didira::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -130,4 +134,61 @@ TEST_F(DialogPlayback, RowClicksReceiveAndCancelInQuickSuccessionKeepThePlayer) 
     EXPECT_TRUE(WaitFields(kPlaying, kOpen, std::chrono::seconds(25)))
         << Field(IDC_PLAYSTATE).toStdString() << " / " << Field(IDC_OPENSTATE).toStdString();
     EXPECT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
+}
+
+// The server goes away for longer than reconnection ever lasted before it gave
+// up, with the network reported down meanwhile: the dialog shows waiting, no
+// box, one outage; the network back, the station plays again at once rather
+// than after the offline pause.
+class DialogOutage : public DialogFixture {
+protected:
+    DialogOutage() : DialogFixture(false) {}
+};
+
+TEST_F(DialogOutage, AStationLostForLongIsWaitedForAndPlaysAgainWhenTheNetworkIsBack) {
+    if (!media::Available())
+        GTEST_SKIP() << "ffmpeg is needed to make the test stream";
+    StreamTestServer::Options options;
+    options.loop = {media::Mp3Loop()};
+    options.bytesPerSecond = 128000 / 8;
+    StreamTestServer server(options);
+    WriteCatalogue(QStringLiteral("1,Live,%1\r\n").arg(server.Url()).toLatin1());
+    Make();
+    ASSERT_TRUE(created);
+    auto* control = qobject_cast<CGstPlayerControl*>(dlg->m_player.GetControl());
+    ASSERT_TRUE(control);
+    control->SetStallTimeout(3000);
+    control->SetReconnectDelays({200}); // the old code gave up after the list
+    int outages = 0;
+    QObject::connect(&dlg->m_nowPlaying, &CNowPlaying::interruptedChanged, dlg.get(),
+                     [&] { outages += dlg->m_nowPlaying.IsInterrupted() ? 1 : 0; });
+    const auto fields = [&] {
+        return (Field(IDC_PLAYSTATE) + QStringLiteral(" / ") + Field(IDC_OPENSTATE)).toStdString();
+    };
+
+    ClickRow(0);
+    Press(IDC_RECEIVE);
+    ASSERT_TRUE(WaitUntil([&] { return Field(IDC_PLAYSTATE) == kPlaying; }, 20s)) << fields();
+
+    server.Stop();
+    control->SetNetworkAvailable(false);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Field(IDC_PLAYSTATE) == QStringLiteral("ストリームの開始待ち状態です。"); },
+        10s))
+        << fields();
+    const int reconnects = control->ReconnectCount();
+    Pump(4s);
+    EXPECT_LE(control->ReconnectCount(), reconnects + 1) << "fast retries while offline";
+    EXPECT_EQ(Field(IDC_PLAYSTATE), QStringLiteral("ストリームの開始待ち状態です。"));
+    EXPECT_EQ(dlg->m_player.GetIsError(), FALSE);
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
+
+    ASSERT_TRUE(server.Restart());
+    control->SetNetworkAvailable(true);
+    // Well inside the offline pause of 10 s.
+    EXPECT_TRUE(WaitUntil([&] { return Field(IDC_PLAYSTATE) == kPlaying; }, 8s)) << fields();
+    EXPECT_EQ(Field(IDC_OPENSTATE), kOpen);
+    EXPECT_EQ(outages, 1);
+    EXPECT_FALSE(dlg->m_nowPlaying.IsInterrupted());
+    EXPECT_TRUE(boxes.empty());
 }

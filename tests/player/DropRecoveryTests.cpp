@@ -126,3 +126,38 @@ TEST_F(RenderedAudioFixture, AStallIsToldAndWaitedOutWithoutLosingAudio) {
     EXPECT_GE(rendered.load(), 8 * 44100 * 2);
     EXPECT_EQ(control->ReconnectCount(), 0);
 }
+
+TEST_F(DropRecovery, SleepClosesTheStreamAndTheWakeReconnectsOnceTheNetworkIsThere) {
+    StreamTestServer server(Mp3());
+    const auto pipelineState = [&] {
+        GstState state = GST_STATE_VOID_PENDING;
+        gst_element_get_state(control->Pipeline(), &state, nullptr, 0);
+        return state;
+    };
+    for (const bool networkAtWake : {true, false}) {
+        SCOPED_TRACE(networkAtWake ? "network up at the wake" : "network comes after the wake");
+        player.Open(server.Url());
+        ASSERT_TRUE(WaitPlaying());
+        const int connections = server.Connections();
+
+        control->Suspend();
+        EXPECT_EQ(Play(), PlayState::Waiting);
+        EXPECT_TRUE(WaitUntil([&] { return pipelineState() == GST_STATE_NULL; }, 5s))
+            << "the connection stays open while the system sleeps";
+        control->SetNetworkAvailable(networkAtWake);
+        Pump(1s);
+        EXPECT_EQ(server.Connections(), connections) << "reconnected while asleep";
+
+        control->Resume();
+        if (!networkAtWake) {
+            Pump(1s);
+            EXPECT_EQ(server.Connections(), connections) << "tried before the network was up";
+            control->SetNetworkAvailable(true);
+        }
+        EXPECT_TRUE(WaitPlaying(10s)) << "play state " << Play();
+        EXPECT_EQ(server.Connections(), connections + 1);
+        EXPECT_EQ(player.GetIsError(), FALSE);
+        EXPECT_TRUE(boxes.empty());
+        player.Cancel();
+    }
+}

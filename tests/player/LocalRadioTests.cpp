@@ -231,19 +231,3 @@ TEST_F(LocalRadioTest, StopDuringAnOutageEndsTheReconnection) {
     Pump(std::chrono::seconds(1));
     EXPECT_EQ(control->ReconnectCount(), reconnects);
 }
-
-TEST_F(LocalRadioTest, ReconnectionGivesUpWithOneMessage) {
-    control->SetReconnectDelays({300, 300});
-    player.Open(radio->Url(QStringLiteral("/aac")));
-    ASSERT_TRUE(WaitPlaying());
-    radio->Kill();
-    ASSERT_TRUE(WaitError(std::chrono::seconds(30)));
-    ASSERT_TRUE(WaitUntil([&] { return !boxes.empty(); }));
-    Pump(std::chrono::milliseconds(300)); // no second message
-    EXPECT_EQ(player.GetErrorCode(), playererror::StreamLost);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("再接続できませんでした")));
-    EXPECT_TRUE(boxes[0].text.contains(radio->Url(QStringLiteral("/aac"))));
-    EXPECT_EQ(Opened(), OpenState::Closed);
-    ASSERT_TRUE(radio->Restart()) << radio->error().toStdString();
-}
