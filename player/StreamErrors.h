@@ -25,6 +25,7 @@ inline constexpr std::int32_t HttpServerError = static_cast<std::int32_t>(0x8004
 inline constexpr std::int32_t TlsFailure = static_cast<std::int32_t>(0x8004D00Bu);
 inline constexpr std::int32_t TooManyRedirects = static_cast<std::int32_t>(0x8004D00Cu);
 inline constexpr std::int32_t MissingPlugin = static_cast<std::int32_t>(0x8004D00Du);
+inline constexpr std::int32_t NoAudioOutput = static_cast<std::int32_t>(0x8004D00Eu);
 inline constexpr std::int32_t InvalidArgument = static_cast<std::int32_t>(0x80070057u);
 } // namespace playererror
 

@@ -1,5 +1,6 @@
 #include "player/StreamSession.h"
 
+#include "player/AudioOutputCheck.h"
 #include "player/ConnectionCheck.h"
 #include "player/MetafileParser.h"
 #include "player/StallWatchdog.h"
@@ -165,6 +166,7 @@ void StreamSession::Enter(Phase next) {
         m_reresolved = false;
         if (next == Phase::Playing) {
             m_watchdog->Arm(); // kept through rebuffering and resuming
+            m_outputMissingTold = false;
             SetInterrupted(false);
         }
         open = OpenState::Open;
@@ -216,6 +218,7 @@ void StreamSession::Open(const QString& url) {
     m_openUrl.clear();
     m_sniffed = false;
     m_stationIsList = m_reresolved = false;
+    m_outputMissingTold = false;
     m_url = url;
 
     const OpenTarget target = ParseOpenTarget(url);
@@ -440,6 +443,22 @@ void StreamSession::Reconnect() {
     TryCandidate();
 }
 
+void StreamSession::NoAudioOutput() {
+    const QString reason =
+        QStringLiteral("音声を出力できません。使用できるサウンド出力がありません。");
+    // Once per open or outage, not at every attempt.
+    if (!m_outputMissingTold) {
+        m_outputMissingTold = true;
+        qWarning("didira: no sound output could be opened (tried: %s)",
+                 qPrintable(AutomaticAudioSinks().join(QStringLiteral(", "))));
+    }
+    // A station that played waits for its output to come back (a sound server
+    // restarting) as for its server.
+    if (m_reconnectAttempt > 0)
+        return ScheduleReconnect(reason);
+    Fail(playererror::NoAudioOutput, reason, false);
+}
+
 void StreamSession::SetInterrupted(bool interrupted) {
     if (interrupted == m_interrupted)
         return;
@@ -509,6 +528,8 @@ void StreamSession::OnPrerolled() {
     switch (m_phase) {
     case Phase::Connecting:
     case Phase::Opening:
+        if (!HasRealAudioOutput(m_pipeline.Element()))
+            return NoAudioOutput();
         if (!playOnOpen)
             return Enter(Phase::Ready);
         // A live stream does not wait for the network queue (see AudioPipeline).

@@ -136,6 +136,8 @@ private:
     void Reconnect();
     void ResumeNow();
     void SetInterrupted(bool interrupted);
+    // Prerolled into the automatic sink's fake output: no sound can be heard.
+    void NoAudioOutput();
     void Fail(std::int32_t code, const QString& reason, bool lost);
     // Ends whatever runs for the current attempt: pipeline, timers, lookup.
     void EndAttempt();
@@ -202,7 +204,8 @@ private:
     std::vector<int> m_reconnectDelaysMs{1000, 2000, 4000, 8000, kMaxReconnectDelayMs};
     QTimer m_reconnectTimer;
     bool m_networkAvailable = true;
-    bool m_interrupted = false; // Interrupted(true) was told for this outage
+    bool m_interrupted = false;       // Interrupted(true) was told for this outage
+    bool m_outputMissingTold = false; // the missing output was told on stderr
 
     // Sleep: what Suspend closed, and whether the wake was told already.
     bool m_suspendedAfterPlay = false;

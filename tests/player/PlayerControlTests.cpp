@@ -1,6 +1,7 @@
 #include "PlayerFixture.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTimer>
 #include <cmath>
 
@@ -242,4 +243,57 @@ TEST_F(PlayerControl, ADownloadThatEndsStopsInsteadOfReconnecting) {
     EXPECT_EQ(control->ReconnectCount(), 0);
     EXPECT_EQ(server.Requests("/tone.mp3"), 1);
     EXPECT_TRUE(boxes.empty());
+}
+
+// Without any usable audio output the automatic output plays into a fake one:
+// the open fails with its own code and reason instead of "playing" in silence.
+TEST(PlayerControlOutput, NoSoundOutputFailsTheOpenInsteadOfPlayingInSilence) {
+    const QByteArray tone = media::ToneMp3();
+    if (tone.isEmpty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    HttpTestServer server;
+    server.Serve("/tone.mp3", "audio/mpeg", tone);
+
+    const QByteArray configured = qgetenv(CGstPlayerControl::kAudioSinkVariable);
+    qputenv(CGstPlayerControl::kAudioSinkVariable, "autoaudiosink");
+    QWidget window;
+    MessageRecorder recorder;
+    ControlCreation made = CreatePlayer(&window);
+    qputenv(CGstPlayerControl::kAudioSinkVariable, configured);
+    ASSERT_TRUE(made.control) << made.error.toStdString();
+    // Every audio output out of the automatic choice, as on a system with none.
+    std::vector<std::pair<GstPluginFeature*, guint>> ranks;
+    GList* sinks = gst_element_factory_list_get_elements(
+        GST_ELEMENT_FACTORY_TYPE_SINK | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, GST_RANK_MARGINAL);
+    for (GList* f = sinks; f; f = f->next) {
+        auto* feature = GST_PLUGIN_FEATURE(f->data);
+        ranks.emplace_back(GST_PLUGIN_FEATURE(gst_object_ref(feature)),
+                           gst_plugin_feature_get_rank(feature));
+        gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
+    }
+    gst_plugin_feature_list_free(sinks);
+    auto restore = qScopeGuard([&] {
+        for (auto& [feature, rank] : ranks) {
+            gst_plugin_feature_set_rank(feature, rank);
+            gst_object_unref(feature);
+        }
+    });
+    ASSERT_FALSE(ranks.empty());
+    std::unique_ptr<OleControl> control(made.control);
+    control->SetSite(&MessageBoxControlSite());
+    CMediaPlayer2 player;
+    player.Attach(control.get());
+    player.SetPlayOnOpen(TRUE);
+    player.Open(server.Url("/tone.mp3"));
+    bool played = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        played = played || player.GetPlayState() == ToNumber(PlayState::Playing);
+        return !recorder.boxes.empty();
+    })) << "play state "
+        << player.GetPlayState();
+    EXPECT_FALSE(played);
+    EXPECT_EQ(player.GetErrorCode(), playererror::NoAudioOutput);
+    EXPECT_TRUE(recorder.boxes[0].text.contains(QStringLiteral("サウンド出力")))
+        << recorder.boxes[0].text.toStdString();
+    EXPECT_EQ(player.GetPlayState(), ToNumber(PlayState::Closed));
 }
