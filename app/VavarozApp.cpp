@@ -1,12 +1,12 @@
 #include "app/VavarozApp.h"
 
 #include "app/Automation.h"
+#include "app/BuiltInControls.h"
 #include "app/DesktopNotifier.h"
 #include "app/ListenerTools.h"
 #include "app/MprisService.h"
 #include "app/NetworkWatch.h"
 #include "app/SleepWatch.h"
-#include "player/ControlHost.h"
 #include "player/MediaFramework.h"
 #include "res/Resources.h"
 #include "ui/MessageBox.h"
@@ -68,7 +68,7 @@ BOOL CVavarozApp::InitInstance() {
         m_nExitCode = kExitStartupFailed;
         return FALSE;
     }
-    ControlHost::EnableControlContainer();
+    RegisterBuiltInControls();
 
     RunAutomationStep(*this);
     const bool notify = NotificationsWanted(m_cmdLine);

@@ -2,9 +2,10 @@
 // The real player control for the benchmark drivers, created as the dialog
 // creates it from its template.
 
-#include "player/ControlHost.h"
+#include "app/BuiltInControls.h"
+#include "control/ControlHost.h"
+#include "control/MediaPlayer2.h"
 #include "player/GstPlayerControl.h"
-#include "player/MediaPlayer2.h"
 #include "res/Resources.h"
 
 #include <QWidget>
@@ -15,7 +16,7 @@ namespace didira::bench {
 // The control as a child of window; null, with the reason printed, when it
 // cannot be created.
 inline CGstPlayerControl* CreateControl(QWidget& window) {
-    ControlHost::EnableControlContainer();
+    RegisterBuiltInControls();
     const QByteArray init = MediaPlayerInitData();
     const ControlCreation made =
         ControlHost::CreateControl(QString::fromLatin1(kMediaPlayerClsid), &window,

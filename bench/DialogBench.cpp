@@ -4,7 +4,8 @@
 //                      "mark HZ" at the press, then wait SECONDS
 //     idle:SECONDS     wait SECONDS with nothing pressed
 // Prints "ready" once the window is up and "end" before it closes.
-#include "player/ControlHost.h"
+#include "app/BuiltInControls.h"
+#include "control/ControlHost.h"
 #include "res/Resources.h"
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: didira_dialog_bench ROW:HZ:SECONDS|idle:SECONDS...\n");
         return 2;
     }
-    ControlHost::EnableControlContainer();
+    RegisterBuiltInControls();
     CVavarozDlg dlg;
     if (!dlg.Create()) {
         std::fprintf(stderr, "didira_dialog_bench: the dialog cannot be created\n");

@@ -6,9 +6,9 @@
 // With IDLE_SECONDS, Open comes that long after start-up, as a listener's
 // first click in the dialog does.
 #include "BenchControl.h"
-#include "player/ControlHost.h"
+#include "control/ControlHost.h"
+#include "control/MediaPlayer2.h"
 #include "player/GstPlayerControl.h"
-#include "player/MediaPlayer2.h"
 #include "res/Resources.h"
 
 #include <QApplication>

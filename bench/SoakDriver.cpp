@@ -16,9 +16,9 @@
 //     before the release and the times of the cycle go to CSV. Ends with
 //     "end cycles=<n> failed=<n>".
 #include "BenchControl.h"
-#include "player/ControlHost.h"
+#include "control/ControlHost.h"
+#include "control/MediaPlayer2.h"
 #include "player/GstPlayerControl.h"
-#include "player/MediaPlayer2.h"
 #include "res/Resources.h"
 
 #include <QApplication>

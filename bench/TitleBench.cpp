@@ -8,10 +8,10 @@
 //       UPDATE-URL with the title appended (percent-encoded), fetched by curl.
 // Prints "title-ms=<ms>" per change and "median-ms=<ms>" at the end.
 #include "BenchControl.h"
-#include "player/ControlHost.h"
+#include "control/ControlHost.h"
+#include "control/MediaPlayer2.h"
+#include "control/PlayerStates.h"
 #include "player/GstPlayerControl.h"
-#include "player/MediaPlayer2.h"
-#include "player/PlayerStates.h"
 #include "res/Resources.h"
 #include "support/StreamTestServer.h"
 

@@ -1,5 +1,6 @@
 # One static library per source folder, stacked in layers:
-#   app -> ui -> (player, catalogue) -> res
+#   app -> (ui, player); ui -> (control, catalogue); player -> control;
+#   every layer -> res
 # A layer's library links only the layers below it, and its compile sees only
 # their headers: each layer is reached through an include root of its own that
 # holds just that folder, so an include of a higher layer does not build.

@@ -1,7 +1,7 @@
 // Parses arbitrary bytes as the player control's persisted state. A stream
 // that parses must hold exactly its values: written back in the same layout
 // it gives the input again, byte for byte.
-#include "player/PersistedState.h"
+#include "control/PersistedState.h"
 
 #include <cstddef>
 #include <cstdint>

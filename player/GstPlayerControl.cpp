@@ -1,9 +1,9 @@
 #include "player/GstPlayerControl.h"
 
+#include "control/DispatchIds.h"
+#include "control/PersistedState.h"
 #include "player/AudioPipeline.h"
-#include "player/DispatchIds.h"
 #include "player/MediaFramework.h"
-#include "player/PersistedState.h"
 #include "player/StreamSession.h"
 
 #include <cmath>

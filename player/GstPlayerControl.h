@@ -10,9 +10,9 @@
 // that has played is reconnected until Stop, Cancel or another Open, shown
 // as waiting, never reported as a failure.
 
-#include "player/ControlHost.h"
+#include "control/ControlHost.h"
+#include "control/PlayerStates.h"
 #include "player/MetafileResolver.h"
-#include "player/PlayerStates.h"
 #include "player/StreamErrors.h"
 
 #include <QUrl>

@@ -14,10 +14,10 @@
 // never lead to a reconnection. Suspend lets the stream go for a system
 // sleep; Resume comes back to it at the live edge.
 
+#include "control/PlayerStates.h"
 #include "player/AudioPipeline.h"
 #include "player/BitrateMeter.h"
 #include "player/MetafileResolver.h"
-#include "player/PlayerStates.h"
 #include "player/RedirectChain.h"
 #include "player/ServerAnswer.h"
 #include "player/StreamErrors.h"

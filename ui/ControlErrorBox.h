@@ -2,7 +2,7 @@
 // The dialog side's control site: a hosted control's error is shown in one
 // stop-icon message box owned by the control's window.
 
-#include "player/ControlSite.h"
+#include "control/ControlSite.h"
 
 namespace didira {
 

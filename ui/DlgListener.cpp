@@ -1,6 +1,6 @@
 #include "ui/DlgListener.h"
 
-#include "player/Dispatch.h"
+#include "control/Dispatch.h"
 #include "res/Resources.h"
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"

@@ -1,6 +1,6 @@
 // Playback handlers of the main dialog: taking a station from the list,
 // receive and stop, the status shown once a second, volume and balance.
-#include "player/PlayerStates.h"
+#include "control/PlayerStates.h"
 #include "ui/StationListBuild.h"
 #include "ui/StationListCtrl.h"
 #include "ui/StatusTexts.h"

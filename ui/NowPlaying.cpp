@@ -1,6 +1,6 @@
 #include "ui/NowPlaying.h"
 
-#include "player/PlayerStates.h"
+#include "control/PlayerStates.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "ui/StatusTexts.h"
 
-#include "player/PlayerStates.h"
+#include "control/PlayerStates.h"
 
 #include <array>
 

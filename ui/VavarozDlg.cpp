@@ -1,6 +1,6 @@
 #include "ui/VavarozDlg.h"
 
-#include "player/ControlHost.h"
+#include "control/ControlHost.h"
 #include "res/Resources.h"
 #include "ui/AboutDialog.h"
 #include "ui/AutoProxyLink.h"

@@ -2,7 +2,7 @@
 // The main dialog: station list, player status, volume and balance.
 
 #include "catalogue/StationTable.h"
-#include "player/MediaPlayer2.h"
+#include "control/MediaPlayer2.h"
 #include "ui/ImageList.h"
 #include "ui/NowPlaying.h"
 

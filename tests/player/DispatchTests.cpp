@@ -1,6 +1,6 @@
-#include "player/ControlHost.h"
-#include "player/DispatchIds.h"
-#include "player/MediaPlayer2.h"
+#include "control/ControlHost.h"
+#include "control/DispatchIds.h"
+#include "control/MediaPlayer2.h"
 #include "support/RecordingPlayer.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "player/PersistedState.h"
+#include "control/PersistedState.h"
 #include "res/Resources.h"
 
 #include <QtEndian>

@@ -2,11 +2,12 @@
 // A real player control created the way the dialog creates it, with the
 // message boxes it shows recorded instead of shown.
 
-#include "player/ControlHost.h"
+#include "app/BuiltInControls.h"
+#include "control/ControlHost.h"
+#include "control/MediaPlayer2.h"
+#include "control/PlayerStates.h"
 #include "player/GstHandle.h"
 #include "player/GstPlayerControl.h"
-#include "player/MediaPlayer2.h"
-#include "player/PlayerStates.h"
 #include "res/Resources.h"
 #include "support/HttpTestServer.h"
 #include "support/MediaFiles.h"
@@ -25,7 +26,7 @@ namespace didira::test {
 // Creates the real control from the template entry, or from other state bytes.
 inline ControlCreation CreatePlayer(QWidget* parent,
                                     const QByteArray& data = MediaPlayerInitData()) {
-    ControlHost::EnableControlContainer();
+    RegisterBuiltInControls();
     return ControlHost::CreateControl(QString::fromLatin1(CGstPlayerControl::kClsid), parent,
                                       {reinterpret_cast<const std::byte*>(data.constData()),
                                        static_cast<std::size_t>(data.size())});

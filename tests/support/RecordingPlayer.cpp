@@ -1,5 +1,6 @@
 #include "support/RecordingPlayer.h"
 
+#include "app/BuiltInControls.h"
 #include "res/Resources.h"
 
 namespace didira::test {
@@ -48,7 +49,7 @@ QStringList RecordingPlayer::Opened() const {
 }
 
 RecordingPlayerRegistration::RecordingPlayerRegistration() {
-    ControlHost::EnableControlContainer();
+    RegisterBuiltInControls();
     ControlHost::RegisterClass(QString::fromLatin1(kMediaPlayerClsid),
                                [this](QWidget* parent, std::span<const std::byte>) {
                                    if (failCreation)

@@ -2,9 +2,9 @@
 // A player control that records every late-bound call and answers from a
 // table, registered in place of the real one.
 
-#include "player/ControlHost.h"
-#include "player/DispatchIds.h"
-#include "player/PlayerStates.h"
+#include "control/ControlHost.h"
+#include "control/DispatchIds.h"
+#include "control/PlayerStates.h"
 
 #include <QHash>
 #include <QStringList>

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by the tests.
 
-#include "player/PlayerStates.h"
+#include "control/PlayerStates.h"
 #include "ui/MessageBox.h"
 
 #include <QString>

@@ -3,8 +3,8 @@
 // factory under its class id, and a dialog template names the class id and
 // the control's persisted state.
 
-#include "player/ControlSite.h"
-#include "player/Dispatch.h"
+#include "control/ControlSite.h"
+#include "control/Dispatch.h"
 
 #include <QByteArray>
 #include <QString>
@@ -64,10 +64,6 @@ using ControlFactory =
 
 class ControlHost {
 public:
-    // Enables hosting: registers the control classes that ship with Didira.
-    // Idempotent.
-    static void EnableControlContainer();
-
     static void RegisterClass(const QString& clsid, ControlFactory factory);
     static void UnregisterClass(const QString& clsid);
     static bool IsRegistered(const QString& clsid);

@@ -1,4 +1,4 @@
-#include "player/Dispatch.h"
+#include "control/Dispatch.h"
 
 #include <cmath>
 #include <limits>

@@ -2,7 +2,7 @@
 // The dialog's handle on the hosted player control: fourteen operations, each
 // one late-bound call by dispatch id through InvokeHelper.
 
-#include "player/DispatchIds.h"
+#include "control/DispatchIds.h"
 
 #include <QPointer>
 #include <QString>

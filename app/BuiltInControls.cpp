@@ -1,10 +1,15 @@
-#include "player/ControlHost.h"
+#include "app/BuiltInControls.h"
+
+#include "control/ControlHost.h"
 #include "player/GstPlayerControl.h"
 
 namespace didira {
 
-// Registers the control classes that ship with Didira.
 void RegisterBuiltInControls() {
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
     ControlHost::RegisterClass(QString::fromLatin1(CGstPlayerControl::kClsid),
                                &CGstPlayerControl::Create);
 }

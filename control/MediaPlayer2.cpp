@@ -1,6 +1,6 @@
-#include "player/MediaPlayer2.h"
+#include "control/MediaPlayer2.h"
 
-#include "player/ControlHost.h"
+#include "control/ControlHost.h"
 
 #include <vector>
 

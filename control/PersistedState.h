@@ -3,7 +3,7 @@
 // a version, the control's extent in 0.01 mm, then a fixed number of typed
 // values (a 16-bit variant type tag followed by the value).
 
-#include "player/Dispatch.h"
+#include "control/Dispatch.h"
 
 #include <QString>
 #include <cstddef>

@@ -2,7 +2,7 @@
 // Dispatch ids of the player control's late-bound members, named once for the
 // control that answers them and the wrapper that calls them.
 
-#include "player/Dispatch.h"
+#include "control/Dispatch.h"
 
 namespace didira::dispid {
 

@@ -1,4 +1,4 @@
-#include "player/ControlHost.h"
+#include "control/ControlHost.h"
 
 #include <QHash>
 #include <QtEndian>
@@ -18,16 +18,6 @@ QString Normalized(const QString& clsid) {
 }
 
 } // namespace
-
-void RegisterBuiltInControls(); // defined beside the built-in controls
-
-void ControlHost::EnableControlContainer() {
-    static bool enabled = false;
-    if (enabled)
-        return;
-    enabled = true;
-    RegisterBuiltInControls();
-}
 
 void ControlHost::RegisterClass(const QString& clsid, ControlFactory factory) {
     Registry().insert(Normalized(clsid), std::move(factory));
