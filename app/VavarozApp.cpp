@@ -7,6 +7,7 @@
 #include "app/MprisService.h"
 #include "app/NetworkWatch.h"
 #include "app/SleepWatch.h"
+#include "control/ControlHost.h"
 #include "player/MediaFramework.h"
 #include "res/Resources.h"
 #include "ui/MessageBox.h"
