@@ -1,6 +1,7 @@
 #pragma once
 // A real player control created the way the dialog creates it, with the
-// message boxes it shows recorded instead of shown.
+// message boxes it shows recorded instead of shown, playing into a
+// synchronised fake output whose rendered samples (float) the tests count.
 
 #include "app/BuiltInControls.h"
 #include "control/ControlHost.h"
@@ -14,7 +15,6 @@
 #include "support/TestSupport.h"
 #include "ui/ControlErrorBox.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
 #include <atomic>
 #include <cmath>
@@ -62,55 +62,46 @@ private:
     gulong m_probe = 0;
 };
 
-// Watches the audio that reaches the sink: how long the longest silence was
-// since the last Reset (in wall-clock time, the sink plays in real time).
-class SinkWatch {
-public:
-    explicit SinkWatch(GstElement* playbin)
-        : m_probe(playbin, [this](GstPadProbeInfo* info) {
-              if (!(info->type & GST_PAD_PROBE_TYPE_BUFFER))
-                  return;
-              const qint64 now = Now();
-              m_maxGap = std::max<qint64>(m_maxGap, now - m_last.load());
-              m_last = now;
-              ++m_buffers;
-          }) {}
-
-    void Reset() {
-        m_last = Now();
-        m_maxGap = 0;
-        m_buffers = 0;
-    }
-    // The longest time without audio, up to now.
-    qint64 MaxGapMs() const { return std::max<qint64>(m_maxGap, Now() - m_last); }
-    int Buffers() const { return m_buffers; }
-
-private:
-    qint64 Now() const {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - m_start)
-            .count();
-    }
-
-    const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
-    std::atomic<qint64> m_last{0};
-    std::atomic<qint64> m_maxGap{0};
-    std::atomic<int> m_buffers{0};
-    SinkProbe m_probe; // last: gone first
-};
-
 class PlayerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        const QByteArray saved = qgetenv(CGstPlayerControl::kAudioSinkVariable);
+        qputenv(CGstPlayerControl::kAudioSinkVariable,
+                "capsfilter caps=audio/x-raw,format=F32LE"
+                " ! fakesink name=didira-test-output sync=true signal-handoffs=true");
         ControlCreation made = CreatePlayer(&window);
+        qputenv(CGstPlayerControl::kAudioSinkVariable, saved);
         ASSERT_TRUE(made.control) << made.error.toStdString();
         control = qobject_cast<CGstPlayerControl*>(made.control);
         ASSERT_TRUE(control);
         control->SetSite(&MessageBoxControlSite()); // as the dialog does
         player.Attach(control);
         player.SetPlayOnOpen(TRUE);
+        // The output bin joins the pipeline only when a stream plays.
+        GstElement* rawBin = nullptr;
+        g_object_get(control->Pipeline(), "audio-sink", &rawBin, nullptr);
+        gst::ElementPtr bin(rawBin);
+        ASSERT_TRUE(bin);
+        m_output.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-test-output"));
+        ASSERT_TRUE(m_output);
+        m_handoff = g_signal_connect(m_output.get(), "handoff",
+                                     G_CALLBACK(&PlayerFixture::OnRendered), this);
+        m_outputPad.reset(gst_element_get_static_pad(m_output.get(), "sink"));
+        m_outputProbe =
+            gst_pad_add_probe(m_outputPad.get(),
+                              static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                              &PlayerFixture::OnOutput, this, nullptr);
     }
-    void TearDown() override { delete control; }
+    // A pipeline whose teardown hangs may outlive the fixture: it no longer
+    // reports to it.
+    void TearDown() override {
+        if (m_output) {
+            g_signal_handler_disconnect(m_output.get(), m_handoff);
+            gst_pad_remove_probe(m_outputPad.get(), m_outputProbe);
+        }
+        delete control;
+    }
 
     PlayState Play() { return static_cast<PlayState>(player.GetPlayState()); }
     OpenState Opened() { return static_cast<OpenState>(player.GetOpenState()); }
@@ -122,7 +113,8 @@ protected:
     bool WaitError(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return WaitUntil([&] { return player.GetIsError() == TRUE; }, timeout);
     }
-    // Opens url afresh; the path of the stream that plays, or why none does.
+    // Opens url afresh; the path (and query) of the stream that plays, or why
+    // none does.
     QString PlaysFrom(const QString& url) {
         player.Cancel();
         player.Open(url);
@@ -130,7 +122,8 @@ protected:
             return QStringLiteral("%1 not playing: open state %2")
                 .arg(url)
                 .arg(player.GetOpenState());
-        return control->CurrentStream().path();
+        const QUrl stream = control->CurrentStream();
+        return stream.path() + (stream.hasQuery() ? u'?' + stream.query() : QString());
     }
     // Opens url afresh and expects it to fail, closed, with one box; its text.
     QString FailureText(const QString& url,
@@ -150,58 +143,72 @@ protected:
         return boxes.back().text;
     }
 
+    // Opens url and waits for play state 2, which must not come before the
+    // output has rendered samples; then for a tenth of a second of sound.
+    void ExpectHeard(const QString& url, std::chrono::milliseconds within) {
+        rendered = audible = 0;
+        quietRun = 0;
+        runningEnd = GST_CLOCK_TIME_NONE;
+        longestGapNs = 0;
+        player.Open(url);
+        int renderedAtPlaying = -1;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                if (player.GetPlayState() != 2)
+                    return false;
+                renderedAtPlaying = rendered.load();
+                return true;
+            },
+            within))
+            << url.toStdString() << ": play state " << player.GetPlayState() << ", open state "
+            << player.GetOpenState() << ", rendered " << rendered.load();
+        EXPECT_GT(renderedAtPlaying, 0) << url.toStdString() << ": playing before any sound";
+        EXPECT_TRUE(WaitUntil([&] { return audible.load() > 9600; }, within))
+            << url.toStdString() << ": only " << audible.load() << " audible samples";
+    }
+
+    // Plays on for a while: never leaves playing, never a second without
+    // output, no reconnection and no box.
+    void ExpectSteady(const QString& url, std::chrono::milliseconds playFor) {
+        const qint64 start = NowMs();
+        lastRenderedMs = start;
+        longestWaitMs = 0;
+        bool steady = true;
+        WaitUntil(
+            [&] {
+                steady = steady && player.GetPlayState() == 2;
+                return false;
+            },
+            playFor);
+        EXPECT_TRUE(steady) << url.toStdString() << " left the playing state";
+        EXPECT_LT(std::max<qint64>(longestWaitMs, NowMs() - lastRenderedMs), 1000)
+            << url.toStdString();
+        EXPECT_GT(lastRenderedMs.load(), start) << url.toStdString();
+        EXPECT_EQ(control->ReconnectCount(), 0) << url.toStdString();
+        EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+    }
+
     QWidget window;
     CGstPlayerControl* control = nullptr;
     CMediaPlayer2 player;
     MessageRecorder recorder;
     std::vector<MessageBoxRequest>& boxes = recorder.boxes;
-};
 
-// The player and an HTTP server of the tests' own serving the tone (empty
-// without ffmpeg) at /tone.mp3.
-class ServedToneFixture : public PlayerFixture {
-protected:
-    void SetUp() override {
-        PlayerFixture::SetUp();
-        tone = media::ToneMp3();
-        server.Serve("/tone.mp3", "audio/mpeg", tone);
-    }
-    HttpTestServer server;
-    QByteArray tone;
-};
+    std::atomic<int> rendered{0};
+    std::atomic<int> audible{0};
+    // The longest silence since ExpectHeard: a gap in running time, or
+    // near-silent samples between audible ones.
+    std::atomic<guint64> longestGapNs{0};
 
-// The player with a synchronised fake sink as its output whose rendered
-// samples (float) the test counts: all of them, and the audible ones.
-class RenderedAudioFixture : public PlayerFixture {
-protected:
-    void SetUp() override {
-        const QByteArray saved = qgetenv(CGstPlayerControl::kAudioSinkVariable);
-        qputenv(CGstPlayerControl::kAudioSinkVariable,
-                "capsfilter caps=audio/x-raw,format=F32LE"
-                " ! fakesink name=didira-test-output sync=true signal-handoffs=true");
-        PlayerFixture::SetUp();
-        qputenv(CGstPlayerControl::kAudioSinkVariable, saved);
-        if (HasFatalFailure())
-            return;
-        // The output bin joins the pipeline only when a stream plays.
-        GstElement* rawBin = nullptr;
-        g_object_get(control->Pipeline(), "audio-sink", &rawBin, nullptr);
-        gst::ElementPtr bin(rawBin);
-        ASSERT_TRUE(bin);
-        gst::ElementPtr output(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-test-output"));
-        ASSERT_TRUE(output);
-        g_signal_connect(output.get(), "handoff", G_CALLBACK(&RenderedAudioFixture::OnRendered),
-                         this);
-        gst::PadPtr pad(gst_element_get_static_pad(output.get(), "sink"));
-        gst_pad_add_probe(pad.get(),
-                          static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-                          &RenderedAudioFixture::OnOutput, this, nullptr);
+private:
+    static qint64 NowMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     }
 
-    // Gaps in the output's running time: silence the listener would hear.
     static GstPadProbeReturn OnOutput(GstPad*, GstPadProbeInfo* info, gpointer data) {
-        auto* self = static_cast<RenderedAudioFixture*>(data);
+        auto* self = static_cast<PlayerFixture*>(data);
         if (GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
             event && GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
             gst_event_copy_segment(event, &self->segment);
@@ -215,16 +222,19 @@ protected:
             return GST_PAD_PROBE_OK;
         const guint64 start =
             gst_segment_to_running_time(&self->segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
-        if (self->runningEnd != GST_CLOCK_TIME_NONE && start > self->runningEnd)
-            self->longestGapNs = std::max<guint64>(self->longestGapNs, start - self->runningEnd);
-        self->runningEnd = std::max<guint64>(
-            start + GST_BUFFER_DURATION(buffer),
-            self->runningEnd == GST_CLOCK_TIME_NONE ? 0 : self->runningEnd.load());
+        const guint64 end = self->runningEnd;
+        if (end != GST_CLOCK_TIME_NONE && start > end)
+            self->longestGapNs = std::max<guint64>(self->longestGapNs, start - end);
+        self->runningEnd = std::max<guint64>(start + GST_BUFFER_DURATION(buffer),
+                                             end == GST_CLOCK_TIME_NONE ? 0 : end);
         return GST_PAD_PROBE_OK;
     }
 
     static void OnRendered(GstElement*, GstBuffer* buffer, GstPad* pad, gpointer data) {
-        auto* self = static_cast<RenderedAudioFixture*>(data);
+        auto* self = static_cast<PlayerFixture*>(data);
+        const qint64 now = NowMs();
+        self->longestWaitMs = std::max<qint64>(self->longestWaitMs, now - self->lastRenderedMs);
+        self->lastRenderedMs = now;
         gint rate = 0;
         gint channels = 0;
         if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
@@ -256,38 +266,15 @@ protected:
         self->audible += loud;
     }
 
-    // Opens url and waits for play state 2, which must not come before the
-    // output has rendered samples; then for a tenth of a second of sound.
-    void ExpectHeard(const QString& url, std::chrono::milliseconds within) {
-        rendered = audible = 0;
-        quietRun = 0;
-        runningEnd = GST_CLOCK_TIME_NONE;
-        longestGapNs = 0;
-        player.Open(url);
-        int renderedAtPlaying = -1;
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                if (player.GetPlayState() != 2)
-                    return false;
-                renderedAtPlaying = rendered.load();
-                return true;
-            },
-            within))
-            << url.toStdString() << ": play state " << player.GetPlayState() << ", open state "
-            << player.GetOpenState() << ", rendered " << rendered.load();
-        EXPECT_GT(renderedAtPlaying, 0) << url.toStdString() << ": playing before any sound";
-        EXPECT_TRUE(WaitUntil([&] { return audible.load() > 9600; }, within))
-            << url.toStdString() << ": only " << audible.load() << " audible samples";
-    }
-
-    std::atomic<int> rendered{0};
-    std::atomic<int> audible{0};
     GstSegment segment{}; // the output's, on its streaming thread
     std::atomic<guint64> runningEnd{GST_CLOCK_TIME_NONE};
     guint64 quietRun = 0; // on the output's streaming thread
-    // The longest silence since Open: a gap in running time, or near-silent
-    // samples between audible ones.
-    std::atomic<guint64> longestGapNs{0};
+    std::atomic<qint64> lastRenderedMs{0};
+    std::atomic<qint64> longestWaitMs{0}; // between two rendered buffers
+    gst::ElementPtr m_output;
+    gst::PadPtr m_outputPad;
+    gulong m_handoff = 0;
+    gulong m_outputProbe = 0;
 };
 
 } // namespace didira::test

@@ -2,7 +2,6 @@
 // programme map lists, whole and in pieces of any size; everything else, and
 // whatever is malformed or too long, skipped without losing the next tag.
 #include "player/TimedId3.h"
-#include "support/MediaFiles.h"
 #include "support/TsWriter.h"
 
 #include <gtest/gtest.h>
@@ -93,18 +92,6 @@ TEST(TimedId3, APesOfUnstatedLengthEndsWhereTheNextStarts) {
     EXPECT_TRUE(reader.Feed(Tables() + unstated).empty());
     EXPECT_EQ(reader.Feed(ts::PesPackets(ts::kMetadataPid, 0xbd, 0, second, cc)),
               (std::vector<QByteArray>{first, second}));
-}
-
-TEST(TimedId3, TheTestStationsSegmentsCarryOneTagEachAfterTheirTables) {
-    const media::HlsSegments& hls = media::Hls(media::HlsKind::MpegTsTimedId3);
-    if (hls.media.empty())
-        GTEST_SKIP() << "ffmpeg is needed";
-    TimedId3Reader reader;
-    for (std::size_t i = 0; i < hls.media.size(); ++i) {
-        const std::vector<QByteArray> tags = reader.Feed(hls.media[i]);
-        ASSERT_EQ(tags.size(), 1u) << "segment " << i;
-        EXPECT_TRUE(tags[0].startsWith("ID3\x04"));
-    }
 }
 
 } // namespace

@@ -39,7 +39,6 @@ public:
     ~HttpTestServer() override;
 
     quint16 port() const { return m_server->serverPort(); }
-    bool IsListening() const { return m_server->isListening(); }
     QString Url(const QString& path) const;
 
     void Add(const QString& path, Route route) { m_routes.insert(path, std::move(route)); }

@@ -27,11 +27,6 @@ public:
     // Starts server and feeders; false (with the script's output in error())
     // when they do not come up. Keeps the Qt event loop running meanwhile.
     bool Start();
-    // Kills server and feeders, as a crashing server would go.
-    void Kill();
-    // Starts again on the same port.
-    bool Restart() { return Start(); }
-
     // Sets the song of mount (e.g. "/mp3") through Icecast's metadata update,
     // as a source client does: the bytes reach the listeners' ICY metadata.
     bool SetSong(const QString& mount, const QByteArray& song);
@@ -41,6 +36,7 @@ public:
     const QString& error() const { return m_error; }
 
 private:
+    void Kill();
     bool Run(const QStringList& args, QString* output);
 
     QTemporaryDir m_dir;

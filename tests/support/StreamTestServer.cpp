@@ -52,7 +52,6 @@ bool StreamTestServer::Restart() {
 
 void StreamTestServer::SetTitle(const QByteArray& raw) {
     m_title = raw;
-    m_blocksWithTitle = 0;
 }
 
 void StreamTestServer::OnConnection() {
@@ -94,7 +93,7 @@ void StreamTestServer::OnReadable(Listener& listener) {
     header += "icy-br: " + QByteArray::number(m_options.bytesPerSecond * 8 / 1000) + "\r\n";
     if (listener.metadata)
         header += "icy-metaint: " + QByteArray::number(m_options.metaInterval) + "\r\n";
-    header += m_options.extraHeaders + "\r\n";
+    header += "\r\n";
     socket->write(header);
     listener.startMs = m_clock.elapsed();
     if (!m_stalled)
@@ -119,7 +118,6 @@ QByteArray StreamTestServer::MetadataBlock(Listener& listener) {
     QByteArray title;
     if (m_title) {
         title = *m_title;
-        ++m_blocksWithTitle;
     } else if (listener.titlePending && !m_options.titles.empty()) {
         listener.titlePending = false;
         ++m_titlesSent;

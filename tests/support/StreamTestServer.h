@@ -35,7 +35,6 @@ public:
         int bytesPerSecond = 16000;     // the media's own rate
         int burstBytes = 32000;         // sent at once to a new listener
         int metaInterval = 8192;        // when the client sends "Icy-MetaData: 1"
-        QByteArray extraHeaders;        // lines ending in \r\n
         // icy-name, sent byte for byte; none when empty
         QByteArray name = "Didira test stream";
     };
@@ -53,7 +52,6 @@ public:
     void Stall(bool stalled) { m_stalled = stalled; }
     // Sends zero bytes in place of the media (data flows, nothing decodes).
     void SendGarbage(bool garbage) { m_garbage = garbage; }
-    void CloseConnections();
     // Closes every connection and the listening socket (a crashed server).
     void Stop();
     bool Restart(); // listens again on the same port
@@ -63,8 +61,6 @@ public:
     // From now on every metadata block carries this StreamTitle (an empty one
     // included), byte for byte, in place of the loop parts' titles.
     void SetTitle(const QByteArray& raw);
-    // Metadata blocks sent with the title set last, to all listeners.
-    int BlocksWithTitle() const { return m_blocksWithTitle; }
     // The icy-name sent to later listeners; none when empty.
     void SetName(const QByteArray& raw) { m_options.name = raw; }
 
@@ -82,6 +78,7 @@ private:
         bool titlePending = true;
     };
 
+    void CloseConnections();
     void OnConnection();
     void OnReadable(Listener& listener);
     void Pump();
@@ -99,7 +96,6 @@ private:
     int m_connections = 0;
     int m_titlesSent = 0;
     std::optional<QByteArray> m_title;
-    int m_blocksWithTitle = 0;
 };
 
 } // namespace didira::test
