@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test of Didira: a build with warnings as
 # errors, the same tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and each fuzz target for a short fixed time.
-#   SKIP_ASAN=1 / SKIP_FUZZ=1 leave those stages out; FUZZ_SECONDS sets the time.
+# and each fuzz target for a short fixed time. Each stage prints its time.
+#   SKIP_ASAN=1 / SKIP_FUZZ=1 leave those stages out; FUZZ_SECONDS sets the time
+#   per target; CTEST_JOBS how many tests run at once (each has its own ports,
+#   bus and directories).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -12,11 +14,22 @@ jobs=${JOBS:-$(nproc)}
 passed=0
 failed=0
 
-run_ctest() { # build-dir
-  local log
+stage_start=$SECONDS
+stage() { # name: ends the stage before, if any, with its time
+  [ -n "${stage_name:-}" ] && echo "== $stage_name: $((SECONDS - stage_start)) s =="
+  stage_name=$1
+  stage_start=$SECONDS
+  [ -n "$1" ] && echo "== $1 =="
+  return 0
+}
+
+run_ctest() { # build-dir [ctest options]
+  local log dir=$1
+  shift
   log=$(mktemp)
   set +e
-  ctest --test-dir "$1" --output-on-failure --timeout 600 -j "${CTEST_JOBS:-1}" 2>&1 | tee "$log"
+  ctest --test-dir "$dir" --output-on-failure --timeout 600 -j "${CTEST_JOBS:-2}" "$@" 2>&1 |
+    tee "$log"
   local rc=${PIPESTATUS[0]}
   set -e
   local line total bad
@@ -35,49 +48,70 @@ run_ctest() { # build-dir
 
 status=0
 
-echo "== build (warnings as errors) =="
+stage "build (warnings as errors)"
 cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIDIRA_WERROR=ON
 ninja -C build-ci -j "$jobs"
-echo "== tests =="
+stage "tests"
 run_ctest build-ci || status=1
 
 if [ -z "${SKIP_ASAN:-}" ]; then
-  echo "== tests under ASan + UBSan =="
+  stage "build under ASan + UBSan"
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDIDIRA_WERROR=ON -DDIDIRA_SANITIZE=ON
   ninja -C build-asan -j "$jobs"
+  stage "tests under ASan + UBSan"
+  # Reruns of a suite in another locale or a fresh process, and the install
+  # checks, add no code of ours to a sanitizer run: left out.
   # Leak reports from the system's GL, font and media libraries are not ours;
   # memory errors and undefined behaviour fail the run.
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest build-asan || status=1
+    run_ctest build-asan -LE "rerun|install" || status=1
 fi
 
 if [ -z "${SKIP_FUZZ:-}" ] && ls fuzz/*_fuzzer.cpp >/dev/null 2>&1; then
-  echo "== fuzzing =="
+  stage "fuzzing"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDIDIRA_FUZZ=ON -DDIDIRA_TESTS=OFF
   # CMake's own phony targets (cmake_object_order_depends_target_*) also end
   # in _fuzzer; only real executables are run.
   targets=$(ninja -C build-fuzz -t targets all | sed -n -E 's/^([A-Za-z0-9_]+_fuzzer): .*/\1/p' |
     grep -v '^cmake_' | sort -u)
-  for t in $targets; do
-    ninja -C build-fuzz -j "$jobs" "$t"
-    corpus="build-fuzz/corpus-$t"
+  # shellcheck disable=SC2086
+  ninja -C build-fuzz -j "$jobs" $targets
+  # Each fuzzer uses one core: as many run at once as there are jobs.
+  fuzz_one() { # target
+    local t=$1 corpus="build-fuzz/corpus-$1" seeds=()
     mkdir -p "$corpus"
-    seeds=()
     [ -d "fuzz/corpus/$t" ] && seeds=("fuzz/corpus/$t")
-    if "build-fuzz/fuzz/$t" -max_total_time="${FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
-         "$corpus" "${seeds[@]}" >"build-fuzz/$t.log" 2>&1; then
-      echo "fuzz $t: no crash in ${FUZZ_SECONDS:-30} s"
-      passed=$((passed + 1))
-    else
-      tail -n 40 "build-fuzz/$t.log"
-      echo "fuzz $t: FAILED"
-      failed=$((failed + 1))
-      status=1
-    fi
+    "build-fuzz/fuzz/$t" -max_total_time="${FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
+      "$corpus" "${seeds[@]}" >"build-fuzz/$t.log" 2>&1
+  }
+  pids=()
+  names=()
+  fuzz_wait() { # reports the running batch
+    local i
+    for i in "${!pids[@]}"; do
+      if wait "${pids[$i]}"; then
+        echo "fuzz ${names[$i]}: no crash in ${FUZZ_SECONDS:-30} s"
+        passed=$((passed + 1))
+      else
+        tail -n 40 "build-fuzz/${names[$i]}.log"
+        echo "fuzz ${names[$i]}: FAILED"
+        failed=$((failed + 1))
+        status=1
+      fi
+    done
+    pids=()
+    names=()
+  }
+  for t in $targets; do
+    fuzz_one "$t" &
+    pids+=($!)
+    names+=("$t")
+    [ "${#pids[@]}" -lt "$jobs" ] || fuzz_wait
   done
+  fuzz_wait
 fi
-
+stage ""
 echo "$passed passed, $failed failed"
 exit "$status"
