@@ -2,10 +2,9 @@
 // of the tests' own and a real local radio (Icecast fed by ffmpeg): what the
 // control reports and what reaches the output, kind by kind; what each failed
 // open tells; drops and their recovery; titles; a listener skimming through
-// stations, with the control alone and through the dialog.
+// stations.
 #include "PlayerFixture.h"
 #include "player/AutoplugPreferences.h"
-#include "support/DialogFixture.h"
 #include "support/HlsTestServer.h"
 #include "support/LocalRadio.h"
 #include "support/StreamTestServer.h"
@@ -1108,90 +1107,6 @@ TEST_F(RadioPlayback, SkimmingBetweenTwoStationsKeepsThePlayer) {
     EXPECT_EQ(player.GetIsError(), FALSE);
     EXPECT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
 }
-
-// The dialog with the real player control: a click on a row and "Recieve"
-// lead to the status texts of a playing stream through each kind of
-// metafile; a dead station says so once; clicks as fast as the dialog takes
-// them leave a dialog and player that still play.
-class DialogPlayback : public WithLocalRadio<DialogFixture> {
-protected:
-    DialogPlayback() : WithLocalRadio(false) {}
-};
-
-TEST_F(DialogPlayback, EachRowPlaysADeadOneSaysSoOnceAndQuickClicksKeepThePlayer) {
-    const QString playing = QStringLiteral("ストリームが再生されています。");
-    const QString open = QStringLiteral("コンテンツ ファイルは開いた状態です。");
-    const QString stopped = QStringLiteral("再生が停止しています。");
-    // ASX, PLS and M3U stations, a dead one, then the MP3 and Ogg mounts.
-    const QStringList urls = {radio->Url(QStringLiteral("/station-mp3.asx")),
-                              radio->Url(QStringLiteral("/station-ogg.pls")),
-                              radio->Url(QStringLiteral("/station-aac.m3u")),
-                              QStringLiteral("http://127.0.0.1:%1/live").arg(FreePort()),
-                              radio->Url(QStringLiteral("/mp3")),
-                              radio->Url(QStringLiteral("/ogg"))};
-    QByteArray csv;
-    for (int i = 0; i < urls.size(); ++i)
-        csv += QStringLiteral("%1,Station %1,%2\r\n").arg(i).arg(urls[i]).toLatin1();
-    WriteCatalogue(csv);
-    Make();
-    ASSERT_TRUE(created);
-    ASSERT_TRUE(qobject_cast<CGstPlayerControl*>(dlg->m_player.GetControl()))
-        << "the dialog does not host the real player";
-    const auto receive = [&](int row) {
-        ClickRow(row);
-        Press(IDC_RECEIVE);
-    };
-    const auto fields = [&](const QString& play, std::chrono::seconds timeout) {
-        return WaitUntil(
-            [&] { return Field(IDC_PLAYSTATE) == play && Field(IDC_OPENSTATE) == open; }, timeout);
-    };
-
-    for (int row = 0; row < 3; ++row) {
-        receive(row);
-        EXPECT_EQ(Field(IDC_URL), urls[row]);
-        ASSERT_TRUE(fields(playing, 25s))
-            << "row " << row << ": " << Field(IDC_PLAYSTATE).toStdString() << " / "
-            << Field(IDC_OPENSTATE).toStdString();
-        // The bit rate appears on a tick once the stream has told it; the MP3
-        // mount is fed at a constant 128 kbit/s.
-        EXPECT_TRUE(WaitUntil(
-            [&] {
-                return row == 0 ? Field(IDC_BANDWIDTH) == QLatin1String("128000")
-                                : Field(IDC_BANDWIDTH).toInt() > 0;
-            },
-            5s))
-            << Field(IDC_BANDWIDTH).toStdString();
-        Press(IDC_CANCEL);
-        EXPECT_TRUE(fields(stopped, 3s)) << "row " << row;
-    }
-    EXPECT_TRUE(boxes.empty());
-
-    receive(3);
-    ASSERT_TRUE(WaitUntil([&] { return !boxes.empty(); }, 10s));
-    Pump(1500ms);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes[0].text.contains(urls[3]));
-    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("サーバーに接続できません")));
-
-    // Row clicks with "Recieve" alternately between the two live mounts, and
-    // "Recieve"/"Cancel" pairs.
-    const int rounds = SwitchCount(40);
-    for (int i = 0; i < rounds; ++i) {
-        ClickRow(4 + i % 2);
-        Press(IDC_RECEIVE);
-        Dwell(i);
-        Press(IDC_RECEIVE);
-        Dwell(i + 1);
-        Press(IDC_CANCEL);
-        Dwell(i + 2);
-    }
-    // Still a working player: a station plays to the end of its buffering.
-    receive(5);
-    EXPECT_TRUE(fields(playing, 25s))
-        << Field(IDC_PLAYSTATE).toStdString() << " / " << Field(IDC_OPENSTATE).toStdString();
-    EXPECT_EQ(boxes.size(), 1u);
-}
-
 // The server goes away for longer than reconnection ever lasted before it gave
 // up, with the network reported down meanwhile: the dialog shows waiting, no
 // box, one outage; the network back, the station plays again at once rather
