@@ -8,13 +8,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-bash scripts/setup.sh
 
 jobs=${JOBS:-$(nproc)}
 passed=0
 failed=0
 
-stage_start=$SECONDS
 stage() { # name: ends the stage before, if any, with its time
   [ -n "${stage_name:-}" ] && echo "== $stage_name: $((SECONDS - stage_start)) s =="
   stage_name=$1
@@ -48,6 +46,8 @@ run_ctest() { # build-dir [ctest options]
 
 status=0
 
+stage "setup (packages)"
+bash scripts/setup.sh
 stage "build (warnings as errors)"
 cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIDIRA_WERROR=ON
 ninja -C build-ci -j "$jobs"
