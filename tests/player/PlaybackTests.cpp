@@ -639,8 +639,8 @@ TEST_F(Playback, AMissingDecoderNamesThePackageThatBringsIt) {
     if (!qEnvironmentVariable("GST_PLUGIN_FEATURE_RANK").contains(u"faad:0"))
         GTEST_SKIP() << "the AAC decoders are installed";
     QByteArray aac;
-    for (const QByteArray& segment : media::Hls(media::HlsKind::PackedAudio).media)
-        aac += segment;
+    for (const QByteArray& part : media::Hls(media::HlsKind::PackedAudio).media)
+        aac += part;
     server.Serve("/tone.aac", "audio/aac", aac);
     const QString text = FailureText(server.Url("/tone.aac"));
     EXPECT_EQ(player.GetErrorCode(), playererror::MissingPlugin);
