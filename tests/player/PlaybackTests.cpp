@@ -5,6 +5,7 @@
 // stations.
 #include "PlayerFixture.h"
 #include "player/AutoplugPreferences.h"
+#include "support/DialogFixture.h"
 #include "support/HlsTestServer.h"
 #include "support/LocalRadio.h"
 #include "support/StreamTestServer.h"
@@ -1107,6 +1108,7 @@ TEST_F(RadioPlayback, SkimmingBetweenTwoStationsKeepsThePlayer) {
     EXPECT_EQ(player.GetIsError(), FALSE);
     EXPECT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
 }
+
 // The server goes away for longer than reconnection ever lasted before it gave
 // up, with the network reported down meanwhile: the dialog shows waiting, no
 // box, one outage; the network back, the station plays again at once rather
