@@ -1,8 +1,8 @@
 // Reads arbitrary bytes as an ICY stream and checks what the player relies
 // on: reading stays in bounds, a reported title is never longer than a
 // block (it may be empty: an empty title clears a named one), and reading in
-// pieces ends with the same title as reading all at once. The first byte picks the metadata interval, the second the
-// size of the pieces.
+// pieces ends with the same title as reading all at once. The first byte picks the metadata
+// interval, the second the size of the pieces.
 #include "player/IcyMetadata.h"
 
 #include <algorithm>
