@@ -5,6 +5,7 @@
 
 #include "control/ControlSite.h"
 #include "control/Dispatch.h"
+#include "control/PlayerStates.h"
 
 #include <QByteArray>
 #include <QString>
@@ -47,6 +48,9 @@ signals:
     // A stream that had played was lost and is being reconnected (true, once
     // per outage), or the outage is over (false).
     void Interrupted(bool interrupted);
+    // The play or open state changed (emitted once per change, as it
+    // happens, so that watchers need not poll).
+    void StateChanged(didira::PlayState play, didira::OpenState open);
 
 private:
     IControlSite* m_site = nullptr;

@@ -17,6 +17,7 @@ CGstPlayerControl::CGstPlayerControl(QWidget* parent, std::unique_ptr<AudioPipel
     connect(m_session, &StreamSession::TitleChanged, this, &OleControl::TitleChanged);
     connect(m_session, &StreamSession::StreamNameChanged, this, &OleControl::StreamNameChanged);
     connect(m_session, &StreamSession::Interrupted, this, &OleControl::Interrupted);
+    connect(m_session, &StreamSession::StateChanged, this, &OleControl::StateChanged);
     connect(m_pipeline.get(), &AudioPipeline::FirstAudio, this, &CGstPlayerControl::FirstAudio);
 }
 

@@ -93,7 +93,7 @@ bool StreamSession::HasPlayed() const {
 void StreamSession::Enter(Phase next) {
     const Phase previous = m_phase;
     m_phase = next;
-    qCDebug(lcPlayer) << "phase" << int(previous) << "->" << int(next);
+    qCDebug(lcPlayer) << "phase" << PhaseName(previous) << "->" << PhaseName(next);
     // Entry actions, then the states the phase reports.
     OpenState open = m_openState;
     PlayState play = PlayState::Waiting;
@@ -186,8 +186,51 @@ void StreamSession::Enter(Phase next) {
         open = OpenState::Connecting;
         break;
     }
+    if (open == m_openState && play == m_playState)
+        return;
     m_openState = open;
     m_playState = play;
+    emit StateChanged(play, open);
+}
+
+const char* StreamSession::PhaseName(Phase phase) {
+    switch (phase) {
+    case Phase::Closed:
+        return "Closed";
+    case Phase::Resolving:
+        return "Resolving";
+    case Phase::Sniffing:
+        return "Sniffing";
+    case Phase::LookingUp:
+        return "LookingUp";
+    case Phase::Connecting:
+        return "Connecting";
+    case Phase::Opening:
+        return "Opening";
+    case Phase::Buffering:
+        return "Buffering";
+    case Phase::Starting:
+        return "Starting";
+    case Phase::Playing:
+        return "Playing";
+    case Phase::Starved:
+        return "Starved";
+    case Phase::Rebuffering:
+        return "Rebuffering";
+    case Phase::Resuming:
+        return "Resuming";
+    case Phase::Ready:
+        return "Ready";
+    case Phase::Stopped:
+        return "Stopped";
+    case Phase::Diagnosing:
+        return "Diagnosing";
+    case Phase::Reconnecting:
+        return "Reconnecting";
+    case Phase::Suspended:
+        return "Suspended";
+    }
+    return "?";
 }
 
 void StreamSession::EndAttempt() {
@@ -236,69 +279,6 @@ void StreamSession::Open(const QString& url) {
 
 void StreamSession::Stop() {
     Enter(Phase::Stopped);
-}
-
-void StreamSession::Suspend() {
-    switch (m_phase) {
-    case Phase::Closed:
-    case Phase::Stopped:
-    case Phase::Ready:
-    case Phase::Suspended:
-        return;
-    default:
-        break;
-    }
-    // A station that has played comes back as after a drop; one still on its
-    // first open is opened again.
-    m_suspendedAfterPlay = HasPlayed() || m_reconnectAttempt > 0;
-    m_resumeWanted = false;
-    Enter(Phase::Suspended);
-}
-
-void StreamSession::Resume() {
-    if (m_phase != Phase::Suspended)
-        return;
-    m_resumeWanted = true;
-    // Without a network the first attempt would only fail: wait for it.
-    if (m_networkAvailable)
-        ResumeNow();
-}
-
-void StreamSession::ResumeNow() {
-    m_resumeWanted = false;
-    if (!m_suspendedAfterPlay)
-        return Open(m_url);
-    m_reconnectAttempt = 1;
-    Reconnect();
-}
-
-void StreamSession::SetNetworkAvailable(bool available) {
-    m_networkAvailable = available;
-    if (!available)
-        return;
-    if (m_phase == Phase::Suspended) {
-        if (m_resumeWanted)
-            ResumeNow();
-        return;
-    }
-    if (m_reconnectAttempt == 0)
-        return;
-    // A reconnection waits, or its attempt began while the network was away
-    // and may hang until a timeout: start again now, with short pauses.
-    switch (m_phase) {
-    case Phase::Reconnecting:
-    case Phase::Resolving:
-    case Phase::LookingUp:
-    case Phase::Connecting:
-    case Phase::Diagnosing:
-        EndAttempt();
-        m_resolver->Abort();
-        m_reconnectAttempt = 1;
-        Reconnect();
-        return;
-    default:
-        return;
-    }
 }
 
 void StreamSession::Cancel() {
@@ -410,62 +390,6 @@ void StreamSession::CandidateFailed(const StreamFailure& failure) {
     Fail(failure.code, failure.reason, false);
 }
 
-void StreamSession::StreamDropped(const QString& reason) {
-    m_reconnectAttempt = 0;
-    SetInterrupted(true);
-    ScheduleReconnect(reason);
-}
-
-void StreamSession::ScheduleReconnect(const QString& reason) {
-    qCDebug(lcPlayer) << "reconnecting after" << reason;
-    EndAttempt();
-    Enter(Phase::Reconnecting);
-    int delay = kMaxReconnectDelayMs;
-    if (m_networkAvailable && !m_reconnectDelaysMs.empty())
-        delay = std::min(
-            m_reconnectDelaysMs[std::min(m_reconnectAttempt, m_reconnectDelaysMs.size() - 1)],
-            kMaxReconnectDelayMs);
-    ++m_reconnectAttempt;
-    m_reconnectTimer.start(delay);
-}
-
-void StreamSession::Reconnect() {
-    ++m_reconnects;
-    // First the stream that played; after that the station's list again from
-    // the start, which may point elsewhere by now.
-    if (m_stationIsList && m_reconnectAttempt > 1) {
-        m_reresolved = true;
-        Enter(Phase::Resolving);
-        return m_resolver->Resolve(m_openUrl);
-    }
-    if (m_candidate >= m_candidates.size())
-        m_candidate = 0;
-    TryCandidate();
-}
-
-void StreamSession::NoAudioOutput() {
-    const QString reason =
-        QStringLiteral("音声を出力できません。使用できるサウンド出力がありません。");
-    // Once per open or outage, not at every attempt.
-    if (!m_outputMissingTold) {
-        m_outputMissingTold = true;
-        qWarning("didira: no sound output could be opened (tried: %s)",
-                 qPrintable(AutomaticAudioSinks().join(QStringLiteral(", "))));
-    }
-    // A station that played waits for its output to come back (a sound server
-    // restarting) as for its server.
-    if (m_reconnectAttempt > 0)
-        return ScheduleReconnect(reason);
-    Fail(playererror::NoAudioOutput, reason, false);
-}
-
-void StreamSession::SetInterrupted(bool interrupted) {
-    if (interrupted == m_interrupted)
-        return;
-    m_interrupted = interrupted;
-    emit Interrupted(interrupted);
-}
-
 void StreamSession::Fail(std::int32_t code, const QString& reason, bool lost) {
     Enter(Phase::Closed);
     m_isError = true;
@@ -477,7 +401,7 @@ void StreamSession::Fail(std::int32_t code, const QString& reason, bool lost) {
 // ---- Pipeline events -------------------------------------------------------
 
 void StreamSession::OnError(const PipelineError& error) {
-    qCDebug(lcPlayer) << "error in phase" << int(m_phase) << error.detail << error.debug;
+    qCDebug(lcPlayer) << "error in phase" << PhaseName(m_phase) << error.detail << error.debug;
     StreamFailureFacts facts = m_answer.FactsOf(error, m_pipeline.BytesRead());
     StreamFailure failure = ClassifyStreamFailure(facts);
     if (HasPlayed() && facts.network && failure.kind != FailureKind::Unsupported &&
@@ -509,9 +433,11 @@ void StreamSession::OnEndOfStream() {
 
 void StreamSession::OnStateChanged(GstState oldState, GstState newState) {
     qCDebug(lcPlayer) << "state" << oldState << "->" << newState;
-    // Playing is entered once the output is heard (OnAudible).
-    if (newState == GST_STATE_PAUSED && oldState == GST_STATE_PLAYING)
-        m_playState = PlayState::Waiting;
+    // Playing is entered once the output is heard (OnAudible). A pipeline
+    // that pauses by itself while heard plays nothing: starved until the
+    // output is heard again.
+    if (newState == GST_STATE_PAUSED && oldState == GST_STATE_PLAYING && m_phase == Phase::Playing)
+        Enter(Phase::Starved);
 }
 
 void StreamSession::OnAudible() {

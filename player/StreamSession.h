@@ -81,7 +81,6 @@ public:
     // Whether an open starts playing once the stream is ready.
     bool playOnOpen = false;
 
-    Phase CurrentPhase() const { return m_phase; }
     PlayState GetPlayState() const { return m_playState; }
     OpenState GetOpenState() const { return m_openState; }
     bool IsError() const { return m_isError; }
@@ -114,12 +113,15 @@ signals:
     // per outage), or the outage is over (false: it plays again, or the
     // listener ended it).
     void Interrupted(bool interrupted);
+    // GetPlayState() or GetOpenState() changed; emitted by Enter() only.
+    void StateChanged(didira::PlayState play, didira::OpenState open);
 
 private:
     // The one transition: leaves the current phase, enters next and sets the
     // reported states.
     void Enter(Phase next);
     bool HasPlayed() const;
+    static const char* PhaseName(Phase phase);
 
     // Steps of an open.
     void TryCandidate();

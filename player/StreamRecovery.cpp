@@ -1,0 +1,138 @@
+// StreamSession, continued: what happens after a stream that played is lost
+// (reconnection with growing pauses, never a failure), around a system sleep,
+// and when the network comes and goes.
+#include "player/AudioOutputCheck.h"
+#include "player/MetafileResolver.h"
+#include "player/StreamSession.h"
+
+#include <QLoggingCategory>
+#include <algorithm>
+
+namespace didira {
+
+Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
+
+// ---- Sleep and the network -------------------------------------------------
+
+void StreamSession::Suspend() {
+    switch (m_phase) {
+    case Phase::Closed:
+    case Phase::Stopped:
+    case Phase::Ready:
+    case Phase::Suspended:
+        return;
+    default:
+        break;
+    }
+    // A station that has played comes back as after a drop; one still on its
+    // first open is opened again.
+    m_suspendedAfterPlay = HasPlayed() || m_reconnectAttempt > 0;
+    m_resumeWanted = false;
+    Enter(Phase::Suspended);
+}
+
+void StreamSession::Resume() {
+    if (m_phase != Phase::Suspended)
+        return;
+    m_resumeWanted = true;
+    // Without a network the first attempt would only fail: wait for it.
+    if (m_networkAvailable)
+        ResumeNow();
+}
+
+void StreamSession::ResumeNow() {
+    m_resumeWanted = false;
+    if (!m_suspendedAfterPlay)
+        return Open(m_url);
+    m_reconnectAttempt = 1;
+    Reconnect();
+}
+
+void StreamSession::SetNetworkAvailable(bool available) {
+    m_networkAvailable = available;
+    if (!available)
+        return;
+    if (m_phase == Phase::Suspended) {
+        if (m_resumeWanted)
+            ResumeNow();
+        return;
+    }
+    if (m_reconnectAttempt == 0)
+        return;
+    // A reconnection waits, or its attempt began while the network was away
+    // and may hang until a timeout: start again now, with short pauses.
+    switch (m_phase) {
+    case Phase::Reconnecting:
+    case Phase::Resolving:
+    case Phase::LookingUp:
+    case Phase::Connecting:
+    case Phase::Diagnosing:
+        EndAttempt();
+        m_resolver->Abort();
+        m_reconnectAttempt = 1;
+        Reconnect();
+        return;
+    default:
+        return;
+    }
+}
+
+// ---- Reconnection ---------------------------------------------------------
+
+void StreamSession::StreamDropped(const QString& reason) {
+    m_reconnectAttempt = 0;
+    SetInterrupted(true);
+    ScheduleReconnect(reason);
+}
+
+void StreamSession::ScheduleReconnect(const QString& reason) {
+    qCDebug(lcPlayer) << "reconnecting after" << reason;
+    EndAttempt();
+    Enter(Phase::Reconnecting);
+    int delay = kMaxReconnectDelayMs;
+    if (m_networkAvailable && !m_reconnectDelaysMs.empty())
+        delay = std::min(
+            m_reconnectDelaysMs[std::min(m_reconnectAttempt, m_reconnectDelaysMs.size() - 1)],
+            kMaxReconnectDelayMs);
+    ++m_reconnectAttempt;
+    m_reconnectTimer.start(delay);
+}
+
+void StreamSession::Reconnect() {
+    ++m_reconnects;
+    // First the stream that played; after that the station's list again from
+    // the start, which may point elsewhere by now.
+    if (m_stationIsList && m_reconnectAttempt > 1) {
+        m_reresolved = true;
+        Enter(Phase::Resolving);
+        return m_resolver->Resolve(m_openUrl);
+    }
+    if (m_candidate >= m_candidates.size())
+        m_candidate = 0;
+    TryCandidate();
+}
+
+void StreamSession::NoAudioOutput() {
+    const QString reason =
+        QStringLiteral("音声を出力できません。使用できるサウンド出力がありません。");
+    // Once per open or outage, not at every attempt.
+    if (!m_outputMissingTold) {
+        m_outputMissingTold = true;
+        qWarning("didira: no sound output could be opened (tried: %s)",
+                 qPrintable(AutomaticAudioSinks().join(QStringLiteral(", "))));
+    }
+    // A station that played waits for its output to come back (a sound server
+    // restarting) as for its server.
+    if (m_reconnectAttempt > 0)
+        return ScheduleReconnect(reason);
+    Fail(playererror::NoAudioOutput, reason, false);
+}
+
+void StreamSession::SetInterrupted(bool interrupted) {
+    if (interrupted == m_interrupted)
+        return;
+    m_interrupted = interrupted;
+    emit Interrupted(interrupted);
+}
+
+} // namespace didira
