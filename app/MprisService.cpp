@@ -1,7 +1,8 @@
 #include "app/MprisService.h"
 
+#include "app/BusNames.h"
 #include "ui/DlgRemote.h"
-#include "ui/StationListCtrl.h"
+#include "ui/NowPlaying.h"
 #include "ui/VavarozDlg.h"
 
 #include <QCoreApplication>
@@ -9,13 +10,9 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDir>
 #include <QFileInfo>
-#include <QItemSelectionModel>
 #include <QMetaProperty>
-#include <QSlider>
 #include <QUrl>
 
 namespace didira {
@@ -118,17 +115,21 @@ class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
 public:
     explicit MprisPlayerAdaptor(CMprisService* service)
         : QDBusAbstractAdaptor(service), m_service(service) {}
-    QString PlaybackStatus() const { return Prop(QStringLiteral("PlaybackStatus")).toString(); }
+    QString PlaybackStatus() const {
+        return StatusText(
+            Ask([](const CVavarozDlg& d) { return remote::NowPlaying(d).PlaybackStatus(); },
+                CNowPlaying::Status::Stopped));
+    }
     double Rate() const { return 1.0; }
     void SetRate(double) {} // a live stream plays at its own rate
     QVariantMap Metadata() const { return m_service->Metadata(); }
-    double Volume() const { return Prop(QStringLiteral("Volume")).toDouble(); }
+    double Volume() const { return Ask(&remote::Volume, 1.0); }
     void SetVolume(double volume) {
         Do([volume](CVavarozDlg& dlg) { remote::SetVolume(dlg, volume); });
     }
     qlonglong Position() const { return 0; }
-    bool CanStep() const { return Prop(QStringLiteral("CanGoNext")).toBool(); }
-    bool CanPlay() const { return Prop(QStringLiteral("CanPlay")).toBool(); }
+    bool CanStep() const { return Ask(&remote::CanStep, false); }
+    bool CanPlay() const { return Ask(&remote::CanPlay, false); }
     bool CanSeek() const { return false; }
     bool CanControl() const { return true; }
 
@@ -159,7 +160,11 @@ signals:
     void Seeked(qlonglong position);
 
 private:
-    QVariant Prop(const QString& name) const { return m_service->PlayerProperties().value(name); }
+    // What question answers about the dialog; fallback once it is gone.
+    template <typename F, typename R> R Ask(F&& question, R fallback) const {
+        const CVavarozDlg* dlg = m_service->Dialog();
+        return dlg ? R(question(*dlg)) : fallback;
+    }
     template <typename F> void Do(F&& command) {
         if (CVavarozDlg* dlg = m_service->Dialog())
             command(*dlg);
@@ -175,23 +180,12 @@ CMprisService::CMprisService(CVavarozDlg& dlg, const QDBusConnection& bus, QObje
     new MprisPlayerAdaptor(this);
 
     // Everything a property is made of reports its changes.
-    const CNowPlaying* np = &dlg.m_nowPlaying;
+    const CNowPlaying* np = &remote::NowPlaying(dlg);
     connect(np, &CNowPlaying::stationChanged, this, &CMprisService::ScheduleRefresh);
     connect(np, &CNowPlaying::titleChanged, this, &CMprisService::ScheduleRefresh);
     connect(np, &CNowPlaying::streamNameChanged, this, &CMprisService::ScheduleRefresh);
     connect(np, &CNowPlaying::statusChanged, this, &CMprisService::ScheduleRefresh);
-    if (dlg.m_sliderVolume)
-        connect(dlg.m_sliderVolume, &QSlider::valueChanged, this, &CMprisService::ScheduleRefresh);
-    if (CStationListCtrl* list = dlg.m_listStations) {
-        connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-                &CMprisService::ScheduleRefresh);
-        connect(list->model(), &QAbstractItemModel::rowsInserted, this,
-                &CMprisService::ScheduleRefresh);
-        connect(list->model(), &QAbstractItemModel::rowsRemoved, this,
-                &CMprisService::ScheduleRefresh);
-        connect(list->model(), &QAbstractItemModel::modelReset, this,
-                &CMprisService::ScheduleRefresh);
-    }
+    remote::WatchControls(dlg, this, [this] { ScheduleRefresh(); });
     m_lastPlayer = PlayerProperties();
     m_lastPlayer.remove(QStringLiteral("Position"));
 }
@@ -223,66 +217,28 @@ bool CMprisService::Register() {
 }
 
 void CMprisService::RequestName(const QString& name, bool fallBack) {
-    constexpr uint kDoNotQueue = 4;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
-    call.setArguments({name, kDoNotQueue});
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, name, fallBack](QDBusPendingCallWatcher* w) {
-                w->deleteLater();
-                const QDBusPendingReply<uint> reply = *w;
-                if (reply.isError())
-                    return;
-                constexpr uint kPrimaryOwner = 1;
-                constexpr uint kAlreadyOwner = 4;
-                if (reply.value() == kPrimaryOwner || reply.value() == kAlreadyOwner) {
-                    m_strName = name;
-                    emit busNameAcquired(name);
-                } else if (fallBack) {
-                    // Another player holds the name: this process is a further instance.
-                    RequestName(
-                        name +
+    RequestBusName(m_bus, name, this, [this, name, fallBack](bool owned) {
+        if (owned)
+            m_strName = name;
+        else if (fallBack) // another player holds the name: this process is a further instance
+            RequestName(name +
                             QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid()),
                         false);
-                }
-            });
-}
-
-QVariantMap CMprisService::RootProperties() const {
-    QVariantMap props;
-    const auto* root = findChild<MprisRootAdaptor*>();
-    const QMetaObject* meta = root->metaObject();
-    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i)
-        props.insert(QString::fromLatin1(meta->property(i).name()), meta->property(i).read(root));
-    return props;
+    });
 }
 
 QVariantMap CMprisService::PlayerProperties() const {
     QVariantMap props;
-    if (!m_pDlg)
-        return props;
-    CVavarozDlg& dlg = *m_pDlg;
-    props.insert(QStringLiteral("PlaybackStatus"), StatusText(dlg.m_nowPlaying.PlaybackStatus()));
-    props.insert(QStringLiteral("Rate"), 1.0);
-    props.insert(QStringLiteral("MinimumRate"), 1.0);
-    props.insert(QStringLiteral("MaximumRate"), 1.0);
-    props.insert(QStringLiteral("Metadata"), Metadata());
-    props.insert(QStringLiteral("Volume"), remote::Volume(dlg));
-    props.insert(QStringLiteral("Position"), qlonglong(0));
-    props.insert(QStringLiteral("CanGoNext"), remote::CanStep(dlg));
-    props.insert(QStringLiteral("CanGoPrevious"), remote::CanStep(dlg));
-    props.insert(QStringLiteral("CanPlay"), remote::CanPlay(dlg));
-    props.insert(QStringLiteral("CanPause"), remote::CanPlay(dlg));
-    props.insert(QStringLiteral("CanSeek"), false);
-    props.insert(QStringLiteral("CanControl"), true);
+    const auto* player = findChild<MprisPlayerAdaptor*>();
+    const QMetaObject* meta = player->metaObject();
+    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i)
+        props.insert(QString::fromLatin1(meta->property(i).name()), meta->property(i).read(player));
     return props;
 }
 
 QVariantMap CMprisService::Metadata() const {
     QVariantMap meta;
-    const CNowPlaying* np = m_pDlg ? &m_pDlg->m_nowPlaying : nullptr;
+    const CNowPlaying* np = m_pDlg ? &remote::NowPlaying(*m_pDlg) : nullptr;
     if (!np || np->OpenCount() == 0) {
         meta.insert(QStringLiteral("mpris:trackid"),
                     QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(kNoTrack))));
@@ -317,7 +273,7 @@ QVariantMap CMprisService::Metadata() const {
 QString CMprisService::ArtworkFile(int flag) const {
     if (!m_pDlg || flag < 0)
         return QString();
-    const QPixmap image = m_pDlg->m_imageSmall.GetImage(flag);
+    const QPixmap image = remote::FlagImage(*m_pDlg, flag);
     if (image.isNull())
         return QString();
     if (!m_pArtDir) {

@@ -45,8 +45,7 @@ public:
     // The name owned; empty until the bus has granted one.
     QString BusName() const { return m_strName; }
 
-    // Property values as served now.
-    QVariantMap RootProperties() const;
+    // The player interface's property values as served now.
     QVariantMap PlayerProperties() const;
     QVariantMap Metadata() const;
 
@@ -55,9 +54,6 @@ public:
 
     // The dialog served; null once it is gone.
     CVavarozDlg* Dialog() const;
-
-signals:
-    void busNameAcquired(const QString& name);
 
 private:
     void RequestName(const QString& name, bool fallBack);

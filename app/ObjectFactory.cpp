@@ -1,5 +1,7 @@
 #include "app/ObjectFactory.h"
 
+#include "app/BusNames.h"
+
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -18,15 +20,6 @@ namespace didira {
 namespace {
 
 constinit COleObjectFactory* s_pFirstFactory = nullptr;
-
-constexpr char kBusService[] = "org.freedesktop.DBus";
-constexpr char kBusPath[] = "/org/freedesktop/DBus";
-constexpr char kBusInterface[] = "org.freedesktop.DBus";
-constexpr unsigned kNameFlagDoNotQueue = 4;
-
-QDBusMessage BusCall(const char* method) {
-    return QDBusMessage::createMethodCall(kBusService, kBusPath, kBusInterface, method);
-}
 
 // True for characters that need no quoting in an activation file's Exec line.
 bool IsPlainPathChar(QChar c) {
@@ -136,9 +129,7 @@ bool COleObjectFactory::Server::Start() {
         m_factoryNode.reset();
         return false;
     }
-    QDBusMessage request = BusCall("RequestName");
-    request << m_progId << kNameFlagDoNotQueue;
-    m_bNameRequested = m_bus.send(request);
+    m_bNameRequested = RequestBusName(m_bus, m_progId);
     return m_bNameRequested;
 }
 
@@ -150,7 +141,7 @@ void COleObjectFactory::Server::ReleaseName() {
     if (!m_bNameRequested)
         return;
     m_bNameRequested = false;
-    QDBusMessage release = BusCall("ReleaseName");
+    QDBusMessage release = BusDaemonCall("ReleaseName");
     release << m_progId;
     m_bus.send(release);
 }
@@ -254,7 +245,7 @@ void COleObjectFactory::Server::WatchClient(const QString& client) {
         return;
     m_clientWatcher.addWatchedService(client);
     // The client may have left before the watch was in place: ask the bus.
-    QDBusMessage query = BusCall("NameHasOwner");
+    QDBusMessage query = BusDaemonCall("NameHasOwner");
     query << client;
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(query), this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this,

@@ -3,6 +3,7 @@
 #include "app/SleepTimer.h"
 #include "ui/DlgListener.h"
 #include "ui/DlgRemote.h"
+#include "ui/NowPlaying.h"
 #include "ui/VavarozDlg.h"
 
 #include <QActionGroup>
@@ -18,7 +19,7 @@ constexpr int kSleepMinutes[] = {15, 30, 60, 90};
 
 CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
     : QObject(parent), m_pDlg(&dlg), m_sleep(sleep), m_menu(std::make_unique<QMenu>()) {
-    m_icon.setIcon(dlg.m_hIcon);
+    m_icon.setIcon(dlg.windowIcon());
 
     // The live buffer's actions: not built into this version, so disabled.
     for (const QString& text :
@@ -84,7 +85,7 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
                 if (reason == QSystemTrayIcon::Trigger)
                     ToggleWindow();
             });
-    const CNowPlaying* np = &dlg.m_nowPlaying;
+    const CNowPlaying* np = &remote::NowPlaying(dlg);
     connect(np, &CNowPlaying::stationChanged, this, &CTrayIcon::UpdateToolTip);
     connect(np, &CNowPlaying::titleChanged, this, &CTrayIcon::UpdateToolTip);
     connect(np, &CNowPlaying::streamNameChanged, this, &CTrayIcon::UpdateToolTip);
@@ -104,7 +105,7 @@ void CTrayIcon::Show() {
 void CTrayIcon::UpdateToolTip() {
     QString tip = QStringLiteral("Didira");
     if (m_pDlg) {
-        const CNowPlaying& np = m_pDlg->m_nowPlaying;
+        const CNowPlaying& np = remote::NowPlaying(*m_pDlg);
         if (np.PlaybackStatus() != CNowPlaying::Status::Stopped) {
             tip = np.DisplayName();
             if (!np.Title().isEmpty())

@@ -10,6 +10,7 @@
 #include "control/ControlHost.h"
 #include "player/MediaFramework.h"
 #include "res/Resources.h"
+#include "ui/DlgRemote.h"
 #include "ui/MessageBox.h"
 #include "ui/VavarozDlg.h"
 
@@ -91,19 +92,19 @@ BOOL CVavarozApp::InitInstance() {
             mpris = std::make_unique<CMprisService>(dlg, bus);
             mpris->Register();
             if (notify)
-                notifier = std::make_unique<CDesktopNotifier>(dlg.m_nowPlaying, bus);
+                notifier = std::make_unique<CDesktopNotifier>(remote::NowPlaying(dlg), bus);
         }
         tools = std::make_unique<CListenerTools>(dlg, bus);
         // Sleep and connectivity reach the player through its control.
         const QDBusConnection system = QDBusConnection::systemBus();
-        OleControl* control = dlg.m_player.GetControl();
+        OleControl* control = remote::PlayerControl(dlg);
         if (system.isConnected() && control) {
             network = std::make_unique<CNetworkWatch>(system);
             QObject::connect(network.get(), &CNetworkWatch::connected, control,
                              [control] { control->SetNetworkAvailable(true); });
             QObject::connect(network.get(), &CNetworkWatch::disconnected, control,
                              [control] { control->SetNetworkAvailable(false); });
-            sleep = std::make_unique<CSleepWatch>(dlg.m_nowPlaying, system, blockIdle);
+            sleep = std::make_unique<CSleepWatch>(remote::NowPlaying(dlg), system, blockIdle);
             QObject::connect(sleep.get(), &CSleepWatch::aboutToSleep, control,
                              [control] { control->Suspend(); });
             QObject::connect(sleep.get(), &CSleepWatch::wokeUp, control,

@@ -7,6 +7,7 @@
 #include "app/BuiltInControls.h"
 #include "control/ControlHost.h"
 #include "res/Resources.h"
+#include "ui/DlgAccess.h"
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
 
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
         const double seconds = parts.last().toDouble();
         if (parts.size() == 3) {
             const int row = parts[0].toInt();
-            dlg.m_listStations->selectRow(row);
+            remote::Access::List(dlg)->selectRow(row);
             long result = -1;
             MsgArgs click;
             click.id = IDC_STATIONLIST;
@@ -69,6 +70,6 @@ int main(int argc, char** argv) {
     };
     QTimer::singleShot(0, &app, next);
     const int code = app.exec();
-    dlg.m_player.Cancel();
+    remote::Access::Player(dlg).Cancel();
     return code;
 }

@@ -2,6 +2,7 @@
 
 #include "control/Dispatch.h"
 #include "res/Resources.h"
+#include "ui/DlgAccess.h"
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
 
@@ -16,11 +17,11 @@ void SetFadeGain(CVavarozDlg& dlg, double gain) {
     const double g = std::clamp(gain, 0.0, 1.0);
     long level = kSilent;
     if (g >= 1.0)
-        level = dlg.m_nVolume;
+        level = Access::Volume(dlg);
     else if (g > 0.0)
-        level = std::max(kSilent, dlg.m_nVolume + std::lround(2000.0 * std::log10(g)));
+        level = std::max(kSilent, Access::Volume(dlg) + std::lround(2000.0 * std::log10(g)));
     try {
-        dlg.m_player.SetVolume(level);
+        Access::Player(dlg).SetVolume(level);
     } catch (const DispatchError&) {
         // No player to fade: nothing is heard anyway.
     }
@@ -28,7 +29,7 @@ void SetFadeGain(CVavarozDlg& dlg, double gain) {
 
 QStringList StationNames(const CVavarozDlg& dlg) {
     QStringList names;
-    if (const CStationListCtrl* list = dlg.m_listStations) {
+    if (const CStationListCtrl* list = Access::List(dlg)) {
         for (int row = 0; row < list->rowCount(); ++row)
             names << list->GetItemText(row, 0);
     }
@@ -36,7 +37,7 @@ QStringList StationNames(const CVavarozDlg& dlg) {
 }
 
 void PlayRow(CVavarozDlg& dlg, int row) {
-    CStationListCtrl* list = dlg.m_listStations;
+    CStationListCtrl* list = Access::List(dlg);
     if (!list || row < 0 || row >= list->rowCount())
         return;
     list->selectRow(row);

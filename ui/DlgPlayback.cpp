@@ -1,6 +1,7 @@
 // Playback handlers of the main dialog: taking a station from the list,
 // receive and stop, the status shown once a second, volume and balance.
 #include "control/PlayerStates.h"
+#include "ui/DlgAccess.h"
 #include "ui/StationListBuild.h"
 #include "ui/StationListCtrl.h"
 #include "ui/StatusTexts.h"
@@ -51,12 +52,12 @@ bool SelectedStation(const CStationListCtrl* list, QString& name, QString& url) 
 void TakeSelectedStation(CVavarozDlg& dlg) {
     QString name;
     QString url;
-    if (!SelectedStation(dlg.m_listStations, name, url))
+    if (!SelectedStation(remote::Access::List(dlg), name, url))
         return;
-    dlg.m_strCurrentName = name;
-    dlg.m_strCurrentUrl = url;
-    dlg.m_strRadioStation = dlg.m_strCurrentName;
-    dlg.m_strURL = dlg.m_strCurrentUrl;
+    remote::Access::CurrentName(dlg) = name;
+    remote::Access::CurrentUrl(dlg) = url;
+    remote::Access::RadioStation(dlg) = remote::Access::CurrentName(dlg);
+    remote::Access::Url(dlg) = remote::Access::CurrentUrl(dlg);
 }
 
 // The flag image of the first catalogue entry with this name and URL; -1
@@ -107,7 +108,6 @@ void CVavarozDlg::OnTimer(unsigned) {
     const long play = m_player.GetPlayState();
     const long open = m_player.GetOpenState();
     const long band = m_player.GetBandwidth();
-    m_nowPlaying.SetPlayerState(play, open);
     // A closed player leaves the last texts standing; unchanged values are
     // not redrawn.
     if (open == ToNumber(OpenState::Closed))

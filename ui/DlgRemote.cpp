@@ -1,6 +1,7 @@
 #include "ui/DlgRemote.h"
 
 #include "res/Resources.h"
+#include "ui/DlgAccess.h"
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
 
@@ -22,7 +23,7 @@ void Press(CVavarozDlg& dlg, unsigned id) {
 
 // Selects row and sends the list's click notification, as a click on it does.
 void ClickRow(CVavarozDlg& dlg, int row) {
-    dlg.m_listStations->selectRow(row);
+    Access::List(dlg)->selectRow(row);
     long result = 0;
     MsgArgs args;
     args.id = IDC_STATIONLIST;
@@ -46,10 +47,36 @@ int RowOf(const CStationListCtrl& list, const QString& name, const QString& url)
 
 } // namespace
 
+const CNowPlaying& NowPlaying(const CVavarozDlg& dlg) {
+    return Access::NowPlaying(dlg);
+}
+
+OleControl* PlayerControl(const CVavarozDlg& dlg) {
+    return Access::Player(dlg).GetControl();
+}
+
+void WatchControls(const CVavarozDlg& dlg, QObject* context, const std::function<void()>& changed) {
+    if (QSlider* volume = Access::VolumeBar(dlg))
+        QObject::connect(volume, &QSlider::valueChanged, context, changed);
+    CStationListCtrl* list = Access::List(dlg);
+    if (!list)
+        return;
+    QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, context,
+                     changed);
+    QAbstractItemModel* rows = list->model();
+    QObject::connect(rows, &QAbstractItemModel::rowsInserted, context, changed);
+    QObject::connect(rows, &QAbstractItemModel::rowsRemoved, context, changed);
+    QObject::connect(rows, &QAbstractItemModel::modelReset, context, changed);
+}
+
+QPixmap FlagImage(const CVavarozDlg& dlg, int flag) {
+    return flag < 0 ? QPixmap() : Access::SmallImages(dlg).GetImage(flag);
+}
+
 bool CanPlay(const CVavarozDlg& dlg) {
-    if (!dlg.m_strCurrentUrl.isEmpty())
+    if (!Access::CurrentUrl(dlg).isEmpty())
         return true;
-    return dlg.m_listStations && SelectedRow(*dlg.m_listStations) >= 0;
+    return Access::List(dlg) && SelectedRow(*Access::List(dlg)) >= 0;
 }
 
 void Play(CVavarozDlg& dlg) {
@@ -62,24 +89,24 @@ void Stop(CVavarozDlg& dlg) {
 }
 
 void PlayPause(CVavarozDlg& dlg) {
-    if (dlg.m_nowPlaying.PlaybackStatus() == CNowPlaying::Status::Playing)
+    if (Access::NowPlaying(dlg).PlaybackStatus() == CNowPlaying::Status::Playing)
         Stop(dlg);
     else
         Play(dlg);
 }
 
 bool CanStep(const CVavarozDlg& dlg) {
-    return dlg.m_listStations && dlg.m_listStations->rowCount() > 0;
+    return Access::List(dlg) && Access::List(dlg)->rowCount() > 0;
 }
 
 void Step(CVavarozDlg& dlg, int delta) {
     if (!CanStep(dlg))
         return;
-    const CStationListCtrl& list = *dlg.m_listStations;
+    const CStationListCtrl& list = *Access::List(dlg);
     const int count = list.rowCount();
     int current = SelectedRow(list);
     if (current < 0)
-        current = RowOf(list, dlg.m_strCurrentName, dlg.m_strCurrentUrl);
+        current = RowOf(list, Access::CurrentName(dlg), Access::CurrentUrl(dlg));
     const int next =
         current < 0 ? (delta > 0 ? 0 : count - 1) : ((current + delta) % count + count) % count;
     ClickRow(dlg, next);
@@ -87,9 +114,9 @@ void Step(CVavarozDlg& dlg, int delta) {
 }
 
 void OpenUri(CVavarozDlg& dlg, const QString& url) {
-    if (!dlg.m_listStations)
+    if (!Access::List(dlg))
         return;
-    CStationListCtrl& list = *dlg.m_listStations;
+    CStationListCtrl& list = *Access::List(dlg);
     for (int row = 0; row < list.rowCount(); ++row) {
         if (list.GetItemText(row, 1) == url) {
             ClickRow(dlg, row);
@@ -100,18 +127,18 @@ void OpenUri(CVavarozDlg& dlg, const QString& url) {
     // Not in the catalogue: taken as a station of its own, as a click takes
     // a row, so that "Recieve" opens it (now and again later).
     list.clearSelection();
-    dlg.m_strCurrentName.clear();
-    dlg.m_strCurrentUrl = url;
-    dlg.m_strRadioStation = dlg.m_strCurrentName;
-    dlg.m_strURL = dlg.m_strCurrentUrl;
-    if (dlg.m_btnReceive)
-        dlg.m_btnReceive->setEnabled(true);
+    Access::CurrentName(dlg).clear();
+    Access::CurrentUrl(dlg) = url;
+    Access::RadioStation(dlg) = Access::CurrentName(dlg);
+    Access::Url(dlg) = Access::CurrentUrl(dlg);
+    if (Access::ReceiveButton(dlg))
+        Access::ReceiveButton(dlg)->setEnabled(true);
     dlg.UpdateData(false);
     Press(dlg, IDC_RECEIVE);
 }
 
 double Volume(const CVavarozDlg& dlg) {
-    const QSlider* slider = dlg.m_sliderVolume;
+    const QSlider* slider = Access::VolumeBar(dlg);
     if (!slider || slider->maximum() <= slider->minimum())
         return 1.0;
     return double(slider->value() - slider->minimum()) /
@@ -119,7 +146,7 @@ double Volume(const CVavarozDlg& dlg) {
 }
 
 void SetVolume(CVavarozDlg& dlg, double volume) {
-    QSlider* slider = dlg.m_sliderVolume;
+    QSlider* slider = Access::VolumeBar(dlg);
     if (!slider)
         return;
     const double v = std::clamp(volume, 0.0, 1.0); // NaN compares false: stays NaN

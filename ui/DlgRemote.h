@@ -4,13 +4,31 @@
 // click, "Recieve", "Cancel", "End" and the volume trackbar, so the dialog's
 // own handlers do the work and its fields show what happened.
 
+#include <QPixmap>
 #include <QString>
+#include <functional>
+
+class QObject;
 
 namespace didira {
 
+class CNowPlaying;
 class CVavarozDlg;
+class OleControl;
 
 namespace remote {
+
+// What plays now, as the dialog and its player keep it; it signals each
+// change.
+const CNowPlaying& NowPlaying(const CVavarozDlg& dlg);
+// The dialog's player control; null before the dialog is created.
+OleControl* PlayerControl(const CVavarozDlg& dlg);
+// Calls changed (in context's thread, for as long as context lives)
+// whenever what Play, Next, Previous and Volume answer may have changed: the
+// volume trackbar moved, the list's selection or rows changed.
+void WatchControls(const CVavarozDlg& dlg, QObject* context, const std::function<void()>& changed);
+// The station list's small flag image number flag; null when there is none.
+QPixmap FlagImage(const CVavarozDlg& dlg, int flag);
 
 // Whether Play has a station: a selected row or one taken before.
 bool CanPlay(const CVavarozDlg& dlg);

@@ -1,7 +1,8 @@
 #pragma once
 // What the dialog is playing now: the station last opened, the title and the
-// name the stream announces, and whether it plays. The dialog keeps it up to date from
-// its handlers; the desktop's media controls and notifications read it.
+// name the stream announces, and whether it plays. The dialog keeps it up to
+// date from its handlers and the player's reports; the desktop's media
+// controls and notifications read it.
 
 #include <QObject>
 #include <QString>
@@ -29,7 +30,8 @@ public:
     // The station's own name as its stream announces it; an unchanged name
     // changes nothing. Called from the player's reports.
     void SetStreamName(const QString& name);
-    // The player's play and open states as polled (player state numbering).
+    // The player's play and open states as it reports them (player state
+    // numbering).
     // A station that stops by itself loses its title and stream name.
     void SetPlayerState(long playState, long openState);
     // The stream that played was lost and is being reconnected; false when

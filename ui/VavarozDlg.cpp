@@ -84,7 +84,6 @@ constexpr long kListGridLines = 0x01;
 const CVavarozDlg::MessageMapEntry CVavarozDlg::kMessageMap[] = {
     {Msg::SysCommand, 0, [](CVavarozDlg& d, MsgArgs& a) { d.OnSysCommand(a.id, 0); }},
     {Msg::Paint, 0, [](CVavarozDlg& d, MsgArgs&) { d.OnPaint(); }},
-    {Msg::QueryDragIcon, 0, [](CVavarozDlg& d, MsgArgs&) { d.OnQueryDragIcon(); }},
     {Msg::Close, 0, [](CVavarozDlg& d, MsgArgs&) { d.OnClose(); }},
     {Msg::Command, IDC_RECEIVE, [](CVavarozDlg& d, MsgArgs&) { d.OnReceiveButton(); }},
     {Msg::Command, IDC_CANCEL, [](CVavarozDlg& d, MsgArgs&) { d.OnCancelButton(); }},
@@ -189,6 +188,12 @@ bool CVavarozDlg::Create() {
                 [this](const QString& name) { m_nowPlaying.SetStreamName(name); });
         connect(made.control, &OleControl::Interrupted, this,
                 [this](bool interrupted) { m_nowPlaying.SetInterrupted(interrupted); });
+        // What plays follows the player as it changes; the status fields keep
+        // their one-second timer.
+        connect(made.control, &OleControl::StateChanged, this,
+                [this](PlayState play, OpenState open) {
+                    m_nowPlaying.SetPlayerState(ToNumber(play), ToNumber(open));
+                });
         m_player.Attach(made.control);
     }
 
@@ -513,10 +518,6 @@ void CVavarozDlg::OnPaint() {
     } else if (m_pPaintEvent) {
         QDialog::paintEvent(m_pPaintEvent);
     }
-}
-
-QIcon CVavarozDlg::OnQueryDragIcon() {
-    return m_hIcon;
 }
 
 void CVavarozDlg::timerEvent(QTimerEvent* event) {

@@ -25,13 +25,15 @@ namespace didira {
 
 class CStationListCtrl;
 class CDlgAutoProxyLink;
+namespace remote {
+struct Access;
+}
 struct DialogTemplate;
 
 // Window messages that the dialog's message map routes.
 enum class Msg {
     SysCommand,
     Paint,
-    QueryDragIcon,
     Close,
     Command, // a button click; the entry's id names the button
     Timer,
@@ -69,31 +71,8 @@ public:
     // catalogue, so its messages have no owner.
     bool IsWindowCreated() const { return m_bCreated; }
 
-    // ---- members, in declaration order ----
-    QString m_strCatalogFile;
-    StationTable m_stationTable;
-    int m_nBalance = 0;
-    int m_nVolume = 0;
-    QString m_strCurrentName;
-    QString m_strCurrentUrl;
-    CImageList m_imageSmall;
-    CImageList m_imageNormal;
-    QPointer<QPushButton> m_btnReceive;
-    QPointer<CStationListCtrl> m_listStations;
-    QPointer<QSlider> m_sliderBalance;
-    QPointer<QSlider> m_sliderVolume;
-    CMediaPlayer2 m_player;
-    QString m_strPlayState;
-    QString m_strOpenState;
-    QString m_strBandWidth;
-    QString m_strRadioStation;
-    QString m_strURL;
+    // The automation object linked to this dialog; null when there is none.
     CDlgAutoProxyLink* m_pAutoProxy = nullptr;
-    QIcon m_hIcon;
-
-    // What plays now, kept by the playback handlers; read by what lives
-    // around the dialog (desktop media controls, notifications).
-    CNowPlaying m_nowPlaying;
 
     // ---- catalogue ----
     // Loads m_strCatalogFile into m_stationTable, with its messages. Returns
@@ -132,7 +111,6 @@ public:
     // ---- message handlers ----
     void OnSysCommand(unsigned nID, long lParam);
     void OnPaint();
-    QIcon OnQueryDragIcon();
     void OnClose();
     void OnReceiveButton();
     void OnCancelButton();
@@ -164,6 +142,34 @@ public slots:
     void reject() override; // Escape, close request
 
 private:
+    // ui's own functions outside the dialog's handlers (ui/DlgAccess.h).
+    friend struct remote::Access;
+
+    // ---- members, in declaration order ----
+    QString m_strCatalogFile;
+    StationTable m_stationTable;
+    int m_nBalance = 0;
+    int m_nVolume = 0;
+    QString m_strCurrentName;
+    QString m_strCurrentUrl;
+    CImageList m_imageSmall;
+    CImageList m_imageNormal;
+    QPointer<QPushButton> m_btnReceive;
+    QPointer<CStationListCtrl> m_listStations;
+    QPointer<QSlider> m_sliderBalance;
+    QPointer<QSlider> m_sliderVolume;
+    CMediaPlayer2 m_player;
+    QString m_strPlayState;
+    QString m_strOpenState;
+    QString m_strBandWidth;
+    QString m_strRadioStation;
+    QString m_strURL;
+    QIcon m_hIcon;
+
+    // What plays now, kept by the playback handlers and the player's
+    // reports; read through ui/DlgRemote.h by what lives around the dialog.
+    CNowPlaying m_nowPlaying;
+
     struct MessageMapEntry {
         Msg msg;
         int id; // control or command id; 0 when the message has none

@@ -99,13 +99,13 @@ TEST_F(DidiraBus, SleepAfterFadesOutThenCancelsAndRestoresTheLevel) {
     EXPECT_EQ(sleep->GetState(), CSleepTimer::State::Off);
 
     remote::Step(*dlg, +1); // plays Station A
-    dlg->m_sliderVolume->setValue(-300);
+    remote::Access::VolumeBar(*dlg)->setValue(-300);
     Player().calls.clear();
     ASSERT_EQ(Method("SleepAfter", {1u}).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(SleepRemaining(), 1u);
     ASSERT_TRUE(WaitUntil([&] { return !Player().CallsTo({dispid::Stop}).empty(); },
                           std::chrono::seconds(15)));
-    EXPECT_EQ(dlg->m_nowPlaying.PlaybackStatus(), CNowPlaying::Status::Stopped);
+    EXPECT_EQ(remote::Access::NowPlaying(*dlg).PlaybackStatus(), CNowPlaying::Status::Stopped);
 
     // Volume puts step down from the listener's level to silence, then Stop,
     // then the level again; the trackbar never moves.
@@ -122,7 +122,7 @@ TEST_F(DidiraBus, SleepAfterFadesOutThenCancelsAndRestoresTheLevel) {
     EXPECT_TRUE(std::is_sorted(levels.begin(), levels.end() - 1, std::greater<>()));
     EXPECT_LE(levels.front(), -300);
     EXPECT_EQ(levels.back(), -300);
-    EXPECT_EQ(dlg->m_sliderVolume->value(), -300);
+    EXPECT_EQ(remote::Access::VolumeBar(*dlg)->value(), -300);
 }
 
 // ---- The tray icon ----------------------------------------------------------
@@ -304,3 +304,4 @@ TEST_F(Tray, RegistersWithTheWatcherAndExportsTheListenersMenu) {
 } // namespace didira
 
 #include "ListenerTests.moc"
+#include "ui/DlgAccess.h"

@@ -176,7 +176,7 @@ TEST_F(Mpris, CommandsDriveTheDialogAndEveryChangeIsAnnounced) {
     const QString firstTrack = meta.value("mpris:trackid").toString();
 
     // The title the stream announces; "artist - title" gives both.
-    dlg->m_nowPlaying.SetTitle(QStringLiteral("群青 - 夜明け"));
+    remote::Access::NowPlaying(*dlg).SetTitle(QStringLiteral("群青 - 夜明け"));
     change = NextChange();
     EXPECT_EQ(change.keys(), QStringList{"Metadata"}); // only what changed
     meta = change.value("Metadata").toMap();
@@ -315,3 +315,4 @@ TEST_F(MprisLive, ATitleSetOnTheStationReachesMetadataAndIsAnnounced) {
 } // namespace didira
 
 #include "MprisTests.moc"
+#include "ui/DlgAccess.h"

@@ -7,6 +7,7 @@
 #include "ui/StationListBuild.h"
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
+#include "ui/DlgAccess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -203,45 +204,45 @@ TEST_F(CatalogueDialog, WithoutACatalogueTheMessageHasNoOwnerAndNineStationsShow
     ASSERT_EQ(recorder.Texts(), QStringList{QStringLiteral("CSVﾌｧｲﾙradioname.csvがありません")});
     EXPECT_EQ(boxes[0].owner, nullptr);
     ASSERT_TRUE(created);
-    EXPECT_EQ(d.m_listStations->GetItemCount(), 9);
-    EXPECT_EQ(d.m_listStations->GetItemText(8, 0), QStringLiteral("WNKU"));
+    EXPECT_EQ(remote::Access::List(d)->GetItemCount(), 9);
+    EXPECT_EQ(remote::Access::List(d)->GetItemText(8, 0), QStringLiteral("WNKU"));
 }
 
 TEST_F(CatalogueDialog, AnImportShowsExactlyTheImportedCatalogue) {
     WriteBytes("radioname.csv", Lines(8, "old"));
     CVavarozDlg& d = Make();
     ASSERT_TRUE(created);
-    ASSERT_EQ(d.m_listStations->GetItemCount(), 8);
+    ASSERT_EQ(remote::Access::List(d)->GetItemCount(), 8);
 
     const std::string shorter = TempPath("short.csv");
     WriteBytes(shorter, "1,new1,u1\n2,new2\n3,new3,u3\n");
     d.ImportCatalog(Q(shorter));
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(d.m_strCatalogFile, Q(shorter));
-    EXPECT_EQ(d.m_listStations->GetItemCount(), 3);
-    EXPECT_EQ(d.m_listStations->GetItemText(2, 0), QStringLiteral("new3"));
+    EXPECT_EQ(remote::Access::CatalogFile(d), Q(shorter));
+    EXPECT_EQ(remote::Access::List(d)->GetItemCount(), 3);
+    EXPECT_EQ(remote::Access::List(d)->GetItemText(2, 0), QStringLiteral("new3"));
     // Entries past the imported lines are emptied, and a short line's
     // missing URL is empty rather than the old catalogue's.
-    EXPECT_TRUE(d.m_stationTable.number[3].isEmpty());
-    EXPECT_TRUE(d.m_stationTable.name[7].isEmpty());
-    EXPECT_TRUE(d.m_stationTable.url[1].isEmpty());
-    EXPECT_EQ(d.m_listStations->columnCount(), 2);
+    EXPECT_TRUE(remote::Access::Table(d).number[3].isEmpty());
+    EXPECT_TRUE(remote::Access::Table(d).name[7].isEmpty());
+    EXPECT_TRUE(remote::Access::Table(d).url[1].isEmpty());
+    EXPECT_EQ(remote::Access::List(d)->columnCount(), 2);
 }
 
 TEST_F(CatalogueDialog, AFailedOrCancelledImportChangesNothing) {
     WriteBytes("radioname.csv", Lines(4));
     CVavarozDlg& d = Make();
     ASSERT_TRUE(created);
-    const StationTable before = d.m_stationTable;
+    const StationTable before = remote::Access::Table(d);
 
     const std::string bad = TempPath("bad.csv");
     WriteBytes(bad, "1,a\n");
     d.ImportCatalog(Q(bad));
     ASSERT_EQ(recorder.Texts(), QStringList{ColumnsMessage(Q(bad))});
     EXPECT_EQ(boxes[0].owner, &d);
-    EXPECT_EQ(d.m_strCatalogFile, QStringLiteral("radioname.csv"));
-    EXPECT_EQ(d.m_stationTable.name, before.name);
-    EXPECT_EQ(d.m_listStations->GetItemCount(), 4);
+    EXPECT_EQ(remote::Access::CatalogFile(d), QStringLiteral("radioname.csv"));
+    EXPECT_EQ(remote::Access::Table(d).name, before.name);
+    EXPECT_EQ(remote::Access::List(d)->GetItemCount(), 4);
 
     boxes.clear();
     int asked = 0;
@@ -252,8 +253,8 @@ TEST_F(CatalogueDialog, AFailedOrCancelledImportChangesNothing) {
     d.OnImportButton();
     EXPECT_EQ(asked, 1);
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(d.m_stationTable.name, before.name);
-    EXPECT_EQ(d.m_listStations->GetItemCount(), 4);
+    EXPECT_EQ(remote::Access::Table(d).name, before.name);
+    EXPECT_EQ(remote::Access::List(d)->GetItemCount(), 4);
 }
 
 TEST_F(CatalogueDialog, TheImportButtonAsksForACsvFileAndLoadsIt) {
@@ -273,8 +274,8 @@ TEST_F(CatalogueDialog, TheImportButtonAsksForACsvFileAndLoadsIt) {
     EXPECT_EQ(seen.nameFilters,
               (QStringList{QStringLiteral("CSVﾌｧｲﾙ (*.csv)"), QStringLiteral("全て (*.*)")}));
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(d.m_listStations->GetItemCount(), 2);
-    EXPECT_EQ(d.m_listStations->GetItemText(1, 0), QStringLiteral("chosen2"));
+    EXPECT_EQ(remote::Access::List(d)->GetItemCount(), 2);
+    EXPECT_EQ(remote::Access::List(d)->GetItemText(1, 0), QStringLiteral("chosen2"));
 }
 
 TEST_F(CatalogueDialog, ACatalogueDroppedOnTheWindowIsImported) {
@@ -291,9 +292,9 @@ TEST_F(CatalogueDialog, ACatalogueDroppedOnTheWindowIsImported) {
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&d, &drop);
-    EXPECT_TRUE(test::WaitUntil([&] { return d.m_listStations->GetItemCount() == 2; }));
-    EXPECT_EQ(d.m_listStations->GetItemText(0, 0), QStringLiteral("dropped1"));
-    EXPECT_EQ(d.m_strCatalogFile, Q(dropped));
+    EXPECT_TRUE(test::WaitUntil([&] { return remote::Access::List(d)->GetItemCount() == 2; }));
+    EXPECT_EQ(remote::Access::List(d)->GetItemText(0, 0), QStringLiteral("dropped1"));
+    EXPECT_EQ(remote::Access::CatalogFile(d), Q(dropped));
     EXPECT_TRUE(boxes.empty());
 }
 

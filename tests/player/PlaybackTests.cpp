@@ -9,6 +9,7 @@
 #include "support/HlsTestServer.h"
 #include "support/LocalRadio.h"
 #include "support/StreamTestServer.h"
+#include "ui/DlgAccess.h"
 
 #include <QCoreApplication>
 #include <QScopeGuard>
@@ -1128,13 +1129,13 @@ TEST_F(DialogOutage, AStationLostForLongIsWaitedForAndPlaysAgainWhenTheNetworkIs
     WriteCatalogue(QStringLiteral("1,Live,%1\r\n").arg(server.Url()).toLatin1());
     Make();
     ASSERT_TRUE(created);
-    auto* control = qobject_cast<CGstPlayerControl*>(dlg->m_player.GetControl());
+    auto* control = qobject_cast<CGstPlayerControl*>(remote::Access::Player(*dlg).GetControl());
     ASSERT_TRUE(control);
     control->SetStallTimeout(3000);
     control->SetReconnectDelays({200}); // the old code gave up after the list
     int outages = 0;
-    QObject::connect(&dlg->m_nowPlaying, &CNowPlaying::interruptedChanged, dlg.get(),
-                     [&] { outages += dlg->m_nowPlaying.IsInterrupted() ? 1 : 0; });
+    QObject::connect(&remote::Access::NowPlaying(*dlg), &CNowPlaying::interruptedChanged, dlg.get(),
+                     [&] { outages += remote::Access::NowPlaying(*dlg).IsInterrupted() ? 1 : 0; });
     const QString waiting = QStringLiteral("ストリームの開始待ち状態です。");
     const QString playing = QStringLiteral("ストリームが再生されています。");
     const auto fields = [&] {
@@ -1152,7 +1153,7 @@ TEST_F(DialogOutage, AStationLostForLongIsWaitedForAndPlaysAgainWhenTheNetworkIs
     Pump(4s);
     EXPECT_LE(control->ReconnectCount(), reconnects + 1) << "fast retries while offline";
     EXPECT_EQ(Field(IDC_PLAYSTATE), waiting);
-    EXPECT_EQ(dlg->m_player.GetIsError(), FALSE);
+    EXPECT_EQ(remote::Access::Player(*dlg).GetIsError(), FALSE);
     EXPECT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
 
     ASSERT_TRUE(server.Restart());
@@ -1160,6 +1161,6 @@ TEST_F(DialogOutage, AStationLostForLongIsWaitedForAndPlaysAgainWhenTheNetworkIs
     // Well inside the offline pause of 10 s.
     EXPECT_TRUE(WaitUntil([&] { return Field(IDC_PLAYSTATE) == playing; }, 8s)) << fields();
     EXPECT_EQ(outages, 1);
-    EXPECT_FALSE(dlg->m_nowPlaying.IsInterrupted());
+    EXPECT_FALSE(remote::Access::NowPlaying(*dlg).IsInterrupted());
     EXPECT_TRUE(boxes.empty());
 }

@@ -7,6 +7,7 @@
 #include "res/Resources.h"
 #include "support/RecordingPlayer.h"
 #include "support/TestSupport.h"
+#include "ui/DlgAccess.h"
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
 
@@ -62,9 +63,9 @@ protected:
     // Selects a row (none for -1) and sends the list's click notification.
     void ClickRow(int row) {
         if (row >= 0)
-            dlg->m_listStations->selectRow(row);
+            remote::Access::List(*dlg)->selectRow(row);
         else
-            dlg->m_listStations->clearSelection();
+            remote::Access::List(*dlg)->clearSelection();
         long result = -1;
         MsgArgs a;
         a.id = IDC_STATIONLIST;

@@ -3,6 +3,7 @@
 #include "app/Automation.h"
 #include "support/DialogFixture.h"
 #include "ui/DialogLayout.h"
+#include "ui/DlgAccess.h"
 #include "ui/StationListCtrl.h"
 
 #include <QApplication>
@@ -147,7 +148,7 @@ TEST_F(MainDialog, VolumeOutsideTheRangeIsClampedOnTheTrackbarOnly) {
     };
     Make();
     EXPECT_EQ(Item<QSlider>(IDC_VOLUME)->value(), -1000);
-    EXPECT_EQ(dlg->m_nVolume, -2000);
+    EXPECT_EQ(remote::Access::Volume(*dlg), -2000);
 }
 
 TEST_F(MainDialog, EndEscapeAndTheCloseBoxEachEndTheModalRun) {
@@ -256,5 +257,5 @@ TEST_F(MainDialog, DispatchErrorsAreReportedAndTheDialogGoesOn) {
     Player().Answer(dispid::PlayState, ToNumber(PlayState::Playing));
     Player().Answer(dispid::OpenState, ToNumber(OpenState::Open));
     dlg->RouteMessage(Msg::Timer);
-    EXPECT_EQ(dlg->m_strPlayState, "ストリームが再生されています。");
+    EXPECT_EQ(remote::Access::PlayStateText(*dlg), "ストリームが再生されています。");
 }

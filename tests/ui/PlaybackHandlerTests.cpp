@@ -1,6 +1,7 @@
 // The playback handlers against a recording player: what reaches the player
 // and what the status fields show.
 #include "support/DialogFixture.h"
+#include "ui/DlgAccess.h"
 #include "ui/StationListCtrl.h"
 
 #include <QPushButton>
@@ -41,7 +42,7 @@ TEST_F(Playback, AClickTakesTheStationAndEnablesReceiveButNeverPlays) {
     EXPECT_TRUE(dlg->GetDlgItem(IDC_RECEIVE)->isEnabled());
     EXPECT_EQ(Field(IDC_RADIOSTATION), "WNKU");
     EXPECT_EQ(Field(IDC_URL), "http://127.0.0.1:9/b.pls");
-    EXPECT_EQ(dlg->m_strCurrentUrl, "http://127.0.0.1:9/b.pls");
+    EXPECT_EQ(remote::Access::CurrentUrl(*dlg), "http://127.0.0.1:9/b.pls");
     EXPECT_TRUE(Player().calls.empty());
 
     // A click that leaves no row selected keeps the station taken before.
@@ -72,7 +73,7 @@ TEST_F(Playback, ReceiveCancelsThenOpensTheSelectedUrlAndShowsTheWaitingText) {
 }
 
 TEST_F(Playback, ReceiveWithoutAStationEverTakenOpensAnEmptyUrl) {
-    dlg->m_btnReceive->setEnabled(true);
+    remote::Access::ReceiveButton(*dlg)->setEnabled(true);
     Press(IDC_RECEIVE);
     EXPECT_EQ(Player().Opened(), QStringList{QString()});
 }
@@ -133,7 +134,7 @@ TEST_F(Playback, AClampedVolumeIsSentOnTheFirstScrollOfEitherTrackbar) {
         const QSignalBlocker block(volume);
         volume->setValue(-2000); // shown clamped
     }
-    dlg->m_nVolume = -2000; // as read from a player outside the range
+    remote::Access::Volume(*dlg) = -2000; // as read from a player outside the range
     MsgArgs a;
     dlg->RouteMessage(Msg::HScroll, a);
     const auto calls = Player().CallsTo({dispid::Volume});

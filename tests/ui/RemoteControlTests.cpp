@@ -1,6 +1,7 @@
 // What plays now as the dialog's handlers keep it, and the commands that
 // reach the dialog from the desktop, against a recording player.
 #include "support/DialogFixture.h"
+#include "ui/DlgAccess.h"
 #include "ui/DlgRemote.h"
 #include "ui/NowPlaying.h"
 
@@ -25,13 +26,11 @@ protected:
         ASSERT_TRUE(created);
         Player().calls.clear();
     }
-    void Tick(long play, long open) {
-        Player().Answer(1068, std::int32_t(play));
-        Player().Answer(1061, std::int32_t(open));
-        Player().Answer(1037, std::int32_t(0));
-        dlg->RouteMessage(Msg::Timer);
+    // The player reports a change, as it does the moment it happens.
+    void Report(long play, long open) {
+        emit Player().StateChanged(PlayState(play), OpenState(open));
     }
-    CNowPlaying& Now() { return dlg->m_nowPlaying; }
+    CNowPlaying& Now() { return remote::Access::NowPlaying(*dlg); }
     QSlider* VolumeBar() { return Item<QSlider>(IDC_VOLUME); }
 };
 
@@ -68,18 +67,18 @@ TEST_F(Remote, ReceiveAndCancelKeepWhatPlaysAndTheFieldShowsTheTitle) {
     EXPECT_EQ(Now().StationName(), "Station C"); // what a later Play opens
 }
 
-TEST_F(Remote, ThePolledStateSetsTheStatusOnChangesOnlyAndAnEndedStationLosesItsTitle) {
+TEST_F(Remote, TheReportedStateSetsTheStatusOnChangesOnlyAndAnEndedStationLosesItsTitle) {
     ClickRow(0);
     Press(IDC_RECEIVE);
     QSignalSpy status(&Now(), &CNowPlaying::statusChanged);
-    Tick(3, 4); // waiting counts as playing: no change
-    Tick(2, 6);
+    Report(3, 4); // waiting counts as playing: no change
+    Report(2, 6);
     EXPECT_EQ(status.count(), 0);
     Now().SetTitle(QStringLiteral("Song"));
-    Tick(1, 6);
+    Report(1, 6);
     EXPECT_EQ(Now().PlaybackStatus(), CNowPlaying::Status::Paused);
     EXPECT_EQ(Now().Title(), "Song");
-    Tick(2, 0); // closed (after an error): stopped whatever the play state
+    Report(2, 0); // closed (after an error): stopped whatever the play state
     EXPECT_EQ(Now().PlaybackStatus(), CNowPlaying::Status::Stopped);
     EXPECT_EQ(Now().Title(), "");
     EXPECT_EQ(status.count(), 2);
@@ -90,7 +89,7 @@ TEST_F(Remote, PlayStopAndPlayPauseGoThroughReceiveAndCancel) {
     EXPECT_FALSE(remote::CanPlay(*dlg));
     EXPECT_TRUE(Player().calls.empty());
 
-    dlg->m_listStations->selectRow(0); // selected without a click
+    remote::Access::List(*dlg)->selectRow(0); // selected without a click
     EXPECT_TRUE(remote::CanPlay(*dlg));
     remote::PlayPause(*dlg);
     EXPECT_EQ(Player().Opened(), QStringList{"http://127.0.0.1:9/a.mp3"});
@@ -98,7 +97,7 @@ TEST_F(Remote, PlayStopAndPlayPauseGoThroughReceiveAndCancel) {
 
     remote::PlayPause(*dlg);
     EXPECT_EQ(Player().CallsTo({2003}).size(), 1u);
-    dlg->m_listStations->clearSelection();
+    remote::Access::List(*dlg)->clearSelection();
     remote::Play(*dlg); // the station taken last
     EXPECT_EQ(Player().Opened().size(), 2);
     EXPECT_EQ(Player().Opened().last(), "http://127.0.0.1:9/a.mp3");
@@ -111,11 +110,11 @@ TEST_F(Remote, NextAndPreviousClickTheNeighbouringRowAndWrapAround) {
     EXPECT_EQ(Player().Opened(),
               (QStringList{"http://127.0.0.1:9/c.pls", "http://127.0.0.1:9/a.mp3",
                            "http://127.0.0.1:9/b.ogg"}));
-    EXPECT_TRUE(dlg->m_btnReceive->isEnabled());
+    EXPECT_TRUE(remote::Access::ReceiveButton(*dlg)->isEnabled());
     EXPECT_EQ(Field(IDC_RADIOSTATION), "Station B");
 
     // Without a selection the station taken last is where stepping starts.
-    dlg->m_listStations->clearSelection();
+    remote::Access::List(*dlg)->clearSelection();
     remote::Step(*dlg, -1);
     EXPECT_EQ(Player().Opened().last(), "http://127.0.0.1:9/a.mp3");
     EXPECT_EQ(Player().CallsTo({2006}).size(), 4u); // each through "Recieve"
@@ -148,7 +147,7 @@ TEST_F(Remote, VolumeMapsOntoTheTrackbarAndReachesThePlayerThroughItsHandler) {
     for (const auto& call : Player().CallsTo({19}))
         sent.push_back(std::get<std::int32_t>(call.args.at(0)));
     EXPECT_EQ(sent, (std::vector<std::int32_t>{-750, 0, -1000}));
-    EXPECT_EQ(dlg->m_nVolume, -1000);
+    EXPECT_EQ(remote::Access::Volume(*dlg), -1000);
     VolumeBar()->setValue(-100); // the user's move reads back
     EXPECT_DOUBLE_EQ(remote::Volume(*dlg), 0.9);
 }
