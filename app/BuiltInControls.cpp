@@ -2,6 +2,7 @@
 
 #include "control/ControlHost.h"
 #include "player/GstPlayerControl.h"
+#include "res/Resources.h"
 
 namespace didira {
 
@@ -10,7 +11,7 @@ void RegisterBuiltInControls() {
     if (registered)
         return;
     registered = true;
-    ControlHost::RegisterClass(QString::fromLatin1(CGstPlayerControl::kClsid),
+    ControlHost::RegisterClass(QString::fromLatin1(kMediaPlayerClsid),
                                &CGstPlayerControl::Create);
 }
 

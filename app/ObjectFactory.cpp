@@ -39,7 +39,6 @@ public:
 
     // Exports the factory object and asks for the well-known name.
     bool Start();
-    int LiveCount() const { return static_cast<int>(m_objects.size()); }
 
 private:
     // A bus node whose requests go to the server.
@@ -349,21 +348,12 @@ void COleObjectFactory::Revoke() {
     m_pServer.clear();
 }
 
-int COleObjectFactory::LiveObjectCount() const {
-    return m_pServer ? m_pServer->LiveCount() : 0;
-}
-
 bool COleObjectFactory::RegisterAll() {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     bool ok = true;
     for (COleObjectFactory* f = s_pFirstFactory; f; f = f->m_pNextFactory)
         ok = f->Register(bus) && ok;
     return ok;
-}
-
-void COleObjectFactory::RevokeAll() {
-    for (COleObjectFactory* f = s_pFirstFactory; f; f = f->m_pNextFactory)
-        f->Revoke();
 }
 
 bool COleObjectFactory::UpdateRegistryAll(bool bRegister) {

@@ -74,8 +74,6 @@ public:
     // Writes (TRUE) or removes (FALSE) every factory's activation file in the
     // user's bus service directory, for this executable.
     static bool UpdateRegistryAll(bool bRegister = true);
-    // Revokes every factory's class object.
-    static void RevokeAll();
 
     // Serves the class object on a bus: exports the factory object and asks
     // for the well-known name (asynchronously, so start-up never waits on the
@@ -84,9 +82,6 @@ public:
     // Takes the class object and every live object off the bus; live objects
     // are destroyed.
     void Revoke();
-    bool IsRegistered() const { return !m_pServer.isNull(); }
-    // Objects alive, held by clients.
-    int LiveObjectCount() const;
 
     // Writes the activation file "<ProgID>.service" into servicesDir (created
     // if missing), starting exePath in server mode. Replaces the file

@@ -27,10 +27,6 @@ void ControlHost::UnregisterClass(const QString& clsid) {
     Registry().remove(Normalized(clsid));
 }
 
-bool ControlHost::IsRegistered(const QString& clsid) {
-    return Registry().contains(Normalized(clsid));
-}
-
 ControlCreation ControlHost::CreateControl(const QString& clsid, QWidget* parent,
                                            std::span<const std::byte> initData) {
     const auto it = Registry().constFind(Normalized(clsid));

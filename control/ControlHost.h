@@ -70,7 +70,6 @@ class ControlHost {
 public:
     static void RegisterClass(const QString& clsid, ControlFactory factory);
     static void UnregisterClass(const QString& clsid);
-    static bool IsRegistered(const QString& clsid);
 
     // Creates the control of class clsid from a template's init data: a
     // 32-bit little-endian count of wide characters to take off the front,

@@ -30,8 +30,6 @@ struct PersistedState;
 class CGstPlayerControl final : public OleControl {
     Q_OBJECT
 public:
-    // The class id under which the control is registered.
-    static constexpr char kClsid[] = "{22D6F312-B0F6-11D0-94AB-0080C74C7E95}";
     // Environment variable naming a GStreamer sink description that replaces
     // the default audio sink (e.g. "fakesink sync=true").
     static constexpr char kAudioSinkVariable[] = "DIDIRA_AUDIO_SINK";

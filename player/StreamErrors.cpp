@@ -177,12 +177,14 @@ StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
                     QStringLiteral("再生できません (%1)。").arg(f.detail));
     }
     if (html)
-        return Make(
-            FailureKind::NotAudio, playererror::NotAudio,
-            QStringLiteral("音声ではなく Web ページ (%1) が返されました。").arg(f.contentType),
-            true);
+        return Make(FailureKind::NotAudio, playererror::NotAudio, WebPageReason(f.contentType),
+                    true);
     return Make(FailureKind::NotAudio, playererror::NotAudio,
                 QStringLiteral("音声ストリームではないか、対応していない形式です。"), true);
+}
+
+QString WebPageReason(const QString& contentType) {
+    return QStringLiteral("音声ではなく Web ページ (%1) が返されました。").arg(contentType);
 }
 
 } // namespace didira

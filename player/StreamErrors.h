@@ -115,6 +115,8 @@ QString FailureMessage(const QString& url, const QUrl& stream, const QString& re
 
 // Japanese text of an HTTP status for messages.
 QString HttpStatusReason(int status);
+// The reason for a web page where audio was expected.
+QString WebPageReason(const QString& contentType);
 
 // Reasons a stream and a metafile fetch fail for alike, in Japanese.
 enum class CommonReason {

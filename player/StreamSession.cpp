@@ -301,8 +301,7 @@ void StreamSession::OnResolved(const ResolveOutcome& outcome) {
             return TryCandidate();
         }
         if (outcome.contentType.contains(u"html", Qt::CaseInsensitive))
-            m_lastFailure.reason = QStringLiteral("音声ではなく Web ページ (%1) が返されました。")
-                                       .arg(outcome.contentType);
+            m_lastFailure.reason = WebPageReason(outcome.contentType);
         else if (outcome.error != ResolveError::NotMetafile)
             m_lastFailure.reason = outcome.reason;
         if (++m_candidate < m_candidates.size())

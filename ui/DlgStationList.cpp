@@ -33,12 +33,10 @@ void CVavarozDlg::BuildStationColumns(unsigned resourceId) {
 }
 
 void CVavarozDlg::FillStationList() {
-    ResetStationList();
-    BuildStationColumns(IDS_STATION_COLUMNS);
+    BuildStationColumns(IDS_STATION_COLUMNS); // on an emptied list
     if (m_listStations)
         AddStationRows(*m_listStations, m_stationTable);
     UpdateWindowNow(this);
-    setUpdatesEnabled(true);
 }
 
 } // namespace didira

@@ -131,14 +131,6 @@ const CImageList* CStationListCtrl::SetImageList(const CImageList* list, int whi
     return previous;
 }
 
-const CImageList* CStationListCtrl::GetImageList(int which) const {
-    if (which == LVSIL_NORMAL)
-        return m_pImageNormal;
-    if (which == LVSIL_SMALL)
-        return m_pImageSmall;
-    return nullptr;
-}
-
 bool CStationListCtrl::DeleteAllItems() {
     setRowCount(0);
     return true;

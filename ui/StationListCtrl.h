@@ -50,7 +50,6 @@ public:
     // slot LVSIL_SMALL or LVSIL_NORMAL; returns the one attached before.
     // Rows show images of the small list.
     const CImageList* SetImageList(const CImageList* list, int which);
-    const CImageList* GetImageList(int which) const;
 
     // True on success, also when the list was already empty.
     bool DeleteAllItems();

@@ -353,8 +353,7 @@ bool CVavarozDlg::OnInitDialog() {
         while (m_listStations->DeleteColumn(0)) {
         }
     }
-    BuildStationColumns(IDS_STATION_COLUMNS);
-    FillStationList();
+    FillStationList(); // the columns, then the rows
 
     // 13.
     repaint();

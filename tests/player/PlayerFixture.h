@@ -27,7 +27,7 @@ namespace didira::test {
 inline ControlCreation CreatePlayer(QWidget* parent,
                                     const QByteArray& data = MediaPlayerInitData()) {
     RegisterBuiltInControls();
-    return ControlHost::CreateControl(QString::fromLatin1(CGstPlayerControl::kClsid), parent,
+    return ControlHost::CreateControl(QString::fromLatin1(kMediaPlayerClsid), parent,
                                       {reinterpret_cast<const std::byte*>(data.constData()),
                                        static_cast<std::size_t>(data.size())});
 }

@@ -27,7 +27,7 @@ protected:
         if (recordingPlayer)
             registration.emplace();
         else // also after a recording player of an earlier test took the class
-            ControlHost::RegisterClass(QString::fromLatin1(CGstPlayerControl::kClsid),
+            ControlHost::RegisterClass(QString::fromLatin1(kMediaPlayerClsid),
                                        &CGstPlayerControl::Create);
     }
 
