@@ -301,10 +301,8 @@ void AudioPipeline::Forward(GstMessage* message) {
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR: {
         PipelineError error = ErrorOf(message);
-        if (m_missingRun == m_run) {
-            error.missingPlugin = m_missing.description;
-            error.missingPackage = m_missing.package;
-        }
+        if (m_missingRun == m_run)
+            error.missing = m_missing;
         emit Error(error);
         return;
     }

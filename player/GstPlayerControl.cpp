@@ -4,6 +4,7 @@
 #include "control/PersistedState.h"
 #include "player/AudioPipeline.h"
 #include "player/MediaFramework.h"
+#include "player/PluginInstaller.h"
 #include "player/StreamSession.h"
 
 #include <cmath>
@@ -12,7 +13,10 @@ namespace didira {
 
 CGstPlayerControl::CGstPlayerControl(QWidget* parent, std::unique_ptr<AudioPipeline> pipeline)
     : OleControl(parent), m_pipeline(std::move(pipeline)),
-      m_session(new StreamSession(*m_pipeline, this)) {
+      m_session(new StreamSession(*m_pipeline, this)), m_installer(new PluginInstaller(this)) {
+    // Where the system has an installer, what was missing is offered for
+    // installation beside the failure's box; the next open finds it.
+    connect(m_session, &StreamSession::PluginMissing, m_installer, &PluginInstaller::Offer);
     connect(m_session, &StreamSession::Failed, this, &CGstPlayerControl::ReportFailure);
     connect(m_session, &StreamSession::TitleChanged, this, &OleControl::TitleChanged);
     connect(m_session, &StreamSession::StreamNameChanged, this, &OleControl::StreamNameChanged);

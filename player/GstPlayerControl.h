@@ -26,6 +26,7 @@ namespace didira {
 class AudioPipeline;
 class StreamSession;
 struct PersistedState;
+class PluginInstaller;
 
 class CGstPlayerControl final : public OleControl {
     Q_OBJECT
@@ -74,7 +75,8 @@ private:
     void ApplyBalance();
 
     std::unique_ptr<AudioPipeline> m_pipeline;
-    StreamSession* m_session; // child
+    StreamSession* m_session;     // child
+    PluginInstaller* m_installer; // child
 
     std::int32_t m_volume = 0;  // hundredths of dB, -10000 .. 0
     std::int32_t m_balance = 0; // hundredths of dB, -10000 .. 10000

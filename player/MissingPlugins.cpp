@@ -122,6 +122,9 @@ std::optional<MissingPlugin> MissingPluginOf(GstMessage* message) {
     missing.description = QString::fromUtf8(description);
     g_free(description);
     missing.package = DebianPackageFor(type ? type : "", detail);
+    gchar* installer = gst_missing_plugin_message_get_installer_detail(message);
+    missing.installerDetail = QByteArray(installer);
+    g_free(installer);
     return missing;
 }
 

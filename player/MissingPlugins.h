@@ -3,6 +3,7 @@
 // element messages), and which Debian package brings it, so that the listener
 // is told what to install.
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 #include <string_view>
@@ -12,8 +13,9 @@ typedef struct _GstMessage GstMessage;
 namespace didira {
 
 struct MissingPlugin {
-    QString description; // GStreamer's name of what is missing ("MPEG-4 AAC decoder")
-    QString package;     // the Debian package that brings it; empty when not known
+    QString description;        // GStreamer's name of what is missing ("MPEG-4 AAC decoder")
+    QString package;            // the Debian package that brings it; empty when not known
+    QByteArray installerDetail; // what GStreamer's plugin installer is asked for
 };
 
 // The Debian package that brings what a missing-plugin message asks for.

@@ -7,6 +7,7 @@
 // is posted.
 
 #include "player/GstHandle.h"
+#include "player/MissingPlugins.h"
 #include "player/StreamErrors.h"
 
 #include <QEvent>
@@ -57,8 +58,7 @@ struct PipelineError {
     QString debug;      // the engine's debug text, for logs only
     int httpStatus = 0; // "http-status-code" of the error's details; 0 when absent
     // What the run reported missing before the error (a decoder, a demuxer).
-    QString missingPlugin;
-    QString missingPackage; // the Debian package that brings it; empty when not known
+    MissingPlugin missing;
 };
 
 PipelineError ErrorOf(GstMessage* error);

@@ -31,8 +31,8 @@ StreamFailureFacts ServerAnswer::FactsOf(const PipelineError& error, quint64 byt
     facts.domain = error.domain;
     facts.code = error.code;
     facts.detail = error.detail;
-    facts.missingPlugin = error.missingPlugin;
-    facts.missingPackage = error.missingPackage;
+    facts.missingPlugin = error.missing.description;
+    facts.missingPackage = error.missing.package;
     facts.httpStatus = error.httpStatus > 0 ? error.httpStatus : m_status;
     facts.answered = m_answered || bytesRead > 0 || facts.httpStatus > 0;
     facts.contentType = m_contentType;

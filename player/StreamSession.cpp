@@ -11,6 +11,7 @@
 #include <QHostInfo>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <utility>
 
 namespace didira {
 
@@ -262,6 +263,7 @@ void StreamSession::Open(const QString& url) {
     m_sniffed = false;
     m_stationIsList = m_reresolved = false;
     m_outputMissingTold = false;
+    m_missingDetail.clear();
     m_url = url;
 
     const OpenTarget target = ParseOpenTarget(url);
@@ -394,6 +396,8 @@ void StreamSession::Fail(std::int32_t code, const QString& reason, bool lost) {
     m_isError = true;
     m_errorCode = code;
     m_errorDescription = reason;
+    if (code == playererror::MissingPlugin && !m_missingDetail.isEmpty())
+        emit PluginMissing(std::exchange(m_missingDetail, {}));
     emit Failed(FailureMessage(m_url, m_current != m_openUrl ? m_current : QUrl(), reason, lost));
 }
 
@@ -403,6 +407,8 @@ void StreamSession::OnError(const PipelineError& error) {
     qCDebug(lcPlayer) << "error in phase" << PhaseName(m_phase) << error.detail << error.debug;
     StreamFailureFacts facts = m_answer.FactsOf(error, m_pipeline.BytesRead());
     StreamFailure failure = ClassifyStreamFailure(facts);
+    if (failure.kind == FailureKind::MissingPlugin)
+        m_missingDetail = error.missing.installerDetail;
     if (HasPlayed() && facts.network && failure.kind != FailureKind::Unsupported &&
         failure.kind != FailureKind::MissingPlugin)
         return StreamDropped(failure.reason);

@@ -113,6 +113,9 @@ signals:
     // per outage), or the outage is over (false: it plays again, or the
     // listener ended it).
     void Interrupted(bool interrupted);
+    // The open failed for want of a plugin; detail is what GStreamer's
+    // installer is asked for. Emitted just before Failed.
+    void PluginMissing(const QByteArray& detail);
     // GetPlayState() or GetOpenState() changed; emitted by Enter() only.
     void StateChanged(didira::PlayState play, didira::OpenState open);
 
@@ -208,6 +211,7 @@ private:
     bool m_networkAvailable = true;
     bool m_interrupted = false;       // Interrupted(true) was told for this outage
     bool m_outputMissingTold = false; // the missing output was told on stderr
+    QByteArray m_missingDetail;       // the installer's detail of a missing plugin
 
     // Sleep: what Suspend closed, and whether the wake was told already.
     bool m_suspendedAfterPlay = false;

@@ -12,6 +12,8 @@
 #include "ui/DlgAccess.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTimer>
 #include <algorithm>
@@ -636,10 +638,22 @@ TEST_F(Playback, EachKindOfFailedOpenHasItsCodeAndReasonAndOneMessage) {
 }
 
 // Run by player_missing_plugin_tests, with the AAC decoders ranked out of
-// playbin's reach as if they were not installed.
-TEST_F(Playback, AMissingDecoderNamesThePackageThatBringsIt) {
+// playbin's reach as if they were not installed, and an installer helper
+// that records what it is asked for and finds nothing.
+TEST_F(Playback, AMissingDecoderNamesThePackageThatBringsItAndIsOfferedForInstallation) {
     if (!qEnvironmentVariable("GST_PLUGIN_FEATURE_RANK").contains(u"faad:0"))
         GTEST_SKIP() << "the AAC decoders are installed";
+    const QString asked = TempDir() + QStringLiteral("/asked");
+    const QString helper = TempDir() + QStringLiteral("/helper");
+    QFile script(helper);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(
+        QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1'\nexit 1\n").arg(asked).toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("GST_INSTALL_PLUGINS_HELPER", helper.toLocal8Bit());
+    const auto unset = qScopeGuard([] { qunsetenv("GST_INSTALL_PLUGINS_HELPER"); });
+
     QByteArray aac;
     for (const QByteArray& part : media::Hls(media::HlsKind::PackedAudio).media)
         aac += part;
@@ -648,6 +662,13 @@ TEST_F(Playback, AMissingDecoderNamesThePackageThatBringsIt) {
     EXPECT_EQ(player.GetErrorCode(), playererror::MissingPlugin);
     EXPECT_TRUE(text.contains(u"AAC"_qs) && text.contains(u"gstreamer1.0-plugins-bad"_qs))
         << text.toStdString();
+    // The installer is asked for the decoder by GStreamer's own description.
+    ASSERT_TRUE(WaitUntil([&] { return QFileInfo(asked).size() > 0; }));
+    QFile answer(asked);
+    ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
+    const QByteArray args = answer.readAll();
+    EXPECT_TRUE(args.contains("gstreamer|1.0|") && args.contains("decoder-audio/mpeg"))
+        << args.toStdString();
 }
 
 TEST_F(Playback, AServerThatNeverAnswersLeavesTheEventLoopRunning) {
