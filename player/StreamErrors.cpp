@@ -118,6 +118,11 @@ StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
     case Origin::NameLookup:
         return HostNotFound(f.host);
     case Origin::OpenTimer:
+        if (f.answered)
+            return Make(FailureKind::NotAudio, playererror::NotAudio,
+                        QStringLiteral("サーバーからデータは届いていますが、再生できる音声が"
+                                       "含まれていません。"),
+                        false);
         return NoAnswerInTime();
     case Origin::EndOfStream:
         return Make(FailureKind::ClosedWithoutStream, playererror::Network,

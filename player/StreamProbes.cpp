@@ -1,6 +1,7 @@
 #include "player/StreamProbes.h"
 
 #include "player/IcyMetadata.h"
+#include "player/OggJoin.h"
 #include "player/TimedId3.h"
 
 #include <gst/tag/tag.h>
@@ -146,11 +147,16 @@ void ProbeOutputPad(GstPad* pad, PipelineBusRelay* relay) {
 
 void ProbeDemuxer(GstElement* element) {
     GstElementFactory* factory = gst_element_get_factory(element);
-    if (!factory || g_strcmp0(GST_OBJECT_NAME(factory), "tsdemux") != 0)
+    const gchar* name = factory ? GST_OBJECT_NAME(factory) : "";
+    const bool ts = g_strcmp0(name, "tsdemux") == 0;
+    if (!ts && g_strcmp0(name, "oggdemux") != 0)
         return;
-    if (gst::PadPtr pad{gst_element_get_static_pad(element, "sink")})
+    gst::PadPtr pad{gst_element_get_static_pad(element, "sink")};
+    if (pad && ts)
         gst_pad_add_probe(pad.get(), kBuffers, WatchTimedId3, new TimedId3Reader,
                           DeleteProbeData<TimedId3Reader>);
+    else if (pad)
+        FilterOggJoin(pad.get());
 }
 
 std::optional<QByteArray> IcyTitleOf(GstMessage* message) {

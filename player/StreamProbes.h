@@ -19,7 +19,7 @@ void ProbeSourcePad(GstPad* pad, PipelineBusRelay* relay);
 // On the sink bin's sink pad: counts the audio buffers on relay.
 void ProbeOutputPad(GstPad* pad, PipelineBusRelay* relay);
 // On an element playbin has just added: reads timed ID3 if it is a transport
-// stream demuxer.
+// stream demuxer; cleans the start of the stream if it is an Ogg demuxer.
 void ProbeDemuxer(GstElement* element);
 
 // The StreamTitle (the bytes as sent) of an application message the ICY

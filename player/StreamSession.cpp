@@ -35,6 +35,14 @@ StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     connect(&m_openTimer, &QTimer::timeout, this, [this] {
         StreamFailureFacts facts;
         facts.origin = StreamFailureFacts::Origin::OpenTimer;
+        facts.answered = m_pipeline.BytesRead() > 0; // data came, but nothing to play
+        // A live stream joined where it cannot be decoded (a chain whose
+        // headers were never sent) is joined once more elsewhere.
+        if (facts.answered && !m_rejoined && IsNetworkUrl(m_current)) {
+            m_rejoined = true;
+            EndAttempt();
+            return ConnectTo(m_current);
+        }
         CandidateFailed(ClassifyStreamFailure(facts));
     });
     m_reconnectTimer.setSingleShot(true);
@@ -264,6 +272,7 @@ void StreamSession::Open(const QString& url) {
     m_stationIsList = m_reresolved = false;
     m_outputMissingTold = false;
     m_missingDetail.clear();
+    m_rejoined = false;
     m_url = url;
 
     const OpenTarget target = ParseOpenTarget(url);

@@ -212,6 +212,7 @@ private:
     bool m_interrupted = false;       // Interrupted(true) was told for this outage
     bool m_outputMissingTold = false; // the missing output was told on stderr
     QByteArray m_missingDetail;       // the installer's detail of a missing plugin
+    bool m_rejoined = false;          // data without audio: this open joined again
 
     // Sleep: what Suspend closed, and whether the wake was told already.
     bool m_suspendedAfterPlay = false;

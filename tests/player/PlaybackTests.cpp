@@ -344,6 +344,21 @@ TEST_F(RadioPlayback, EachKindIsHeardSoonAndPlayingFollowsTheSound) {
     }
 }
 
+// The header pages (granule position 0) of an Ogg stream, or the others.
+QByteArray OggPages(const QByteArray& ogg, bool headers) {
+    QByteArray out;
+    for (qsizetype at = 0; at + 27 <= ogg.size();) {
+        const int segments = static_cast<unsigned char>(ogg[at + 26]);
+        qsizetype size = 27 + segments;
+        for (int i = 0; i < segments; ++i)
+            size += static_cast<unsigned char>(ogg[at + 27 + i]);
+        if ((ogg.mid(at + 6, 8) == QByteArray(8, '\0')) == headers)
+            out += ogg.mid(at, size);
+        at += size;
+    }
+    return out;
+}
+
 TEST_F(Playback, EachKindOfServerOfOurOwnPlaysSteadily) {
     StreamTestServer icy(Mp3(true));
     StreamTestServer icecastStyle(Mp3(false));
@@ -355,6 +370,9 @@ TEST_F(Playback, EachKindOfServerOfOurOwnPlaysSteadily) {
     ogg.bytesPerSecond = static_cast<int>((tracks[0].size() + tracks[1].size()) / 6);
     ogg.metaInterval = 0;
     StreamTestServer chainedOgg(ogg);
+    // Joined at a chain boundary: one track's headers, then the other's data.
+    ogg.loop = {OggPages(tracks[0], true) + OggPages(tracks[1], false), tracks[1], tracks[0]};
+    StreamTestServer joinedOgg(ogg);
     HlsTestServer ts(false);
     HlsTestServer fmp4(true);
     ASSERT_TRUE(ts.Ready() && fmp4.Ready());
@@ -375,6 +393,8 @@ TEST_F(Playback, EachKindOfServerOfOurOwnPlaysSteadily) {
         {"HTTP live MP3", icecastStyle.Url(), 2s, [&] { liveMp3(icecastStyle); }},
         // Track changes every three seconds.
         {"chained Ogg", chainedOgg.Url(), 5s, [&] { EXPECT_EQ(chainedOgg.Connections(), 1); }},
+        {"Ogg joined mid-chain", joinedOgg.Url(), 3s,
+         [&] { EXPECT_EQ(joinedOgg.Connections(), 1); }},
         {"HLS MPEG-TS", ts.Url(), 5s, [&] { EXPECT_GE(ts.PlaylistRequests(), 2); }},
         {"HLS fMP4", fmp4.Url(), 5s, [&] { EXPECT_GE(fmp4.PlaylistRequests(), 2); }},
         {"HLS master", ts.Url(QStringLiteral("/master.m3u8")), 3s, {}},
@@ -669,6 +689,23 @@ TEST_F(Playback, AMissingDecoderNamesThePackageThatBringsItAndIsOfferedForInstal
     const QByteArray args = answer.readAll();
     EXPECT_TRUE(args.contains("gstreamer|1.0|") && args.contains("decoder-audio/mpeg"))
         << args.toStdString();
+}
+
+// Pages of an Ogg stream whose headers never come: data, but nothing to
+// decode. Joined once more, then told as such (not as a silent server).
+TEST_F(Playback, OggDataWithoutItsHeadersIsJoinedAgainThenToldAsNothingToPlay) {
+    const std::vector<QByteArray> tracks = media::OggChain();
+    ASSERT_EQ(tracks.size(), 2u);
+    StreamTestServer::Options ogg;
+    ogg.contentType = "application/ogg";
+    ogg.loop = {OggPages(tracks[1], false)};
+    ogg.metaInterval = 0;
+    StreamTestServer station(ogg);
+    control->SetOpenTimeout(2000);
+    const QString text = FailureText(station.Url());
+    EXPECT_EQ(player.GetErrorCode(), playererror::NotAudio);
+    EXPECT_TRUE(text.contains(u"再生できる音声が含まれていません"_qs)) << text.toStdString();
+    EXPECT_EQ(station.Connections(), 2);
 }
 
 TEST_F(Playback, AServerThatNeverAnswersLeavesTheEventLoopRunning) {

@@ -67,6 +67,8 @@ TEST(StreamErrors, EachFailureHasItsOwnKindCodeAndReason) {
          u"サーバーに接続できません"_qs},
         {"open timer", From(Origin::OpenTimer), K::Timeout, E::Timeout,
          u"サーバーが応答しません"_qs},
+        {"open timer, data but nothing decodable", With(From(Origin::OpenTimer), answered),
+         K::NotAudio, E::NotAudio, u"再生できる音声が含まれていません"_qs},
         {"check: connect timed out", Checked(ConnectCheck::TimedOut), K::Timeout, E::Timeout,
          u"タイムアウト"_qs},
         {"accepted, silent until the source's timeout",
