@@ -3,7 +3,6 @@
 #include "CatalogueTestSupport.h"
 #include "catalogue/SheetFile.h"
 
-#include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -257,15 +256,15 @@ TEST(SheetFileBadInput, AFileOverTheByteLimitIsRefusedUnreadAndAnOldBackupStays)
     EXPECT_EQ(ReadBytes(path + ".bak"), "old backup\r\n");
 }
 
-TEST(SheetFileBadInput, ATenMegabyteLineIsCountedQuickly) {
+// A count that went back over the line for every delimiter would not finish
+// within the test's time.
+TEST(SheetFileBadInput, ATenMegabyteLineIsCountedInOnePass) {
     const std::string path = TempPath("long.csv");
     std::string line;
     for (int i = 0; i < 5 * 1024 * 1024; ++i)
         line += "\",";
     WriteBytes(path, line);
-    const auto start = std::chrono::steady_clock::now();
     CSheetFile sheet(path, ",", false, SheetLimits{std::size_t{16} << 20});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_EQ(sheet.RowCount(), 1);
     EXPECT_EQ(sheet.ColumnCount(), 32767);
 }
