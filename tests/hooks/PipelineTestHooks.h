@@ -5,10 +5,11 @@
 
 namespace didira::pipeline_test {
 
-// hook is called by every state worker just before it takes its pipeline to
-// NULL, on the worker's thread, and may block there for as long as it likes;
-// nullptr (the default) for none.
-void SetBeforeTeardown(void (*hook)());
+// The next state worker to take its pipeline to NULL waits, on its thread,
+// just before it does, until ReleaseTeardowns(); later ones pass.
+void HoldNextTeardown();
+void ReleaseTeardowns();
+int HeldTeardowns();
 
 // State worker threads still running, those of pipelines given up included.
 int RunningStateWorkers();

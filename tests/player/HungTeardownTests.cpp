@@ -2,8 +2,8 @@
 // lets go, deep in a library) must not take the player with it: the next
 // station plays on a pipeline built afresh, with the listener's volume and
 // balance, and the process still exits promptly while the old one hangs.
-// The hang is made on purpose: a hook holds the state worker just before it
-// takes its pipeline to NULL.
+// The hang is made on purpose: a test hook holds the state worker just before
+// it takes its pipeline to NULL.
 #include "PlayerFixture.h"
 #include "hooks/PipelineTestHooks.h"
 #include "player/AudioPipeline.h"
@@ -12,59 +12,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <condition_variable>
-#include <mutex>
 
 using namespace didira;
 using namespace didira::test;
 
 namespace {
-
-// Holds the next teardown after Arm() until Release(). Never destroyed: a
-// held worker may still wait in it while the process exits.
-class TeardownGate {
-public:
-    static TeardownGate& Get() {
-        static auto* gate = new TeardownGate;
-        return *gate;
-    }
-    // The next teardown to come is held; later ones pass.
-    void Arm() {
-        std::lock_guard lock(m_mutex);
-        m_armed = true;
-        m_open = false;
-        pipeline_test::SetBeforeTeardown(&TeardownGate::Hook);
-    }
-    // Lets every held teardown go on.
-    void Release() {
-        std::lock_guard lock(m_mutex);
-        m_armed = false;
-        m_open = true;
-        m_changed.notify_all();
-    }
-    int Held() {
-        std::lock_guard lock(m_mutex);
-        return m_held;
-    }
-
-private:
-    static void Hook() {
-        TeardownGate& gate = Get();
-        std::unique_lock lock(gate.m_mutex);
-        if (!gate.m_armed)
-            return;
-        gate.m_armed = false;
-        ++gate.m_held;
-        gate.m_changed.wait(lock, [&] { return gate.m_open; });
-        --gate.m_held;
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_armed = false;
-    bool m_open = false;
-    int m_held = 0;
-};
 
 // Long enough for the hanging teardown to be given up and a station to play.
 constexpr auto kRecoveryTimeout = AudioPipeline::kStuckTeardown + std::chrono::seconds(20);
@@ -79,7 +31,6 @@ using HungTeardown = WithLocalRadio<PlayerFixture>;
 TEST_F(HungTeardown, TheNextStationPlaysOnANewPipeline) {
     const QString stations[] = {radio->Url(QStringLiteral("/mp3")),
                                 radio->Url(QStringLiteral("/ogg"))};
-    TeardownGate& gate = TeardownGate::Get();
     // This player's state worker, and those other tests may have left.
     const int workers = pipeline_test::RunningStateWorkers();
     player.SetVolume(-500);
@@ -91,9 +42,9 @@ TEST_F(HungTeardown, TheNextStationPlaysOnANewPipeline) {
     g_weak_ref_init(&hungRef, hung);
 
     // The pipeline keeps playing where nobody listens while its teardown hangs.
-    gate.Arm();
+    pipeline_test::HoldNextTeardown();
     player.Cancel();
-    ASSERT_TRUE(WaitUntil([&] { return gate.Held() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return pipeline_test::HeldTeardowns() == 1; }));
     QElapsedTimer clock;
     clock.start();
     player.Open(stations[1]);
@@ -113,7 +64,7 @@ TEST_F(HungTeardown, TheNextStationPlaysOnANewPipeline) {
         Pump(std::chrono::milliseconds((i * 37) % 120));
     }
     EXPECT_TRUE(WaitPlaying()) << Opened() << ", " << Play();
-    EXPECT_EQ(gate.Held(), 1);
+    EXPECT_EQ(pipeline_test::HeldTeardowns(), 1);
     EXPECT_EQ(pipeline_test::RunningStateWorkers(), workers + 1);
     EXPECT_EQ(player.GetIsError(), FALSE);
     EXPECT_TRUE(boxes.empty()) << boxes.front().text.toStdString();
@@ -122,7 +73,7 @@ TEST_F(HungTeardown, TheNextStationPlaysOnANewPipeline) {
     // and goes with its worker, touching nothing of the player's.
     delete control;
     control = nullptr;
-    gate.Release();
+    pipeline_test::ReleaseTeardowns();
     EXPECT_TRUE(WaitUntil([&] {
         GObject* alive = static_cast<GObject*>(g_weak_ref_get(&hungRef));
         if (alive)
@@ -168,16 +119,15 @@ using HungTeardownChild = PlayerFixture;
 TEST_F(HungTeardownChild, DISABLED_LeavesWithTeardownsHung) {
     const QString url = qEnvironmentVariable(kChildUrlVariable);
     ASSERT_FALSE(url.isEmpty());
-    TeardownGate& gate = TeardownGate::Get();
     player.Open(url);
     ASSERT_TRUE(WaitPlaying());
-    gate.Arm();
+    pipeline_test::HoldNextTeardown();
     player.Cancel();
-    ASSERT_TRUE(WaitUntil([&] { return gate.Held() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return pipeline_test::HeldTeardowns() == 1; }));
     player.Open(url);
     ASSERT_TRUE(WaitPlaying(kRecoveryTimeout));
     // The current pipeline's teardown hangs too, as the control goes away.
-    gate.Arm();
+    pipeline_test::HoldNextTeardown();
     player.Cancel();
-    ASSERT_TRUE(WaitUntil([&] { return gate.Held() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return pipeline_test::HeldTeardowns() == 2; }));
 }
