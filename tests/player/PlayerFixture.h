@@ -1,7 +1,8 @@
 #pragma once
 // A real player control created the way the dialog creates it, with the
 // message boxes it shows recorded instead of shown, playing into a
-// synchronised fake output whose rendered samples (float) the tests count.
+// synchronised fake output whose rendered samples (float), gaps and titles
+// the tests count.
 
 #include "app/BuiltInControls.h"
 #include "control/ControlHost.h"
@@ -31,36 +32,6 @@ inline ControlCreation CreatePlayer(QWidget* parent,
                                       {reinterpret_cast<const std::byte*>(data.constData()),
                                        static_cast<std::size_t>(data.size())});
 }
-
-// Calls back, on a streaming thread, with every buffer and downstream event
-// that reaches the sink pad of the player's audio output, while it lives.
-class SinkProbe {
-public:
-    SinkProbe(GstElement* playbin, std::function<void(GstPadProbeInfo*)> callback)
-        : m_callback(std::move(callback)) {
-        GstElement* sink = nullptr;
-        g_object_get(playbin, "audio-sink", &sink, nullptr);
-        m_pad.reset(gst_element_get_static_pad(sink, "sink"));
-        gst_object_unref(sink);
-        m_probe = gst_pad_add_probe(
-            m_pad.get(),
-            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                         GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
-            +[](GstPad*, GstPadProbeInfo* info, gpointer data) {
-                static_cast<SinkProbe*>(data)->m_callback(info);
-                return GST_PAD_PROBE_OK;
-            },
-            this, nullptr);
-    }
-    ~SinkProbe() { gst_pad_remove_probe(m_pad.get(), m_probe); }
-    SinkProbe(const SinkProbe&) = delete;
-    SinkProbe& operator=(const SinkProbe&) = delete;
-
-private:
-    std::function<void(GstPadProbeInfo*)> m_callback;
-    gst::PadPtr m_pad;
-    gulong m_probe = 0;
-};
 
 class PlayerFixture : public ::testing::Test {
 protected:
@@ -199,6 +170,10 @@ protected:
     // The longest silence since ExpectHeard: a gap in running time, or
     // near-silent samples between audible ones.
     std::atomic<guint64> longestGapNs{0};
+    // Buffers that reached the output after a tag event titled
+    // outputTitleWatched, once one has.
+    std::atomic<int> buffersAfterWatchedTitle{-1};
+    std::atomic<const char*> outputTitleWatched{nullptr};
 
 private:
     static qint64 NowMs() {
@@ -216,8 +191,19 @@ private:
         } else if (event && GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
             self->runningEnd = GST_CLOCK_TIME_NONE; // running time starts again
             return GST_PAD_PROBE_OK;
+        } else if (event && GST_EVENT_TYPE(event) == GST_EVENT_TAG) {
+            GstTagList* tags = nullptr;
+            gst_event_parse_tag(event, &tags);
+            const gchar* title = nullptr;
+            if (self->buffersAfterWatchedTitle < 0 && self->outputTitleWatched &&
+                gst_tag_list_peek_string_index(tags, GST_TAG_TITLE, 0, &title) &&
+                g_strcmp0(title, self->outputTitleWatched) == 0)
+                self->buffersAfterWatchedTitle = 0;
+            return GST_PAD_PROBE_OK;
         }
         GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (buffer && self->buffersAfterWatchedTitle >= 0)
+            ++self->buffersAfterWatchedTitle;
         if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer) || !GST_BUFFER_DURATION_IS_VALID(buffer))
             return GST_PAD_PROBE_OK;
         const guint64 start =
