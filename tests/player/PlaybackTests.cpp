@@ -162,12 +162,9 @@ int SwitchCount(int normal) {
         return n;
 #if defined(__SANITIZE_ADDRESS__)
     return normal / 4;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return normal / 4;
-#endif
-#endif
+#else
     return normal;
+#endif
 }
 
 // Lets the event loop run for a moment that varies from switch to switch, so
