@@ -24,12 +24,21 @@ struct OutputWatchState {
     GstClockTimeDiff shift = 0;
     GstClockTime firstEnd = GST_CLOCK_TIME_NONE; // running times, shift included
     GstClockTime lastEnd = GST_CLOCK_TIME_NONE;
+    // The clock has run past data that the sink held and could not hand on:
+    // the sound server took nothing for a while, and its clock did not stop
+    // meanwhile (libpulse reckons the stream's time on from its last report;
+    // the pipeline's clock, which never goes back, then stands still until
+    // the server's real time catches up). Data is late then without the
+    // stream having been short: it is neither moved nor called starved until
+    // it is on time again or the output has really run dry.
+    bool sinkHeld = false;
+    GstClockTime checkedEnd = GST_CLOCK_TIME_NONE; // lastEnd at the last check
 
     void Forget() {
-        haveSegment = haveInfo = ended = false;
+        haveSegment = haveInfo = ended = sinkHeld = false;
         pending = true;
         shift = 0;
-        firstEnd = lastEnd = GST_CLOCK_TIME_NONE;
+        firstEnd = lastEnd = checkedEnd = GST_CLOCK_TIME_NONE;
         gst_pad_set_offset(internal, 0);
     }
 
@@ -95,7 +104,10 @@ struct OutputWatchState {
             GST_STATE_TARGET(output) == GST_STATE_PLAYING) {
             const GstClockTime now = gst_element_get_current_running_time(output);
             const GstClockTime at = start + newShift;
-            if (GST_CLOCK_TIME_IS_VALID(now) && now > at + kLateAfter)
+            const bool late = GST_CLOCK_TIME_IS_VALID(now) && now > at + kLateAfter;
+            if (!late)
+                sinkHeld = false;
+            else if (!sinkHeld)
                 newShift += GST_CLOCK_DIFF(at, now);
         }
         if (newShift != shift) {
@@ -159,13 +171,35 @@ void AudioOutputWatch::Restart() {
 
 AudioOutputWatch::Output AudioOutputWatch::Check(GstElement* pipeline) const {
     const GstClockTime now = gst_element_get_current_running_time(pipeline);
-    std::lock_guard lock(m_state->mutex);
-    if (!GST_CLOCK_TIME_IS_VALID(now) || !GST_CLOCK_TIME_IS_VALID(m_state->firstEnd) ||
-        now < m_state->firstEnd)
+    // The streaming thread holds the bin's sink pad's stream lock while a
+    // buffer is on its way through the bin, also while the sink waits for
+    // the sound server to take data: the output is not dry then.
+    bool holding = false;
+    if (m_ghost) {
+        holding = !GST_PAD_STREAM_TRYLOCK(m_ghost.get());
+        if (!holding)
+            GST_PAD_STREAM_UNLOCK(m_ghost.get());
+    }
+    OutputWatchState& state = *m_state;
+    std::lock_guard lock(state.mutex);
+    if (!GST_CLOCK_TIME_IS_VALID(now) || !GST_CLOCK_TIME_IS_VALID(state.firstEnd) ||
+        now < state.firstEnd)
         return Output::Silent;
-    if (now > m_state->lastEnd + kStarvedAfter && !m_state->ended)
-        return Output::Starved;
-    return Output::Audible;
+    const bool took = state.lastEnd != state.checkedEnd;
+    state.checkedEnd = state.lastEnd;
+    if (holding) {
+        if (now > state.lastEnd + kLateAfter)
+            state.sinkHeld = true;
+        return Output::Audible;
+    }
+    if (now <= state.lastEnd + kStarvedAfter || state.ended)
+        return Output::Audible;
+    // After the server held the sink, the data arrives late until it has
+    // caught up: dry only once nothing more has come since the last check.
+    if (state.sinkHeld && took)
+        return Output::Audible;
+    state.sinkHeld = false;
+    return Output::Starved;
 }
 
 GstClockTimeDiff AudioOutputWatch::Shift() const {

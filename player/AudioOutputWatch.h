@@ -14,8 +14,11 @@
 //
 // Check() compares the pipeline's running time with what reached the output:
 // audible once the clock has passed the end of the run's first buffer,
-// starved once it has passed the end of the last one (unless the stream has
-// ended, which only drains the output). Thread contract: the
+// starved once it has passed the end of the last one and nothing is on its
+// way through the output (unless the stream has ended, which only drains the
+// output). A sink that waits for the sound server is not starved, and what
+// it held back is not moved: the server's stall is not the stream's.
+// Thread contract: the
 // probes run on streaming threads; Restart and Check take the watch's lock and
 // may run on any thread (the pipeline's state worker restarts it, the owner
 // checks it); the destructor runs once no other call can come.

@@ -121,3 +121,29 @@ TEST_F(OutputWatchTest, NothingPlayedIsSilentAndANewRunIsMeasuredAgain) {
     ASSERT_TRUE(WaitUntil([&] { return rendered.load() > 0; }, 3s));
     EXPECT_EQ(watch->Shift(), 0);
 }
+
+TEST_F(OutputWatchTest, ASinkThatHoldsDataIsNeitherStarvedNorMoved) {
+    // The sound server takes nothing for a while: the sink holds its buffer
+    // while the clock runs on past the data.
+    gst::ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "out"));
+    gst::PadPtr pad(gst_element_get_static_pad(sink.get(), "sink"));
+    const gulong hold = gst_pad_add_probe(
+        pad.get(),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER),
+        [](GstPad*, GstPadProbeInfo*, gpointer data) {
+            return static_cast<std::atomic<int>*>(data)->load() >= 5 ? GST_PAD_PROBE_OK
+                                                                     : GST_PAD_PROBE_PASS;
+        },
+        &rendered, nullptr);
+    Push(0, 25);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    ASSERT_TRUE(WaitUntil([&] { return rendered.load() == 5; }, 3s));
+    EXPECT_FALSE(WaitFor(AudioOutputWatch::Output::Starved, 600ms));
+
+    // Let go, the data comes late but in order: played as it is, all of it.
+    gst_pad_remove_probe(pad.get(), hold);
+    EXPECT_TRUE(WaitUntil([&] { return rendered.load() == 25; }, 3s)) << rendered.load();
+    EXPECT_EQ(watch->Shift(), 0);
+    // Once it has played all it got and nothing more comes, it is dry.
+    EXPECT_TRUE(WaitFor(AudioOutputWatch::Output::Starved));
+}
