@@ -7,6 +7,12 @@
 //                     for 2 s, CPU being counted over that time (10)
 //     --wait-exit     let COMMAND end by itself instead of stopping it
 //     --idle-from MS  measure CPU from MS after the start instead (no tone)
+//     --latency-ms MS the recording's fragment (5). The sound
+//                     server keeps its latency as low as the lowest any
+//                     client asks for, the recorder included: 2000 leaves it
+//                     as it is with nobody recording (its own maximum, as
+//                     when only a loudspeaker listens), at the cost of
+//                     first=, which then comes in steps of that size
 // COMMAND may print "mark HZ" lines: from each, the time to hear tone HZ is
 // measured again (a click on a button, a switch to another station); and
 // "end" before it stops playing by itself.
@@ -16,7 +22,8 @@
 // the recording is louder than -50 dBFS with most of its energy at HZ; the
 // longest silence is the longest run of near-zero samples after that (gap-at:
 // where it began, from the moment the tone was last heard; gaps: the longest
-// after each tone awaited).
+// after each tone awaited), counted in samples of the recording, so that it
+// does not depend on when the recording's blocks arrive.
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -68,6 +75,7 @@ struct Analysis {
     double targetHz = 0;      // 0: nothing awaited
     qint64 targetSinceUs = 0; // when the wait began
     std::optional<qint64> heardUs;
+    qint64 heardAtSampleUs = 0;  // the same moment in samples of the recording
     std::vector<qint64> results; // ms from each wait's start to hearing, -1 while unheard
     qint64 longestGapUs = 0;
     qint64 longestGapAtUs = 0;  // its start, from the last time a tone was heard
@@ -75,6 +83,7 @@ struct Analysis {
     qint64 zeroRunStartUs = -1;
     bool counting = false; // silence counts once a tone has been heard
     std::uint64_t samples = 0;
+    std::uint64_t recorded = 0; // samples of the recording so far
     std::deque<float> window;
     std::vector<float> scratch;
 
@@ -83,17 +92,18 @@ struct Analysis {
         recording = true;
         for (int i = 0; i < n; ++i) {
             const qint64 t = endUs - static_cast<qint64>(n - 1 - i) * 1000000 / kRate;
+            const qint64 at = static_cast<qint64>(recorded++ * 1000000 / kRate);
             const float v = data[i];
             if (counting) {
                 if (std::fabs(v) < kZero) {
                     if (zeroRunStartUs < 0)
-                        zeroRunStartUs = t;
+                        zeroRunStartUs = at;
                     else {
-                        const qint64 gap = t - zeroRunStartUs;
+                        const qint64 gap = at - zeroRunStartUs;
                         gapsUs.back() = std::max(gapsUs.back(), gap);
                         if (gap > longestGapUs) {
                             longestGapUs = gap;
-                            longestGapAtUs = zeroRunStartUs - heardUs.value_or(zeroRunStartUs);
+                            longestGapAtUs = zeroRunStartUs - heardAtSampleUs;
                         }
                     }
                 } else {
@@ -104,11 +114,11 @@ struct Analysis {
             if (window.size() > kWindow)
                 window.pop_front();
             if (window.size() == kWindow && ++samples % kHop == 0)
-                Examine(t);
+                Examine(t, at);
         }
     }
 
-    void Examine(qint64 t) {
+    void Examine(qint64 t, qint64 atSample) {
         if (targetHz <= 0 || heardUs)
             return;
         scratch.assign(window.begin(), window.end());
@@ -121,6 +131,7 @@ struct Analysis {
         // The middle of the first window that holds the tone.
         const qint64 at = std::max(targetSinceUs, t - 10000);
         heardUs = at;
+        heardAtSampleUs = atSample - 10000;
         results.back() = (at - targetSinceUs) / 1000;
         counting = true;
         zeroRunStartUs = -1;
@@ -199,6 +210,7 @@ int main(int argc, char** argv) {
     double seconds = 10;
     bool waitExit = false;
     int idleFromMs = -1;
+    int latencyMs = 5;
     while (!args.isEmpty() && args.first() != u"--") {
         const QString option = args.takeFirst();
         if (option == u"--wait-exit") {
@@ -214,6 +226,8 @@ int main(int argc, char** argv) {
             seconds = value.toDouble();
         else if (option == u"--idle-from")
             idleFromMs = value.toInt();
+        else if (option == u"--latency-ms")
+            latencyMs = std::max(value.toInt(), 1);
         else {
             std::fprintf(stderr, "didira_listen: unknown option %s\n", qPrintable(option));
             return 2;
@@ -225,9 +239,11 @@ int main(int argc, char** argv) {
     }
     args.removeFirst();
 
-    QByteArray description = "pulsesrc name=src buffer-time=20000 latency-time=5000 ! "
-                             "audio/x-raw,format=F32LE,rate=48000,channels=1 ! "
-                             "appsink name=out sync=false max-buffers=1000";
+    const QByteArray description =
+        "pulsesrc name=src buffer-time=" + QByteArray::number(std::max(latencyMs * 2000, 20000)) +
+        " latency-time=" + QByteArray::number(latencyMs * 1000) +
+        " ! audio/x-raw,format=F32LE,rate=48000,channels=1 ! "
+        "appsink name=out sync=false max-buffers=1000";
     GError* error = nullptr;
     GstElement* recorder = gst_parse_launch(description.constData(), &error);
     if (!recorder || error) {
