@@ -38,6 +38,30 @@ public:
     // for a better connection) lets a waiting reconnection try at once.
     virtual void SetNetworkAvailable(bool available) { Q_UNUSED(available); }
 
+    // Pause and moves within what the control keeps of the live station it
+    // plays; each false (nothing done) where it cannot: nothing playing,
+    // nothing kept. Pause holds what is heard while reception goes on (play
+    // state Paused); Unpause goes on from there.
+    virtual bool Pause() { return false; }
+    virtual bool Unpause() { return false; }
+    // Moves what is heard by ms (back when negative), or to ms from the
+    // oldest audio kept; past the newest, live.
+    virtual bool SeekBy(qint64 ms) {
+        Q_UNUSED(ms);
+        return false;
+    }
+    virtual bool SeekTo(qint64 ms) {
+        Q_UNUSED(ms);
+        return false;
+    }
+    // The newest audio, playing (also when paused).
+    virtual bool GoLive() { return false; }
+    // Whether Pause and the moves can work now.
+    virtual bool CanSeek() const { return false; }
+    // Of what is heard, from the oldest audio kept; how far behind the newest.
+    virtual qint64 PositionMs() const { return 0; }
+    virtual qint64 BehindLiveMs() const { return 0; }
+
 signals:
     // The title the stream announces changed; empty when there is none any
     // more (after Stop, Cancel, a new Open or the end of the stream).

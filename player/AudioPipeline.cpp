@@ -75,13 +75,10 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
                                                               QObject* target, QString* error) {
     for (const char* name :
          {"playbin", "audioconvert", "audioresample", "audiopanorama", "volume", "souphttpsrc"}) {
-        gst::ObjectUnref unref;
-        GstElementFactory* factory = gst_element_factory_find(name);
-        if (!factory) {
+        if (!std::unique_ptr<GstElementFactory, gst::ObjectUnref>(gst_element_factory_find(name))) {
             *error = QStringLiteral("the GStreamer element \"%1\" is missing").arg(name);
             return nullptr;
         }
-        unref(factory);
     }
 
     auto gen = std::make_unique<PipelineGeneration>();
@@ -122,13 +119,12 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
                  kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
     // Buffering for radio, not for files. A live stream plays as soon as its
     // first audio is decoded: a server's burst on connecting is a lead of
-    // seconds already, and the network queue's level is no guide (it is
-    // estimated from the rate data comes in, which a burst throws off, and an
-    // Ogg demuxer drains the queue into its own), so the session does not act
-    // on it for network streams. Stalls are found where they are heard, at the
-    // output (Starved, reported as waiting); data that comes after one plays
-    // at once, moved to the present by the output watch, so nothing is cut.
-    // The queue only has to hold what arrives meanwhile.
+    // seconds already, and the network queue's level is no guide (estimated
+    // from the rate data comes in, which a burst throws off; an Ogg demuxer
+    // drains the queue into its own), so the session ignores it for network
+    // streams. Stalls are found where they are heard, at the output (Starved,
+    // waiting); data after one plays at once, moved to the present by the
+    // output watch, so nothing is cut. The queue holds what arrives meanwhile.
     g_object_set(gen->playbin.get(), "buffer-duration", gint64{4 * GST_SECOND}, "buffer-size",
                  gint{1024 * 1024}, nullptr);
     PreferBestVariantAtStart(gen->playbin.get());
@@ -167,8 +163,7 @@ AudioPipeline::AudioPipeline(const QByteArray& sinkDescription)
     connect(&m_runTimer, &QTimer::timeout, this, &AudioPipeline::Tick);
 }
 
-// The pipeline goes down with m_gen: its messages stop, then the playbin is
-// torn down and the bus handler removed, waited for (bounded).
+// With m_gen its messages stop, then the playbin goes down (a bounded wait).
 AudioPipeline::~AudioPipeline() = default;
 
 GstElement* AudioPipeline::Element() const {
@@ -221,12 +216,11 @@ bool AudioPipeline::Renew() {
     }
     qWarning("didira: a pipeline teardown has not ended after %lld ms; that pipeline is given "
              "up for a new one",
-             static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        m_gen->worker->TeardownTime())
-                                        .count()));
+             static_cast<long long>(m_gen->worker->TeardownTime().count() / 1000000));
     m_audioBuffersBefore += m_gen->relay->audioBuffers.load();
     m_gen->GiveUp();
     m_gen = std::move(fresh);
+    SetTimeShift(m_timeShift);
     g_object_set(m_gen->volume.get(), "volume", m_volume, nullptr);
     g_object_set(m_gen->panorama.get(), "panorama", m_panorama, nullptr);
     if (m_run != 0) {
@@ -263,6 +257,12 @@ bool AudioPipeline::HasFiniteDuration() const {
     gint64 duration = -1;
     return gst_element_query_duration(m_gen->playbin.get(), GST_FORMAT_TIME, &duration) &&
            duration > 0;
+}
+
+void AudioPipeline::SetTimeShift(std::shared_ptr<TimeShift> shift) {
+    m_timeShift = std::move(shift);
+    std::lock_guard lock(m_gen->relay->mutex);
+    m_gen->relay->timeShift = m_timeShift;
 }
 
 void AudioPipeline::SetVolume(double linear) {
@@ -344,13 +344,9 @@ void AudioPipeline::Forward(GstMessage* message) {
             }
             return;
         }
-        const GstStructure* s = gst_message_get_structure(message);
-        if (!s || !gst_structure_has_name(s, "http-headers"))
-            return;
-        const GValue* value = gst_structure_get_value(s, "response-headers");
-        const GstStructure* headers =
-            value && GST_VALUE_HOLDS_STRUCTURE(value) ? gst_value_get_structure(value) : nullptr;
-        emit ResponseHeaders(HttpStatusField(s, "http-status-code"), headers);
+        int status = 0;
+        if (const std::optional<const GstStructure*> headers = ResponseHeadersOf(message, &status))
+            emit ResponseHeaders(status, *headers);
         return;
     }
     case GST_MESSAGE_APPLICATION:

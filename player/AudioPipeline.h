@@ -34,6 +34,7 @@
 namespace didira {
 
 struct PipelineGeneration;
+class TimeShift;
 
 class AudioPipeline final : public QObject {
     Q_OBJECT
@@ -70,6 +71,9 @@ public:
     // Ends the run: its messages are dropped from now on, and the pipeline
     // goes back to NULL in the background.
     void Teardown();
+
+    // Taps the network source of the runs started from now on (none: null).
+    void SetTimeShift(std::shared_ptr<TimeShift> shift);
 
     // Bytes the network source has read in this run (0 until it has started).
     quint64 BytesRead() const;
@@ -128,6 +132,7 @@ private:
     double m_volume = 1.0;
     float m_panorama = 0.0f;
     quint64 m_audioBuffersBefore = 0; // counted by pipelines given up
+    std::shared_ptr<TimeShift> m_timeShift;
     // The current run, to start again on a new pipeline.
     QUrl m_uri;
     std::optional<bool> m_playing; // the last SetPlaying of this run

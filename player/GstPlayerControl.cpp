@@ -6,7 +6,9 @@
 #include "player/MediaFramework.h"
 #include "player/PluginInstaller.h"
 #include "player/StreamSession.h"
+#include "player/TimeShift.h"
 
+#include <QThreadPool>
 #include <cmath>
 
 namespace didira {
@@ -28,6 +30,7 @@ CGstPlayerControl::CGstPlayerControl(QWidget* parent, std::unique_ptr<AudioPipel
 CGstPlayerControl::~CGstPlayerControl() {
     // The session refers to the pipeline: it goes first.
     delete m_session;
+    RenewTimeShift(false);
 }
 
 ControlCreation CGstPlayerControl::Create(QWidget* parent, std::span<const std::byte> stream) {
@@ -43,6 +46,9 @@ ControlCreation CGstPlayerControl::Create(QWidget* parent, std::span<const std::
     auto pipeline = AudioPipeline::Create(sink, &error);
     if (!pipeline)
         return {nullptr, error};
+    // Live buffers left by a process that ended without removing them.
+    QThreadPool::globalInstance()->start(
+        [root = LiveBuffer::DefaultRoot()] { LiveBuffer::RemoveLeftovers(root); });
     auto control =
         std::unique_ptr<CGstPlayerControl>(new CGstPlayerControl(parent, std::move(pipeline)));
     control->LoadPersisted(*state);
@@ -127,21 +133,29 @@ Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Va
     case dispid::Stop:
         expect(InvokeKind::Method, 0);
         m_session->Stop();
+        RenewTimeShift(false);
         return std::monostate{};
     case dispid::Cancel:
         expect(InvokeKind::Method, 0);
         m_session->Cancel();
+        RenewTimeShift(false);
         return std::monostate{};
-    case dispid::Open:
+    case dispid::Open: {
         expect(InvokeKind::Method, 1);
-        m_session->Open(std::get<QString>(ChangeType(args[0], VarType::BStr)));
+        const QString url = std::get<QString>(ChangeType(args[0], VarType::BStr));
+        RenewTimeShift(true);
+        m_session->Open(url);
         return std::monostate{};
+    }
     default:
         throw DispatchError(kDispMemberNotFound, QString());
     }
 }
 
 void CGstPlayerControl::Suspend() {
+    // The station comes back at the live edge.
+    if (m_timeShift)
+        m_timeShift->GoLive();
     m_session->Suspend();
 }
 
@@ -151,6 +165,66 @@ void CGstPlayerControl::Resume() {
 
 void CGstPlayerControl::SetNetworkAvailable(bool available) {
     m_session->SetNetworkAvailable(available);
+}
+
+// ---- Pause and moves in the live buffer --------------------------------------
+
+void CGstPlayerControl::RenewTimeShift(bool open) {
+    m_pipeline->SetTimeShift(nullptr);
+    // The buffer's files go with the last reference, away from the UI thread
+    // (a tap may still hold one, on a streaming thread).
+    if (m_timeShift)
+        QThreadPool::globalInstance()->start(
+            [shift = std::move(m_timeShift)]() mutable { shift.reset(); });
+    m_timeShift.reset();
+    if (!open)
+        return;
+    m_timeShift = TimeShift::Create(m_timeShiftRoot, m_timeShiftLimits);
+    m_pipeline->SetTimeShift(m_timeShift);
+}
+
+bool CGstPlayerControl::Pause() {
+    if (!CanSeek() || !m_session->Hold(true))
+        return false;
+    m_timeShift->Hold();
+    return true;
+}
+
+bool CGstPlayerControl::Unpause() {
+    if (m_session->GetPlayState() != PlayState::Paused)
+        return false;
+    if (m_timeShift)
+        m_timeShift->Release();
+    return m_session->Hold(false);
+}
+
+bool CGstPlayerControl::SeekBy(qint64 ms) {
+    return CanSeek() && m_timeShift->MoveBy(ms);
+}
+
+bool CGstPlayerControl::SeekTo(qint64 ms) {
+    return CanSeek() && m_timeShift->MoveTo(ms);
+}
+
+bool CGstPlayerControl::GoLive() {
+    if (!CanSeek())
+        return false;
+    const bool moved = m_timeShift->GoLive();
+    return Unpause() || moved;
+}
+
+bool CGstPlayerControl::CanSeek() const {
+    const PlayState state = m_session->GetPlayState();
+    return m_timeShift && m_timeShift->Works() &&
+           (state == PlayState::Playing || state == PlayState::Paused);
+}
+
+qint64 CGstPlayerControl::PositionMs() const {
+    return m_timeShift ? m_timeShift->PositionMs() : 0;
+}
+
+qint64 CGstPlayerControl::BehindLiveMs() const {
+    return m_timeShift ? m_timeShift->BehindMs() : 0;
 }
 
 // ---- Volume and balance ----------------------------------------------------
@@ -199,6 +273,11 @@ void CGstPlayerControl::SetReconnectDelays(std::vector<int> ms) {
 
 void CGstPlayerControl::SetResolverLimits(const MetafileResolver::Limits& limits) {
     m_session->SetResolverLimits(limits);
+}
+
+void CGstPlayerControl::SetTimeShiftLimits(const QString& root, const LiveBuffer::Limits& limits) {
+    m_timeShiftRoot = root;
+    m_timeShiftLimits = limits;
 }
 
 void CGstPlayerControl::SetStallTimeout(int ms) {

@@ -12,6 +12,7 @@
 
 #include "control/ControlHost.h"
 #include "control/PlayerStates.h"
+#include "player/LiveBuffer.h"
 #include "player/MetafileResolver.h"
 #include "player/StreamErrors.h"
 
@@ -25,6 +26,7 @@ namespace didira {
 
 class AudioPipeline;
 class StreamSession;
+class TimeShift;
 struct PersistedState;
 class PluginInstaller;
 
@@ -47,12 +49,24 @@ public:
     void Suspend() override;
     void Resume() override;
     void SetNetworkAvailable(bool available) override;
+    bool Pause() override;
+    bool Unpause() override;
+    bool SeekBy(qint64 ms) override;
+    bool SeekTo(qint64 ms) override;
+    bool GoLive() override;
+    bool CanSeek() const override;
+    qint64 PositionMs() const override;
+    qint64 BehindLiveMs() const override;
 
     // Tuning and inspection for tests and the benchmark (not dispatch members).
     void SetOpenTimeout(int ms);
     void SetReconnectDelays(std::vector<int> ms);
     void SetResolverLimits(const MetafileResolver::Limits& limits);
-    void SetStallTimeout(int ms);    // no audio this long while playing is a drop
+    void SetStallTimeout(int ms); // no audio this long while playing is a drop
+    // Where the live buffer of later opens is kept, and how much.
+    void SetTimeShiftLimits(const QString& root, const LiveBuffer::Limits& limits);
+    // The live buffer of this open; null before the first open and after Stop or Cancel.
+    std::shared_ptr<TimeShift> CurrentTimeShift() const { return m_timeShift; }
     double PipelineVolumeDb() const; // what the volume element applies
     double PipelinePanorama() const; // audiopanorama's position, -1 .. 1
     int ReconnectCount() const;
@@ -73,6 +87,8 @@ private:
     void SetBalance(std::int32_t hundredthsDb);
     void ApplyVolume();
     void ApplyBalance();
+    // A new live buffer for an open, or none (Stop, Cancel).
+    void RenewTimeShift(bool open);
 
     std::unique_ptr<AudioPipeline> m_pipeline;
     StreamSession* m_session;     // child
@@ -80,6 +96,10 @@ private:
 
     std::int32_t m_volume = 0;  // hundredths of dB, -10000 .. 0
     std::int32_t m_balance = 0; // hundredths of dB, -10000 .. 10000
+
+    QString m_timeShiftRoot = LiveBuffer::DefaultRoot();
+    LiveBuffer::Limits m_timeShiftLimits;
+    std::shared_ptr<TimeShift> m_timeShift; // of the current open
 };
 
 } // namespace didira

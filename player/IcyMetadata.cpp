@@ -11,12 +11,30 @@ IcyMetadataReader::IcyMetadataReader(std::uint32_t interval)
 }
 
 bool IcyMetadataReader::Feed(QByteArrayView bytes) {
+    return Feed(bytes, nullptr, nullptr);
+}
+
+IcyMetadataReader::Phase IcyMetadataReader::Position() const {
+    switch (m_part) {
+    case Part::Audio:
+        return {m_left, 0};
+    case Part::Length:
+        return {0, 0};
+    case Part::Block:
+        return {0, m_left};
+    }
+    return {};
+}
+
+bool IcyMetadataReader::Feed(QByteArrayView bytes, QByteArray* audio, qsizetype* titleAt) {
     m_changed = false;
     while (!bytes.isEmpty()) {
         switch (m_part) {
         case Part::Audio: {
             const auto n = static_cast<qsizetype>(
                 std::min<std::uint64_t>(m_left, static_cast<std::uint64_t>(bytes.size())));
+            if (audio)
+                audio->append(bytes.first(n));
             bytes = bytes.sliced(n);
             m_left -= static_cast<std::uint64_t>(n);
             if (m_left == 0)
@@ -38,7 +56,8 @@ bool IcyMetadataReader::Feed(QByteArrayView bytes) {
             bytes = bytes.sliced(n);
             m_left -= static_cast<std::uint64_t>(n);
             if (m_left == 0) {
-                EndBlock();
+                if (EndBlock() && titleAt)
+                    *titleAt = audio ? audio->size() : 0;
                 m_part = Part::Audio;
                 m_left = m_interval;
             }
@@ -49,14 +68,45 @@ bool IcyMetadataReader::Feed(QByteArrayView bytes) {
     return m_changed;
 }
 
-void IcyMetadataReader::EndBlock() {
+bool IcyMetadataReader::EndBlock() {
     const std::optional<QByteArray> title = IcyStreamTitle(m_block);
     // An empty title after a named one (a fallback mount left for the live
     // one, say) is news too: nothing is playing by name any more.
     if (!title || *title == m_title)
-        return;
+        return false;
     m_title = *title;
     m_changed = true;
+    return true;
+}
+
+IcyFramer::IcyFramer(std::uint32_t interval, IcyMetadataReader::Phase phase, QByteArray lastTitle)
+    : m_interval(interval), m_phase(phase), m_lastTitle(std::move(lastTitle)) {}
+
+void IcyFramer::Frame(QByteArrayView audio, const QByteArray& title, QByteArray* out) {
+    if (m_phase.blockLeft > 0) {
+        out->append(static_cast<qsizetype>(m_phase.blockLeft), '\0');
+        m_phase = {m_interval, 0};
+    }
+    while (!audio.isEmpty()) {
+        if (m_phase.audioLeft == 0) {
+            QByteArray block;
+            if (title != m_lastTitle) {
+                // Cut to what one length byte can count, the closing "';" kept.
+                block = "StreamTitle='" + title.left(IcyMetadataReader::kMaxBlock - 16) + "';";
+                m_lastTitle = title;
+            }
+            const auto units = (block.size() + 15) / 16;
+            out->append(static_cast<char>(units));
+            out->append(block);
+            out->append(units * 16 - block.size(), '\0');
+            m_phase.audioLeft = m_interval;
+        }
+        const auto n = static_cast<qsizetype>(
+            std::min<std::uint64_t>(m_phase.audioLeft, static_cast<std::uint64_t>(audio.size())));
+        out->append(audio.first(n));
+        audio = audio.sliced(n);
+        m_phase.audioLeft -= static_cast<std::uint64_t>(n);
+    }
 }
 
 std::optional<QByteArray> IcyStreamTitle(QByteArrayView block) {

@@ -28,6 +28,18 @@ public:
     // station announces an empty title after a named one. Blocks without a
     // title, or repeating the last, leave everything as it was.
     bool Feed(QByteArrayView bytes);
+    // As Feed, and hands out the audio among bytes (the metadata taken out),
+    // appended to audio; when a title changed, *titleAt is the size audio had
+    // where that block ended.
+    bool Feed(QByteArrayView bytes, QByteArray* audio, qsizetype* titleAt);
+
+    // Where the reader stands in the stream: the audio bytes before the next
+    // length byte, or the bytes still to come of the block being read.
+    struct Phase {
+        std::uint64_t audioLeft = 0;
+        std::uint64_t blockLeft = 0;
+    };
+    Phase Position() const;
 
     // The StreamTitle last reported, the bytes as the station sent them.
     const QByteArray& Title() const { return m_title; }
@@ -35,7 +47,7 @@ public:
 private:
     enum class Part { Audio, Length, Block };
 
-    void EndBlock();
+    bool EndBlock(); // whether the block changed the title
 
     std::uint32_t m_interval;
     Part m_part = Part::Audio;
@@ -50,5 +62,23 @@ private:
 // it (a lone quote inside the title stays part of it), else to the block's
 // end without its trailing NULs and closing quote.
 std::optional<QByteArray> IcyStreamTitle(QByteArrayView block);
+
+// Frames audio into an ICY stream again: a metadata block after every
+// `interval` bytes of audio, naming the title when it differs from the last
+// one named, else empty. Starts at phase, where a reader of the stream that
+// it continues stood; a block that was cut off there is completed with NULs.
+// Pure; one per continued stream.
+class IcyFramer {
+public:
+    IcyFramer(std::uint32_t interval, IcyMetadataReader::Phase phase, QByteArray lastTitle);
+    // Appends audio to out, with the blocks that fall within it; title: the
+    // StreamTitle of this audio.
+    void Frame(QByteArrayView audio, const QByteArray& title, QByteArray* out);
+
+private:
+    std::uint32_t m_interval;
+    IcyMetadataReader::Phase m_phase;
+    QByteArray m_lastTitle;
+};
 
 } // namespace didira

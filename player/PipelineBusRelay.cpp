@@ -90,6 +90,15 @@ PipelineError ErrorOf(GstMessage* message) {
     return e;
 }
 
+std::optional<const GstStructure*> ResponseHeadersOf(GstMessage* message, int* status) {
+    const GstStructure* s = gst_message_get_structure(message);
+    if (!s || !gst_structure_has_name(s, "http-headers"))
+        return std::nullopt;
+    *status = HttpStatusField(s, "http-status-code");
+    const GValue* value = gst_structure_get_value(s, "response-headers");
+    return value && GST_VALUE_HOLDS_STRUCTURE(value) ? gst_value_get_structure(value) : nullptr;
+}
+
 int HttpStatusField(const GstStructure* s, const char* name) {
     guint value = 0;
     if (s && gst_structure_get_uint(s, name, &value) && value < 1000)

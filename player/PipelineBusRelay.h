@@ -15,16 +15,22 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QObject;
 
 namespace didira {
+
+class TimeShift;
 
 struct PipelineBusRelay {
     std::mutex mutex;
     // Cleared before the pipeline object goes away or gives this pipeline up.
     QObject* target = nullptr;
     GstObject* pipeline = nullptr;
+    // Taps the network source of each run from now on (under mutex); none
+    // while null.
+    std::shared_ptr<TimeShift> timeShift;
     // The run the pipeline is carrying now, stamped on its messages; 0 while
     // it is torn down or has not started. Set by the state worker only.
     std::atomic<quint64> run{0};
@@ -65,6 +71,9 @@ PipelineError ErrorOf(GstMessage* error);
 // An HTTP status field of s (as the source's messages carry it); 0 when absent
 // or not a status.
 int HttpStatusField(const GstStructure* s, const char* name);
+// The response headers (null when absent) and HTTP status of the source's
+// "http-headers" message; none for any other message.
+std::optional<const GstStructure*> ResponseHeadersOf(GstMessage* message, int* status);
 // The value of a response header by case-insensitive name; null when absent.
 QString HeaderValue(const GstStructure* headers, const char* name);
 

@@ -2,8 +2,10 @@
 
 #include "player/IcyMetadata.h"
 #include "player/OggJoin.h"
+#include "player/TimeShift.h"
 #include "player/TimedId3.h"
 
+#include <QDateTime>
 #include <gst/tag/tag.h>
 #include <optional>
 #include <vector>
@@ -74,30 +76,91 @@ void ReadIcy(GstPad* pad, IcyProbe& probe, GstBuffer* buffer) {
     g_bytes_unref(raw);
 }
 
+// The ICY metadata interval that a caps event names; 0 when none, none for
+// another event.
+std::optional<std::uint32_t> IcyIntervalOf(GstEvent* event) {
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+        return std::nullopt;
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+    gint interval = 0;
+    if (!s || !gst_structure_has_name(s, "application/x-icy") ||
+        !gst_structure_get_int(s, "metadata-interval", &interval) || interval <= 0)
+        return 0;
+    return static_cast<std::uint32_t>(interval);
+}
+
 GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& probe = *static_cast<IcyProbe*>(data);
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+        const std::optional<std::uint32_t> interval = IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info));
+        if (!interval || *interval == probe.interval)
             return GST_PAD_PROBE_OK;
-        GstCaps* caps = nullptr;
-        gst_event_parse_caps(event, &caps);
-        const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
-        gint interval = 0;
-        if (!s || !gst_structure_has_name(s, "application/x-icy") ||
-            !gst_structure_get_int(s, "metadata-interval", &interval) || interval <= 0) {
-            probe.reader.reset();
-            probe.interval = 0;
-        } else if (static_cast<std::uint32_t>(interval) != probe.interval) {
-            // The source adds to its caps as it learns more (the content
-            // type): the same interval goes on counting where it was.
-            probe.interval = static_cast<std::uint32_t>(interval);
+        // The source adds to its caps as it learns more (the content type):
+        // the same interval goes on counting where it was.
+        probe.interval = *interval;
+        probe.reader.reset();
+        if (probe.interval > 0)
             probe.reader.emplace(probe.interval);
-        }
         return GST_PAD_PROBE_OK;
     }
     if (probe.reader)
         ForEachBuffer(info, [&](GstBuffer* buffer) { ReadIcy(pad, probe, buffer); });
+    return GST_PAD_PROBE_OK;
+}
+
+// Hands what the source reads to the time shift's tap, and sends on what the
+// tap gives in its place (see TimeShift). Runs before the ICY titles are
+// read, so that they are those of what goes downstream.
+GstPadProbeReturn ShiftBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto& tap = *static_cast<TimeShift::Tap*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        if (const std::optional<std::uint32_t> interval =
+                IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info)))
+            tap.SetIcyInterval(*interval);
+        return GST_PAD_PROBE_OK;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // Each buffer in, its replacement (or none) out, in order.
+    auto shift = [&](GstBuffer* buffer) -> GstBuffer* {
+        GstMapInfo map;
+        if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+            return gst_buffer_ref(buffer);
+        const std::optional<QByteArray> out =
+            tap.Received(QByteArrayView(reinterpret_cast<const char*>(map.data),
+                                        static_cast<qsizetype>(map.size)),
+                         now);
+        gst_buffer_unmap(buffer, &map);
+        if (!out)
+            return gst_buffer_ref(buffer);
+        if (out->isEmpty())
+            return nullptr;
+        GstBuffer* copy = gst_buffer_new_memdup(out->constData(), static_cast<gsize>(out->size()));
+        gst_buffer_copy_into(copy, buffer, GST_BUFFER_COPY_FLAGS, 0, 0);
+        return copy;
+    };
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        GstBuffer* in = GST_PAD_PROBE_INFO_BUFFER(info);
+        GstBuffer* out = shift(in);
+        gst_buffer_unref(in);
+        GST_PAD_PROBE_INFO_DATA(info) = out;
+        return out ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+    }
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* in = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        GstBufferList* out = gst_buffer_list_new();
+        for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i)
+            if (GstBuffer* buffer = shift(gst_buffer_list_get(in, i)))
+                gst_buffer_list_add(out, buffer);
+        gst_buffer_list_unref(in);
+        if (gst_buffer_list_length(out) == 0) {
+            gst_buffer_list_unref(out);
+            GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+            return GST_PAD_PROBE_DROP;
+        }
+        GST_PAD_PROBE_INFO_DATA(info) = out;
+    }
     return GST_PAD_PROBE_OK;
 }
 
@@ -136,6 +199,15 @@ constexpr auto kBuffers =
 
 void ProbeSourcePad(GstPad* pad, PipelineBusRelay* relay) {
     gst_pad_add_probe(pad, kBuffers, CountBytes, relay, nullptr);
+    std::shared_ptr<TimeShift> shift;
+    {
+        std::lock_guard lock(relay->mutex);
+        shift = relay->timeShift;
+    }
+    if (shift)
+        gst_pad_add_probe(
+            pad, static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            ShiftBytes, shift->NewTap().release(), DeleteProbeData<TimeShift::Tap>);
     gst_pad_add_probe(pad,
                       static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                       WatchIcy, new IcyProbe, DeleteProbeData<IcyProbe>);

@@ -1,10 +1,12 @@
 #pragma once
 // Pad probes that read the stream as it flows: the bytes the network source
 // reads and the audio buffers that reach the output (counted on the relay),
-// the ICY titles on the source's pad and the timed ID3 of MPEG-TS segments
+// the time shift's tap (which may send other bytes on in their place), the
+// ICY titles on the source's pad and the timed ID3 of MPEG-TS segments
 // where they enter the demuxer. Titles are posted to the bus as they arrive,
 // ahead of the buffered audio they belong to. The probes run on streaming
-// threads and touch nothing but their own state and the relay's counters.
+// threads and touch nothing but their own state, the relay's counters and
+// the time shift.
 
 #include "player/PipelineBusRelay.h"
 
@@ -14,7 +16,8 @@
 namespace didira {
 
 // On the network source's src pad: counts its bytes on relay (which must
-// outlive the pad) and reads ICY titles.
+// outlive the pad), taps them for relay's time shift when it has one, and
+// reads ICY titles of what goes on.
 void ProbeSourcePad(GstPad* pad, PipelineBusRelay* relay);
 // On the sink bin's sink pad: counts the audio buffers on relay.
 void ProbeOutputPad(GstPad* pad, PipelineBusRelay* relay);

@@ -1,6 +1,6 @@
 // StreamSession, continued: what happens after a stream that played is lost
-// (reconnection with growing pauses, never a failure), around a system sleep,
-// and when the network comes and goes.
+// (reconnection with growing pauses, never a failure), while the listener
+// holds it, around a system sleep, and when the network comes and goes.
 #include "player/AudioOutputCheck.h"
 #include "player/MetafileResolver.h"
 #include "player/StreamSession.h"
@@ -12,7 +12,18 @@ namespace didira {
 
 Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
 
-// ---- Sleep and the network -------------------------------------------------
+// ---- The listener's hold, sleep and the network ----------------------------
+
+bool StreamSession::Hold(bool held) {
+    if (m_phase != (held ? Phase::Playing : Phase::Paused))
+        return false;
+    if (held)
+        m_watchdog->Disarm();
+    else
+        m_watchdog->Arm();                         // the pause is no stall
+    Enter(held ? Phase::Paused : Phase::Resuming); // playing again once heard
+    return true;
+}
 
 void StreamSession::Suspend() {
     switch (m_phase) {

@@ -18,12 +18,8 @@ namespace didira {
 // Engine errors in detail: QT_LOGGING_RULES="didira.player.debug=true".
 Q_LOGGING_CATEGORY(lcPlayer, "didira.player", QtWarningMsg)
 
-namespace {
-
 // Bound of the connection check after a failure without answer.
 constexpr int kCheckTimeoutMs = 5000;
-
-} // namespace
 
 StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     : QObject(parent), m_pipeline(pipeline), m_resolver(new MetafileResolver(this)),
@@ -93,7 +89,7 @@ std::int32_t StreamSession::Bandwidth() const {
 }
 
 bool StreamSession::HasPlayed() const {
-    return m_phase == Phase::Playing || m_phase == Phase::Starved ||
+    return m_phase == Phase::Playing || m_phase == Phase::Starved || m_phase == Phase::Paused ||
            m_phase == Phase::Rebuffering || m_phase == Phase::Resuming || m_phase == Phase::Ready;
 }
 
@@ -161,8 +157,10 @@ void StreamSession::Enter(Phase next) {
         open = OpenState::Open;
         break;
     case Phase::Rebuffering:
+    case Phase::Paused: // the listener's hold: the pipeline keeps what it has queued
         m_pipeline.SetPlaying(false);
-        open = OpenState::Opening;
+        open = next == Phase::Paused ? OpenState::Open : OpenState::Opening;
+        play = next == Phase::Paused ? PlayState::Paused : PlayState::Waiting;
         break;
     case Phase::Resuming:
         m_pipeline.SetPlaying(true);
@@ -238,6 +236,8 @@ const char* StreamSession::PhaseName(Phase phase) {
         return "Reconnecting";
     case Phase::Suspended:
         return "Suspended";
+    case Phase::Paused:
+        return "Paused";
     }
     return "?";
 }

@@ -55,6 +55,7 @@ public:
         Diagnosing,   // checking the connection after a failure without answer
         Reconnecting, // waiting before the next attempt after a drop
         Suspended,    // let go for a system sleep; Resume comes back to it
+        Paused,       // held by the listener (Hold); reception goes on
     };
 
     // The longest pause between two reconnection attempts.
@@ -77,6 +78,11 @@ public:
     // reconnections wait the longest pause; when it comes (or gets better),
     // a reconnection that waits, or has not been answered yet, starts anew.
     void SetNetworkAvailable(bool available);
+
+    // Holds what is heard (true: the pipeline paused while reception goes on,
+    // play state Paused, the stall watch resting) or plays on (false). Only
+    // from playing, or paused; false when nothing changed.
+    bool Hold(bool held);
 
     // Whether an open starts playing once the stream is ready.
     bool playOnOpen = false;

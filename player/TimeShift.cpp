@@ -1,0 +1,224 @@
+#include "player/TimeShift.h"
+
+#include "player/StreamText.h"
+
+#include <algorithm>
+
+namespace didira {
+
+std::shared_ptr<TimeShift> TimeShift::Create(const QString& root,
+                                             const LiveBuffer::Limits& limits) {
+    return std::shared_ptr<TimeShift>(new TimeShift(root, limits));
+}
+
+TimeShift::TimeShift(QString root, const LiveBuffer::Limits& limits)
+    : m_root(std::move(root)), m_limits(limits) {}
+
+std::unique_ptr<TimeShift::Tap> TimeShift::NewTap() {
+    std::lock_guard lock(m_mutex);
+    // A new connection plays at once (a reconnection): a hold ends with it,
+    // and it goes on from where the hold began.
+    if (m_mode == Mode::Held)
+        m_mode = Mode::Delayed;
+    return std::make_unique<Tap>(shared_from_this());
+}
+
+LiveBuffer* TimeShift::BufferLocked() {
+    if (!m_buffer && m_strError.isEmpty()) {
+        m_buffer = LiveBuffer::Create(m_root, m_limits, &m_strError);
+        if (!m_buffer && m_strError.isEmpty())
+            m_strError = QStringLiteral("cannot create the live buffer");
+    }
+    return m_strError.isEmpty() ? m_buffer.get() : nullptr;
+}
+
+void TimeShift::Tap::SetIcyInterval(std::uint32_t interval) {
+    // The source adds to its caps as it learns more: the same interval goes
+    // on counting where it was.
+    if (interval == m_interval)
+        return;
+    m_interval = interval;
+    m_reader.reset();
+    if (interval > 0)
+        m_reader.emplace(interval);
+}
+
+std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 atMs) {
+    QByteArray stripped;
+    qsizetype titleAt = -1;
+    const IcyMetadataReader::Phase before =
+        m_reader ? m_reader->Position() : IcyMetadataReader::Phase{};
+    const bool titled = m_reader && m_reader->Feed(bytes, &stripped, &titleAt);
+    const QByteArrayView audio = m_reader ? QByteArrayView(stripped) : bytes;
+
+    TimeShift& shift = *m_shift;
+    std::lock_guard lock(shift.m_mutex);
+    LiveBuffer* buffer = shift.BufferLocked();
+    const qint64 start = buffer ? buffer->End() : 0;
+    if (buffer) {
+        bool kept = true;
+        if (titled) {
+            kept = buffer->Append(audio.first(titleAt), atMs);
+            buffer->MarkTitle(DecodeStreamText(m_reader->Title()), atMs);
+            kept = buffer->Append(audio.sliced(titleAt), atMs) && kept;
+        } else {
+            kept = buffer->Append(audio, atMs);
+        }
+        if (!kept) {
+            // What was not kept cannot be played later: live from here on.
+            shift.m_strError = buffer->Error();
+            buffer = nullptr;
+        }
+    }
+    if (!buffer) {
+        shift.m_mode = Mode::Live;
+        shift.m_cursor = -1;
+    }
+    if (shift.m_mode == Mode::Live && m_asReceived)
+        return std::nullopt;
+    if (m_asReceived) {
+        // Downstream stops getting the bytes as received at this buffer.
+        m_asReceived = false;
+        if (shift.m_cursor < 0)
+            shift.m_cursor = start;
+        if (m_reader)
+            m_framer.emplace(m_interval, before, QByteArray());
+    }
+    if (shift.m_mode == Mode::Held)
+        return QByteArray();
+
+    QByteArray chunk;
+    QString title;
+    if (shift.m_mode == Mode::Live) {
+        chunk = audio.toByteArray();
+        if (m_reader)
+            title = DecodeStreamText(m_reader->Title());
+    } else {
+        shift.m_cursor = std::max(shift.m_cursor, buffer->Begin());
+        chunk.resize(audio.size());
+        const qint64 n = buffer->Read(shift.m_cursor, chunk.data(), chunk.size());
+        chunk.resize(std::max<qint64>(n, 0));
+        title = buffer->TitleAt(shift.m_cursor);
+        if (n < 0) {
+            shift.m_strError = buffer->Error();
+            chunk = audio.toByteArray();
+        }
+        shift.m_cursor += std::max<qint64>(n, 0);
+        if (n < 0 || shift.m_cursor >= buffer->End()) {
+            // Caught up with the newest byte: live again.
+            shift.m_mode = Mode::Live;
+            shift.m_cursor = -1;
+        }
+    }
+    if (!m_framer) {
+        m_asReceived = shift.m_mode == Mode::Live;
+        return chunk;
+    }
+    QByteArray out;
+    m_framer->Frame(chunk, title.toUtf8(), &out);
+    return out;
+}
+
+// ---- Commands and questions ------------------------------------------------
+
+bool TimeShift::Hold() {
+    std::lock_guard lock(m_mutex);
+    if (!m_buffer || !m_strError.isEmpty() || m_mode == Mode::Held)
+        return false;
+    m_mode = Mode::Held;
+    return true;
+}
+
+bool TimeShift::Release() {
+    std::lock_guard lock(m_mutex);
+    if (m_mode != Mode::Held)
+        return false;
+    m_mode = m_strError.isEmpty() ? Mode::Delayed : Mode::Live;
+    return true;
+}
+
+bool TimeShift::GoLive() {
+    std::lock_guard lock(m_mutex);
+    if (m_mode == Mode::Live)
+        return false;
+    m_mode = Mode::Live;
+    m_cursor = -1;
+    return true;
+}
+
+bool TimeShift::MoveBy(qint64 ms) {
+    std::lock_guard lock(m_mutex);
+    return m_buffer && m_strError.isEmpty() && MoveToTimeLocked(CursorTimeLocked() + ms);
+}
+
+bool TimeShift::MoveTo(qint64 ms) {
+    std::lock_guard lock(m_mutex);
+    return m_buffer && m_strError.isEmpty() &&
+           MoveToTimeLocked(m_buffer->TimeAt(m_buffer->Begin()) + std::max<qint64>(ms, 0));
+}
+
+bool TimeShift::MoveToTimeLocked(qint64 ms) {
+    const qint64 end = m_buffer->End();
+    if (end == m_buffer->Begin())
+        return false;
+    if (ms >= m_buffer->TimeAt(end - 1)) {
+        // The newest audio: live, or there once a hold ends.
+        if (m_mode == Mode::Held) {
+            m_cursor = end;
+        } else {
+            m_mode = Mode::Live;
+            m_cursor = -1;
+        }
+        return true;
+    }
+    m_cursor = m_buffer->OffsetAt(ms);
+    if (m_mode == Mode::Live)
+        m_mode = Mode::Delayed;
+    return true;
+}
+
+qint64 TimeShift::CursorTimeLocked() const {
+    const qint64 end = m_buffer->End();
+    const qint64 newest = m_buffer->TimeAt(end - 1);
+    if (m_mode == Mode::Live || m_cursor < 0 || m_cursor >= end)
+        return newest;
+    return m_buffer->TimeAt(std::max(m_cursor, m_buffer->Begin()));
+}
+
+TimeShift::Mode TimeShift::CurrentMode() const {
+    std::lock_guard lock(m_mutex);
+    return m_mode;
+}
+
+bool TimeShift::Works() const {
+    std::lock_guard lock(m_mutex);
+    return m_buffer && m_strError.isEmpty() && m_buffer->End() > m_buffer->Begin();
+}
+
+qint64 TimeShift::PositionMs() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_buffer || m_buffer->End() == m_buffer->Begin())
+        return 0;
+    return std::max<qint64>(CursorTimeLocked() - m_buffer->TimeAt(m_buffer->Begin()), 0);
+}
+
+qint64 TimeShift::LengthMs() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_buffer || m_buffer->End() == m_buffer->Begin())
+        return 0;
+    return m_buffer->TimeAt(m_buffer->End() - 1) - m_buffer->TimeAt(m_buffer->Begin());
+}
+
+qint64 TimeShift::BehindMs() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_buffer || m_buffer->End() == m_buffer->Begin())
+        return 0;
+    return m_buffer->TimeAt(m_buffer->End() - 1) - CursorTimeLocked();
+}
+
+QString TimeShift::Error() const {
+    std::lock_guard lock(m_mutex);
+    return m_strError;
+}
+
+} // namespace didira

@@ -1,0 +1,99 @@
+#pragma once
+// Pause and moving back and forth in a live station, on the station's own
+// pipeline. What the network source reads passes a tap on its pad, which
+// keeps the audio in a LiveBuffer (ICY metadata taken out, each title marked
+// where its block came) and decides what goes on downstream:
+//   Live     the bytes as received;
+//   Held     nothing: the pipeline is paused with what it had queued, and what
+//            arrives meanwhile is only kept;
+//   Delayed  the kept audio from the cursor, as many bytes as arrive, so the
+//            delay stays what it is; on an ICY stream framed again, its
+//            blocks naming the title of what they precede.
+// The decoder sees one continuous stream: a resume goes on at the very byte
+// where the hold cut it off, with the decoder's state (Ogg headers included)
+// as it was. A move lands where the arrival times put it, and the parser finds
+// the next frame from there. Going live jumps to the newest byte; what the
+// pipeline had queued plays first.
+//
+// One per open; the buffer is made on the streaming thread by the first tap
+// and goes with the last reference (taps hold one until their pad goes).
+// Commands and questions come from the UI thread; the taps run on streaming
+// threads and alone read and write the disk.
+
+#include "player/IcyMetadata.h"
+#include "player/LiveBuffer.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace didira {
+
+class TimeShift : public std::enable_shared_from_this<TimeShift> {
+public:
+    enum class Mode { Live, Held, Delayed };
+
+    // Kept under root (LiveBuffer::DefaultRoot in the program).
+    static std::shared_ptr<TimeShift> Create(const QString& root, const LiveBuffer::Limits& limits);
+    TimeShift(const TimeShift&) = delete;
+    TimeShift& operator=(const TimeShift&) = delete;
+
+    // The bytes of one connection, as its source's pad carries them. Made for
+    // each network source; used on its streaming thread only.
+    class Tap {
+    public:
+        explicit Tap(std::shared_ptr<TimeShift> shift) : m_shift(std::move(shift)) {}
+        // The source's caps named this ICY metadata interval (0: none).
+        void SetIcyInterval(std::uint32_t interval);
+        // Keeps what was received; what to send on in its place: none for the
+        // bytes unchanged, empty for nothing.
+        std::optional<QByteArray> Received(QByteArrayView bytes, qint64 atMs);
+
+    private:
+        std::shared_ptr<TimeShift> m_shift;
+        std::uint32_t m_interval = 0;
+        std::optional<IcyMetadataReader> m_reader;
+        std::optional<IcyFramer> m_framer; // once downstream no longer gets the bytes as received
+        bool m_asReceived = true;          // downstream has had every byte as received
+    };
+    std::unique_ptr<Tap> NewTap();
+
+    // Commands; each false when there is nothing to do it on (no buffer, or
+    // its disk failed, or already so).
+    bool Hold();            // nothing more goes downstream
+    bool Release();         // goes on from the cursor
+    bool MoveBy(qint64 ms); // back (< 0) or forth; past the newest audio: live
+    bool MoveTo(qint64 ms); // to a position as PositionMs counts it
+    bool GoLive();
+
+    Mode CurrentMode() const;
+    // Whether audio is kept: moving and holding can work.
+    bool Works() const;
+    // Of what goes downstream next, in ms after the oldest audio kept.
+    qint64 PositionMs() const;
+    // From the oldest audio kept to the newest.
+    qint64 LengthMs() const;
+    // How far what goes downstream is behind the newest audio.
+    qint64 BehindMs() const;
+    // Why keeping failed (the disk); empty while it works.
+    QString Error() const;
+
+private:
+    TimeShift(QString root, const LiveBuffer::Limits& limits);
+    // The buffer, made on first use; null when it cannot be.
+    LiveBuffer* BufferLocked();
+    qint64 CursorTimeLocked() const; // arrival time of the cursor's byte
+    bool MoveToTimeLocked(qint64 ms);
+
+    const QString m_root;
+    const LiveBuffer::Limits m_limits;
+    mutable std::mutex m_mutex; // taken before the buffer's own
+    std::unique_ptr<LiveBuffer> m_buffer;
+    QString m_strError;
+    Mode m_mode = Mode::Live;
+    qint64 m_cursor = -1; // next byte to send when not live; -1: the next one received
+};
+
+} // namespace didira

@@ -1,0 +1,259 @@
+// Pause and moves in a live station. The tap on its own: ICY framed again
+// reads back as the same audio and titles, a hold sends nothing and a release
+// goes on at the very byte the hold cut off, moves land by arrival time, and a
+// hold longer than the buffer goes on from the oldest audio kept. Then the
+// real player on a station whose titles count its 4 s parts: paused 10 s it
+// goes on where it paused, not live; it moves back 5 s and goes live again.
+#include "PlayerFixture.h"
+#include "player/TimeShift.h"
+#include "support/StreamTestServer.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace didira {
+namespace {
+
+using namespace std::chrono_literals;
+
+QByteArray Pattern(qint64 from, qint64 n) {
+    QByteArray bytes(n, '\0');
+    for (qint64 i = 0; i < n; ++i)
+        bytes[i] = char((from + i) * 7 % 251);
+    return bytes;
+}
+
+// What a reader of an ICY stream takes out of it.
+struct Unframed {
+    QByteArray audio;
+    QList<QByteArray> titles;
+};
+Unframed Unframe(IcyMetadataReader& reader, const QByteArray& stream) {
+    Unframed out;
+    qsizetype at = -1;
+    if (reader.Feed(stream, &out.audio, &at))
+        out.titles << reader.Title();
+    return out;
+}
+
+TEST(IcyFramer, FramedAudioReadsBackAsTheSameAudioAndTitlesAlsoFromACutMidBlock) {
+    IcyFramer framer(100, {100, 0}, {});
+    QByteArray stream;
+    framer.Frame(Pattern(0, 150), "one", &stream);
+    framer.Frame(Pattern(150, 250), "two", &stream);
+    IcyMetadataReader reader(100);
+    QByteArray audio;
+    QList<QByteArray> titles;
+    // Piece by piece, as a network source hands it over.
+    for (qsizetype at = 0; at < stream.size(); at += 37) {
+        const Unframed piece = Unframe(reader, stream.mid(at, 37));
+        audio += piece.audio;
+        titles += piece.titles;
+    }
+    EXPECT_EQ(audio, Pattern(0, 400));
+    EXPECT_EQ(titles, (QList<QByteArray>{"one", "two"}));
+    EXPECT_EQ(stream.size(), 400 + 33 + 33 + 1); // two titled blocks and an empty one
+
+    // A stream cut off inside a block goes on with that block completed.
+    IcyFramer stream2(4, {0, 16}, {});
+    QByteArray rest;
+    stream2.Frame("abcdefgh", "x", &rest);
+    EXPECT_EQ(rest, QByteArray(16, '\0') + "abcd" + '\x01' + "StreamTitle='x';" + "efgh");
+}
+
+struct TapFixture : ::testing::Test {
+    static constexpr std::uint32_t kInterval = 1000;
+    // The station's stream: ICY framed, a title at each call.
+    QByteArray Station(qint64 audioFrom, qint64 n, const QByteArray& title) {
+        QByteArray out;
+        station.Frame(Pattern(audioFrom, n), title, &out);
+        return out;
+    }
+    // Sends 400 bytes of audio (with their metadata) through the tap at ms;
+    // what goes downstream, unframed.
+    Unframed Send(TimeShift::Tap& tap, qint64 ms, const QByteArray& title = "t") {
+        const QByteArray in = Station(sent, 400, title);
+        sent += 400;
+        const std::optional<QByteArray> out = tap.Received(in, ms);
+        return Unframe(downstream, out ? *out : in);
+    }
+    IcyFramer station{kInterval, {kInterval, 0}, {}};
+    IcyMetadataReader downstream{kInterval};
+    qint64 sent = 0;
+};
+
+TEST_F(TapFixture, AHoldSendsNothingAndAReleaseGoesOnAtTheCutMovesLandByTimeLiveAgain) {
+    auto shift = TimeShift::Create(test::TempDir(), {});
+    auto tap = shift->NewTap();
+    tap->SetIcyInterval(kInterval);
+    EXPECT_FALSE(shift->Hold()) << "nothing kept yet";
+    QByteArray heard;
+    for (int ms = 0; ms < 10; ++ms)
+        heard += Send(*tap, ms * 100).audio;
+    EXPECT_EQ(heard, Pattern(0, 4000)) << "live: as received";
+
+    ASSERT_TRUE(shift->Hold());
+    for (int ms = 10; ms < 20; ++ms)
+        EXPECT_TRUE(Send(*tap, ms * 100).audio.isEmpty());
+    EXPECT_EQ(shift->BehindMs(), 900);
+    ASSERT_TRUE(shift->Release());
+    // As much goes on as comes in, from the byte the hold cut off.
+    for (int ms = 20; ms < 25; ++ms)
+        heard += Send(*tap, ms * 100).audio;
+    EXPECT_EQ(heard, Pattern(0, 6000));
+    EXPECT_EQ(shift->CurrentMode(), TimeShift::Mode::Delayed);
+    EXPECT_EQ(shift->BehindMs(), 900) << "the delay stays what the hold made it";
+
+    // Back 1.2 s: the audio that arrived at 0.3 s; a new title shows there.
+    ASSERT_TRUE(shift->MoveBy(-1200));
+    EXPECT_EQ(shift->PositionMs(), 300);
+    const Unframed back = Send(*tap, 2500, "new");
+    EXPECT_EQ(back.audio, Pattern(1200, 400));
+    EXPECT_EQ(back.titles, QList<QByteArray>{}) << "the old title goes on";
+    // Forward past the newest: live, the stream still framed as downstream reads it.
+    ASSERT_TRUE(shift->MoveBy(60000));
+    EXPECT_EQ(shift->CurrentMode(), TimeShift::Mode::Live);
+    Unframed live = Send(*tap, 2600, "new");
+    for (int i = 0; i < 3; ++i)
+        live.titles += Send(*tap, 2700 + 100 * i, "new").titles;
+    EXPECT_EQ(live.audio, Pattern(sent - 1600, 400));
+    EXPECT_EQ(live.titles, QList<QByteArray>{"new"});
+}
+
+TEST_F(TapFixture, AHoldLongerThanTheBufferGoesOnFromTheOldestAudioKept) {
+    LiveBuffer::Limits limits;
+    limits.window = 1s;
+    limits.segmentBytes = 4096;
+    auto shift = TimeShift::Create(test::TempDir(), limits);
+    auto tap = shift->NewTap(); // no ICY: the bytes are the audio
+    auto send = [&](qint64 ms) {
+        const QByteArray in = Pattern(sent, 400);
+        sent += 400;
+        const std::optional<QByteArray> out = tap->Received(in, ms);
+        return out ? *out : in;
+    };
+    send(0);
+    ASSERT_TRUE(shift->Hold());
+    for (int ms = 1; ms < 100; ++ms)
+        EXPECT_TRUE(send(ms * 100).isEmpty());
+    EXPECT_LE(shift->LengthMs(), 1000 + 1100) << "the window and a segment";
+    ASSERT_TRUE(shift->Release());
+    const QByteArray next = send(10000);
+    ASSERT_EQ(next.size(), 400);
+    // The oldest kept begins a segment; the pattern names the place.
+    qint64 from = -1;
+    for (qint64 at = 0; at < sent; at += limits.segmentBytes)
+        if (Pattern(at, 400) == next)
+            from = at;
+    EXPECT_GT(from, 400) << "went on at the cut, which is no longer kept";
+    EXPECT_GE(sent - from, 400 * 10) << "not the oldest audio kept";
+    EXPECT_LE(sent - from, 400 * 22) << "not the oldest audio kept";
+}
+
+// --- The real player -----------------------------------------------------
+
+class TimeShiftPlayback : public test::PlayerFixture {
+protected:
+    void SetUp() override {
+        if (!test::media::Available())
+            GTEST_SKIP() << "ffmpeg is needed to make the test streams";
+        test::PlayerFixture::SetUp();
+        root = test::TempDir();
+        control->SetTimeShiftLimits(root, {});
+    }
+    QString root;
+};
+
+// Every title the control reports, with when.
+struct Titles {
+    explicit Titles(OleControl* control)
+        : connection(QObject::connect(control, &OleControl::TitleChanged, control,
+                                      [this](const QString& t) {
+                                          log.push_back({t, clock.elapsed()});
+                                      })) {
+        clock.start();
+    }
+    ~Titles() { QObject::disconnect(connection); }
+    QString Last() const { return log.empty() ? QString() : log.back().first; }
+    qint64 Since(const QString& title) const {
+        for (const auto& [t, ms] : log)
+            if (t == title)
+                return ms;
+        return -1;
+    }
+    bool WaitFor(const QString& title, std::chrono::milliseconds bound) {
+        return test::WaitUntil([&] { return Last() == title; }, bound);
+    }
+    QElapsedTimer clock;
+    QMetaObject::Connection connection;
+    std::vector<std::pair<QString, qint64>> log;
+};
+
+TEST_F(TimeShiftPlayback, PausedTenSecondsItGoesOnWherePausedMovesBackAndGoesLive) {
+    // Parts of 4 s, titled by their number: a title tells where the stream is.
+    test::StreamTestServer::Options options;
+    const QByteArray part = test::media::Mp3Loop();
+    for (int i = 0; i < 12; ++i) {
+        options.loop.push_back(part);
+        options.titles.push_back(QByteArray::number(i));
+    }
+    options.bytesPerSecond = 128000 / 8;
+    const qint64 partMs = part.size() * 1000 / options.bytesPerSecond;
+    test::StreamTestServer station(options);
+    Titles titles(control);
+    EXPECT_FALSE(control->CanSeek());
+    player.Open(station.Url());
+    ASSERT_TRUE(WaitPlaying());
+    ASSERT_TRUE(titles.WaitFor(u"2"_qs, 20s));
+    ASSERT_TRUE(control->CanSeek());
+    test::Pump(1500ms);
+
+    // Paused: nothing is heard, the state is Paused, reception goes on.
+    const QString paused = titles.Last();
+    const qint64 pausedAt = titles.clock.elapsed();
+    const qint64 intoPart = pausedAt - titles.Since(paused);
+    ASSERT_TRUE(control->Pause());
+    EXPECT_FALSE(control->Pause());
+    test::Pump(500ms);
+    const int heard = rendered;
+    test::Pump(9500ms);
+    EXPECT_EQ(Play(), PlayState::Paused);
+    EXPECT_EQ(rendered.load(), heard) << "heard while paused";
+    EXPECT_NEAR(control->BehindLiveMs(), 10000, 700);
+    EXPECT_EQ(titles.Last(), paused) << "the title of what was paused stays";
+
+    // Resumed: the next part's title comes when the paused part has played out.
+    const qint64 resumedAt = titles.clock.elapsed();
+    ASSERT_TRUE(control->Unpause());
+    ASSERT_TRUE(WaitPlaying(5s));
+    const QString next = QString::number(paused.toInt() + 1);
+    ASSERT_TRUE(titles.WaitFor(next, 8s)) << "now " << titles.Last().toStdString();
+    // Titles are marked, and framed again, at metadata blocks 0.5 s apart.
+    const qint64 after = titles.Since(next) - resumedAt;
+    EXPECT_GE(after, partMs - intoPart - 700) << "resumed elsewhere than where it paused";
+    EXPECT_LE(after, partMs - intoPart + 1200) << "resumed elsewhere than where it paused";
+    EXPECT_GT(rendered.load(), heard);
+
+    // Back 5 s: an earlier part, and 15 s behind live.
+    ASSERT_TRUE(control->SeekBy(-5000));
+    EXPECT_TRUE(test::WaitUntil([&] { return titles.Last().toInt() < next.toInt(); }, 3s))
+        << "now " << titles.Last().toStdString();
+    EXPECT_NEAR(control->BehindLiveMs(), 15000, 1000);
+    // Live: the newest part again, and within a second of the newest audio.
+    ASSERT_TRUE(control->GoLive());
+    EXPECT_LT(control->BehindLiveMs(), 1000);
+    EXPECT_TRUE(test::WaitUntil([&] { return titles.Last().toInt() >= paused.toInt() + 3; }, 3s))
+        << "now " << titles.Last().toStdString();
+    EXPECT_EQ(Play(), PlayState::Playing);
+
+    // Cancel drops the buffer with its files.
+    EXPECT_EQ(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+    player.Cancel();
+    EXPECT_FALSE(control->CurrentTimeShift());
+    EXPECT_FALSE(control->CanSeek());
+    EXPECT_TRUE(test::WaitUntil(
+        [&] { return QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty(); }, 5s));
+}
+
+} // namespace
+} // namespace didira
