@@ -3,6 +3,7 @@
 // holds it, around a system sleep, and when the network comes and goes.
 #include "player/AudioOutputCheck.h"
 #include "player/MetafileResolver.h"
+#include "player/StallWatchdog.h"
 #include "player/StreamSession.h"
 
 #include <QLoggingCategory>

@@ -44,6 +44,12 @@ void TimeShift::Tap::SetIcyInterval(std::uint32_t interval) {
 }
 
 std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 atMs) {
+    if (!m_started && !bytes.isEmpty()) {
+        m_started = true;
+        m_playlist = bytes.startsWith("#EXTM3U");
+    }
+    if (m_playlist)
+        return std::nullopt;
     QByteArray stripped;
     qsizetype titleAt = -1;
     const IcyMetadataReader::Phase before =

@@ -15,6 +15,9 @@
 // the next frame from there. Going live jumps to the newest byte; what the
 // pipeline had queued plays first.
 //
+// An HLS playlist is passed on and not kept: its segments are fetched by the
+// demuxer's own sources, which no tap reads.
+//
 // One per open; the buffer is made on the streaming thread by the first tap
 // and goes with the last reference (taps hold one until their pad goes).
 // Commands and questions come from the UI thread; the taps run on streaming
@@ -57,6 +60,8 @@ public:
         std::optional<IcyMetadataReader> m_reader;
         std::optional<IcyFramer> m_framer; // once downstream no longer gets the bytes as received
         bool m_asReceived = true;          // downstream has had every byte as received
+        bool m_started = false;            // has seen bytes
+        bool m_playlist = false;           // an HLS playlist: passed on, not kept
     };
     std::unique_ptr<Tap> NewTap();
 
