@@ -1,6 +1,8 @@
 #include "app/DidiraService.h"
 
+#include "app/LiveActions.h"
 #include "app/SleepTimer.h"
+#include "ui/VavarozDlg.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusMessage>
@@ -21,23 +23,28 @@ public:
     }
 
 public slots:
-    // The live buffer's actions: none is built into this version yet.
-    void Pause() { m_service->RefuseUnavailable(QStringLiteral("Pause")); }
-    void Resume() { m_service->RefuseUnavailable(QStringLiteral("Resume")); }
-    void GoLive() { m_service->RefuseUnavailable(QStringLiteral("GoLive")); }
+    void Pause() { Live(&live::Pause, QStringLiteral("Pause")); }
+    void Resume() { Live(&live::Resume, QStringLiteral("Resume")); }
+    void GoLive() { Live(&live::GoLive, QStringLiteral("GoLive")); }
+    // Recording: not built into this version yet.
     void StartRecording() { m_service->RefuseUnavailable(QStringLiteral("StartRecording")); }
     void StopRecording() { m_service->RefuseUnavailable(QStringLiteral("StopRecording")); }
     void SaveLast(uint) { m_service->RefuseUnavailable(QStringLiteral("SaveLast")); }
     void SleepAfter(uint seconds) { m_service->SleepTimer().Start(std::chrono::seconds(seconds)); }
 
 private:
+    void Live(bool (*action)(CVavarozDlg&), const QString& what) {
+        CVavarozDlg* dlg = m_service->Dialog();
+        m_service->RefuseUnlessDone(dlg && action(*dlg), what);
+    }
     CDidiraService* m_service;
 };
 
 } // namespace
 
-CDidiraService::CDidiraService(CSleepTimer& sleep, const QDBusConnection& bus, QObject* parent)
-    : QObject(parent), m_sleep(sleep), m_bus(bus) {
+CDidiraService::CDidiraService(CSleepTimer& sleep, CVavarozDlg* dlg, const QDBusConnection& bus,
+                               QObject* parent)
+    : QObject(parent), m_sleep(sleep), m_pDlg(dlg), m_bus(bus) {
     new DidiraAdaptor(this);
 }
 
@@ -57,7 +64,18 @@ bool CDidiraService::Register() {
 void CDidiraService::RefuseUnavailable(const QString& what) {
     if (calledFromDBus())
         sendErrorReply(QString::fromLatin1(kDidiraNotAvailable),
-                       QStringLiteral("%1: this version of Didira keeps no live buffer").arg(what));
+                       QStringLiteral("%1: this version of Didira cannot record").arg(what));
+}
+
+CVavarozDlg* CDidiraService::Dialog() const {
+    return m_pDlg;
+}
+
+void CDidiraService::RefuseUnlessDone(bool done, const QString& what) {
+    if (!done && calledFromDBus())
+        sendErrorReply(
+            QString::fromLatin1(kDidiraNotPlaying),
+            QStringLiteral("%1: no live station is playing, or nothing of it is kept").arg(what));
 }
 
 } // namespace didira

@@ -23,7 +23,7 @@ CListenerTools::CListenerTools(CVavarozDlg& dlg, const QDBusConnection& bus) {
                                                                         remote::Stop(*target);
                                                                 }});
     if (bus.isConnected()) {
-        m_service = std::make_unique<CDidiraService>(*m_sleep, bus);
+        m_service = std::make_unique<CDidiraService>(*m_sleep, &dlg, bus);
         m_service->Register();
     }
     m_tray = std::make_unique<CTrayIcon>(dlg, *m_sleep);

@@ -1,6 +1,7 @@
 #include "app/MprisService.h"
 
 #include "app/BusNames.h"
+#include "app/LiveActions.h"
 #include "ui/DlgRemote.h"
 #include "ui/NowPlaying.h"
 #include "ui/VavarozDlg.h"
@@ -127,10 +128,11 @@ public:
     void SetVolume(double volume) {
         Do([volume](CVavarozDlg& dlg) { remote::SetVolume(dlg, volume); });
     }
-    qlonglong Position() const { return 0; }
+    // Within the live buffer, in microseconds.
+    qlonglong Position() const { return Ask(&live::PositionMs, qint64{0}) * 1000; }
     bool CanStep() const { return Ask(&remote::CanStep, false); }
     bool CanPlay() const { return Ask(&remote::CanPlay, false); }
-    bool CanSeek() const { return false; }
+    bool CanSeek() const { return Ask(&live::CanSeek, false); }
     bool CanControl() const { return true; }
 
 public slots:
@@ -140,13 +142,35 @@ public slots:
     void Previous() {
         Do([](CVavarozDlg& dlg) { remote::Step(dlg, -1); });
     }
-    // A radio stream cannot be held: pausing stops it, as "Cancel" does.
-    void Pause() { Do(&remote::Stop); }
-    void PlayPause() { Do(&remote::PlayPause); }
+    // Pausing holds the live buffer; a station that keeps none stops, as
+    // "Cancel" does. Play goes on from a pause.
+    void Pause() {
+        Do([](CVavarozDlg& dlg) { live::Pause(dlg) || (remote::Stop(dlg), true); });
+    }
+    void PlayPause() {
+        Do([this](CVavarozDlg& dlg) {
+            if (PlaybackStatus() == QLatin1String("Paused"))
+                live::Resume(dlg);
+            else if (PlaybackStatus() != QLatin1String("Playing") || !live::Pause(dlg))
+                remote::PlayPause(dlg);
+        });
+    }
     void Stop() { Do(&remote::Stop); }
-    void Play() { Do(&remote::Play); }
-    void Seek(qlonglong) {}
-    void SetPosition(const QDBusObjectPath&, qlonglong) {}
+    void Play() {
+        Do([](CVavarozDlg& dlg) { live::Resume(dlg) || (remote::Play(dlg), true); });
+    }
+    void Seek(qlonglong offset) {
+        Do([&](CVavarozDlg& dlg) {
+            if (live::SeekBy(dlg, offset / 1000))
+                emit Seeked(Position());
+        });
+    }
+    void SetPosition(const QDBusObjectPath&, qlonglong position) {
+        Do([&](CVavarozDlg& dlg) {
+            if (position >= 0 && live::SeekTo(dlg, position / 1000))
+                emit Seeked(Position());
+        });
+    }
     void OpenUri(const QString& uri) {
         const QUrl url(uri);
         if (!url.isValid() || !kUriSchemes.contains(url.scheme().toLower())) {

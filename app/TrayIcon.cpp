@@ -1,5 +1,6 @@
 #include "app/TrayIcon.h"
 
+#include "app/LiveActions.h"
 #include "app/SleepTimer.h"
 #include "ui/DlgListener.h"
 #include "ui/DlgRemote.h"
@@ -21,10 +22,24 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
     : QObject(parent), m_pDlg(&dlg), m_sleep(sleep), m_menu(std::make_unique<QMenu>()) {
     m_icon.setIcon(dlg.windowIcon());
 
-    // The live buffer's actions: not built into this version, so disabled.
-    for (const QString& text :
-         {QStringLiteral("一時停止"), QStringLiteral("30秒戻る"), QStringLiteral("ライブに戻る"),
-          QStringLiteral("録音"), QStringLiteral("最後の5分を保存")})
+    // Pause, back and live act on the live buffer while one is kept.
+    m_pause = m_menu->addAction(QStringLiteral("一時停止"));
+    connect(m_pause, &QAction::triggered, this, [this] {
+        if (m_pDlg && !live::Resume(*m_pDlg))
+            live::Pause(*m_pDlg);
+    });
+    m_back = m_menu->addAction(QStringLiteral("30秒戻る"));
+    connect(m_back, &QAction::triggered, this, [this] {
+        if (m_pDlg)
+            live::SeekBy(*m_pDlg, -30000);
+    });
+    m_live = m_menu->addAction(QStringLiteral("ライブに戻る"));
+    connect(m_live, &QAction::triggered, this, [this] {
+        if (m_pDlg)
+            live::GoLive(*m_pDlg);
+    });
+    // Recording: not built into this version, so disabled.
+    for (const QString& text : {QStringLiteral("録音"), QStringLiteral("最後の5分を保存")})
         m_menu->addAction(text)->setEnabled(false);
 
     QMenu* sleepMenu = m_menu->addMenu(QStringLiteral("スリープタイマー"));
@@ -90,7 +105,19 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
     connect(np, &CNowPlaying::titleChanged, this, &CTrayIcon::UpdateToolTip);
     connect(np, &CNowPlaying::streamNameChanged, this, &CTrayIcon::UpdateToolTip);
     connect(np, &CNowPlaying::statusChanged, this, &CTrayIcon::UpdateToolTip);
+    connect(np, &CNowPlaying::statusChanged, this, &CTrayIcon::UpdateLiveActions);
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &CTrayIcon::UpdateLiveActions);
     UpdateToolTip();
+    UpdateLiveActions();
+}
+
+void CTrayIcon::UpdateLiveActions() {
+    const bool paused =
+        m_pDlg && remote::NowPlaying(*m_pDlg).PlaybackStatus() == CNowPlaying::Status::Paused;
+    const bool can = m_pDlg && live::CanSeek(*m_pDlg);
+    m_pause->setText(paused ? QStringLiteral("再開") : QStringLiteral("一時停止"));
+    for (QAction* action : {m_pause, m_back, m_live})
+        action->setEnabled(can);
 }
 
 CTrayIcon::~CTrayIcon() {

@@ -1,7 +1,8 @@
 #pragma once
 // The tray icon (a StatusNotifierItem where the desktop offers one): the
 // station and title as its tooltip, and a menu of the listener's actions.
-// Actions this build cannot carry out are shown disabled.
+// Actions this build cannot carry out are shown disabled, and the live
+// buffer's while nothing of a live station is kept.
 
 #include <QObject>
 #include <QPointer>
@@ -34,6 +35,7 @@ public:
 private:
     void UpdateToolTip();
     void UpdateSleepChoice();
+    void UpdateLiveActions(); // enabled while a live buffer works; pause or resume
     void FillStations();
     void ToggleWindow();
 
@@ -45,6 +47,9 @@ private:
     QActionGroup* m_sleepChoices = nullptr;
     QAction* m_sleepOff = nullptr;
     QAction* m_window = nullptr;
+    QAction* m_pause = nullptr; // "一時停止", "再開" while paused
+    QAction* m_back = nullptr;
+    QAction* m_live = nullptr;
     int m_nSleepMinutes = 0; // the tray's own choice while the timer counts
 };
 

@@ -39,9 +39,9 @@ public:
     virtual void SetNetworkAvailable(bool available) { Q_UNUSED(available); }
 
     // Pause and moves within what the control keeps of the live station it
-    // plays; each false (nothing done) where it cannot: nothing playing,
-    // nothing kept. Pause holds what is heard while reception goes on (play
-    // state Paused); Unpause goes on from there.
+    // plays; each true when done (or so already), false (nothing done) where
+    // it cannot: nothing playing, nothing kept. Pause holds what is heard
+    // while reception goes on (play state Paused); Unpause goes on from there.
     virtual bool Pause() { return false; }
     virtual bool Unpause() { return false; }
     // Moves what is heard by ms (back when negative), or to ms from the

@@ -184,6 +184,8 @@ void CGstPlayerControl::RenewTimeShift(bool open) {
 }
 
 bool CGstPlayerControl::Pause() {
+    if (m_session->GetPlayState() == PlayState::Paused)
+        return true;
     if (!CanSeek() || !m_session->Hold(true))
         return false;
     m_timeShift->Hold();
@@ -192,7 +194,7 @@ bool CGstPlayerControl::Pause() {
 
 bool CGstPlayerControl::Unpause() {
     if (m_session->GetPlayState() != PlayState::Paused)
-        return false;
+        return m_session->GetPlayState() == PlayState::Playing;
     if (m_timeShift)
         m_timeShift->Release();
     return m_session->Hold(false);
@@ -209,8 +211,8 @@ bool CGstPlayerControl::SeekTo(qint64 ms) {
 bool CGstPlayerControl::GoLive() {
     if (!CanSeek())
         return false;
-    const bool moved = m_timeShift->GoLive();
-    return Unpause() || moved;
+    m_timeShift->GoLive();
+    return Unpause();
 }
 
 bool CGstPlayerControl::CanSeek() const {

@@ -53,7 +53,8 @@ protected:
             CSleepTimer::Target{[this](double g) { remote::SetFadeGain(*dlg, g); },
                                 [this] { remote::Stop(*dlg); }},
             std::chrono::milliseconds(600));
-        service = std::make_unique<CDidiraService>(*sleep, QDBusConnection::sessionBus());
+        service =
+            std::make_unique<CDidiraService>(*sleep, dlg.get(), QDBusConnection::sessionBus());
         ASSERT_TRUE(service->Register());
     }
     void TearDown() override {
@@ -79,15 +80,18 @@ protected:
     std::unique_ptr<CDidiraService> service;
 };
 
-TEST_F(DidiraBus, WhatThisBuildCannotDoIsRefusedNotFaked) {
+TEST_F(DidiraBus, WhatThisBuildOrThisPlayerCannotDoIsRefusedNotFaked) {
     const std::pair<const char*, QVariantList> calls[] = {
-        {"Pause", {}},          {"Resume", {}},        {"GoLive", {}},
         {"StartRecording", {}}, {"StopRecording", {}}, {"SaveLast", {20u}}};
     for (const auto& [member, args] : calls) {
         const QDBusMessage reply = Method(QString::fromLatin1(member), args);
         EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage) << member;
         EXPECT_EQ(reply.errorName(), kDidiraNotAvailable) << member;
     }
+    // The recording player keeps no live buffer.
+    remote::Step(*dlg, +1);
+    for (const char* member : {"Pause", "Resume", "GoLive"})
+        EXPECT_EQ(Method(QString::fromLatin1(member)).errorName(), kDidiraNotPlaying) << member;
 }
 
 TEST_F(DidiraBus, SleepAfterFadesOutThenCancelsAndRestoresTheLevel) {

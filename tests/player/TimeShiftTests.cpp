@@ -213,7 +213,7 @@ TEST_F(TimeShiftPlayback, PausedTenSecondsItGoesOnWherePausedMovesBackAndGoesLiv
     const qint64 pausedAt = titles.clock.elapsed();
     const qint64 intoPart = pausedAt - titles.Since(paused);
     ASSERT_TRUE(control->Pause());
-    EXPECT_FALSE(control->Pause());
+    EXPECT_TRUE(control->Pause()) << "paused already";
     test::Pump(500ms);
     const int heard = rendered;
     test::Pump(9500ms);

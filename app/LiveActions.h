@@ -1,0 +1,43 @@
+#pragma once
+// The listener's pause and moves in what the dialog's player keeps of a live
+// station, for the tray, Didira's bus interface and MPRIS alike. Each goes to
+// the player control (the dialog has no word for them) and is false when it
+// cannot be done now: nothing plays, or the player keeps nothing.
+
+#include "control/ControlHost.h"
+#include "control/PlayerStates.h"
+#include "ui/DlgRemote.h"
+
+namespace didira::live {
+
+inline bool CanSeek(const CVavarozDlg& dlg) {
+    const OleControl* control = remote::PlayerControl(dlg);
+    return control && control->CanSeek();
+}
+inline bool Pause(CVavarozDlg& dlg) {
+    OleControl* control = remote::PlayerControl(dlg);
+    return control && control->Pause();
+}
+inline bool Resume(CVavarozDlg& dlg) {
+    OleControl* control = remote::PlayerControl(dlg);
+    return control && control->Unpause();
+}
+inline bool GoLive(CVavarozDlg& dlg) {
+    OleControl* control = remote::PlayerControl(dlg);
+    return control && control->GoLive();
+}
+inline bool SeekBy(CVavarozDlg& dlg, qint64 ms) {
+    OleControl* control = remote::PlayerControl(dlg);
+    return control && control->SeekBy(ms);
+}
+inline bool SeekTo(CVavarozDlg& dlg, qint64 ms) {
+    OleControl* control = remote::PlayerControl(dlg);
+    return control && control->SeekTo(ms);
+}
+// Of what is heard, from the oldest audio kept; 0 without a buffer.
+inline qint64 PositionMs(const CVavarozDlg& dlg) {
+    const OleControl* control = remote::PlayerControl(dlg);
+    return control ? control->PositionMs() : 0;
+}
+
+} // namespace didira::live
