@@ -871,20 +871,12 @@ TEST_F(Playback, SleepClosesTheStreamAndTheWakeReconnectsOnceTheNetworkIsThere) 
 
 // Without any usable audio output the automatic output plays into a fake one:
 // the open fails with its own code and reason instead of "playing" in silence.
-TEST(PlayerControlOutput, NoSoundOutputFailsTheOpenInsteadOfPlayingInSilence) {
-    const QByteArray tone = media::ToneMp3();
-    if (tone.isEmpty())
-        GTEST_SKIP() << "ffmpeg is needed";
-    HttpTestServer server;
-    server.Serve("/tone.mp3", "audio/mpeg", tone);
+class NoSoundOutput : public Playback {
+protected:
+    NoSoundOutput() { outputSink = "autoaudiosink"; }
+};
 
-    const QByteArray configured = qgetenv(CGstPlayerControl::kAudioSinkVariable);
-    qputenv(CGstPlayerControl::kAudioSinkVariable, "autoaudiosink");
-    QWidget window;
-    MessageRecorder recorder;
-    ControlCreation made = CreatePlayer(&window);
-    qputenv(CGstPlayerControl::kAudioSinkVariable, configured);
-    ASSERT_TRUE(made.control) << made.error.toStdString();
+TEST_F(NoSoundOutput, FailsTheOpenInsteadOfPlayingInSilence) {
     // Every audio output out of the automatic choice, as on a system with none.
     std::vector<std::pair<GstPluginFeature*, guint>> ranks;
     GList* sinks = gst_element_factory_list_get_elements(
@@ -903,23 +895,18 @@ TEST(PlayerControlOutput, NoSoundOutputFailsTheOpenInsteadOfPlayingInSilence) {
         }
     });
     ASSERT_FALSE(ranks.empty());
-    std::unique_ptr<OleControl> control(made.control);
-    control->SetSite(&MessageBoxControlSite());
-    CMediaPlayer2 player;
-    player.Attach(control.get());
-    player.SetPlayOnOpen(TRUE);
     player.Open(server.Url("/tone.mp3"));
     bool played = false;
     ASSERT_TRUE(WaitUntil([&] {
-        played = played || player.GetPlayState() == ToNumber(PlayState::Playing);
-        return !recorder.boxes.empty();
+        played = played || Play() == PlayState::Playing;
+        return !boxes.empty();
     })) << "play state "
-        << player.GetPlayState();
+        << Play();
     EXPECT_FALSE(played);
     EXPECT_EQ(player.GetErrorCode(), playererror::NoAudioOutput);
-    EXPECT_TRUE(recorder.boxes[0].text.contains(QStringLiteral("サウンド出力")))
-        << recorder.boxes[0].text.toStdString();
-    EXPECT_EQ(player.GetPlayState(), ToNumber(PlayState::Closed));
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("サウンド出力")))
+        << boxes[0].text.toStdString();
+    EXPECT_EQ(Play(), PlayState::Closed);
 }
 
 TEST_F(Playback, AStallIsToldAndWaitedOutWithoutLosingAudioAndMissingSegmentsAreRiddenOut) {

@@ -37,9 +37,7 @@ class PlayerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         const QByteArray saved = qgetenv(CGstPlayerControl::kAudioSinkVariable);
-        qputenv(CGstPlayerControl::kAudioSinkVariable,
-                "capsfilter caps=audio/x-raw,format=F32LE"
-                " ! fakesink name=didira-test-output sync=true signal-handoffs=true");
+        qputenv(CGstPlayerControl::kAudioSinkVariable, outputSink);
         ControlCreation made = CreatePlayer(&window);
         qputenv(CGstPlayerControl::kAudioSinkVariable, saved);
         ASSERT_TRUE(made.control) << made.error.toStdString();
@@ -54,7 +52,8 @@ protected:
         gst::ElementPtr bin(rawBin);
         ASSERT_TRUE(bin);
         m_output.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-test-output"));
-        ASSERT_TRUE(m_output);
+        if (!m_output)
+            return; // an output of the test's own choice: nothing counted
         m_handoff = g_signal_connect(m_output.get(), "handoff",
                                      G_CALLBACK(&PlayerFixture::OnRendered), this);
         m_outputPad.reset(gst_element_get_static_pad(m_output.get(), "sink"));
@@ -159,6 +158,9 @@ protected:
         EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
     }
 
+    // Set before SetUp for another output than the counted one.
+    QByteArray outputSink = "capsfilter caps=audio/x-raw,format=F32LE"
+                            " ! fakesink name=didira-test-output sync=true signal-handoffs=true";
     QWidget window;
     CGstPlayerControl* control = nullptr;
     CMediaPlayer2 player;
