@@ -449,8 +449,9 @@ TEST_F(RadioPlayback, NoGapWhereAnHlsStationChangesVariant) {
 // --- Files: the end, Stop, redirects, metafiles -------------------------
 
 TEST_F(Playback, AFileConnectsAtOncePlaysToItsEndAndStopsWithoutReconnecting) {
+    server.Serve("/short.mp3", "audio/mpeg", tone.left(3 * 128000 / 8)); // three seconds
     player.Cancel();
-    player.Open(server.Url("/tone.mp3"));
+    player.Open(server.Url("/short.mp3"));
     EXPECT_EQ(Play(), PlayState::Waiting); // Open returns at once
     // An address is connected to at once, with no (reverse) name lookup first.
     EXPECT_EQ(Opened(), OpenState::Connecting);
@@ -458,13 +459,13 @@ TEST_F(Playback, AFileConnectsAtOncePlaysToItsEndAndStopsWithoutReconnecting) {
     // The file arrives faster than it plays, so the measured rate may show
     // first; the stream's own rate takes over once its header is parsed.
     EXPECT_TRUE(WaitUntil([&] { return player.GetBandwidth() == 128000; }, 5s));
-    // The eight-second tone plays to its end, and no reconnection follows.
-    EXPECT_TRUE(WaitUntil([&] { return Play() == PlayState::Stopped; }, 15s));
+    // The file plays to its end, and no reconnection follows.
+    EXPECT_TRUE(WaitUntil([&] { return Play() == PlayState::Stopped; }, 10s));
     Pump(1500ms);
     EXPECT_EQ(Play(), PlayState::Stopped);
     EXPECT_EQ(Opened(), OpenState::Open);
     EXPECT_EQ(control->ReconnectCount(), 0);
-    EXPECT_EQ(server.Requests("/tone.mp3"), 1);
+    EXPECT_EQ(server.Requests("/short.mp3"), 1);
 
     // Stop keeps it open, and late messages of the stopped run change nothing.
     player.Open(server.Url("/tone.mp3"));
