@@ -2,13 +2,13 @@
 
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
-#include <dirent.h>
+#include <QFileInfo>
 #include <fstream>
 #include <iconv.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace didira::test {
 
@@ -31,20 +31,15 @@ std::string ReadBytes(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    return QFileInfo::exists(QFile::decodeName(path.c_str()));
 }
 
 std::vector<std::string> DirEntries(const std::string& dir) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        ::closedir(d);
-    }
+    for (const QString& name :
+         QDir(QFile::decodeName(dir.c_str()))
+             .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        names.push_back(QFile::encodeName(name).toStdString());
     return names;
 }
 
