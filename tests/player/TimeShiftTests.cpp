@@ -9,7 +9,10 @@
 #include "support/StreamTestServer.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <iostream>
 
 namespace didira {
 namespace {
@@ -189,6 +192,56 @@ struct Titles {
     std::vector<std::pair<QString, qint64>> log;
 };
 
+// The title of what reaches the output: the demuxer's tags travel with the
+// audio they precede.
+class HeardTitle {
+public:
+    explicit HeardTitle(GstElement* playbin) {
+        GstElement* sink = nullptr;
+        g_object_get(playbin, "audio-sink", &sink, nullptr);
+        m_pad.reset(gst_element_get_static_pad(sink, "sink"));
+        gst_object_unref(sink);
+        m_probe = gst_pad_add_probe(m_pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &OnEvent,
+                                    this, nullptr);
+    }
+    ~HeardTitle() { gst_pad_remove_probe(m_pad.get(), m_probe); }
+    HeardTitle(const HeardTitle&) = delete;
+    HeardTitle& operator=(const HeardTitle&) = delete;
+    std::atomic<int> number{-1};
+
+private:
+    static GstPadProbeReturn OnEvent(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        GstTagList* tags = nullptr;
+        const gchar* title = nullptr;
+        if (GST_EVENT_TYPE(event) == GST_EVENT_TAG && (gst_event_parse_tag(event, &tags), true) &&
+            gst_tag_list_peek_string_index(tags, GST_TAG_TITLE, 0, &title) && title)
+            static_cast<HeardTitle*>(data)->number = QByteArray(title).toInt();
+        return GST_PAD_PROBE_OK;
+    }
+    gst::PadPtr m_pad;
+    gulong m_probe = 0;
+};
+
+// Resident memory of this process, in KiB.
+qint64 ResidentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+qint64 BytesUnder(const QString& root) {
+    qint64 bytes = 0;
+    QDirIterator files(root, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        bytes += QFileInfo(files.next()).size();
+    return bytes;
+}
+
 TEST_F(TimeShiftPlayback, PausedTenSecondsItGoesOnWherePausedMovesBackAndGoesLive) {
     // Parts of 4 s, titled by their number: a title tells where the stream is.
     test::StreamTestServer::Options options;
@@ -201,6 +254,7 @@ TEST_F(TimeShiftPlayback, PausedTenSecondsItGoesOnWherePausedMovesBackAndGoesLiv
     const qint64 partMs = part.size() * 1000 / options.bytesPerSecond;
     test::StreamTestServer station(options);
     Titles titles(control);
+    HeardTitle heardTitle(control->Pipeline());
     EXPECT_FALSE(control->CanSeek());
     player.Open(station.Url());
     ASSERT_TRUE(WaitPlaying());
@@ -212,6 +266,7 @@ TEST_F(TimeShiftPlayback, PausedTenSecondsItGoesOnWherePausedMovesBackAndGoesLiv
     const QString paused = titles.Last();
     const qint64 pausedAt = titles.clock.elapsed();
     const qint64 intoPart = pausedAt - titles.Since(paused);
+    const qint64 residentBefore = ResidentKiB();
     ASSERT_TRUE(control->Pause());
     EXPECT_TRUE(control->Pause()) << "paused already";
     test::Pump(500ms);
@@ -221,11 +276,19 @@ TEST_F(TimeShiftPlayback, PausedTenSecondsItGoesOnWherePausedMovesBackAndGoesLiv
     EXPECT_EQ(rendered.load(), heard) << "heard while paused";
     EXPECT_NEAR(control->BehindLiveMs(), 10000, 700);
     EXPECT_EQ(titles.Last(), paused) << "the title of what was paused stays";
+    const int heardAtPause = heardTitle.number;
+    std::cout << "[figures] paused 10 s: resident +" << ResidentKiB() - residentBefore
+              << " KiB, buffer " << BytesUnder(root) / 1024 << " KiB on disk\n";
 
     // Resumed: the next part's title comes when the paused part has played out.
     const qint64 resumedAt = titles.clock.elapsed();
     ASSERT_TRUE(control->Unpause());
+    QElapsedTimer sinceResume;
+    sinceResume.start();
+    ASSERT_TRUE(test::WaitUntil([&] { return rendered > heard; }, 5s));
+    const qint64 resumeToSound = sinceResume.elapsed();
     ASSERT_TRUE(WaitPlaying(5s));
+    EXPECT_EQ(heardTitle.number, heardAtPause) << "heard elsewhere than where it paused";
     const QString next = QString::number(paused.toInt() + 1);
     ASSERT_TRUE(titles.WaitFor(next, 8s)) << "now " << titles.Last().toStdString();
     // Titles are marked, and framed again, at metadata blocks 0.5 s apart.
@@ -240,11 +303,18 @@ TEST_F(TimeShiftPlayback, PausedTenSecondsItGoesOnWherePausedMovesBackAndGoesLiv
         << "now " << titles.Last().toStdString();
     EXPECT_NEAR(control->BehindLiveMs(), 15000, 1000);
     // Live: the newest part again, and within a second of the newest audio.
+    const int liveTitle = paused.toInt() + 4; // 4 s parts, 16 s after the pause
     ASSERT_TRUE(control->GoLive());
+    QElapsedTimer sinceLive;
+    sinceLive.start();
     EXPECT_LT(control->BehindLiveMs(), 1000);
     EXPECT_TRUE(test::WaitUntil([&] { return titles.Last().toInt() >= paused.toInt() + 3; }, 3s))
         << "now " << titles.Last().toStdString();
     EXPECT_EQ(Play(), PlayState::Playing);
+    EXPECT_TRUE(test::WaitUntil([&] { return heardTitle.number >= liveTitle; }, 8s))
+        << "heard " << heardTitle.number << ", live " << liveTitle;
+    std::cout << "[figures] resume to sound " << resumeToSound << " ms; live heard after "
+              << sinceLive.elapsed() << " ms\n";
 
     // Cancel drops the buffer with its files.
     EXPECT_EQ(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
