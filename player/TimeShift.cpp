@@ -16,10 +16,11 @@ TimeShift::TimeShift(QString root, const LiveBuffer::Limits& limits)
 
 std::unique_ptr<TimeShift::Tap> TimeShift::NewTap() {
     std::lock_guard lock(m_mutex);
-    // A new connection plays at once (a reconnection): a hold ends with it,
-    // and it goes on from where the hold began.
-    if (m_mode == Mode::Held)
-        m_mode = Mode::Delayed;
+    // A new connection (a reconnection) plays at once and from its own start,
+    // live: its pipeline is new, and an Ogg stream resumed from the cursor
+    // would lack the headers its decoder needs.
+    m_mode = Mode::Live;
+    m_cursor = -1;
     return std::make_unique<Tap>(shared_from_this());
 }
 

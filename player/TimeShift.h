@@ -15,6 +15,7 @@
 // the next frame from there. Going live jumps to the newest byte; what the
 // pipeline had queued plays first.
 //
+// A new connection (a reconnection, the wake after a sleep) goes on live.
 // An HLS playlist is passed on and not kept: its segments are fetched by the
 // demuxer's own sources, which no tap reads.
 //
@@ -44,7 +45,8 @@ public:
     TimeShift& operator=(const TimeShift&) = delete;
 
     // The bytes of one connection, as its source's pad carries them. Made for
-    // each network source; used on its streaming thread only.
+    // each network source (live from then on); used on its streaming thread
+    // only.
     class Tap {
     public:
         explicit Tap(std::shared_ptr<TimeShift> shift) : m_shift(std::move(shift)) {}

@@ -121,6 +121,11 @@ TEST_F(TapFixture, AHoldSendsNothingAndAReleaseGoesOnAtTheCutMovesLandByTimeLive
         live.titles += Send(*tap, 2700 + 100 * i, "new").titles;
     EXPECT_EQ(live.audio, Pattern(sent - 1600, 400));
     EXPECT_EQ(live.titles, QList<QByteArray>{"new"});
+
+    // A reconnection goes on live: its pipeline has nothing of the old one.
+    ASSERT_TRUE(shift->MoveBy(-1000));
+    auto again = shift->NewTap();
+    EXPECT_EQ(shift->CurrentMode(), TimeShift::Mode::Live);
 }
 
 TEST_F(TapFixture, AHoldLongerThanTheBufferGoesOnFromTheOldestAudioKept) {
