@@ -6,6 +6,7 @@
 #include "app/Automation.h"
 #include "app/MprisService.h"
 #include "app/VavarozApp.h"
+#include "res/Resources.h"
 #include "support/DialogFixture.h"
 #include "support/MediaFiles.h"
 #include "support/StreamTestServer.h"
@@ -309,6 +310,40 @@ TEST_F(MprisLive, ATitleSetOnTheStationReachesMetadataAndIsAnnounced) {
     EXPECT_EQ(meta.value("xesam:title").toString(), station.Url());
     EXPECT_FALSE(meta.contains("xesam:artist"));
     EXPECT_FALSE(meta.contains("didira:streamName"));
+}
+
+// Through the real dialog: paused, the field says so and the station keeps
+// coming; Play goes on where it paused; Seek moves back in the buffer.
+TEST_F(MprisLive, PauseHoldsTheStationPlayGoesOnAndSeekMovesBack) {
+    const QByteArray mp3 = test::media::Mp3Loop();
+    if (mp3.isEmpty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    test::StreamTestServer station(test::StreamTestServer::TitledMp3(mp3));
+    ASSERT_EQ(Command(QStringLiteral("OpenUri"), {station.Url()}).type(),
+              QDBusMessage::ReplyMessage);
+    auto player = [&](const char* name) { return GetAll(kMprisPlayerInterface).value(name); };
+    ASSERT_TRUE(WaitUntil([&] { return player("PlaybackStatus") == u"Playing"_qs; },
+                          std::chrono::seconds(20)));
+    test::Pump(std::chrono::seconds(6));
+    EXPECT_EQ(player("CanPause"), true);
+    EXPECT_EQ(player("CanSeek"), true);
+
+    ASSERT_EQ(Command(QStringLiteral("Pause")).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(
+        WaitUntil([&] { return Field(IDC_PLAYSTATE) == u"再生が一時停止しています。"_qs; }));
+    EXPECT_EQ(player("PlaybackStatus"), u"Paused"_qs);
+    const qlonglong pausedAt = player("Position").toLongLong();
+    const int connections = station.Connections();
+    test::Pump(std::chrono::seconds(3));
+    EXPECT_EQ(player("Position").toLongLong(), pausedAt) << "moved while paused";
+    EXPECT_EQ(station.Connections(), connections) << "the station was let go";
+
+    ASSERT_EQ(Command(QStringLiteral("Play")).type(), QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(WaitUntil([&] { return player("PlaybackStatus") == u"Playing"_qs; }));
+    EXPECT_NEAR(player("Position").toLongLong(), pausedAt, 1500000) << "not where it paused";
+    ASSERT_EQ(Command(QStringLiteral("Seek"), {qlonglong(-4000000)}).type(),
+              QDBusMessage::ReplyMessage);
+    EXPECT_NEAR(player("Position").toLongLong(), pausedAt - 4000000, 1500000);
 }
 
 } // namespace
