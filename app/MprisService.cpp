@@ -145,7 +145,12 @@ public slots:
     // Pausing holds the live buffer; a station that keeps none stops, as
     // "Cancel" does. Play goes on from a pause.
     void Pause() {
-        Do([](CVavarozDlg& dlg) { live::Pause(dlg) || (remote::Stop(dlg), true); });
+        Do([](CVavarozDlg& dlg) {
+            if (!live::CanSeek(dlg))
+                remote::Stop(dlg);
+            else
+                live::Pause(dlg);
+        });
     }
     void PlayPause() {
         Do([this](CVavarozDlg& dlg) {

@@ -217,8 +217,11 @@ bool CGstPlayerControl::GoLive() {
 
 bool CGstPlayerControl::CanSeek() const {
     const PlayState state = m_session->GetPlayState();
+    // Waiting: resuming, starved or reconnecting after it played (a buffer
+    // that works has kept what was received).
     return m_timeShift && m_timeShift->Works() &&
-           (state == PlayState::Playing || state == PlayState::Paused);
+           (state == PlayState::Playing || state == PlayState::Paused ||
+            state == PlayState::Waiting);
 }
 
 qint64 CGstPlayerControl::PositionMs() const {

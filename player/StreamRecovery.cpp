@@ -16,7 +16,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
 // ---- The listener's hold, sleep and the network ----------------------------
 
 bool StreamSession::Hold(bool held) {
-    if (m_phase != (held ? Phase::Playing : Phase::Paused))
+    const bool heard =
+        m_phase == Phase::Playing || m_phase == Phase::Resuming || m_phase == Phase::Starved;
+    if (held ? !heard : m_phase != Phase::Paused)
         return false;
     if (held)
         m_watchdog->Disarm();

@@ -81,7 +81,8 @@ public:
 
     // Holds what is heard (true: the pipeline paused while reception goes on,
     // play state Paused, the stall watch resting) or plays on (false). Only
-    // from playing, or paused; false when nothing changed.
+    // once heard (playing, resuming, starved), or paused; false when nothing
+    // changed.
     bool Hold(bool held);
 
     // Whether an open starts playing once the stream is ready.
