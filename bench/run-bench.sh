@@ -7,6 +7,13 @@
 #   bench/run-bench.sh [SECONDS_PER_RUN=10] [REPETITIONS=3]
 #   STREAMS="mp3 aac ..."   stations to measure (default: all)
 #   PLAYERS="didira dialog gst-play mpv ffplay"   players to measure
+#   KILLED_CLIENT=1   each run starts just after another program's sound
+#                     stream was killed (paplay of a tone, SIGKILL after
+#                     1.5 s), and the recorder leaves the sound server's
+#                     latency as it is (didira_listen --latency-ms 2000, as
+#                     a loudspeaker would): a second table gives each run's
+#                     longest silence after the first sound and where it
+#                     began. First audible then comes in steps of 2 s.
 # Output: a Markdown table on standard output (copy it into bench/README.md);
 # every single measurement goes to $BENCH_LOG (default: a file in the work dir).
 set -euo pipefail
@@ -88,7 +95,18 @@ done
 ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=$(freq_of wav):sample_rate=48000:duration=$((seconds + 5))" \
     -ac 2 "$work/tone.wav"
 
-listen() { "$build/bench/didira_listen" "$@"; }
+listen_opts=()
+[ -z "${KILLED_CLIENT:-}" ] || listen_opts=(--latency-ms 2000)
+listen() { "$build/bench/didira_listen" "${listen_opts[@]}" "$@"; }
+
+# Another program plays, and is killed just before the player starts.
+kill_client() {
+    paplay "$work/tone.wav" &
+    local pid=$!
+    sleep 1.5
+    kill -9 "$pid"
+    wait "$pid" 2>/dev/null || true
+}
 
 # One run of a player on a station; prints the listener's line.
 run_once() { # player stream
@@ -99,6 +117,7 @@ run_once() { # player stream
     sleep "0.$(printf '%03d' $((RANDOM % 1000)))"
     f=$(freq_of "$stream")
     u=$(url_of "$stream")
+    [ -z "${KILLED_CLIENT:-}" ] || kill_client
     case $player in
     didira)
         QT_QPA_PLATFORM=offscreen listen --freq "$f" --seconds "$seconds" -- \
@@ -236,4 +255,20 @@ for r in "${rows[@]}"; do
     esac
     echo "| $shown | $label | $firsts | $m | $ratio | ${gap:--} | $cpu | $rss |"
 done
+if [ -n "${KILLED_CLIENT:-}" ]; then
+    echo
+    echo "| stream | player | longest silence after the first sound (ms), each run | median | where it began (ms after the first sound), each run |"
+    echo "|---|---|---|---|---|"
+    for stream in $streams; do
+        for player in $players; do
+            gaps=() ats=()
+            while read -r _ _ line; do
+                gaps+=("$(field "$line" gap)")
+                ats+=("$(field "$line" gap-at)")
+            done < <(grep "^$stream $player " "$runs")
+            [ "${#gaps[@]}" -gt 0 ] || continue
+            echo "| /$stream | $player | ${gaps[*]} | $(median "${gaps[@]}") | ${ats[*]} |"
+        done
+    done
+fi
 echo "measurements: $log" >&2
