@@ -1,135 +1,196 @@
 #!/usr/bin/env bash
-# Recovery after a server outage, side by side: Didira's player control,
-# mpv and gst-play-1.0 each play the local radio's /mp3; the server is killed
-# and, after OUTAGE seconds, started again on the same port. Reported per
-# player: what it did (recovered, gave up, ...), the time from the server
-# coming back (its mounts answering again) to audio reaching the output again,
-# and, for a player that ended, how long after the kill it did so.
+# Recovery, side by side: Didira's player control (didira_bench), mpv and
+# gst-play-1.0 each play the local radio's /mp3 to a private sound server's
+# null sink, where didira_listen hears the station's tone; then, per scenario:
+#   server    the server is killed and, after OUTAGE seconds, started again
+#             on the same port; measured from the station answering again
+#   network   NetworkManager reports the network gone and the server is
+#             killed; after OUTAGE seconds the server is back and the network
+#             reported connected; measured from "connected"
+#   wake      logind's PrepareForSleep(true), the players frozen (SIGSTOP),
+#             the network gone and the server killed; after OUTAGE seconds the
+#             server is back, the players thawed, PrepareForSleep(false), and
+#             1 s later the network reported connected; measured from the wake
+#             and from "connected"
+# NetworkManager and logind are python3-dbusmock's templates on a private bus
+# given to the players as the system bus (DBUS_SYSTEM_BUS_ADDRESS). Reported
+# per run: the time from each event to the tone heard again at the sink, and,
+# for a player that ended, how long after the server was killed it did so.
 #   bench/recovery.sh [OUTAGE_SECONDS=5] [REPETITIONS=2]
+#   SCENARIOS="server network wake"   PLAYERS="didira mpv gst-play"
 # Output: a Markdown table on standard output (copy it into bench/README.md).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 outage=${1:-5}
 reps=${2:-2}
 build=${DIDIRA_BUILD_DIR:-$root/build}
-wait_after=40 # seconds to wait for audio after the server is back
+scenarios=${SCENARIOS:-server network wake}
+players=${PLAYERS:-didira mpv gst-play}
+wait_after=20 # seconds to wait for the tone after the last event
 
+bash "$root/scripts/setup.sh" --bench >&2
 . "$root/bench/build.sh"
-build_bench "$root" "$build" didira_bench
+build_bench "$root" "$build" didira_bench didira_listen
 
 work=$(mktemp -d /tmp/didira-recovery.XXXXXX)
 chmod 755 "$work" # the local server reads its files as user nobody
 radio="$work/radio"
-player_pid=""
+pids=()
 cleanup() {
-    [ -z "$player_pid" ] || kill "$player_pid" 2>/dev/null || true
     bash "$root/scripts/local-radio.sh" stop "$radio" >/dev/null 2>&1 || true
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
 }
 trap cleanup EXIT
 port=$(bash "$root/scripts/local-radio.sh" start "$radio" | tail -n 1)
 url="http://127.0.0.1:$port/mp3"
 
+# A private sound server (as in run-bench.sh) and a private system bus.
+mkdir -p "$work/home" "$work/run"
+chmod 700 "$work/run"
+export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config
+cat >"$work/pulse.pa" <<EOF
+load-module module-native-protocol-unix auth-anonymous=1 socket=$work/run/native
+load-module module-null-sink sink_name=bench rate=48000 channels=2
+set-default-sink bench
+set-default-source bench.monitor
+EOF
+echo "autospawn = no" >"$work/client.conf"
+pulseaudio -n -F "$work/pulse.pa" --daemonize=no --exit-idle-time=-1 \
+    --log-target="file:$work/pulse.log" >/dev/null 2>&1 &
+pids+=($!)
+export PULSE_SERVER=unix:$work/run/native PULSE_CLIENTCONFIG=$work/client.conf
+dbus-daemon --config-file=/usr/share/dbus-1/session.conf --nofork --print-address=1 \
+    >"$work/bus" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && [ -s "$work/bus" ] && break
+    sleep 0.1
+done
+pactl info >/dev/null
+export DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$work/bus")
+for template in logind networkmanager; do
+    /usr/bin/python3 -m dbusmock -s -t "$template" >/dev/null 2>&1 &
+    pids+=($!)
+done
+
+mock() { # name method args... (through the mock's own interface)
+    /usr/bin/python3 - "$@" <<'EOF'
+import dbus, os, sys
+bus = dbus.bus.BusConnection(os.environ["DBUS_SYSTEM_BUS_ADDRESS"])
+name, method = sys.argv[1], sys.argv[2]
+if name == "nm":
+    obj = bus.get_object("org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager")
+    obj.SetGlobalConnectionState(dbus.UInt32(int(sys.argv[3])),
+                                 dbus_interface="org.freedesktop.DBus.Mock")
+else:
+    obj = bus.get_object("org.freedesktop.login1", "/org/freedesktop/login1")
+    obj.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b",
+                   [dbus.Boolean(sys.argv[3] == "true")],
+                   dbus_interface="org.freedesktop.DBus.Mock")
+EOF
+}
+for _ in $(seq 100); do
+    mock nm state 70 2>/dev/null && mock logind sleep false 2>/dev/null && break
+    sleep 0.2
+done
+
 now_ms() { date +%s%3N; }
 
-# Prefixes every line (carriage returns count as line ends) with the time in
-# ms, as soon as it arrives.
-stamp() {
-    python3 -u -c '
-import os, re, sys, time
-rest = b""
-while True:
-    chunk = os.read(0, 65536)
-    if not chunk:
-        break
-    parts = re.split(rb"[\r\n]", rest + chunk)
-    rest = parts.pop()
-    now = int(time.time() * 1000)
-    for part in parts:
-        if part.strip():
-            sys.stdout.buffer.write(b"%d %s\n" % (now, part))
-    sys.stdout.flush()'
-}
-
-# The output line that marks audio reaching each player's output.
-marker() {
-    case $1 in
-    didira) echo 'first-audio' ;;
-    gst-play) echo 'last-message = chain' ;;
-    mpv) echo 'A: [0-9]' ;;
-    esac
-}
-
-start_player() { # name log
-    case $1 in
+# One run, as the command didira_listen runs: starts the player, waits for
+# its first sound, drives the scenario and prints "mark 440" at each event
+# measured from; notes go to $work/notes.
+drive() { # player scenario
+    local player=$1 scenario=$2 pid
+    case $player in
     didira)
-        DIDIRA_AUDIO_SINK="fakesink sync=true" QT_QPA_PLATFORM=offscreen \
-            "$build/bench/didira_bench" "$url" 600 > >(stamp >"$2") 2>&1 &
+        QT_QPA_PLATFORM=offscreen "$build/bench/didira_bench" "$url" 600 >/dev/null 2>&1 &
         ;;
-    gst-play)
-        gst-play-1.0 -v --no-interactive --audiosink="fakesink sync=true silent=false" "$url" \
-            > >(stamp >"$2") 2>&1 &
-        ;;
-    mpv)
-        mpv --no-config --no-video --ao=null --term-status-msg='A: ${=audio-pts}' "$url" \
-            > >(stamp >"$2") 2>&1 &
+    mpv) mpv --no-config --no-video --ao=pulse --really-quiet "$url" >/dev/null 2>&1 & ;;
+    gst-play) gst-play-1.0 --no-interactive "$url" >/dev/null 2>&1 & ;;
+    esac
+    pid=$!
+    sleep 6 # heard by now (the listener measures the first sound)
+    local killed gone="" woke=0
+    alive() { kill -0 "$pid" 2>/dev/null; }
+    case $scenario in
+    wake)
+        mock logind sleep true
+        sleep 0.5
+        kill -STOP "$pid" 2>/dev/null || true
         ;;
     esac
-    player_pid=$!
-}
-
-# First time in log after t (ms) of a line matching regex; empty if none.
-first_after() { # log t regex
-    awk -v t="$2" -v re="$3" '$1 > t && $0 ~ re {print $1; exit}' "$1"
-}
-
-run() { # name: prints "outcome recovery_ms ended_after_kill_ms"
-    local name=$1 log="$work/$1.log" re
-    re=$(marker "$name")
-    start_player "$name" "$log"
-    local deadline=$(($(now_ms) + 20000))
-    until grep -qaE "$re" "$log" 2>/dev/null; do
-        if [ "$(now_ms)" -gt "$deadline" ]; then
-            echo "no-start - -"
-            return
-        fi
-        sleep 0.1
-    done
-    sleep 3
-    local killed back
+    [ "$scenario" = server ] || mock nm state 20
     killed=$(now_ms)
     bash "$root/scripts/local-radio.sh" stop "$radio" >/dev/null
-    sleep "$outage"
-    bash "$root/scripts/local-radio.sh" start "$radio" "$port" >/dev/null
-    back=$(now_ms)
-    local deadline2=$((back + wait_after * 1000)) audio=""
-    while [ "$(now_ms)" -lt "$deadline2" ]; do
-        audio=$(first_after "$log" "$back" "$re")
-        [ -z "$audio" ] || break
-        # A player that has ended will not come back.
-        kill -0 "$player_pid" 2>/dev/null || break
+    # While the server is away: a player that ends is noted.
+    local until=$(($(now_ms) + outage * 1000))
+    while [ "$(now_ms)" -lt "$until" ]; do
+        if [ -z "$gone" ] && ! alive; then gone=$(($(now_ms) - killed)); fi
         sleep 0.1
     done
-    local ended="-"
-    if ! kill -0 "$player_pid" 2>/dev/null; then
-        ended=$(($(tail -n 1 "$log" | awk '{print $1}') - killed))
-    fi
-    kill "$player_pid" 2>/dev/null || true
-    wait "$player_pid" 2>/dev/null || true
-    player_pid=""
-    if [ -n "$audio" ]; then
-        echo "recovered $((audio - back)) $ended"
-    elif [ "$ended" != "-" ]; then
-        echo "ended - $ended"
-    else
-        echo "silent - -"
-    fi
+    bash "$root/scripts/local-radio.sh" start "$radio" "$port" >/dev/null &
+    local starter=$!
+    # The station answers before the script has seen every mount up.
+    until [ "$(curl -s -o /dev/null -m 0.5 -w '%{http_code}' "$url")" = 200 ]; do sleep 0.05; done
+    [ "$scenario" != server ] || echo "mark 440"
+    wait "$starter"
+    case $scenario in
+    server) ;;
+    network)
+        mock nm state 70
+        echo "mark 440"
+        ;;
+    wake)
+        kill -CONT "$pid" 2>/dev/null || true
+        mock logind sleep false
+        woke=$(now_ms)
+        sleep 1
+        mock nm state 70
+        echo "mark 440"
+        woke=$(($(now_ms) - woke))
+        ;;
+    esac
+    until=$(($(now_ms) + wait_after * 1000))
+    while [ "$(now_ms)" -lt "$until" ] && alive; do sleep 0.2; done
+    if [ -z "$gone" ] && ! alive; then gone=$(($(now_ms) - killed)); fi
+    echo "end"
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    echo "${gone:--} $woke" >"$work/notes"
+}
+export -f drive mock now_ms
+export root build url radio port outage wait_after work
+
+field() { # line name
+    echo "$1" | tr ' ' '\n' | awk -F= -v k="$2" '$1 == k {print $2}'
 }
 
-echo "| player | outage (s) | run | outcome | server back to audio (ms) | ended after kill (ms) |"
-echo "|---|---|---|---|---|---|"
-for player in didira mpv gst-play; do
+echo "| scenario | player | run | outcome | first sound (ms) | event to sound (ms) | ended after the kill (ms) | longest silence after recovery (ms) |"
+echo "|---|---|---|---|---|---|---|---|"
+for scenario in $scenarios; do
     for i in $(seq "$reps"); do
-        read -r outcome ms ended < <(run "$player")
-        echo "| $player | $outage | $i | $outcome | $ms | $ended |"
+        for player in $players; do
+            line=$("$build/bench/didira_listen" --wait-exit --freq 440 -- \
+                bash -c 'drive "$0" "$1"' "$player" "$scenario")
+            read -r gone woke <"$work/notes"
+            mark=$(field "$line" marks)
+            gaps=$(field "$line" gaps)
+            # Sound after the event from a player that then ends is what it
+            # had buffered (from before a sleep, say), not a recovery.
+            if [ "$gone" != - ]; then
+                outcome=exits
+                [ "$mark" = none ] || outcome="plays its buffer, exits"
+            elif [ "$mark" = none ]; then
+                outcome=silent
+            else
+                outcome=recovers
+            fi
+            event=$mark
+            [ "$outcome" = recovers ] || event=-
+            if [ "$scenario" = wake ] && [ "$outcome" = recovers ]; then
+                event="wake $((woke + mark)), connected $mark"
+            fi
+            echo "| $scenario | $player | $i | $outcome | $(field "$line" first) | $event | $gone | ${gaps##*,} |"
+        done
     done
 done
