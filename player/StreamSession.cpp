@@ -11,6 +11,7 @@
 #include <QHostInfo>
 #include <QLoggingCategory>
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace didira {
@@ -201,45 +202,13 @@ void StreamSession::Enter(Phase next) {
 }
 
 const char* StreamSession::PhaseName(Phase phase) {
-    switch (phase) {
-    case Phase::Closed:
-        return "Closed";
-    case Phase::Resolving:
-        return "Resolving";
-    case Phase::Sniffing:
-        return "Sniffing";
-    case Phase::LookingUp:
-        return "LookingUp";
-    case Phase::Connecting:
-        return "Connecting";
-    case Phase::Opening:
-        return "Opening";
-    case Phase::Buffering:
-        return "Buffering";
-    case Phase::Starting:
-        return "Starting";
-    case Phase::Playing:
-        return "Playing";
-    case Phase::Starved:
-        return "Starved";
-    case Phase::Rebuffering:
-        return "Rebuffering";
-    case Phase::Resuming:
-        return "Resuming";
-    case Phase::Ready:
-        return "Ready";
-    case Phase::Stopped:
-        return "Stopped";
-    case Phase::Diagnosing:
-        return "Diagnosing";
-    case Phase::Reconnecting:
-        return "Reconnecting";
-    case Phase::Suspended:
-        return "Suspended";
-    case Phase::Paused:
-        return "Paused";
-    }
-    return "?";
+    // In the order of Phase.
+    static constexpr const char* kNames[] = {
+        "Closed",    "Resolving", "Sniffing",   "LookingUp",    "Connecting",  "Opening",
+        "Buffering", "Starting",  "Playing",    "Starved",      "Rebuffering", "Resuming",
+        "Ready",     "Stopped",   "Diagnosing", "Reconnecting", "Suspended",   "Paused"};
+    static_assert(std::size(kNames) == std::size_t(Phase::Paused) + 1);
+    return kNames[std::size_t(phase)];
 }
 
 void StreamSession::EndAttempt() {
