@@ -34,20 +34,20 @@ protected:
         ASSERT_TRUE(CVavarozDlgAutoProxy::factory.Register(m_server));
         ASSERT_TRUE(test::WaitUntil([&] { return NameHasOwner(m_client, kProgId); }));
     }
-    QDBusMessage On(const QString& dest, const QString& path, const QString& iface,
-                    const QString& member, const QDBusConnection& bus) {
-        return Call(bus, QDBusMessage::createMethodCall(dest, path, iface, member));
-    }
     QDBusMessage Create(const QString& dest = kProgId) {
-        return On(dest, QStringLiteral("/Vavaroz/Application"),
-                  QStringLiteral("Vavaroz.Application.ClassFactory"),
-                  QStringLiteral("CreateInstance"), m_client);
+        return Call(m_client, dest, QStringLiteral("/Vavaroz/Application"),
+                    QStringLiteral("Vavaroz.Application.ClassFactory"),
+                    QStringLiteral("CreateInstance"));
     }
-    static QString PathOf(const QDBusMessage& reply) {
-        return qvariant_cast<QDBusObjectPath>(reply.arguments().value(0)).path();
+    // A call on the object a Create() reply names.
+    QDBusMessage On(const QDBusMessage& object, const QString& iface, const QString& member,
+                    const QDBusConnection& bus) {
+        return Call(bus, object.service(),
+                    qvariant_cast<QDBusObjectPath>(object.arguments().value(0)).path(), iface,
+                    member);
     }
     QDBusMessage Release(const QDBusMessage& object, const QDBusConnection& bus) {
-        return On(object.service(), PathOf(object), QStringLiteral("Vavaroz.Application.Reference"),
+        return On(object, QStringLiteral("Vavaroz.Application.Reference"),
                   QStringLiteral("Release"), bus);
     }
 
@@ -82,8 +82,7 @@ TEST_F(AutomationObject, HeldObjectLinksTheDialogAndOffersNoMembers) {
               QStringLiteral("Vavaroz.Application.Error.ClassRevoked"));
 
     // The object's interface has no members.
-    EXPECT_EQ(On(object.service(), PathOf(object), QString::fromLatin1(kProxyInterface),
-                 QStringLiteral("Quit"), m_client)
+    EXPECT_EQ(On(object, QString::fromLatin1(kProxyInterface), QStringLiteral("Quit"), m_client)
                   .errorName(),
               QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"));
 

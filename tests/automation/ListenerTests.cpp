@@ -10,10 +10,7 @@
 #include "ui/DlgRemote.h"
 
 #include <QDBusArgument>
-#include <QDBusMetaType>
 #include <QDBusVariant>
-#include <QMutex>
-#include <QThread>
 
 namespace didira {
 namespace {
@@ -63,17 +60,13 @@ protected:
         Listener::TearDown();
     }
     QDBusMessage Method(const QString& member, const QVariantList& args = {}) {
-        QDBusMessage m = QDBusMessage::createMethodCall(QDBusConnection::sessionBus().baseService(),
-                                                        kDidiraPath, kDidiraInterface, member);
-        m.setArguments(args);
-        return Call(client, m);
+        return Call(client, QDBusConnection::sessionBus().baseService(), kDidiraPath,
+                    kDidiraInterface, member, args);
     }
     uint SleepRemaining() {
-        QDBusMessage m =
-            QDBusMessage::createMethodCall(QDBusConnection::sessionBus().baseService(), kDidiraPath,
-                                           "org.freedesktop.DBus.Properties", "Get");
-        m.setArguments({QString::fromLatin1(kDidiraInterface), QStringLiteral("SleepRemaining")});
-        return Call(client, m).arguments().value(0).value<QDBusVariant>().variant().toUInt();
+        return test::Property(client, QDBusConnection::sessionBus().baseService(), kDidiraPath,
+                              kDidiraInterface, QStringLiteral("SleepRemaining"))
+            .toUInt();
     }
 
     std::unique_ptr<CSleepTimer> sleep;
@@ -131,129 +124,80 @@ TEST_F(DidiraBus, SleepAfterFadesOutThenCancelsAndRestoresTheLevel) {
 
 // ---- The tray icon ----------------------------------------------------------
 
-// A StatusNotifierWatcher with a host, on a thread of its own: the tray asks
-// it with blocking calls.
-class WatcherStub : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ HostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ ProtocolVersion)
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ Items)
-public:
-    bool HostRegistered() const { return true; }
-    int ProtocolVersion() const { return 0; }
-    QStringList Items() const {
-        QMutexLocker lock(&mutex);
-        return items;
-    }
-    // The item's bus name, once one registered.
-    QString Sender() const {
-        QMutexLocker lock(&mutex);
-        return sender;
-    }
-
-public slots:
-    void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message) {
-        QMutexLocker lock(&mutex);
-        items << service;
-        sender = message.service();
-    }
-    void RegisterStatusNotifierHost(const QString&) {}
-
-signals:
-    void StatusNotifierItemRegistered(const QString& service);
-    void StatusNotifierHostRegistered();
-
-private:
-    mutable QMutex mutex;
-    QStringList items;
-    QString sender;
-};
-
+// A dbusmenu layout node, (ia{sv}av), and its descendants: label (without
+// mnemonics) to id and whether it is enabled.
 struct MenuItem {
     int id = 0;
-    QString label;
     bool enabled = true;
-    std::vector<MenuItem> children;
-
-    const MenuItem* Find(const QString& text) const {
-        if (label == text)
-            return this;
-        for (const MenuItem& child : children) {
-            if (const MenuItem* found = child.Find(text))
-                return found;
-        }
-        return nullptr;
-    }
 };
-
-// A dbusmenu layout node, (ia{sv}av).
-MenuItem ReadLayout(const QDBusArgument& arg) {
+void ReadLayout(const QDBusArgument& arg, QMap<QString, MenuItem>& items) {
     MenuItem item;
     QVariantMap props;
     arg.beginStructure();
     arg >> item.id >> props;
+    item.enabled = props.value("enabled", true).toBool();
+    items.insert(props.value("label").toString().remove(QLatin1Char('_')), item);
     arg.beginArray();
     while (!arg.atEnd()) {
         QDBusVariant child;
         arg >> child;
-        item.children.push_back(ReadLayout(child.variant().value<QDBusArgument>()));
+        ReadLayout(child.variant().value<QDBusArgument>(), items);
     }
     arg.endArray();
     arg.endStructure();
-    item.label = props.value("label").toString().remove(QLatin1Char('_'));
-    item.enabled = props.value("enabled", true).toBool();
-    return item;
 }
 
+// The tray registers with a StatusNotifierWatcher that has a host: a
+// python3-dbusmock object in a process of its own, since the tray asks it
+// with blocking calls. It lists the items registered.
 class Tray : public Listener {
 protected:
     void SetUp() override {
         Listener::SetUp();
         if (HasFatalFailure())
             return;
-        watcherBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "watcher");
-        watcher.moveToThread(&watcherThread);
-        watcherThread.start();
-        bool exported = false;
-        QMetaObject::invokeMethod(
-            &watcher,
-            [&] {
-                exported = watcherBus.registerObject("/StatusNotifierWatcher", &watcher,
-                                                     QDBusConnection::ExportAllContents);
-            },
-            Qt::BlockingQueuedConnection);
-        ASSERT_TRUE(exported);
-        ASSERT_TRUE(watcherBus.registerService("org.kde.StatusNotifierWatcher"));
+        const QString iface = QStringLiteral("org.kde.StatusNotifierWatcher");
+        watcher = std::make_unique<test::Mock>(
+            QProcessEnvironment::systemEnvironment(),
+            QStringList{iface, QStringLiteral("/StatusNotifierWatcher"), iface});
+        ASSERT_TRUE(
+            WaitUntil([&] { return test::NameHasOwner(client, iface); }, std::chrono::seconds(30)));
+        const auto mock = [&](const QString& method, const QVariantList& args) {
+            return Call(client, iface, QStringLiteral("/StatusNotifierWatcher"),
+                        QStringLiteral("org.freedesktop.DBus.Mock"), method, args)
+                .type();
+        };
+        ASSERT_EQ(mock(QStringLiteral("AddProperties"),
+                       {iface, QVariantMap{{"IsStatusNotifierHostRegistered", true},
+                                           {"ProtocolVersion", 0},
+                                           {"RegisteredStatusNotifierItems", QStringList()}}}),
+                  QDBusMessage::ReplyMessage);
+        ASSERT_EQ(mock(QStringLiteral("AddMethod"),
+                       {iface, QStringLiteral("RegisterStatusNotifierItem"), QStringLiteral("s"),
+                        QString(),
+                        QStringLiteral("self.props['%1']['RegisteredStatusNotifierItems'] = "
+                                       "dbus.Array([args[0]], signature='s')")
+                            .arg(iface)}),
+                  QDBusMessage::ReplyMessage);
         sleep = std::make_unique<CSleepTimer>(CSleepTimer::Target{[](double) {}, [] {}});
     }
     void TearDown() override {
         tray.reset();
         sleep.reset();
-        QMetaObject::invokeMethod(
-            &watcher,
-            [&] {
-                watcherBus.unregisterObject("/StatusNotifierWatcher");
-                watcher.moveToThread(QCoreApplication::instance()->thread());
-            },
-            Qt::BlockingQueuedConnection);
-        watcherThread.quit();
-        watcherThread.wait();
+        watcher.reset();
         Listener::TearDown();
     }
-
-    MenuItem Layout(const QString& service, const QString& menuPath) {
-        QDBusMessage get = QDBusMessage::createMethodCall(service, menuPath,
-                                                          "com.canonical.dbusmenu", "GetLayout");
-        get.setArguments({0, -1, QStringList()});
-        const QDBusMessage reply = Call(client, get);
-        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        return ReadLayout(reply.arguments().value(1).value<QDBusArgument>());
+    // The bus name of the item registered with the watcher; empty before.
+    QString Item() {
+        return test::Property(client, QStringLiteral("org.kde.StatusNotifierWatcher"),
+                              QStringLiteral("/StatusNotifierWatcher"),
+                              QStringLiteral("org.kde.StatusNotifierWatcher"),
+                              QStringLiteral("RegisteredStatusNotifierItems"))
+            .toStringList()
+            .value(0);
     }
 
-    QDBusConnection watcherBus{QString()};
-    WatcherStub watcher;
-    QThread watcherThread;
+    std::unique_ptr<test::Mock> watcher;
     std::unique_ptr<CSleepTimer> sleep;
     std::unique_ptr<CTrayIcon> tray;
 };
@@ -261,44 +205,40 @@ protected:
 TEST_F(Tray, RegistersWithTheWatcherAndExportsTheListenersMenu) {
     tray = std::make_unique<CTrayIcon>(*dlg, *sleep);
     tray->Show();
-    ASSERT_TRUE(WaitUntil([&] { return !watcher.Sender().isEmpty(); }, std::chrono::seconds(15)));
-
-    QDBusMessage get = QDBusMessage::createMethodCall(watcher.Sender(), "/StatusNotifierItem",
-                                                      "org.freedesktop.DBus.Properties", "Get");
-    get.setArguments({QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("Menu")});
-    const QString menuPath = Call(client, get)
-                                 .arguments()
-                                 .value(0)
-                                 .value<QDBusVariant>()
-                                 .variant()
-                                 .value<QDBusObjectPath>()
-                                 .path();
+    QString item;
+    ASSERT_TRUE(WaitUntil([&] { return !(item = Item()).isEmpty(); }, std::chrono::seconds(15)));
+    const QString menuPath =
+        test::Property(client, item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu")
+            .value<QDBusObjectPath>()
+            .path();
     ASSERT_FALSE(menuPath.isEmpty());
-    const MenuItem root = Layout(watcher.Sender(), menuPath);
+    const QDBusMessage layout =
+        Call(client, item, menuPath, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+    ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
+    QMap<QString, MenuItem> menu;
+    ReadLayout(layout.arguments().value(1).value<QDBusArgument>(), menu);
 
     // The live buffer's actions are there but disabled; the rest work.
     for (const char* text : {"一時停止", "30秒戻る", "ライブに戻る", "録音", "最後の5分を保存"}) {
-        const MenuItem* item = root.Find(QString::fromUtf8(text));
-        ASSERT_TRUE(item) << text;
-        EXPECT_FALSE(item->enabled) << text;
+        ASSERT_TRUE(menu.contains(QString::fromUtf8(text))) << text;
+        EXPECT_FALSE(menu.value(QString::fromUtf8(text)).enabled) << text;
     }
     for (const char* text :
          {"15分後", "30分後", "60分後", "90分後", "オフ", "Station A", "Station B", "終了"})
-        EXPECT_TRUE(root.Find(QString::fromUtf8(text))) << text;
+        EXPECT_TRUE(menu.contains(QString::fromUtf8(text))) << text;
+    const auto click = [&](const QString& text) {
+        Call(client, item, menuPath, "com.canonical.dbusmenu", "Event",
+             {menu.value(text).id, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)),
+              0u});
+    };
 
     // A sleep time chosen in the exported menu starts the timer.
-    QDBusMessage click = QDBusMessage::createMethodCall(watcher.Sender(), menuPath,
-                                                        "com.canonical.dbusmenu", "Event");
-    click.setArguments({root.Find(QStringLiteral("30分後"))->id, QStringLiteral("clicked"),
-                        QVariant::fromValue(QDBusVariant(0)), 0u});
-    Call(client, click);
+    click(QStringLiteral("30分後"));
     ASSERT_TRUE(WaitUntil([&] { return sleep->GetState() == CSleepTimer::State::Counting; }));
     EXPECT_GT(sleep->RemainingSeconds(), 29u * 60u);
 
     // A station chosen in the menu plays as a click and "Recieve" do.
-    click.setArguments({root.Find(QStringLiteral("Station B"))->id, QStringLiteral("clicked"),
-                        QVariant::fromValue(QDBusVariant(0)), 0u});
-    Call(client, click);
+    click(QStringLiteral("Station B"));
     ASSERT_TRUE(WaitUntil([&] { return !Player().Opened().isEmpty(); }));
     EXPECT_EQ(Player().Opened(), QStringList{"http://127.0.0.1:9/b.ogg"});
     EXPECT_EQ(Field(IDC_RADIOSTATION), "Station B");
@@ -307,5 +247,4 @@ TEST_F(Tray, RegistersWithTheWatcherAndExportsTheListenersMenu) {
 } // namespace
 } // namespace didira
 
-#include "ListenerTests.moc"
 #include "ui/DlgAccess.h"

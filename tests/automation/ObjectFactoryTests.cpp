@@ -19,6 +19,7 @@ TEST(ServerSwitch, OnlyTheExactWordAfterDashOrSlashCountsAndIsRemoved) {
         {{"-Embedding"}, true, {}},
         {{"a", "/Embedding", "b"}, true, {"a", "b"}},
         {{"embedding"}, false, {"embedding"}},
+        {{"Embedding"}, false, {"Embedding"}},
         {{"-embedding"}, false, {"-embedding"}},
         {{"--Embedding"}, false, {"--Embedding"}},
         {{"-Embedding=1"}, false, {"-Embedding=1"}},
@@ -62,14 +63,11 @@ TEST(ActivationFile, AFailedWriteIsOnlyAFalseResult) {
 TEST(ActivationFile, UserServicesDirFollowsAnAbsoluteXdgDataHome) {
     const QByteArray saved = qgetenv("XDG_DATA_HOME");
     const QString fallback = QDir::homePath() + QStringLiteral("/.local/share/dbus-1/services");
-    qputenv("XDG_DATA_HOME", "/data/home");
-    EXPECT_EQ(UserServicesDir(), QStringLiteral("/data/home/dbus-1/services"));
-    qputenv("XDG_DATA_HOME", "relative/dir");
-    EXPECT_EQ(UserServicesDir(), fallback);
-    qunsetenv("XDG_DATA_HOME");
-    EXPECT_EQ(UserServicesDir(), fallback);
-    if (!saved.isNull())
-        qputenv("XDG_DATA_HOME", saved);
+    for (const char* value : {"/data/home", "relative/dir", ""}) {
+        qputenv("XDG_DATA_HOME", value);
+        EXPECT_EQ(UserServicesDir(), *value == '/' ? "/data/home/dbus-1/services" : fallback);
+    }
+    qputenv("XDG_DATA_HOME", saved);
 }
 
 } // namespace

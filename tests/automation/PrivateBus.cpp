@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QDBusPendingCall>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <csignal>
@@ -24,21 +25,12 @@ PrivateBus::PrivateBus() : m_dir(TempDir()) {
     const QString socket = m_dir + QStringLiteral("/bus");
     QFile conf(m_dir + QStringLiteral("/bus.conf"));
     if (conf.open(QIODevice::WriteOnly)) {
-        conf.write(QStringLiteral(
-                       "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                       "1.0//EN\"\n \"http://www.freedesktop.org/standards/dbus/1.0/"
-                       "busconfig.dtd\">\n"
-                       "<busconfig>\n"
-                       "  <type>session</type>\n"
-                       "  <listen>unix:path=%1</listen>\n"
-                       "  <servicedir>%2</servicedir>\n"
-                       "  <limit name=\"service_start_timeout\">15000</limit>\n"
-                       "  <policy context=\"default\">\n"
-                       "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                       "    <allow eavesdrop=\"true\"/>\n"
-                       "    <allow own=\"*\"/>\n"
-                       "  </policy>\n"
-                       "</busconfig>\n")
+        conf.write(QStringLiteral("<busconfig><type>session</type><listen>unix:path=%1</listen>"
+                                  "<servicedir>%2</servicedir>"
+                                  "<limit name=\"service_start_timeout\">15000</limit>"
+                                  "<policy context=\"default\"><allow send_destination=\"*\" "
+                                  "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                                  "<allow own=\"*\"/></policy></busconfig>\n")
                        .arg(socket, ServicesDir())
                        .toUtf8());
     }
@@ -96,6 +88,36 @@ QDBusMessage Call(const QDBusConnection& bus, const QDBusMessage& call,
         return QDBusMessage::createError(QStringLiteral("test.Timeout"),
                                          QStringLiteral("no reply"));
     return pending.reply();
+}
+
+QDBusMessage Call(const QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& iface, const QString& member, const QVariantList& args,
+                  std::chrono::milliseconds timeout) {
+    QDBusMessage m = QDBusMessage::createMethodCall(service, path, iface, member);
+    m.setArguments(args);
+    return Call(bus, m, timeout);
+}
+
+QVariant Property(const QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& iface, const QString& name) {
+    const QDBusMessage reply =
+        Call(bus, service, path, QStringLiteral("org.freedesktop.DBus.Properties"),
+             QStringLiteral("Get"), {iface, name});
+    return reply.arguments().value(0).value<QDBusVariant>().variant();
+}
+
+Mock::Mock(const QProcessEnvironment& env, const QStringList& args) {
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral("/usr/bin/python3"),
+                    QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock")} + args);
+}
+
+void Mock::Stop() {
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000))
+        m_process.kill();
+    m_process.waitForFinished(5000);
 }
 
 QDBusMessage BusCall(const QString& method, const QVariantList& args) {

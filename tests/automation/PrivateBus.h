@@ -50,6 +50,25 @@ private:
 // must be able to answer) and returns the reply or an error.
 QDBusMessage Call(const QDBusConnection& bus, const QDBusMessage& call,
                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+QDBusMessage Call(const QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& iface, const QString& member, const QVariantList& args = {},
+                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
+// A property read through org.freedesktop.DBus.Properties; invalid on error.
+QVariant Property(const QDBusConnection& bus, const QString& service, const QString& path,
+                  const QString& iface, const QString& name);
+
+// python3-dbusmock serving on a bus (its arguments after "-m dbusmock"),
+// until destroyed or stopped.
+class Mock {
+public:
+    Mock(const QProcessEnvironment& env, const QStringList& args);
+    ~Mock() { Stop(); }
+    Q_DISABLE_COPY_MOVE(Mock)
+    void Stop();
+
+private:
+    QProcess m_process;
+};
 
 // Calls on the bus daemon itself.
 QDBusMessage BusCall(const QString& method, const QVariantList& args = {});

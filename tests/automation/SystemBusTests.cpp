@@ -16,44 +16,20 @@ namespace {
 
 using test::WaitUntil;
 
-const QString kMockInterface = QStringLiteral("org.freedesktop.DBus.Mock");
 const QString kLogind = QStringLiteral("org.freedesktop.login1");
 const QString kLogindPath = QStringLiteral("/org/freedesktop/login1");
 const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kNmPath = QStringLiteral("/org/freedesktop/NetworkManager");
-
-// A template of python3-dbusmock serving on the bus, until destroyed.
-class Mock {
-public:
-    Mock(const test::PrivateBus& bus, const QString& templateName) {
-        QProcessEnvironment env = bus.Environment();
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus.Address());
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("-s"),
-                         QStringLiteral("-t"), templateName});
-    }
-    ~Mock() { Stop(); }
-    Q_DISABLE_COPY_MOVE(Mock)
-    void Stop() {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-private:
-    QProcess m_process;
-};
 
 class SystemBus : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_bus.IsRunning());
         system = m_bus.Connect(QStringLiteral("system"));
-        logind = std::make_unique<Mock>(m_bus, QStringLiteral("logind"));
-        nm = std::make_unique<Mock>(m_bus, QStringLiteral("networkmanager"));
+        QProcessEnvironment env = m_bus.Environment();
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_bus.Address());
+        logind = std::make_unique<test::Mock>(env, QStringList{"-s", "-t", "logind"});
+        nm = std::make_unique<test::Mock>(env, QStringList{"-s", "-t", "networkmanager"});
         ASSERT_TRUE(WaitUntil(
             [&] { return test::NameHasOwner(system, kLogind) && test::NameHasOwner(system, kNm); },
             std::chrono::seconds(30)))
@@ -62,9 +38,8 @@ protected:
 
     QDBusMessage CallMock(const QString& service, const QString& path, const QString& method,
                           const QVariantList& args) {
-        QDBusMessage call = QDBusMessage::createMethodCall(service, path, kMockInterface, method);
-        call.setArguments(args);
-        return test::Call(system, call);
+        return test::Call(system, service, path, QStringLiteral("org.freedesktop.DBus.Mock"),
+                          method, args);
     }
     void PrepareForSleep(bool sleeping) {
         CallMock(kLogind, kLogindPath, QStringLiteral("EmitSignal"),
@@ -78,10 +53,9 @@ protected:
     }
     // The locks logind holds, as "what/mode".
     QStringList Inhibitors() {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            kLogind, kLogindPath, QStringLiteral("org.freedesktop.login1.Manager"),
-            QStringLiteral("ListInhibitors"));
-        const QDBusMessage reply = test::Call(system, call);
+        const QDBusMessage reply = test::Call(system, kLogind, kLogindPath,
+                                              QStringLiteral("org.freedesktop.login1.Manager"),
+                                              QStringLiteral("ListInhibitors"));
         QStringList locks;
         if (reply.type() != QDBusMessage::ReplyMessage)
             return {QStringLiteral("error: ") + reply.errorMessage()};
@@ -105,8 +79,8 @@ protected:
 
     test::PrivateBus m_bus;
     QDBusConnection system{QString()};
-    std::unique_ptr<Mock> logind;
-    std::unique_ptr<Mock> nm;
+    std::unique_ptr<test::Mock> logind;
+    std::unique_ptr<test::Mock> nm;
 };
 
 TEST_F(SystemBus, LocksFollowPlaybackAndSleepClosesAndReopensTheStream) {
