@@ -75,11 +75,6 @@ QDBusConnection PrivateBus::Connect(const QString& name) {
     return QDBusConnection::connectToBus(m_address, name);
 }
 
-void PrivateBus::Disconnect(const QString& name) {
-    m_connections.removeAll(name);
-    QDBusConnection::disconnectFromBus(name);
-}
-
 QDBusMessage Call(const QDBusConnection& bus, const QDBusMessage& call,
                   std::chrono::milliseconds timeout) {
     QDBusPendingCall pending = bus.asyncCall(call, static_cast<int>(timeout.count()));

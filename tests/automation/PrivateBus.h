@@ -29,10 +29,8 @@ public:
     QString ServicesDir() const { return DataHome() + QStringLiteral("/dbus-1/services"); }
     QProcessEnvironment Environment() const { return m_env; }
 
-    // A new connection to the bus under a fresh name; Disconnect() closes it
-    // as a client leaving the bus would.
+    // A new connection to the bus under a fresh name, closed with the bus.
     QDBusConnection Connect(const QString& name);
-    void Disconnect(const QString& name);
 
     // A process the bus started for a test; killed at the end if still alive.
     void TrackPid(qint64 pid) { m_pids.push_back(pid); }

@@ -6,6 +6,7 @@
 // takes End / Escape / Close / Show.
 #include "PrivateBus.h"
 #include "app/Automation.h"
+#include "app/ObjectFactory.h"
 #include "support/TestSupport.h"
 
 #include <QDBusObjectPath>
@@ -55,6 +56,11 @@ protected:
         QFile f(ActivationFile());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    void WriteActivationFile(const QString& text) {
+        QFile f(ActivationFile());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+    }
 
     // Starts the program itself (not through the bus) in the bus's working
     // directory and environment.
@@ -86,26 +92,9 @@ protected:
         EXPECT_EQ(OnHook(pid, QStringLiteral("Send"), {command}).type(), QDBusMessage::ReplyMessage)
             << command.toStdString();
     }
-    qint64 PidOf(const QString& busName) {
-        const QDBusMessage reply =
-            Call(m_client, test::BusCall(QStringLiteral("GetConnectionUnixProcessID"), {busName}));
-        const qint64 pid = reply.arguments().value(0).toLongLong();
-        if (pid > 0)
-            m_bus.TrackPid(pid);
-        return pid;
-    }
     bool WaitGone(qint64 pid) {
         return WaitUntil([&] { return ProcessGone(pid) && !NameHasOwner(m_client, Hook(pid)); },
                          20s);
-    }
-
-    // A normal start that writes the activation file, ended by its End button.
-    void RunNormalStart() {
-        QProcess& p = Start({});
-        ASSERT_TRUE(WaitState(p.processId(), QStringLiteral("shown")));
-        Send(p.processId(), QStringLiteral("End"));
-        ASSERT_TRUE(p.waitForFinished(20000));
-        EXPECT_EQ(p.exitCode(), 0);
     }
 
     QDBusMessage CreateInstance() {
@@ -113,8 +102,8 @@ protected:
                     QStringLiteral("Vavaroz.Application.ClassFactory"),
                     QStringLiteral("CreateInstance"), {}, 30s);
     }
-    // The pid of the server-mode process other than `other`, by its hook's name.
-    qint64 OtherServer(qint64 other) {
+    // The pid of a server-mode process other than `other`, by its hook's name.
+    qint64 ServerPid(qint64 other = 0) {
         const QRegularExpression hook(QStringLiteral("^Didira\\.TestHook\\.p(\\d+)$"));
         for (const QString& name : Call(m_client, test::BusCall(QStringLiteral("ListNames")), 5s)
                                        .arguments()
@@ -148,10 +137,7 @@ TEST_F(ServerMode, NormalStartsRewriteTheActivationFileAndOnlyExactSwitchesServe
     for (const Case& c : cases) {
         const std::string name = c.args.join(' ').toStdString();
         // A stale file from elsewhere, which a normal start replaces.
-        QFile stale(ActivationFile());
-        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-        stale.write("[D-BUS Service]\nName=Vavaroz.Application\nExec=/nowhere/Vavaroz\n");
-        stale.close();
+        WriteActivationFile("[D-BUS Service]\nName=Vavaroz.Application\nExec=/nowhere/Vavaroz\n");
         const QByteArray before = ReadActivationFile();
 
         QProcess& p = Start(c.args);
@@ -161,8 +147,7 @@ TEST_F(ServerMode, NormalStartsRewriteTheActivationFileAndOnlyExactSwitchesServe
             EXPECT_EQ(file, before) << name;
             EXPECT_TRUE(WaitUntil([&] { return NameHasOwner(m_client, kProg); }, 10s)) << name;
         } else {
-            EXPECT_TRUE(file.contains("Name=Vavaroz.Application\n")) << name;
-            EXPECT_TRUE(file.contains(("Exec=" + kExe + " -Embedding\n").toUtf8())) << name;
+            EXPECT_EQ(file, ActivationFileText(kProg, kClassId, kExe).toUtf8()) << name;
             EXPECT_FALSE(NameHasOwner(m_client, kProg)) << name;
         }
         // With no client holding an object, closing ends the process.
@@ -173,10 +158,10 @@ TEST_F(ServerMode, NormalStartsRewriteTheActivationFileAndOnlyExactSwitchesServe
 }
 
 TEST_F(ServerMode, EachRequestStartsAServerThatOnlyHidesWhileHeldAndEndsWithItsClient) {
-    RunNormalStart();
+    WriteActivationFile(ActivationFileText(kProg, kClassId, kExe)); // as a normal start does
     const QDBusMessage reply = CreateInstance();
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-    const qint64 pid = PidOf(reply.service());
+    const qint64 pid = ServerPid();
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(WaitState(pid, QStringLiteral("shown")));
     EXPECT_FALSE(NameHasOwner(m_client, kProg)); // single use
@@ -201,7 +186,7 @@ TEST_F(ServerMode, EachRequestStartsAServerThatOnlyHidesWhileHeldAndEndsWithItsC
     ASSERT_TRUE(gdbus.waitForStarted(5000));
     qint64 pidOther = 0;
     ASSERT_TRUE(WaitUntil(
-        [&] { return (pidOther = OtherServer(pid)) > 0 && !NameHasOwner(m_client, kProg); }, 30s));
+        [&] { return (pidOther = ServerPid(pid)) > 0 && !NameHasOwner(m_client, kProg); }, 30s));
     EXPECT_TRUE(WaitState(pidOther, QStringLiteral("shown")));
 
     // Release ends the first; the second lives on until its client dies

@@ -36,10 +36,10 @@ protected:
             << "python3-dbusmock did not come up";
     }
 
-    QDBusMessage CallMock(const QString& service, const QString& path, const QString& method,
-                          const QVariantList& args) {
-        return test::Call(system, service, path, QStringLiteral("org.freedesktop.DBus.Mock"),
-                          method, args);
+    void CallMock(const QString& service, const QString& path, const QString& method,
+                  const QVariantList& args) {
+        test::Call(system, service, path, QStringLiteral("org.freedesktop.DBus.Mock"), method,
+                   args);
     }
     void PrepareForSleep(bool sleeping) {
         CallMock(kLogind, kLogindPath, QStringLiteral("EmitSignal"),
