@@ -1,6 +1,7 @@
 #include "player/PipelineBusRelay.h"
 
 #include <QCoreApplication>
+#include <cstring>
 
 namespace didira {
 
@@ -87,6 +88,14 @@ PipelineError ErrorOf(GstMessage* message) {
     e.detail = QString::fromUtf8(error ? error->message : "");
     e.debug = QString::fromUtf8(debug ? debug.get() : "");
     e.httpStatus = HttpStatusField(details, "http-status-code");
+    // An audio sink, or an element inside one (an automatic sink's child).
+    for (GstObject* o = GST_MESSAGE_SRC(message); o && !e.fromOutput; o = GST_OBJECT_PARENT(o)) {
+        GstElementFactory* factory =
+            GST_IS_ELEMENT(o) ? gst_element_get_factory(GST_ELEMENT(o)) : nullptr;
+        const gchar* klass =
+            factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : "";
+        e.fromOutput = klass && strstr(klass, "Sink") && strstr(klass, "Audio");
+    }
     return e;
 }
 

@@ -65,6 +65,7 @@ struct PipelineError {
     int httpStatus = 0; // "http-status-code" of the error's details; 0 when absent
     // What the run reported missing before the error (a decoder, a demuxer).
     MissingPlugin missing;
+    bool fromOutput = false; // posted by the audio output (a sound server that went away)
 };
 
 PipelineError ErrorOf(GstMessage* error);

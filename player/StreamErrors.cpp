@@ -188,6 +188,10 @@ StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
                 QStringLiteral("音声ストリームではないか、対応していない形式です。"), true);
 }
 
+QString NoAudioOutputReason() {
+    return QStringLiteral("音声を出力できません。使用できるサウンド出力がありません。");
+}
+
 QString WebPageReason(const QString& contentType) {
     return QStringLiteral("音声ではなく Web ページ (%1) が返されました。").arg(contentType);
 }

@@ -115,6 +115,8 @@ QString FailureMessage(const QString& url, const QUrl& stream, const QString& re
 
 // Japanese text of an HTTP status for messages.
 QString HttpStatusReason(int status);
+// The reason for no sound output that can be opened (or one that went away).
+QString NoAudioOutputReason();
 // The reason for a web page where audio was expected.
 QString WebPageReason(const QString& contentType);
 

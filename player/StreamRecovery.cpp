@@ -127,8 +127,7 @@ void StreamSession::Reconnect() {
 }
 
 void StreamSession::NoAudioOutput() {
-    const QString reason =
-        QStringLiteral("音声を出力できません。使用できるサウンド出力がありません。");
+    const QString reason = NoAudioOutputReason();
     // Once per open or outage, not at every attempt.
     if (!m_outputMissingTold) {
         m_outputMissingTold = true;

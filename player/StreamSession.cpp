@@ -385,6 +385,10 @@ void StreamSession::OnError(const PipelineError& error) {
     qCDebug(lcPlayer) << "error in phase" << PhaseName(m_phase) << error.detail << error.debug;
     StreamFailureFacts facts = m_answer.FactsOf(error, m_pipeline.BytesRead());
     StreamFailure failure = ClassifyStreamFailure(facts);
+    // The output that played went away (its sound server ended): waited for
+    // as a server is, and told as what it is.
+    if (error.fromOutput && HasPlayed())
+        return StreamDropped(NoAudioOutputReason());
     if (failure.kind == FailureKind::MissingPlugin)
         m_missingDetail = error.missing.installerDetail;
     if (HasPlayed() && facts.network && failure.kind != FailureKind::Unsupported &&

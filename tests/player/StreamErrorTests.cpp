@@ -3,7 +3,9 @@
 // changes nothing.
 #include "player/BitrateMeter.h"
 #include "player/ConnectionCheck.h"
+#include "player/MediaFramework.h"
 #include "player/MissingPlugins.h"
+#include "player/PipelineBusRelay.h"
 #include "player/StreamErrors.h"
 
 #include <gtest/gtest.h>
@@ -177,6 +179,23 @@ TEST(MissingPlugins, WhatIsMissingIsToldByTheDebianPackageThatBringsIt) {
     for (const auto& c : cases)
         EXPECT_EQ(DebianPackageFor(c.type, c.detail), QString::fromLatin1(c.package))
             << c.type << " " << c.detail;
+}
+
+// A sound server that goes away is the output's failure, not the stream's.
+TEST(StreamErrors, AnErrorOfTheAudioOutputIsToldApartFromTheStreams) {
+    ASSERT_TRUE(StartMediaFramework());
+    for (const auto& [factory, fromOutput] :
+         {std::pair("autoaudiosink", true), std::pair("souphttpsrc", false)}) {
+        GstElement* element = gst_element_factory_make(factory, nullptr);
+        ASSERT_NE(element, nullptr) << factory;
+        gst_object_ref_sink(element);
+        GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, "gone");
+        GstMessage* message = gst_message_new_error(GST_OBJECT(element), error, "");
+        EXPECT_EQ(ErrorOf(message).fromOutput, fromOutput) << factory;
+        gst_message_unref(message);
+        g_error_free(error);
+        gst_object_unref(element);
+    }
 }
 
 TEST(StreamErrors, OnlyWhatMayBeAPlaylistIsWorthASecondLook) {
