@@ -14,13 +14,11 @@ namespace {
 using test::Call;
 using test::NameHasOwner;
 
-class AutomationObject : public test::DialogFixture {
+class AutomationObject : public test::DialogFixture, protected test::BusPair {
 protected:
     void SetUp() override {
         DialogFixture::SetUp();
-        ASSERT_TRUE(m_bus.IsRunning());
-        m_server = m_bus.Connect(QStringLiteral("server"));
-        m_client = m_bus.Connect(QStringLiteral("client"));
+        ASSERT_TRUE(bus.IsRunning());
         Serve();
     }
     void TearDown() override {
@@ -31,30 +29,27 @@ protected:
     // A fresh class object, as in a new server-mode process.
     void Serve() {
         CVavarozDlgAutoProxy::factory.Revoke();
-        ASSERT_TRUE(CVavarozDlgAutoProxy::factory.Register(m_server));
-        ASSERT_TRUE(test::WaitUntil([&] { return NameHasOwner(m_client, kProgId); }));
+        ASSERT_TRUE(CVavarozDlgAutoProxy::factory.Register(server));
+        ASSERT_TRUE(test::WaitUntil([&] { return NameHasOwner(client, kProgId); }));
     }
     QDBusMessage Create(const QString& dest = kProgId) {
-        return Call(m_client, dest, QStringLiteral("/Vavaroz/Application"),
+        return Call(client, dest, QStringLiteral("/Vavaroz/Application"),
                     QStringLiteral("Vavaroz.Application.ClassFactory"),
                     QStringLiteral("CreateInstance"));
     }
     // A call on the object a Create() reply names.
     QDBusMessage On(const QDBusMessage& object, const QString& iface, const QString& member,
-                    const QDBusConnection& bus) {
-        return Call(bus, object.service(),
+                    const QDBusConnection& by) {
+        return Call(by, object.service(),
                     qvariant_cast<QDBusObjectPath>(object.arguments().value(0)).path(), iface,
                     member);
     }
-    QDBusMessage Release(const QDBusMessage& object, const QDBusConnection& bus) {
+    QDBusMessage Release(const QDBusMessage& object, const QDBusConnection& by) {
         return On(object, QStringLiteral("Vavaroz.Application.Reference"),
-                  QStringLiteral("Release"), bus);
+                  QStringLiteral("Release"), by);
     }
 
     CVavarozApp app;
-    test::PrivateBus m_bus;
-    QDBusConnection m_server{QString()};
-    QDBusConnection m_client{QString()};
 };
 
 TEST_F(AutomationObject, RequestWithoutALiveMainDialogIsRefusedAndUsesNothingUp) {
@@ -63,7 +58,7 @@ TEST_F(AutomationObject, RequestWithoutALiveMainDialogIsRefusedAndUsesNothingUp)
     app.m_pMainWnd = dlg.get();
     dlg->DestroyWindow(); // the modal run has ended
     EXPECT_EQ(Create().errorName(), QString::fromLatin1(kNoDialogError));
-    EXPECT_TRUE(NameHasOwner(m_client, kProgId));
+    EXPECT_TRUE(NameHasOwner(client, kProgId));
     EXPECT_EQ(AfxOleGetLockCount(), 0);
 }
 
@@ -77,23 +72,23 @@ TEST_F(AutomationObject, HeldObjectLinksTheDialogAndOffersNoMembers) {
     EXPECT_EQ(AfxOleGetLockCount(), 1);
 
     // Single use: the name is gone, and this process takes no more requests.
-    EXPECT_FALSE(NameHasOwner(m_client, kProgId));
+    EXPECT_FALSE(NameHasOwner(client, kProgId));
     EXPECT_EQ(Create(object.service()).errorName(),
               QStringLiteral("Vavaroz.Application.Error.ClassRevoked"));
 
     // The object's interface has no members.
-    EXPECT_EQ(On(object, QString::fromLatin1(kProxyInterface), QStringLiteral("Quit"), m_client)
+    EXPECT_EQ(On(object, QString::fromLatin1(kProxyInterface), QStringLiteral("Quit"), client)
                   .errorName(),
               QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"));
 
     // Only a holder can release.
-    EXPECT_EQ(Release(object, m_bus.Connect(QStringLiteral("other"))).errorName(),
+    EXPECT_EQ(Release(object, bus.Connect(QStringLiteral("other"))).errorName(),
               QStringLiteral("Vavaroz.Application.Error.NotHeld"));
 
     dlg->show();
     EXPECT_FALSE(dlg->CanExit());
     EXPECT_FALSE(dlg->isVisible());
-    EXPECT_EQ(Release(object, m_client).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(Release(object, client).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(dlg->m_pAutoProxy, nullptr);
     EXPECT_EQ(AfxOleGetLockCount(), 0);
     EXPECT_TRUE(dlg->CanExit());
@@ -110,7 +105,7 @@ TEST_F(AutomationObject, LastReleaseEndsTheDialogOnlyInServerMode) {
         ASSERT_EQ(object.type(), QDBusMessage::ReplyMessage) << kind;
         if (kind == DialogGoneFirst)
             dlg.reset(); // the proxy must no longer refer to it
-        ASSERT_EQ(Release(object, m_client).type(), QDBusMessage::ReplyMessage) << kind;
+        ASSERT_EQ(Release(object, client).type(), QDBusMessage::ReplyMessage) << kind;
         if (dlg) {
             EXPECT_EQ(dlg->ModalResult(), kind == Server ? IDCANCEL : 0) << kind;
         }

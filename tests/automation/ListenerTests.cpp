@@ -18,6 +18,13 @@ namespace {
 using test::Call;
 using test::WaitUntil;
 
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+// The dialog with Didira's bus interface and its sleep timer; the tray's
+// StatusNotifierWatcher (with a host) when a case starts it: a
+// python3-dbusmock object in a process of its own, since the tray asks it
+// with blocking calls, that lists the items registered.
 class Listener : public test::DialogFixture {
 protected:
     void SetUp() override {
@@ -29,23 +36,6 @@ protected:
         ASSERT_TRUE(QDBusConnection::sessionBus().isConnected())
             << "the suite runs under a bus daemon of its own";
         client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "listener-client");
-    }
-    void TearDown() override {
-        QDBusConnection::disconnectFromBus("listener-client");
-        DialogFixture::TearDown();
-    }
-
-    QDBusConnection client{QString()};
-};
-
-// ---- Didira's bus interface and the sleep timer ----------------------------
-
-class DidiraBus : public Listener {
-protected:
-    void SetUp() override {
-        Listener::SetUp();
-        if (HasFatalFailure())
-            return;
         sleep = std::make_unique<CSleepTimer>(
             CSleepTimer::Target{[this](double g) { remote::SetFadeGain(*dlg, g); },
                                 [this] { remote::Stop(*dlg); }},
@@ -55,9 +45,12 @@ protected:
         ASSERT_TRUE(service->Register());
     }
     void TearDown() override {
+        tray.reset();
         service.reset();
         sleep.reset();
-        Listener::TearDown();
+        watcher.reset();
+        QDBusConnection::disconnectFromBus("listener-client");
+        DialogFixture::TearDown();
     }
     QDBusMessage Method(const QString& member, const QVariantList& args = {}) {
         return Call(client, QDBusConnection::sessionBus().baseService(), kDidiraPath,
@@ -68,12 +61,45 @@ protected:
                               kDidiraInterface, QStringLiteral("SleepRemaining"))
             .toUInt();
     }
+    void StartWatcher() {
+        watcher = std::make_unique<test::Mock>(QProcessEnvironment::systemEnvironment(),
+                                               QStringList{kWatcher, kWatcherPath, kWatcher});
+        ASSERT_TRUE(WaitUntil([&] { return test::NameHasOwner(client, kWatcher); },
+                              std::chrono::seconds(30)));
+        const auto mock = [&](const QString& method, const QVariantList& args) {
+            return Call(client, kWatcher, kWatcherPath, "org.freedesktop.DBus.Mock", method, args)
+                .type();
+        };
+        ASSERT_EQ(mock("AddProperties",
+                       {kWatcher, QVariantMap{{"IsStatusNotifierHostRegistered", true},
+                                              {"ProtocolVersion", 0},
+                                              {"RegisteredStatusNotifierItems", QStringList()}}}),
+                  QDBusMessage::ReplyMessage);
+        ASSERT_EQ(
+            mock("AddMethod", {kWatcher, "RegisterStatusNotifierItem", "s", "",
+                               QStringLiteral("self.props['%1']['RegisteredStatusNotifierItems'] = "
+                                              "dbus.Array([args[0]], signature='s')")
+                                   .arg(kWatcher)}),
+            QDBusMessage::ReplyMessage);
+    }
+    // The bus name of the item registered with the watcher; empty before.
+    QString Item() {
+        return test::Property(client, kWatcher, kWatcherPath, kWatcher,
+                              "RegisteredStatusNotifierItems")
+            .toStringList()
+            .value(0);
+    }
 
+    QDBusConnection client{QString()};
     std::unique_ptr<CSleepTimer> sleep;
     std::unique_ptr<CDidiraService> service;
+    std::unique_ptr<test::Mock> watcher;
+    std::unique_ptr<CTrayIcon> tray;
 };
 
-TEST_F(DidiraBus, WhatThisBuildOrThisPlayerCannotDoIsRefusedNotFaked) {
+// ---- Didira's bus interface and the sleep timer ----------------------------
+
+TEST_F(Listener, WhatThisBuildOrThisPlayerCannotDoIsRefusedNotFaked) {
     const std::pair<const char*, QVariantList> calls[] = {
         {"StartRecording", {}}, {"StopRecording", {}}, {"SaveLast", {20u}}};
     for (const auto& [member, args] : calls) {
@@ -87,7 +113,7 @@ TEST_F(DidiraBus, WhatThisBuildOrThisPlayerCannotDoIsRefusedNotFaked) {
         EXPECT_EQ(Method(QString::fromLatin1(member)).errorName(), kDidiraNotPlaying) << member;
 }
 
-TEST_F(DidiraBus, SleepAfterFadesOutThenCancelsAndRestoresTheLevel) {
+TEST_F(Listener, SleepAfterFadesOutThenCancelsAndRestoresTheLevel) {
     // The longest time a caller can ask for is kept whole, and 0 turns it off.
     ASSERT_EQ(Method("SleepAfter", {0xFFFFFFFFu}).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(SleepRemaining(), 0xFFFFFFFFu);
@@ -147,62 +173,8 @@ void ReadLayout(const QDBusArgument& arg, QMap<QString, MenuItem>& items) {
     arg.endStructure();
 }
 
-// The tray registers with a StatusNotifierWatcher that has a host: a
-// python3-dbusmock object in a process of its own, since the tray asks it
-// with blocking calls. It lists the items registered.
-class Tray : public Listener {
-protected:
-    void SetUp() override {
-        Listener::SetUp();
-        if (HasFatalFailure())
-            return;
-        const QString iface = QStringLiteral("org.kde.StatusNotifierWatcher");
-        watcher = std::make_unique<test::Mock>(
-            QProcessEnvironment::systemEnvironment(),
-            QStringList{iface, QStringLiteral("/StatusNotifierWatcher"), iface});
-        ASSERT_TRUE(
-            WaitUntil([&] { return test::NameHasOwner(client, iface); }, std::chrono::seconds(30)));
-        const auto mock = [&](const QString& method, const QVariantList& args) {
-            return Call(client, iface, QStringLiteral("/StatusNotifierWatcher"),
-                        QStringLiteral("org.freedesktop.DBus.Mock"), method, args)
-                .type();
-        };
-        ASSERT_EQ(mock(QStringLiteral("AddProperties"),
-                       {iface, QVariantMap{{"IsStatusNotifierHostRegistered", true},
-                                           {"ProtocolVersion", 0},
-                                           {"RegisteredStatusNotifierItems", QStringList()}}}),
-                  QDBusMessage::ReplyMessage);
-        ASSERT_EQ(mock(QStringLiteral("AddMethod"),
-                       {iface, QStringLiteral("RegisterStatusNotifierItem"), QStringLiteral("s"),
-                        QString(),
-                        QStringLiteral("self.props['%1']['RegisteredStatusNotifierItems'] = "
-                                       "dbus.Array([args[0]], signature='s')")
-                            .arg(iface)}),
-                  QDBusMessage::ReplyMessage);
-        sleep = std::make_unique<CSleepTimer>(CSleepTimer::Target{[](double) {}, [] {}});
-    }
-    void TearDown() override {
-        tray.reset();
-        sleep.reset();
-        watcher.reset();
-        Listener::TearDown();
-    }
-    // The bus name of the item registered with the watcher; empty before.
-    QString Item() {
-        return test::Property(client, QStringLiteral("org.kde.StatusNotifierWatcher"),
-                              QStringLiteral("/StatusNotifierWatcher"),
-                              QStringLiteral("org.kde.StatusNotifierWatcher"),
-                              QStringLiteral("RegisteredStatusNotifierItems"))
-            .toStringList()
-            .value(0);
-    }
-
-    std::unique_ptr<test::Mock> watcher;
-    std::unique_ptr<CSleepTimer> sleep;
-    std::unique_ptr<CTrayIcon> tray;
-};
-
-TEST_F(Tray, RegistersWithTheWatcherAndExportsTheListenersMenu) {
+TEST_F(Listener, TheTrayRegistersWithTheWatcherAndExportsTheListenersMenu) {
+    StartWatcher();
     tray = std::make_unique<CTrayIcon>(*dlg, *sleep);
     tray->Show();
     QString item;

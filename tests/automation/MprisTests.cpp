@@ -57,7 +57,7 @@ public slots:
     }
 };
 
-class Mpris : public test::DialogFixture {
+class Mpris : public test::DialogFixture, protected test::BusPair {
 protected:
     explicit Mpris(bool recordingPlayer = true) : DialogFixture(recordingPlayer) {}
 
@@ -65,16 +65,14 @@ protected:
         DialogFixture::SetUp();
         WriteCatalogue("1,Station A,http://127.0.0.1:9/a.mp3\r\n"
                        "2,Station B,http://127.0.0.1:9/b.ogg\r\n");
-        ASSERT_TRUE(m_bus.IsRunning());
+        ASSERT_TRUE(bus.IsRunning());
         Make();
         ASSERT_TRUE(created);
-        m_server = m_bus.Connect(QStringLiteral("mpris-server"));
-        m_client = m_bus.Connect(QStringLiteral("mpris-client"));
-        service = std::make_unique<CMprisService>(*dlg, m_server);
+        service = std::make_unique<CMprisService>(*dlg, server);
         ASSERT_TRUE(service->Register());
         ASSERT_TRUE(WaitUntil([&] { return !service->BusName().isEmpty(); }));
         ASSERT_EQ(service->BusName(), kMprisName);
-        ASSERT_TRUE(m_client.connect(
+        ASSERT_TRUE(client.connect(
             kMprisName, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
             QStringLiteral("PropertiesChanged"), &recorder, SLOT(Changed(QDBusMessage))));
         if (registration)
@@ -87,7 +85,7 @@ protected:
 
     QDBusMessage Method(const QString& iface, const QString& member,
                         const QVariantList& args = {}) {
-        return Call(m_client, kMprisName, kMprisPath, iface, member, args);
+        return Call(client, kMprisName, kMprisPath, iface, member, args);
     }
     QDBusMessage Command(const QString& member, const QVariantList& args = {}) {
         return Method(kMprisPlayerInterface, member, args);
@@ -121,9 +119,6 @@ protected:
         return recorder.changes[m_seen++];
     }
 
-    test::PrivateBus m_bus;
-    QDBusConnection m_server{QString()};
-    QDBusConnection m_client{QString()};
     std::unique_ptr<CMprisService> service;
     ChangeRecorder recorder;
 
@@ -229,7 +224,7 @@ TEST_F(Mpris, RaiseShowsTheHiddenWindowAndQuitEndsAsEndDoes) {
 }
 
 TEST_F(Mpris, AFurtherInstanceTakesANameOfItsOwn) {
-    CMprisService other(*dlg, m_bus.Connect(QStringLiteral("mpris-second")));
+    CMprisService other(*dlg, bus.Connect(QStringLiteral("mpris-second")));
     ASSERT_TRUE(other.Register());
     ASSERT_TRUE(WaitUntil([&] { return !other.BusName().isEmpty(); }));
     EXPECT_EQ(other.BusName(), QStringLiteral("org.mpris.MediaPlayer2.didira.instance%1")

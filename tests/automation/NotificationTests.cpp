@@ -20,8 +20,7 @@ class NotificationServer final : public QDBusVirtualObject {
 public:
     struct Note {
         uint replacesId;
-        QString summary;
-        QString body;
+        QString summary, body;
     };
     QStringList capabilities{QStringLiteral("body")};
     std::vector<Note> notes;
@@ -30,35 +29,29 @@ public:
 
     QString introspect(const QString&) const override { return QString(); }
     bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
-        if (m.member() == QLatin1String("GetCapabilities")) {
-            bus.send(m.createReply(capabilities));
-            return true;
-        }
+        const QVariantList a = m.arguments();
+        if (m.member() == QLatin1String("GetCapabilities"))
+            return bus.send(m.createReply(capabilities));
         if (m.member() == QLatin1String("CloseNotification")) {
-            closed.push_back(m.arguments().value(0).toUInt());
-            bus.send(m.createReply());
-            return true;
+            closed.push_back(a.value(0).toUInt());
+            return bus.send(m.createReply());
         }
         if (m.member() != QLatin1String("Notify") ||
             m.signature() != QLatin1String("susssasa{sv}i"))
             return false;
-        const QVariantList a = m.arguments();
         const uint replaces = a.value(1).toUInt();
         notes.push_back({replaces, a.value(3).toString(), a.value(4).toString()});
-        bus.send(m.createReply(replaces != 0 ? replaces : ++nextId));
-        return true;
+        return bus.send(m.createReply(replaces != 0 ? replaces : ++nextId));
     }
 };
 
-class Notifications : public ::testing::Test {
+class Notifications : public ::testing::Test, protected test::BusPair {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_bus.IsRunning());
-        m_client = m_bus.Connect(QStringLiteral("player"));
-        notifier = std::make_unique<CDesktopNotifier>(now, m_client);
+        ASSERT_TRUE(bus.IsRunning());
+        notifier = std::make_unique<CDesktopNotifier>(now, client);
     }
     void StartServer() {
-        QDBusConnection server = m_bus.Connect(QStringLiteral("notifications"));
         ASSERT_TRUE(
             server.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), &stub));
         ASSERT_TRUE(server.registerService(QStringLiteral("org.freedesktop.Notifications")));
@@ -73,8 +66,6 @@ protected:
         EXPECT_EQ(stub.notes.size(), expected) << title.toStdString();
     }
 
-    test::PrivateBus m_bus;
-    QDBusConnection m_client{QString()};
     NotificationServer stub;
     CNowPlaying now;
     std::unique_ptr<CDesktopNotifier> notifier;

@@ -44,6 +44,13 @@ private:
     std::vector<qint64> m_pids;
 };
 
+// A private bus with a server's and a client's connection, for fixtures.
+struct BusPair {
+    PrivateBus bus;
+    QDBusConnection server = bus.Connect(QStringLiteral("server"));
+    QDBusConnection client = bus.Connect(QStringLiteral("client"));
+};
+
 // Sends a call without blocking the event loop (a server in this process
 // must be able to answer) and returns the reply or an error.
 QDBusMessage Call(const QDBusConnection& bus, const QDBusMessage& call,
