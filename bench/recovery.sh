@@ -44,21 +44,10 @@ trap cleanup EXIT
 port=$(bash "$root/scripts/local-radio.sh" start "$radio" | tail -n 1)
 url="http://127.0.0.1:$port/mp3"
 
-# A private sound server (as in run-bench.sh) and a private system bus.
-mkdir -p "$work/home" "$work/run"
-chmod 700 "$work/run"
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config
-cat >"$work/pulse.pa" <<EOF
-load-module module-native-protocol-unix auth-anonymous=1 socket=$work/run/native
-load-module module-null-sink sink_name=bench rate=48000 channels=2
-set-default-sink bench
-set-default-source bench.monitor
-EOF
-echo "autospawn = no" >"$work/client.conf"
-pulseaudio -n -F "$work/pulse.pa" --daemonize=no --exit-idle-time=-1 \
-    --log-target="file:$work/pulse.log" >/dev/null 2>&1 &
-pids+=($!)
-export PULSE_SERVER=unix:$work/run/native PULSE_CLIENTCONFIG=$work/client.conf
+# A private sound server and a private system bus.
+. "$root/bench/pulse.sh"
+start_private_pulse "$work"
+pids+=("$pulse_pid")
 dbus-daemon --config-file=/usr/share/dbus-1/session.conf --nofork --print-address=1 \
     >"$work/bus" 2>/dev/null &
 pids+=($!)

@@ -41,22 +41,8 @@ trap cleanup EXIT
 port=$(bash "$root/scripts/local-radio.sh" start "$work/radio" | tail -n 1)
 base="http://127.0.0.1:$port"
 
-# A private sound server: one null sink whose monitor is the listener's ear.
-# Nothing of the user's session (home, runtime directory, server) is used.
-mkdir -p "$work/home" "$work/run"
-chmod 700 "$work/run"
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/home/.config
-cat >"$work/pulse.pa" <<EOF
-load-module module-native-protocol-unix auth-anonymous=1 socket=$work/run/native
-load-module module-null-sink sink_name=bench rate=48000 channels=2
-set-default-sink bench
-set-default-source bench.monitor
-EOF
-echo "autospawn = no" >"$work/client.conf"
-pulseaudio -n -F "$work/pulse.pa" --daemonize=no --exit-idle-time=-1 \
-    --log-target="file:$work/pulse.log" >/dev/null 2>&1 &
-pulse_pid=$!
-export PULSE_SERVER=unix:$work/run/native PULSE_CLIENTCONFIG=$work/client.conf
+. "$root/bench/pulse.sh"
+start_private_pulse "$work"
 for _ in $(seq 100); do
     pactl info >/dev/null 2>&1 && break
     sleep 0.1
