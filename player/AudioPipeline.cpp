@@ -312,6 +312,8 @@ void AudioPipeline::Forward(GstMessage* message) {
     case GST_MESSAGE_STATE_CHANGED: {
         GstState oldState, newState, pending;
         gst_message_parse_state_changed(message, &oldState, &newState, &pending);
+        if (oldState == GST_STATE_PLAYING) // looked at afresh, however soon it plays again
+            m_output = AudioOutputWatch::Output::Silent;
         emit StateChanged(oldState, newState);
         return;
     }

@@ -356,6 +356,18 @@ QByteArray OggPages(const QByteArray& ogg, bool headers) {
     return out;
 }
 
+// A pipeline that pauses and plays again by itself (as when its clock is
+// lost) is waiting meanwhile and playing once heard again; the play state
+// once stayed at waiting for good.
+TEST_F(Playback, APipelineThatPausesByItselfIsWaitingUntilItIsHeardAgain) {
+    StreamTestServer station(Mp3(false));
+    ExpectHeard(station.Url(), kHeardWithin);
+    gst_element_set_state(control->Pipeline(), GST_STATE_PAUSED);
+    EXPECT_TRUE(WaitUntil([&] { return Play() == PlayState::Waiting; })) << Play();
+    gst_element_set_state(control->Pipeline(), GST_STATE_PLAYING);
+    EXPECT_TRUE(WaitUntil([&] { return Play() == PlayState::Playing; })) << Play();
+}
+
 TEST_F(Playback, EachKindOfServerOfOurOwnPlaysSteadily) {
     StreamTestServer icy(Mp3(true));
     StreamTestServer icecastStyle(Mp3(false));
