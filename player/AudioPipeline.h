@@ -86,6 +86,8 @@ public:
     void SetPanorama(float panorama);
     double VolumeDb() const; // what the volume element applies
     double Panorama() const; // audiopanorama's position, -1 .. 1
+    // The output's bin description, as the pipeline was built with it.
+    const QByteArray& SinkDescription() const { return m_sinkDescription; }
     // The current playbin; another one after a hanging teardown was given up.
     GstElement* Element() const;
 

@@ -3,6 +3,7 @@
 // holds it, around a system sleep, and when the network comes and goes.
 #include "player/AudioOutputCheck.h"
 #include "player/MetafileResolver.h"
+#include "player/OutputProbe.h"
 #include "player/StallWatchdog.h"
 #include "player/StreamSession.h"
 
@@ -136,9 +137,31 @@ void StreamSession::NoAudioOutput() {
     }
     // A station that played waits for its output to come back (a sound server
     // restarting) as for its server.
-    if (m_reconnectAttempt > 0)
-        return ScheduleReconnect(reason);
+    if (m_reconnectAttempt > 0) {
+        ScheduleReconnect(reason);
+        return WatchOutput();
+    }
     Fail(playererror::NoAudioOutput, reason, false);
+}
+
+void StreamSession::OutputDropped() {
+    StreamDropped(NoAudioOutputReason());
+    WatchOutput();
+}
+
+void StreamSession::WatchOutput() {
+    if (!m_outputProbe) {
+        m_outputProbe = new OutputProbe(m_pipeline.SinkDescription(), this);
+        connect(m_outputProbe, &OutputProbe::Back, this, [this] {
+            if (m_phase != Phase::Reconnecting)
+                return;
+            qCDebug(lcPlayer) << "a sound output opens again";
+            EndAttempt();
+            m_reconnectAttempt = 1; // short pauses again, should this attempt fail
+            Reconnect();
+        });
+    }
+    m_outputProbe->Start();
 }
 
 void StreamSession::SetInterrupted(bool interrupted) {

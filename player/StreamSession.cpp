@@ -3,6 +3,7 @@
 #include "player/AudioOutputCheck.h"
 #include "player/ConnectionCheck.h"
 #include "player/MetafileParser.h"
+#include "player/OutputProbe.h"
 #include "player/StallWatchdog.h"
 #include "player/StreamText.h"
 #include "player/StreamUrl.h"
@@ -100,6 +101,8 @@ void StreamSession::Enter(Phase next) {
     const Phase previous = m_phase;
     m_phase = next;
     qCDebug(lcPlayer) << "phase" << PhaseName(previous) << "->" << PhaseName(next);
+    if (m_outputProbe && next != Phase::Reconnecting)
+        m_outputProbe->Stop();
     // Entry actions, then the states the phase reports.
     OpenState open = m_openState;
     PlayState play = PlayState::Waiting;
@@ -385,10 +388,8 @@ void StreamSession::OnError(const PipelineError& error) {
     qCDebug(lcPlayer) << "error in phase" << PhaseName(m_phase) << error.detail << error.debug;
     StreamFailureFacts facts = m_answer.FactsOf(error, m_pipeline.BytesRead());
     StreamFailure failure = ClassifyStreamFailure(facts);
-    // The output that played went away (its sound server ended): waited for
-    // as a server is, and told as what it is.
     if (error.fromOutput && HasPlayed())
-        return StreamDropped(NoAudioOutputReason());
+        return OutputDropped();
     if (failure.kind == FailureKind::MissingPlugin)
         m_missingDetail = error.missing.installerDetail;
     if (HasPlayed() && facts.network && failure.kind != FailureKind::Unsupported &&

@@ -32,6 +32,7 @@ class QHostInfo;
 namespace didira {
 
 class ConnectionCheck;
+class OutputProbe;
 class StallWatchdog;
 
 class StreamSession final : public QObject {
@@ -150,6 +151,10 @@ private:
     void SetInterrupted(bool interrupted);
     // Prerolled into the automatic sink's fake output: no sound can be heard.
     void NoAudioOutput();
+    // The output that played went away (its sound server ended): waited for
+    // as a server is, and reconnected as soon as an output opens again.
+    void OutputDropped();
+    void WatchOutput();
     void Fail(std::int32_t code, const QString& reason, bool lost);
     // Ends whatever runs for the current attempt: pipeline, timers, lookup.
     void EndAttempt();
@@ -170,9 +175,10 @@ private:
     void SetStreamName(const QString& name);
 
     AudioPipeline& m_pipeline;
-    MetafileResolver* m_resolver; // child
-    ConnectionCheck* m_check;     // child
-    StallWatchdog* m_watchdog;    // child; armed from Playing until the attempt ends
+    MetafileResolver* m_resolver;         // child
+    ConnectionCheck* m_check;             // child
+    StallWatchdog* m_watchdog;            // child; armed from Playing until the attempt ends
+    OutputProbe* m_outputProbe = nullptr; // child, made when first needed; looks while Reconnecting
     BitrateMeter m_meter;
 
     Phase m_phase = Phase::Closed;
