@@ -39,5 +39,10 @@ inline qint64 PositionMs(const CVavarozDlg& dlg) {
     const OleControl* control = remote::PlayerControl(dlg);
     return control ? control->PositionMs() : 0;
 }
+// How far what is heard is behind the newest audio kept; 0 when live.
+inline qint64 BehindLiveMs(const CVavarozDlg& dlg) {
+    const OleControl* control = remote::PlayerControl(dlg);
+    return control ? control->BehindLiveMs() : 0;
+}
 
 } // namespace didira::live

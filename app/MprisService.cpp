@@ -115,7 +115,13 @@ class MprisPlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanControl READ CanControl)
 public:
     explicit MprisPlayerAdaptor(CMprisService* service)
-        : QDBusAbstractAdaptor(service), m_service(service) {}
+        : QDBusAbstractAdaptor(service), m_service(service) {
+        // Every move is announced, however it was asked for (here, the tray,
+        // Didira's own interface).
+        if (const CVavarozDlg* dlg = service->Dialog())
+            if (OleControl* control = remote::PlayerControl(*dlg))
+                connect(control, &OleControl::Moved, this, [this] { emit Seeked(Position()); });
+    }
     QString PlaybackStatus() const {
         return StatusText(
             Ask([](const CVavarozDlg& d) { return remote::NowPlaying(d).PlaybackStatus(); },
@@ -165,15 +171,12 @@ public slots:
         Do([](CVavarozDlg& dlg) { live::Resume(dlg) || (remote::Play(dlg), true); });
     }
     void Seek(qlonglong offset) {
-        Do([&](CVavarozDlg& dlg) {
-            if (live::SeekBy(dlg, offset / 1000))
-                emit Seeked(Position());
-        });
+        Do([&](CVavarozDlg& dlg) { live::SeekBy(dlg, offset / 1000); });
     }
     void SetPosition(const QDBusObjectPath&, qlonglong position) {
         Do([&](CVavarozDlg& dlg) {
-            if (position >= 0 && live::SeekTo(dlg, position / 1000))
-                emit Seeked(Position());
+            if (position >= 0)
+                live::SeekTo(dlg, position / 1000);
         });
     }
     void OpenUri(const QString& uri) {
@@ -215,6 +218,8 @@ CMprisService::CMprisService(CVavarozDlg& dlg, const QDBusConnection& bus, QObje
     connect(np, &CNowPlaying::streamNameChanged, this, &CMprisService::ScheduleRefresh);
     connect(np, &CNowPlaying::statusChanged, this, &CMprisService::ScheduleRefresh);
     remote::WatchControls(dlg, this, [this] { ScheduleRefresh(); });
+    if (OleControl* control = remote::PlayerControl(dlg))
+        connect(control, &OleControl::Moved, this, &CMprisService::ScheduleRefresh);
     m_lastPlayer = PlayerProperties();
     m_lastPlayer.remove(QStringLiteral("Position"));
 }
@@ -293,6 +298,9 @@ QVariantMap CMprisService::Metadata() const {
     if (!np->StreamName().isEmpty())
         meta.insert(QStringLiteral("didira:streamName"), np->StreamName());
     meta.insert(QStringLiteral("xesam:url"), np->StationUrl());
+    // Behind the live edge after a pause or a move back, in microseconds.
+    if (const qint64 behind = live::BehindLiveMs(*m_pDlg); behind > 0)
+        meta.insert(QStringLiteral("didira:behindLive"), behind * 1000);
     const QString art = ArtworkFile(np->FlagImage());
     if (!art.isEmpty())
         meta.insert(QStringLiteral("mpris:artUrl"), QUrl::fromLocalFile(art).toString());

@@ -75,6 +75,8 @@ signals:
     // The play or open state changed (emitted once per change, as it
     // happens, so that watchers need not poll).
     void StateChanged(didira::PlayState play, didira::OpenState open);
+    // What is heard jumped within the kept audio (a move, going live).
+    void Moved();
 
 private:
     IControlSite* m_site = nullptr;

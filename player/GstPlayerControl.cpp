@@ -201,18 +201,24 @@ bool CGstPlayerControl::Unpause() {
 }
 
 bool CGstPlayerControl::SeekBy(qint64 ms) {
-    return CanSeek() && m_timeShift->MoveBy(ms);
+    return CanSeek() && NoteMove(m_timeShift->MoveBy(ms));
 }
 
 bool CGstPlayerControl::SeekTo(qint64 ms) {
-    return CanSeek() && m_timeShift->MoveTo(ms);
+    return CanSeek() && NoteMove(m_timeShift->MoveTo(ms));
 }
 
 bool CGstPlayerControl::GoLive() {
     if (!CanSeek())
         return false;
-    m_timeShift->GoLive();
+    NoteMove(m_timeShift->GoLive());
     return Unpause();
+}
+
+bool CGstPlayerControl::NoteMove(bool moved) {
+    if (moved)
+        emit Moved();
+    return moved;
 }
 
 bool CGstPlayerControl::CanSeek() const {

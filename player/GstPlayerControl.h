@@ -82,6 +82,8 @@ private:
     CGstPlayerControl(QWidget* parent, std::unique_ptr<AudioPipeline> pipeline);
     void LoadPersisted(const PersistedState& state);
     void ReportFailure(const QString& text);
+    // Announces a move that was made (Moved); returns moved.
+    bool NoteMove(bool moved);
 
     void SetVolume(std::int32_t hundredthsDb);
     void SetBalance(std::int32_t hundredthsDb);

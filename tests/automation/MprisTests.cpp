@@ -4,6 +4,7 @@
 // station reaches Metadata, and Pause, Play and Seek act on the live buffer.
 #include "PrivateBus.h"
 #include "app/Automation.h"
+#include "app/LiveActions.h"
 #include "app/MprisService.h"
 #include "app/VavarozApp.h"
 #include "res/Resources.h"
@@ -50,7 +51,9 @@ class ChangeRecorder : public QObject {
     Q_OBJECT
 public:
     std::vector<QVariantMap> changes; // one per PropertiesChanged of the player
+    std::vector<qlonglong> seeked;    // the position of each Seeked
 public slots:
+    void Seeked(qlonglong position) { seeked.push_back(position); }
     void Changed(const QDBusMessage& signal) {
         if (signal.arguments().value(0).toString() == QLatin1String(kMprisPlayerInterface))
             changes.push_back(Plain(signal.arguments().value(1)).toMap());
@@ -75,6 +78,8 @@ protected:
         ASSERT_TRUE(client.connect(
             kMprisName, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"),
             QStringLiteral("PropertiesChanged"), &recorder, SLOT(Changed(QDBusMessage))));
+        ASSERT_TRUE(client.connect(kMprisName, kMprisPath, kMprisPlayerInterface,
+                                   QStringLiteral("Seeked"), &recorder, SLOT(Seeked(qlonglong))));
         if (registration)
             Player().calls.clear();
     }
@@ -313,6 +318,14 @@ TEST_F(MprisLive, PauseHoldsTheStationPlayGoesOnAndSeekMovesBack) {
     const qlonglong back = player("Position").toLongLong();
     EXPECT_LE(back, resumedAt - 3000000) << back << " after " << resumedAt;
     EXPECT_GE(back, resumedAt - 5000000);
+    ASSERT_TRUE(WaitUntil([&] { return !recorder.seeked.empty(); })) << "no Seeked";
+    EXPECT_NEAR(recorder.seeked.back(), back, 500000);
+    EXPECT_GE(player("Metadata").toMap().value("didira:behindLive").toLongLong(), 3000000);
+
+    // Live again as the tray asks for it: announced too, and no longer behind.
+    ASSERT_TRUE(live::GoLive(*dlg));
+    EXPECT_TRUE(WaitUntil([&] { return recorder.seeked.size() == 2; })) << "no Seeked";
+    EXPECT_FALSE(player("Metadata").toMap().contains("didira:behindLive"));
 }
 
 } // namespace
