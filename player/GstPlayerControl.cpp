@@ -52,6 +52,18 @@ ControlCreation CGstPlayerControl::Create(QWidget* parent, std::span<const std::
     auto control =
         std::unique_ptr<CGstPlayerControl>(new CGstPlayerControl(parent, std::move(pipeline)));
     control->LoadPersisted(*state);
+    if (const QByteArray minutes = qgetenv(kLiveBufferVariable).trimmed(); !minutes.isEmpty()) {
+        bool ok = false;
+        const int n = minutes.toInt(&ok);
+        if (ok && n >= 0 && n <= kMaxLiveBufferMinutes)
+            control->m_timeShiftLimits.window = std::chrono::minutes(n);
+        else
+            qWarning("didira: %s=%s is not 0 to %d minutes; %d are kept", kLiveBufferVariable,
+                     minutes.constData(), kMaxLiveBufferMinutes,
+                     int(std::chrono::duration_cast<std::chrono::minutes>(
+                             control->m_timeShiftLimits.window)
+                             .count()));
+    }
     return {control.release(), {}}; // owned by parent from here
 }
 
@@ -177,7 +189,7 @@ void CGstPlayerControl::RenewTimeShift(bool open) {
         QThreadPool::globalInstance()->start(
             [shift = std::move(m_timeShift)]() mutable { shift.reset(); });
     m_timeShift.reset();
-    if (!open)
+    if (!open || m_timeShiftLimits.window <= std::chrono::milliseconds::zero())
         return;
     m_timeShift = TimeShift::Create(m_timeShiftRoot, m_timeShiftLimits);
     m_pipeline->SetTimeShift(m_timeShift);

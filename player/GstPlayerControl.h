@@ -36,6 +36,9 @@ public:
     // Environment variable naming a GStreamer sink description that replaces
     // the default audio sink (e.g. "fakesink sync=true").
     static constexpr char kAudioSinkVariable[] = "DIDIRA_AUDIO_SINK";
+    // Minutes of a live station kept for pause and going back (0: none).
+    static constexpr char kLiveBufferVariable[] = "DIDIRA_LIVE_BUFFER_MINUTES";
+    static constexpr int kMaxLiveBufferMinutes = 24 * 60;
 
     // Factory for the control host: builds the pipeline and loads the
     // persisted properties; fails with a reason when a GStreamer element is
