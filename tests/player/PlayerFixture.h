@@ -75,13 +75,15 @@ protected:
 
     PlayState Play() { return static_cast<PlayState>(player.GetPlayState()); }
     OpenState Opened() { return static_cast<OpenState>(player.GetOpenState()); }
+    GstState PipelineState() {
+        GstState state = GST_STATE_VOID_PENDING;
+        gst_element_get_state(control->Pipeline(), &state, nullptr, 0);
+        return state;
+    }
 
     bool WaitPlaying(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         return WaitUntil(
             [&] { return Play() == PlayState::Playing && Opened() == OpenState::Open; }, timeout);
-    }
-    bool WaitError(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
-        return WaitUntil([&] { return player.GetIsError() == TRUE; }, timeout);
     }
     // Opens url afresh; the path (and query) of the stream that plays, or why
     // none does.

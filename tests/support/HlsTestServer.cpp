@@ -12,11 +12,6 @@ HlsTestServer::HlsTestServer(media::HlsKind kind, QObject* parent)
     const auto& d = m_segments.durations;
     m_segmentSeconds = std::accumulate(d.begin(), d.end(), 0.0) / static_cast<double>(d.size());
     m_http.Handle(QStringLiteral("/live.m3u8"), [this] { return Playlist(); });
-    m_http.Handle(QStringLiteral("/low.m3u8"), [this] { return Playlist(); });
-    m_http.Serve(QStringLiteral("/master.m3u8"), "application/vnd.apple.mpegurl",
-                 "#EXTM3U\n"
-                 "#EXT-X-STREAM-INF:BANDWIDTH=48000,CODECS=\"mp4a.40.2\"\nlow.m3u8\n"
-                 "#EXT-X-STREAM-INF:BANDWIDTH=72000,CODECS=\"mp4a.40.2\"\nlive.m3u8\n");
     if (!m_segments.init.isEmpty())
         m_http.Serve(QStringLiteral("/init.mp4"), "video/mp4", m_segments.init);
     // Segment n (counting without end) is file n modulo the files made.

@@ -2,9 +2,8 @@
 // A live HLS radio on 127.0.0.1 of the tests' own: a sliding-window media
 // playlist (/live.m3u8) that advances with the clock over segments made by
 // ffmpeg (MPEG-TS, fragmented MP4 or packed audio with ID3 titles, see
-// media::Hls), a master playlist with two variants
-// (/master.m3u8), and failures on demand: segments that answer 404, a
-// playlist that stops advancing.
+// media::Hls), and failures on demand: segments that answer 404, a playlist
+// that stops advancing.
 
 #include "support/HttpTestServer.h"
 #include "support/MediaFiles.h"

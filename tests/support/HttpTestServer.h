@@ -68,8 +68,8 @@ private:
 // per process in a temporary directory; the player is made to trust that
 // authority only, through its anchors variable. Empty when openssl failed.
 QString TestCertificates();
-// An https server with one of those certificates: "good", "expired",
-// "wronghost" (for another name) or "untrusted" (self-signed).
+// An https server with one of those certificates: "good" or "untrusted"
+// (self-signed).
 std::unique_ptr<HttpTestServer> MakeHttpsServer(const QString& certificate);
 
 // An unused port on 127.0.0.1 (nothing listens there once this returns).

@@ -4,7 +4,6 @@
 
 #include <QProcess>
 #include <QStandardPaths>
-#include <QUrl>
 
 namespace didira::test {
 
@@ -41,25 +40,6 @@ bool LocalRadio::Run(const QStringList& args, QString* output) {
     if (output)
         *output = QString::fromLocal8Bit(process.readAll());
     return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
-bool LocalRadio::SetSong(const QString& mount, const QByteArray& song) {
-    // The admin password is the one scripts/local-radio.sh configures.
-    const QString url = Url(QStringLiteral("/admin/metadata?mode=updinfo&mount=")) + mount +
-                        QStringLiteral("&song=") +
-                        QString::fromLatin1(QUrl::toPercentEncoding(song));
-    QProcess curl;
-    curl.start(QStringLiteral("curl"),
-               {QStringLiteral("-sf"), QStringLiteral("--max-time"), QStringLiteral("5"),
-                QStringLiteral("-u"), QStringLiteral("admin:didira-local"), QStringLiteral("-o"),
-                QStringLiteral("/dev/null"), url});
-    const bool finished =
-        WaitUntil([&] { return curl.state() == QProcess::NotRunning; }, std::chrono::seconds(10));
-    if (!finished) {
-        curl.kill();
-        curl.waitForFinished(2000);
-    }
-    return finished && curl.exitStatus() == QProcess::NormalExit && curl.exitCode() == 0;
 }
 
 bool LocalRadio::Start() {

@@ -27,9 +27,6 @@ public:
     // Starts server and feeders; false (with the script's output in error())
     // when they do not come up. Keeps the Qt event loop running meanwhile.
     bool Start();
-    // Sets the song of mount (e.g. "/mp3") through Icecast's metadata update,
-    // as a source client does: the bytes reach the listeners' ICY metadata.
-    bool SetSong(const QString& mount, const QByteArray& song);
 
     quint16 port() const { return m_port; }
     QString Url(const QString& path) const;

@@ -6,8 +6,6 @@
 #
 # DIR/ca.pem           the test authority (handed to the player for the test)
 # DIR/good.{pem,key}   127.0.0.1 and localhost, signed by the authority
-# DIR/expired.*        the same names, signed by the authority, expired in 2021
-# DIR/wronghost.*      signed by the authority for another host name only
 # DIR/untrusted.*      127.0.0.1, self-signed (no authority vouches for it)
 set -euo pipefail
 dir=$1
@@ -47,7 +45,5 @@ leaf() {
 }
 
 leaf good "IP:127.0.0.1,DNS:localhost" -days 2
-leaf expired "IP:127.0.0.1,DNS:localhost" -startdate 20200101000000Z -enddate 20210101000000Z
-leaf wronghost "DNS:wrong-host.example" -days 2
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout untrusted.key -out untrusted.pem -days 2 \
     -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
