@@ -33,9 +33,13 @@ struct OutputWatchState {
     // it is on time again or the output has really run dry.
     bool sinkHeld = false;
     GstClockTime checkedEnd = GST_CLOCK_TIME_NONE; // lastEnd at the last check
+    // Since when (monotonic ms) the sink has held its data without taking
+    // more; -1 while it takes.
+    gint64 heldSinceMs = -1;
 
     void Forget() {
         haveSegment = haveInfo = ended = sinkHeld = false;
+        heldSinceMs = -1;
         pending = true;
         shift = 0;
         firstEnd = lastEnd = checkedEnd = GST_CLOCK_TIME_NONE;
@@ -190,8 +194,16 @@ AudioOutputWatch::Output AudioOutputWatch::Check(GstElement* pipeline) const {
     if (holding) {
         if (now > state.lastEnd + kLateAfter)
             state.sinkHeld = true;
+        // A sound server that takes nothing for long has hung: nothing is
+        // heard, whatever its clock says.
+        const gint64 nowMs = g_get_monotonic_time() / 1000;
+        if (took || state.heldSinceMs < 0)
+            state.heldSinceMs = nowMs;
+        else if (nowMs - state.heldSinceMs > kHungAfterMs)
+            return Output::Starved;
         return Output::Audible;
     }
+    state.heldSinceMs = -1;
     if (now <= state.lastEnd + kStarvedAfter || state.ended)
         return Output::Audible;
     // After the server held the sink, the data arrives late until it has

@@ -46,6 +46,10 @@ public:
     // for a moment as a gap, which must not pass for a stall: pausing for it
     // would turn a click into a second of silence.
     static constexpr GstClockTime kStarvedAfter = 200 * GST_MSECOND;
+    // How long a sink may hold its data without taking more before the
+    // output counts as starved: well above the sound server's own pauses
+    // (up to 2 s when another client's stream has just been killed).
+    static constexpr gint64 kHungAfterMs = 3000;
 
     // Watches outputBin's sink pad (a ghost pad).
     explicit AudioOutputWatch(GstElement* outputBin);

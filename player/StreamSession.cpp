@@ -46,6 +46,11 @@ StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     m_reconnectTimer.setSingleShot(true);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &StreamSession::Reconnect);
     connect(m_watchdog, &StallWatchdog::Stalled, this, [this] {
+        // The stream kept coming while nothing was heard: the output hung.
+        qCDebug(lcPlayer) << "stalled;" << m_pipeline.BytesRead() - m_bytesAtStarved
+                          << "bytes came since the output went dry";
+        if (m_phase == Phase::Starved && m_pipeline.BytesRead() > m_bytesAtStarved + 4096)
+            return OutputDropped();
         StreamFailureFacts facts;
         facts.origin = StreamFailureFacts::Origin::Stalled;
         facts.stalledSeconds = m_watchdog->Timeout() / 1000;
@@ -434,6 +439,7 @@ void StreamSession::OnAudible() {
 }
 
 void StreamSession::OnStarved() {
+    m_bytesAtStarved = m_pipeline.BytesRead();
     if (m_phase == Phase::Playing)
         Enter(Phase::Starved);
 }

@@ -206,6 +206,7 @@ private:
 
     // What this attempt has learnt from the server.
     int m_bufferPercent = 100;
+    quint64 m_bytesAtStarved = 0; // what the source had read when the output went dry
     ServerAnswer m_answer;
     StreamFailureFacts m_pendingFacts; // while Diagnosing
 

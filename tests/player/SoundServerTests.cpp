@@ -1,6 +1,6 @@
-// A station whose sound server ends while it plays: it waits, says so, and
-// is heard again as soon as the server is back, not at the next back-off
-// step. The sound server is a private one of the test's own (a null sink),
+// A station whose sound server ends or hangs while it plays: it waits, says
+// so, and is heard again as soon as the server is back, not at the next
+// back-off step. The sound server is a private one of the test's own (a null sink),
 // ended and started again; the automatic output can reach nothing else.
 
 #include "PlayerFixture.h"
@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <csignal>
 
 namespace didira::test {
 namespace {
@@ -44,6 +45,10 @@ public:
                          QStringLiteral("--log-level=error")});
         return m_process.waitForStarted(5000) &&
                WaitUntil([&] { return QFile::exists(Path("run/native")); }, 10s);
+    }
+    // Frozen (true) as a hung server is, or thawed.
+    void Freeze(bool frozen) {
+        ::kill(static_cast<pid_t>(m_process.processId()), frozen ? SIGSTOP : SIGCONT);
     }
     // As a crash would: no goodbye to its clients.
     void End() {
@@ -102,6 +107,21 @@ TEST_F(SoundServer, AStationWaitsForItsEndedSoundServerAndPlaysAgainAsSoonAsItIs
 
     ASSERT_TRUE(sound.Start());
     EXPECT_TRUE(WaitPlaying(6s)) << Opened() << ", " << Play();
+    EXPECT_EQ(player.GetIsError(), FALSE);
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+}
+
+TEST_F(SoundServer, AStationWhoseSoundServerHangsWaitsAndPlaysAgainOnceItAnswers) {
+    StreamTestServer station(StreamTestServer::TitledMp3(media::ToneMp3()));
+    player.Open(station.Url());
+    ASSERT_TRUE(WaitPlaying()) << Opened() << ", " << Play();
+    // Nothing is heard: told within seconds, not at the stall timeout.
+    sound.Freeze(true);
+    ASSERT_TRUE(WaitUntil([&] { return Play() == PlayState::Waiting; }, 6s)) << Play();
+    Pump(12s);
+    EXPECT_EQ(Play(), PlayState::Waiting);
+    sound.Freeze(false);
+    EXPECT_TRUE(WaitPlaying(15s)) << Opened() << ", " << Play();
     EXPECT_EQ(player.GetIsError(), FALSE);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
 }
