@@ -28,11 +28,11 @@ PACKAGES=(
   locales
   openssl # the https tests' own certificate authority
   python3-dbusmock # logind and NetworkManager stand-ins on a private system bus
-  pulseaudio # a private sound server that a test ends and starts again
+  pulseaudio pulseaudio-utils # a private sound server that tests end, freeze and switch
 )
 
 # Only for bench/: a private sound server with a null sink, and the peer players.
-BENCH_PACKAGES=(pulseaudio-utils mpv gstreamer1.0-plugins-base-apps)
+BENCH_PACKAGES=(mpv gstreamer1.0-plugins-base-apps)
 # Only for scripts/check-package.sh: builds a fresh Debian root to install into.
 PACKAGE_PACKAGES=(mmdebstrap)
 for arg in "$@"; do

@@ -25,7 +25,9 @@ public:
         QFile::setPermissions(Path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         Write("pulse.pa", "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
                               Path("run/native").toUtf8() +
-                              "\nload-module module-null-sink sink_name=test\n");
+                              "\nload-module module-null-sink sink_name=speakers"
+                              "\nload-module module-null-sink sink_name=headphones"
+                              "\nset-default-sink speakers\n");
         Write("client.conf", "autospawn = no\n");
         qputenv("PULSE_SERVER", "unix:" + Path("run/native").toUtf8());
         qputenv("PULSE_CLIENTCONFIG", Path("client.conf").toUtf8());
@@ -45,6 +47,31 @@ public:
                          QStringLiteral("--log-level=error")});
         return m_process.waitForStarted(5000) &&
                WaitUntil([&] { return QFile::exists(Path("run/native")); }, 10s);
+    }
+    // What pactl prints for args; empty when it fails.
+    static QString Pactl(const QStringList& args) {
+        QProcess pactl;
+        pactl.start(QStringLiteral("pactl"), args);
+        if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0)
+            return {};
+        return QString::fromUtf8(pactl.readAllStandardOutput());
+    }
+    // The sink each client stream plays into, one line per stream.
+    static QString StreamSinks() {
+        QStringList sinks;
+        for (const QString& line :
+             Pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")})
+                 .split(u'\n', Qt::SkipEmptyParts))
+            sinks << line.section(u'\t', 1, 1);
+        return sinks.join(u',');
+    }
+    static QString SinkIndex(const QString& name) {
+        for (const QString& line :
+             Pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")})
+                 .split(u'\n', Qt::SkipEmptyParts))
+            if (line.section(u'\t', 1, 1) == name)
+                return line.section(u'\t', 0, 0);
+        return {};
     }
     // Frozen (true) as a hung server is, or thawed.
     void Freeze(bool frozen) {
@@ -124,6 +151,30 @@ TEST_F(SoundServer, AStationWhoseSoundServerHangsWaitsAndPlaysAgainOnceItAnswers
     EXPECT_TRUE(WaitPlaying(15s)) << Opened() << ", " << Play();
     EXPECT_EQ(player.GetIsError(), FALSE);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+}
+
+TEST_F(SoundServer, AChangeOfTheDefaultOutputIsFollowedWithoutAReconnection) {
+    StreamTestServer station(StreamTestServer::TitledMp3(media::ToneMp3()));
+    player.Open(station.Url());
+    ASSERT_TRUE(WaitPlaying()) << Opened() << ", " << Play();
+    const QString speakers = PrivateSoundServer::SinkIndex(QStringLiteral("speakers"));
+    const QString headphones = PrivateSoundServer::SinkIndex(QStringLiteral("headphones"));
+    ASSERT_FALSE(headphones.isEmpty()) << "no pactl here (scripts/setup.sh installs it)";
+    ASSERT_EQ(PrivateSoundServer::StreamSinks(), speakers);
+    const int reconnects = control->ReconnectCount();
+
+    PrivateSoundServer::Pactl({QStringLiteral("set-default-sink"), QStringLiteral("headphones")});
+    bool stayedPlaying = true;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            stayedPlaying = stayedPlaying && Play() == PlayState::Playing;
+            return PrivateSoundServer::StreamSinks() == headphones;
+        },
+        5s))
+        << PrivateSoundServer::StreamSinks().toStdString();
+    Pump(1s);
+    EXPECT_TRUE(stayedPlaying && Play() == PlayState::Playing) << Play();
+    EXPECT_EQ(control->ReconnectCount(), reconnects);
 }
 
 } // namespace
