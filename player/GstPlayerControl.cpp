@@ -224,7 +224,8 @@ bool CGstPlayerControl::GoLive() {
     if (!CanSeek())
         return false;
     NoteMove(m_timeShift->GoLive());
-    return Unpause();
+    // Live now, also while the output waits for the new place.
+    return m_session->GetPlayState() != PlayState::Paused || Unpause();
 }
 
 bool CGstPlayerControl::NoteMove(bool moved) {
