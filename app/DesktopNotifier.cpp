@@ -71,6 +71,10 @@ void CDesktopNotifier::OnInterruptedChanged() {
         Show(np->DisplayName(), np->Title()); // back: the title again, nothing more
 }
 
+void CDesktopNotifier::TellRecordingFailed(const QString& reason) {
+    Show(QStringLiteral("録音できませんでした"), reason);
+}
+
 void CDesktopNotifier::Show(const QString& summary, const QString& body) {
     m_strSummary = summary;
     m_strBody = body;

@@ -30,6 +30,9 @@ public:
     // The id the service gave the notification shown last; 0 before the
     // first, and again after the service went away.
     uint NotificationId() const { return m_nId; }
+    // Tells the listener that recording failed, and why, in the same
+    // notification.
+    void TellRecordingFailed(const QString& reason);
 
 private:
     enum class Markup { Unknown, Asking, Supported, Unsupported };

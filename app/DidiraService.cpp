@@ -15,21 +15,35 @@ class DidiraAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.didira.Didira1")
     Q_PROPERTY(uint SleepRemaining READ SleepRemaining)
+    Q_PROPERTY(bool Recording READ Recording)
 public:
     explicit DidiraAdaptor(CDidiraService* service)
         : QDBusAbstractAdaptor(service), m_service(service) {}
     uint SleepRemaining() const {
         return static_cast<uint>(m_service->SleepTimer().RemainingSeconds());
     }
+    bool Recording() const {
+        const CVavarozDlg* dlg = m_service->Dialog();
+        return dlg && live::IsRecording(*dlg);
+    }
 
 public slots:
     void Pause() { Live(&live::Pause, QStringLiteral("Pause")); }
     void Resume() { Live(&live::Resume, QStringLiteral("Resume")); }
     void GoLive() { Live(&live::GoLive, QStringLiteral("GoLive")); }
-    // Recording: not built into this version yet.
-    void StartRecording() { m_service->RefuseUnavailable(QStringLiteral("StartRecording")); }
-    void StopRecording() { m_service->RefuseUnavailable(QStringLiteral("StopRecording")); }
-    void SaveLast(uint) { m_service->RefuseUnavailable(QStringLiteral("SaveLast")); }
+    void StartRecording() {
+        m_service->Defer(QStringLiteral("StartRecording"),
+                         [](CVavarozDlg& dlg, CDidiraService::Outcome done) {
+                             return live::StartRecording(dlg, std::move(done));
+                         });
+    }
+    void StopRecording() { Live(&live::StopRecording, QStringLiteral("StopRecording")); }
+    void SaveLast(uint seconds) {
+        m_service->Defer(QStringLiteral("SaveLast"),
+                         [seconds](CVavarozDlg& dlg, CDidiraService::Outcome done) {
+                             return live::SaveLast(dlg, qint64(seconds) * 1000, std::move(done));
+                         });
+    }
     void SleepAfter(uint seconds) { m_service->SleepTimer().Start(std::chrono::seconds(seconds)); }
 
 private:
@@ -61,12 +75,6 @@ bool CDidiraService::Register() {
     return m_bRegistered;
 }
 
-void CDidiraService::RefuseUnavailable(const QString& what) {
-    if (calledFromDBus())
-        sendErrorReply(QString::fromLatin1(kDidiraNotAvailable),
-                       QStringLiteral("%1: this version of Didira cannot record").arg(what));
-}
-
 CVavarozDlg* CDidiraService::Dialog() const {
     return m_pDlg;
 }
@@ -76,6 +84,29 @@ void CDidiraService::RefuseUnlessDone(bool done, const QString& what) {
         sendErrorReply(
             QString::fromLatin1(kDidiraNotPlaying),
             QStringLiteral("%1: no live station is playing, or nothing of it is kept").arg(what));
+}
+
+void CDidiraService::Defer(const QString& what,
+                           const std::function<bool(CVavarozDlg&, Outcome)>& act) {
+    CVavarozDlg* dlg = Dialog();
+    if (!calledFromDBus()) {
+        if (dlg)
+            act(*dlg, [](const QString&) {});
+        return;
+    }
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    const QDBusConnection bus = connection();
+    const Outcome done = [call, bus, what](const QString& error) {
+        bus.send(error.isEmpty()
+                     ? call.createReply()
+                     : call.createErrorReply(QString::fromLatin1(kDidiraFailed),
+                                             QStringLiteral("%1: %2").arg(what, error)));
+    };
+    if (!dlg || !act(*dlg, done))
+        bus.send(call.createErrorReply(
+            QString::fromLatin1(kDidiraNotPlaying),
+            QStringLiteral("%1: no live station is playing, or nothing of it is kept").arg(what)));
 }
 
 } // namespace didira

@@ -5,17 +5,21 @@
 // Bus surface: object /org/didira/Didira, interface org.didira.Didira1, on
 // the connection that serves MPRIS. Methods: Pause, Resume, GoLive,
 // StartRecording, StopRecording, SaveLast(u seconds), SleepAfter(u seconds;
-// 0 turns the timer off). Property: SleepRemaining (u, seconds until the
-// sleep timer's fade; 0 when off or fading). A method this build cannot carry
-// out answers org.didira.Didira1.Error.NotAvailable; Pause, Resume and GoLive
-// while no live station plays (or nothing of it is kept) answer
-// org.didira.Didira1.Error.NotPlaying.
+// 0 turns the timer off). Properties: SleepRemaining (u, seconds until the
+// sleep timer's fade; 0 when off or fading), Recording (b). Pause, Resume,
+// GoLive, StartRecording and SaveLast while no live station plays (or nothing
+// of it is kept: an HLS station), and StopRecording while none runs, answer
+// org.didira.Didira1.Error.NotPlaying. StartRecording answers once the folder
+// is known to take the files, SaveLast once they are written; a folder that
+// cannot be written or a full disk answer org.didira.Didira1.Error.Failed
+// with the reason.
 
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 
 namespace didira {
 
@@ -24,8 +28,8 @@ class CVavarozDlg;
 
 inline constexpr char kDidiraPath[] = "/org/didira/Didira";
 inline constexpr char kDidiraInterface[] = "org.didira.Didira1";
-inline constexpr char kDidiraNotAvailable[] = "org.didira.Didira1.Error.NotAvailable";
 inline constexpr char kDidiraNotPlaying[] = "org.didira.Didira1.Error.NotPlaying";
+inline constexpr char kDidiraFailed[] = "org.didira.Didira1.Error.Failed";
 
 class CDidiraService final : public QObject, protected QDBusContext {
     Q_OBJECT
@@ -42,10 +46,13 @@ public:
 
     CSleepTimer& SleepTimer() const { return m_sleep; }
     CVavarozDlg* Dialog() const; // null once it has gone
-    // Answers the bus call being served with NotAvailable.
-    void RefuseUnavailable(const QString& what);
     // Answers the bus call being served with NotPlaying unless done.
     void RefuseUnlessDone(bool done, const QString& what);
+    // Serves the bus call with an answer that comes later: act is given what
+    // to call with the outcome (empty, or why it failed); act false answers
+    // NotPlaying at once.
+    using Outcome = std::function<void(const QString& error)>;
+    void Defer(const QString& what, const std::function<bool(CVavarozDlg&, Outcome)>& act);
 
 private:
     CSleepTimer& m_sleep;

@@ -1,12 +1,14 @@
 #pragma once
-// The listener's pause and moves in what the dialog's player keeps of a live
-// station, for the tray, Didira's bus interface and MPRIS alike. Each goes to
-// the player control (the dialog has no word for them) and is false when it
-// cannot be done now: nothing plays, or the player keeps nothing.
+// The listener's pause, moves and recording in what the dialog's player keeps
+// of a live station, for the tray, Didira's bus interface and MPRIS alike.
+// Each goes to the player control (the dialog has no word for them) and is
+// false when it cannot be done now: nothing plays, or the player keeps
+// nothing.
 
 #include "control/ControlHost.h"
 #include "control/PlayerStates.h"
 #include "ui/DlgRemote.h"
+#include "ui/NowPlaying.h"
 
 namespace didira::live {
 
@@ -43,6 +45,27 @@ inline qint64 PositionMs(const CVavarozDlg& dlg) {
 inline qint64 BehindLiveMs(const CVavarozDlg& dlg) {
     const OleControl* control = remote::PlayerControl(dlg);
     return control ? control->BehindLiveMs() : 0;
+}
+
+// Recording, one file per title named after the station as the listener
+// knows it; reply as the control's (later, on the UI thread).
+inline bool StartRecording(CVavarozDlg& dlg, OleControl::RecordingReply reply) {
+    OleControl* control = remote::PlayerControl(dlg);
+    return control &&
+           control->StartRecording(remote::NowPlaying(dlg).DisplayName(), std::move(reply));
+}
+inline bool StopRecording(CVavarozDlg& dlg) {
+    OleControl* control = remote::PlayerControl(dlg);
+    return control && control->StopRecording();
+}
+inline bool IsRecording(const CVavarozDlg& dlg) {
+    const OleControl* control = remote::PlayerControl(dlg);
+    return control && control->IsRecording();
+}
+inline bool SaveLast(CVavarozDlg& dlg, qint64 ms, OleControl::RecordingReply reply) {
+    OleControl* control = remote::PlayerControl(dlg);
+    return control &&
+           control->SaveLast(remote::NowPlaying(dlg).DisplayName(), ms, std::move(reply));
 }
 
 } // namespace didira::live

@@ -38,9 +38,19 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
         if (m_pDlg)
             live::GoLive(*m_pDlg);
     });
-    // Recording: not built into this version, so disabled.
-    for (const QString& text : {QStringLiteral("録音"), QStringLiteral("最後の5分を保存")})
-        m_menu->addAction(text)->setEnabled(false);
+    // What fails is told by the notifier (the control's RecordingFailed).
+    m_record = m_menu->addAction(QStringLiteral("録音"));
+    connect(m_record, &QAction::triggered, this, [this] {
+        if (m_pDlg && !live::StopRecording(*m_pDlg))
+            live::StartRecording(*m_pDlg, [](const QString&) {});
+    });
+    m_save = m_menu->addAction(QStringLiteral("最後の5分を保存"));
+    connect(m_save, &QAction::triggered, this, [this] {
+        if (m_pDlg)
+            live::SaveLast(*m_pDlg, 5 * 60 * 1000, [](const QString&) {});
+    });
+    if (OleControl* control = remote::PlayerControl(dlg))
+        connect(control, &OleControl::RecordingChanged, this, &CTrayIcon::UpdateLiveActions);
 
     QMenu* sleepMenu = m_menu->addMenu(QStringLiteral("スリープタイマー"));
     m_sleepChoices = new QActionGroup(sleepMenu);
@@ -116,8 +126,11 @@ void CTrayIcon::UpdateLiveActions() {
         m_pDlg && remote::NowPlaying(*m_pDlg).PlaybackStatus() == CNowPlaying::Status::Paused;
     const bool can = m_pDlg && live::CanSeek(*m_pDlg);
     m_pause->setText(paused ? QStringLiteral("再開") : QStringLiteral("一時停止"));
-    for (QAction* action : {m_pause, m_back, m_live})
+    for (QAction* action : {m_pause, m_back, m_live, m_save})
         action->setEnabled(can);
+    const bool recording = m_pDlg && live::IsRecording(*m_pDlg);
+    m_record->setText(recording ? QStringLiteral("録音を停止") : QStringLiteral("録音"));
+    m_record->setEnabled(can || recording);
 }
 
 CTrayIcon::~CTrayIcon() {

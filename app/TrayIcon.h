@@ -1,8 +1,8 @@
 #pragma once
 // The tray icon (a StatusNotifierItem where the desktop offers one): the
 // station and title as its tooltip, and a menu of the listener's actions.
-// Actions this build cannot carry out are shown disabled, and the live
-// buffer's while nothing of a live station is kept.
+// The live buffer's actions (pause, moves, recording) are shown disabled
+// while nothing of a live station is kept.
 
 #include <QObject>
 #include <QPointer>
@@ -50,6 +50,8 @@ private:
     QAction* m_pause = nullptr; // "一時停止", "再開" while paused
     QAction* m_back = nullptr;
     QAction* m_live = nullptr;
+    QAction* m_record = nullptr; // "録音", "録音を停止" while recording
+    QAction* m_save = nullptr;
     int m_nSleepMinutes = 0; // the tray's own choice while the timer counts
 };
 

@@ -91,8 +91,12 @@ BOOL CVavarozApp::InitInstance() {
         if (bus.isConnected()) {
             mpris = std::make_unique<CMprisService>(dlg, bus);
             mpris->Register();
-            if (notify)
+            if (notify) {
                 notifier = std::make_unique<CDesktopNotifier>(remote::NowPlaying(dlg), bus);
+                if (OleControl* control = remote::PlayerControl(dlg))
+                    QObject::connect(control, &OleControl::RecordingFailed, notifier.get(),
+                                     &CDesktopNotifier::TellRecordingFailed);
+            }
         }
         tools = std::make_unique<CListenerTools>(dlg, bus);
         // Sleep and connectivity reach the player through its control.

@@ -62,6 +62,28 @@ public:
     virtual qint64 PositionMs() const { return 0; }
     virtual qint64 BehindLiveMs() const { return 0; }
 
+    // Recording what the control keeps of the live station, as received,
+    // one file per title named after station. Each false (nothing done) where
+    // nothing of a live station is kept. reply comes later, on the UI thread:
+    // empty once the recording runs or the files are written, else why not
+    // (also signalled as RecordingFailed).
+    using RecordingReply = std::function<void(const QString& error)>;
+    virtual bool StartRecording(const QString& station, RecordingReply reply) {
+        Q_UNUSED(station);
+        Q_UNUSED(reply);
+        return false;
+    }
+    // Ends the recording once what was received is written; false when none runs.
+    virtual bool StopRecording() { return false; }
+    virtual bool IsRecording() const { return false; }
+    // Writes the newest ms of what is kept the same way.
+    virtual bool SaveLast(const QString& station, qint64 ms, RecordingReply reply) {
+        Q_UNUSED(station);
+        Q_UNUSED(ms);
+        Q_UNUSED(reply);
+        return false;
+    }
+
 signals:
     // The title the stream announces changed; empty when there is none any
     // more (after Stop, Cancel, a new Open or the end of the stream).
@@ -77,6 +99,11 @@ signals:
     void StateChanged(didira::PlayState play, didira::OpenState open);
     // What is heard jumped within the kept audio (a move, going live).
     void Moved();
+    // A recording started or ended.
+    void RecordingChanged(bool recording);
+    // Recording or saving failed (a folder that cannot be written, a full
+    // disk); a recording that fails stops, and playback goes on.
+    void RecordingFailed(const QString& reason);
 
 private:
     IControlSite* m_site = nullptr;

@@ -5,9 +5,12 @@
 #include "player/AudioPipeline.h"
 #include "player/MediaFramework.h"
 #include "player/PluginInstaller.h"
+#include "player/Recorder.h"
 #include "player/StreamSession.h"
 #include "player/TimeShift.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QThreadPool>
 #include <cmath>
 
@@ -182,6 +185,7 @@ void CGstPlayerControl::SetNetworkAvailable(bool available) {
 // ---- Pause and moves in the live buffer --------------------------------------
 
 void CGstPlayerControl::RenewTimeShift(bool open) {
+    StopRecording();
     m_pipeline->SetTimeShift(nullptr);
     // The buffer's files go with the last reference, away from the UI thread
     // (a tap may still hold one, on a streaming thread).
@@ -249,6 +253,89 @@ qint64 CGstPlayerControl::PositionMs() const {
 
 qint64 CGstPlayerControl::BehindLiveMs() const {
     return m_timeShift ? m_timeShift->BehindMs() : 0;
+}
+
+// ---- Recording -------------------------------------------------------------
+
+namespace {
+
+// Calls reply on the UI thread.
+void PostReply(const OleControl::RecordingReply& reply, const QString& error) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [reply, error] { reply(error); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+std::shared_ptr<const LiveBuffer> CGstPlayerControl::RecordableBuffer() const {
+    return CanSeek() ? m_timeShift->Buffer() : nullptr;
+}
+
+bool CGstPlayerControl::StartRecording(const QString& station, RecordingReply reply) {
+    if (m_recorder) {
+        PostReply(reply, {});
+        return true;
+    }
+    std::shared_ptr<const LiveBuffer> buffer = RecordableBuffer();
+    if (!buffer)
+        return false;
+    const quint64 recording = ++m_nRecording;
+    // The recorder's reports come on its thread.
+    const QPointer<CGstPlayerControl> self(this);
+    const auto ended = [self, recording](const QString& error) {
+        if (self && self->m_nRecording == recording && self->m_recorder) {
+            self->DropRecorder();
+            emit self->RecordingFailed(error);
+        }
+    };
+    auto started = [reply, ended](const QString& error) {
+        PostReply(
+            [reply, ended](const QString& e) {
+                if (!e.isEmpty())
+                    ended(e);
+                reply(e);
+            },
+            error);
+    };
+    auto failed = [ended](const QString& error) { PostReply(ended, error); };
+    m_recorder = std::make_shared<Recorder>(std::move(buffer), m_recordFolder, station,
+                                            std::move(started), std::move(failed));
+    emit RecordingChanged(true);
+    return true;
+}
+
+bool CGstPlayerControl::StopRecording() {
+    if (!m_recorder)
+        return false;
+    DropRecorder();
+    return true;
+}
+
+void CGstPlayerControl::DropRecorder() {
+    m_recorder->Stop();
+    QThreadPool::globalInstance()->start(
+        [recorder = std::move(m_recorder)]() mutable { recorder.reset(); });
+    m_recorder.reset();
+    emit RecordingChanged(false);
+}
+
+bool CGstPlayerControl::SaveLast(const QString& station, qint64 ms, RecordingReply reply) {
+    std::shared_ptr<const LiveBuffer> buffer = RecordableBuffer();
+    if (!buffer)
+        return false;
+    const QPointer<CGstPlayerControl> self(this);
+    const RecordingReply told = [self, reply](const QString& error) {
+        if (self && !error.isEmpty())
+            emit self->RecordingFailed(error);
+        reply(error);
+    };
+    QThreadPool::globalInstance()->start(
+        [buffer = std::move(buffer), station, ms, folder = m_recordFolder, told] {
+            const qint64 end = buffer->End();
+            const qint64 from = buffer->OffsetAt(buffer->TimeAt(end - 1) - ms);
+            PostReply(told, Recorder::SaveRange(*buffer, from, end, folder, station));
+        });
+    return true;
 }
 
 // ---- Volume and balance ----------------------------------------------------

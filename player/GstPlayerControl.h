@@ -25,6 +25,7 @@ typedef struct _GstElement GstElement;
 namespace didira {
 
 class AudioPipeline;
+class Recorder;
 class StreamSession;
 class TimeShift;
 struct PersistedState;
@@ -60,6 +61,10 @@ public:
     bool CanSeek() const override;
     qint64 PositionMs() const override;
     qint64 BehindLiveMs() const override;
+    bool StartRecording(const QString& station, RecordingReply reply) override;
+    bool StopRecording() override;
+    bool IsRecording() const override { return m_recorder != nullptr; }
+    bool SaveLast(const QString& station, qint64 ms, RecordingReply reply) override;
 
     // Tuning and inspection for tests and the benchmark (not dispatch members).
     void SetOpenTimeout(int ms);
@@ -68,6 +73,8 @@ public:
     void SetStallTimeout(int ms); // no audio this long while playing is a drop
     // Where the live buffer of later opens is kept, and how much.
     void SetTimeShiftLimits(const QString& root, const LiveBuffer::Limits& limits);
+    // Where recordings go (empty: Recorder::DefaultFolder).
+    void SetRecordingFolder(const QString& folder) { m_recordFolder = folder; }
     // The live buffer of this open; null before the first open and after Stop or Cancel.
     std::shared_ptr<TimeShift> CurrentTimeShift() const { return m_timeShift; }
     double PipelineVolumeDb() const; // what the volume element applies
@@ -94,6 +101,10 @@ private:
     void ApplyBalance();
     // A new live buffer for an open, or none (Stop, Cancel).
     void RenewTimeShift(bool open);
+    // The live buffer to record from; null when nothing of a live station is kept.
+    std::shared_ptr<const LiveBuffer> RecordableBuffer() const;
+    // Ends the recording (its last writes away from the UI thread).
+    void DropRecorder();
 
     std::unique_ptr<AudioPipeline> m_pipeline;
     StreamSession* m_session;     // child
@@ -105,6 +116,9 @@ private:
     QString m_timeShiftRoot = LiveBuffer::DefaultRoot();
     LiveBuffer::Limits m_timeShiftLimits;
     std::shared_ptr<TimeShift> m_timeShift; // of the current open
+    QString m_recordFolder;
+    std::shared_ptr<Recorder> m_recorder; // while recording
+    quint64 m_nRecording = 0;             // which recording m_recorder is
 };
 
 } // namespace didira

@@ -185,6 +185,15 @@ QString LiveBuffer::TitleAt(qint64 offset) const {
     return it == m_marks.begin() ? QString() : std::prev(it)->title;
 }
 
+std::vector<LiveBuffer::Mark> LiveBuffer::MarksIn(qint64 from, qint64 to) const {
+    std::lock_guard lock(m_mutex);
+    std::vector<Mark> marks;
+    for (const Mark& mark : m_marks)
+        if (mark.offset > from && mark.offset <= to)
+            marks.push_back(mark);
+    return marks;
+}
+
 qint64 LiveBuffer::Read(qint64 offset, char* out, qint64 max) const {
     std::lock_guard lock(m_mutex);
     if (m_segments.empty() || offset < m_segments.front().begin || offset > m_end)

@@ -19,6 +19,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace didira {
 
@@ -35,6 +36,12 @@ public:
     // Removes the buffers under root whose process no longer runs; returns
     // how many went.
     static int RemoveLeftovers(const QString& root);
+
+    // A title announced at a place in the stream.
+    struct Mark {
+        qint64 offset;
+        QString title;
+    };
 
     // A new buffer in a directory of its own under root; null with error set
     // when the directory cannot be made.
@@ -61,6 +68,8 @@ public:
     qint64 TimeAt(qint64 offset) const;
     // The title in effect at offset; empty before the first.
     QString TitleAt(qint64 offset) const;
+    // The titles announced after from, up to and including to, in order.
+    std::vector<Mark> MarksIn(qint64 from, qint64 to) const;
     // Copies up to max bytes from offset into out; returns the count, 0 at
     // End(), -1 when offset is no longer (or not yet) kept or the disk fails.
     qint64 Read(qint64 offset, char* out, qint64 max) const;
@@ -76,11 +85,6 @@ private:
         qint64 offset;
         qint64 ms;
     };
-    struct Mark {
-        qint64 offset;
-        QString title;
-    };
-
     LiveBuffer(QString dir, const Limits& limits);
     bool NewSegment();
     void Trim(); // with m_mutex held

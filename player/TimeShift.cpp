@@ -228,4 +228,9 @@ QString TimeShift::Error() const {
     return m_strError;
 }
 
+std::shared_ptr<const LiveBuffer> TimeShift::Buffer() const {
+    std::lock_guard lock(m_mutex);
+    return m_strError.isEmpty() ? m_buffer : nullptr;
+}
+
 } // namespace didira

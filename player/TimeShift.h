@@ -86,6 +86,9 @@ public:
     qint64 BehindMs() const;
     // Why keeping failed (the disk); empty while it works.
     QString Error() const;
+    // What is kept, for reading (a recording); null before the first bytes
+    // or once keeping failed.
+    std::shared_ptr<const LiveBuffer> Buffer() const;
 
 private:
     TimeShift(QString root, const LiveBuffer::Limits& limits);
@@ -97,7 +100,7 @@ private:
     const QString m_root;
     const LiveBuffer::Limits m_limits;
     mutable std::mutex m_mutex; // taken before the buffer's own
-    std::unique_ptr<LiveBuffer> m_buffer;
+    std::shared_ptr<LiveBuffer> m_buffer;
     QString m_strError;
     Mode m_mode = Mode::Live;
     qint64 m_cursor = -1; // next byte to send when not live; -1: the next one received

@@ -1,0 +1,259 @@
+// Recording what the live buffer keeps: file names made safe; the newest 20 s
+// of a buffer split per title; an Ogg stream split mid-chain still decodes;
+// a folder that cannot be made is an error. Then the real player recording a
+// station across a title change (the files' audio is the buffer's bytes,
+// nothing lost or doubled), saving what it keeps, and failing to record into
+// a folder that cannot be made while playback goes on.
+#include "PlayerFixture.h"
+#include "player/Recorder.h"
+#include "player/TimeShift.h"
+#include "support/StreamTestServer.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+namespace didira {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Whether GStreamer decodes path to its end, with audio.
+bool Decodes(const QString& path) {
+    gst_init(nullptr, nullptr);
+    gst::ElementPtr playbin(gst_element_factory_make("playbin", nullptr));
+    g_object_set(playbin.get(), "uri", QUrl::fromLocalFile(path).toEncoded().constData(),
+                 "audio-sink", gst_element_factory_make("fakesink", nullptr), nullptr);
+    gst_element_set_state(playbin.get(), GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(playbin.get());
+    GstMessage* message = gst_bus_timed_pop_filtered(
+        bus, 20 * GST_SECOND, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool eos = message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS;
+    gint64 position = 0;
+    gst_element_query_position(playbin.get(), GST_FORMAT_TIME, &position);
+    if (message)
+        gst_message_unref(message);
+    gst_object_unref(bus);
+    gst_element_set_state(playbin.get(), GST_STATE_NULL);
+    return eos && position > 0;
+}
+
+QByteArray Contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A file's audio: after its ID3v2 tag, when it has one.
+QByteArray Audio(const QString& path) {
+    const QByteArray bytes = Contents(path);
+    if (!bytes.startsWith("ID3") || bytes.size() < 10)
+        return bytes;
+    qint64 size = 0;
+    for (int i = 6; i < 10; ++i)
+        size = size << 7 | (bytes[i] & 0x7F);
+    return bytes.mid(10 + size);
+}
+
+QByteArray Read(const LiveBuffer& buffer, qint64 from, qint64 to) {
+    QByteArray bytes(to - from, '\0');
+    bytes.resize(std::max<qint64>(buffer.Read(from, bytes.data(), bytes.size()), 0));
+    return bytes;
+}
+
+QStringList Names(const QStringList& paths) {
+    QStringList names;
+    for (const QString& path : paths)
+        names << QFileInfo(path).fileName();
+    return names;
+}
+
+TEST(RecorderNames, WhatAFileNameCannotHoldIsReplacedAndTheNameTrimmedAndBounded) {
+    const std::pair<QString, QString> cases[] = {
+        {u"  Artist - Song  "_qs, u"Artist - Song"_qs},
+        {u"AC/DC: Back\\In*Black?"_qs, u"AC_DC_ Back_In_Black_"_qs},
+        {u"\"quoted\" <a|b>"_qs, u"_quoted_ _a_b_"_qs},
+        {QStringLiteral("tab\there\nnul") + QChar(0) + u"x\u0085y"_qs, u"tab_here_nul_x_y"_qs},
+        {u"今夜のリクエスト"_qs, u"今夜のリクエスト"_qs},
+    };
+    for (const auto& [text, safe] : cases)
+        EXPECT_EQ(Recorder::SafeFileName(text), safe) << text.toStdString();
+    // Bounded in UTF-8 bytes, cut between characters.
+    EXPECT_EQ(Recorder::SafeFileName(QString(100, QChar(u'曲')), 10), QString(3, QChar(u'曲')));
+}
+
+class RecorderFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::media::Available())
+            GTEST_SKIP() << "ffmpeg is needed to make the test streams";
+        folder = test::TempDir();
+        buffer = LiveBuffer::Create(test::TempDir(), {});
+        ASSERT_TRUE(buffer);
+    }
+    // Appends bytes in pieces of 1000 (as a network source hands them over),
+    // a second of arrival time per 16000 bytes from ms on.
+    void Append(const QByteArray& bytes, qint64 ms) {
+        for (qsizetype at = 0; at < bytes.size(); at += 1000)
+            buffer->Append(
+                QByteArrayView(bytes).sliced(at, std::min<qsizetype>(1000, bytes.size() - at)),
+                ms + at / 16);
+    }
+    QString folder;
+    std::unique_ptr<LiveBuffer> buffer;
+};
+
+TEST_F(RecorderFiles, TheNewestTwentySecondsAreSplitPerTitleWithNothingLostOrDoubled) {
+    const QByteArray loop = test::media::Mp3Loop(); // 4 s
+    for (int i = 0; i < 10; ++i) {
+        if (i == 8) {
+            Append(loop.first(1234), i * 4000);
+            buffer->MarkTitle(u"Song"_qs, 0); // mid-frame, as ICY blocks come
+            Append(loop.sliced(1234), i * 4000 + 1234 / 16);
+        } else {
+            Append(loop, i * 4000);
+        }
+    }
+    const qint64 from = buffer->OffsetAt(40000 - 20000);
+    QStringList files;
+    ASSERT_EQ(Recorder::SaveRange(*buffer, from, buffer->End(), folder, u"Radio A"_qs, &files),
+              QString());
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_TRUE(Names(files)[0].contains(
+        QRegularExpression(u"^Radio A - \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\.mp3$"_qs)))
+        << Names(files)[0].toStdString(); // no title yet: when
+    EXPECT_EQ(Names(files)[1], u"Radio A - Song.mp3"_qs);
+    const QByteArray audio = Audio(files[0]) + Audio(files[1]);
+    const QByteArray range = Read(*buffer, from, buffer->End());
+    EXPECT_TRUE(range.endsWith(audio)) << "the files are not the buffer's bytes";
+    EXPECT_LT(range.size() - audio.size(), 1500) << "more than the first frame left out";
+    for (const QString& file : files)
+        EXPECT_TRUE(Decodes(file)) << file.toStdString();
+
+    // Saved again: the names taken are not overwritten.
+    ASSERT_EQ(Recorder::SaveRange(*buffer, from, buffer->End(), folder, u"Radio A"_qs, &files),
+              QString());
+    EXPECT_EQ(Names(files).value(1), u"Radio A - Song (2).mp3"_qs);
+}
+
+TEST_F(RecorderFiles, AnOggStreamSplitMidChainCarriesItsHeadersAndDecodes) {
+    // A track from its middle (inside a page), then the next chain, titled.
+    const QByteArray track = test::media::OggChain().at(0);
+    Append(track, 0);
+    buffer->MarkTitle(u"Later"_qs, 0);
+    Append(track, 10000);
+    QStringList files;
+    ASSERT_EQ(Recorder::SaveRange(*buffer, track.size() / 2 + 77, buffer->End(), folder,
+                                  u"Ogg FM"_qs, &files),
+              QString());
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(Names(files)[1], u"Ogg FM - Later.ogg"_qs);
+    EXPECT_EQ(Contents(files[1]), track) << "a chain's own start needs no headers of ours";
+    EXPECT_TRUE(Contents(files[0]).startsWith(track.first(27))) << "no header pages first";
+    EXPECT_TRUE(Decodes(files[0]));
+    EXPECT_TRUE(Decodes(files[1]));
+}
+
+TEST_F(RecorderFiles, AFolderThatCannotBeMadeIsAnErrorNamingIt) {
+    Append(test::media::Mp3Loop(), 0);
+    QFile blocker(folder + u"/file"_qs);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    const QString error = Recorder::SaveRange(*buffer, buffer->Begin(), buffer->End(),
+                                              blocker.fileName() + u"/Didira"_qs, u"R"_qs);
+    EXPECT_TRUE(error.contains(blocker.fileName())) << error.toStdString();
+}
+
+// ---- The real player ---------------------------------------------------------
+
+class RecorderPlayback : public test::PlayerFixture {
+protected:
+    void SetUp() override {
+        if (!test::media::Available())
+            GTEST_SKIP() << "ffmpeg is needed to make the test streams";
+        test::PlayerFixture::SetUp();
+        control->SetTimeShiftLimits(test::TempDir(), {});
+        folder = test::TempDir() + u"/Music/Didira"_qs;
+        control->SetRecordingFolder(folder);
+    }
+    // Whether reply came (within a bound), and what it said.
+    std::optional<QString> Await(const std::function<bool(OleControl::RecordingReply)>& call) {
+        std::optional<QString> answer;
+        if (!call([&answer](const QString& error) { answer = error; }))
+            return std::nullopt;
+        test::WaitUntil([&] { return answer.has_value(); }, 20s);
+        return answer;
+    }
+    QString folder;
+};
+
+TEST_F(RecorderPlayback, ARecordingAcrossATitleChangeIsTwoFilesOfTheBuffersBytes) {
+    test::StreamTestServer::Options options;
+    const QByteArray part = test::media::Mp3Loop();
+    options.loop = {part, part};
+    options.titles = {"First", "Second/Last"};
+    options.bytesPerSecond = 128000 / 8;
+    test::StreamTestServer station(options);
+    QString title;
+    QObject::connect(control, &OleControl::TitleChanged, control,
+                     [&](const QString& t) { title = t; });
+    int failures = 0;
+    QObject::connect(control, &OleControl::RecordingFailed, control, [&] { ++failures; });
+    EXPECT_FALSE(control->StartRecording(u"Station A"_qs, [](const QString&) {}))
+        << "nothing is kept yet";
+    player.Open(station.Url());
+    ASSERT_TRUE(WaitPlaying());
+    ASSERT_TRUE(test::WaitUntil([&] { return title == u"First"_qs; }, 20s));
+    const std::shared_ptr<const LiveBuffer> buffer = control->CurrentTimeShift()->Buffer();
+    ASSERT_TRUE(buffer);
+
+    // A folder that cannot be made: refused with the reason, playback goes on.
+    control->SetRecordingFolder(u"/proc/didira-test/Didira"_qs);
+    const std::optional<QString> refused =
+        Await([&](auto reply) { return control->StartRecording(u"Station A"_qs, reply); });
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(refused->contains(u"/proc/didira-test"_qs)) << refused->toStdString();
+    EXPECT_FALSE(control->IsRecording());
+    EXPECT_EQ(failures, 1);
+    control->SetRecordingFolder(folder);
+
+    const qint64 start = buffer->End();
+    EXPECT_EQ(Await([&](auto reply) { return control->StartRecording(u"Station A"_qs, reply); }),
+              QString());
+    EXPECT_TRUE(control->IsRecording());
+    ASSERT_TRUE(test::WaitUntil([&] { return title == u"Second/Last"_qs; }, 10s));
+    test::Pump(1500ms);
+    EXPECT_EQ(Play(), PlayState::Playing);
+    ASSERT_TRUE(control->StopRecording());
+    const qint64 end = buffer->End();
+    const QStringList expected{u"Station A - First.mp3"_qs, u"Station A - Second_Last.mp3"_qs};
+    const QDir dir(folder);
+    // The last bytes are written after the stop, away from the UI thread.
+    const auto audio = [&] {
+        return Audio(dir.filePath(expected[0])) + Audio(dir.filePath(expected[1]));
+    };
+    for (int i = 0; i < 25; ++i) { // bounded: until the files stop growing
+        const qsizetype before = audio().size();
+        test::Pump(400ms);
+        if (before == audio().size() && before >= end - start - 1500)
+            break;
+    }
+    EXPECT_EQ(dir.entryList(QDir::Files, QDir::Name), expected);
+    // From the first frame of the recording on, every byte once.
+    const QByteArray recorded = audio();
+    const qsizetype skipped = Read(*buffer, start, end).indexOf(recorded.first(64));
+    EXPECT_TRUE(skipped >= 0 && skipped < 1500) << skipped;
+    EXPECT_EQ(recorded, Read(*buffer, start + skipped, start + skipped + recorded.size()))
+        << "the files are not the buffer's bytes from the start of the recording";
+    for (const QString& name : expected)
+        EXPECT_TRUE(Decodes(dir.filePath(name))) << name.toStdString();
+
+    // All that is kept, saved: more files of the same names.
+    EXPECT_EQ(Await([&](auto reply) { return control->SaveLast(u"Station A"_qs, 20000, reply); }),
+              QString());
+    EXPECT_GE(dir.entryList(QDir::Files).size(), 4);
+    EXPECT_EQ(failures, 1);
+    EXPECT_EQ(Play(), PlayState::Playing);
+}
+
+} // namespace
+} // namespace didira
