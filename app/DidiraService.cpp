@@ -106,7 +106,9 @@ void CDidiraService::Defer(const QString& what,
     if (!dlg || !act(*dlg, done))
         bus.send(call.createErrorReply(
             QString::fromLatin1(kDidiraNotPlaying),
-            QStringLiteral("%1: no live station is playing, or nothing of it is kept").arg(what)));
+            QStringLiteral("%1: no live station is playing, or nothing of it is kept (HLS "
+                           "stations are not kept, so they cannot be recorded)")
+                .arg(what)));
 }
 
 } // namespace didira

@@ -143,6 +143,8 @@ void LiveBuffer::Trim() {
         m_chunks.pop_front();
     while (m_marks.size() > 1 && m_marks[1].offset <= begin)
         m_marks.pop_front();
+    while (m_headers.size() > 1 && m_headers[1].offset <= begin)
+        m_headers.pop_front();
 }
 
 qint64 LiveBuffer::Begin() const {
@@ -192,6 +194,20 @@ std::vector<LiveBuffer::Mark> LiveBuffer::MarksIn(qint64 from, qint64 to) const 
         if (mark.offset > from && mark.offset <= to)
             marks.push_back(mark);
     return marks;
+}
+
+void LiveBuffer::KeepHeaders(qint64 offset, QByteArray headers) {
+    std::lock_guard lock(m_mutex);
+    while (!m_headers.empty() && m_headers.back().offset >= offset)
+        m_headers.pop_back();
+    m_headers.push_back({offset, std::move(headers)});
+}
+
+QByteArray LiveBuffer::HeadersAt(qint64 offset) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = std::upper_bound(m_headers.begin(), m_headers.end(), offset,
+                                     [](qint64 o, const Headers& h) { return o < h.offset; });
+    return it == m_headers.begin() ? QByteArray() : std::prev(it)->bytes;
 }
 
 qint64 LiveBuffer::Read(qint64 offset, char* out, qint64 max) const {

@@ -70,6 +70,12 @@ public:
     QString TitleAt(qint64 offset) const;
     // The titles announced after from, up to and including to, in order.
     std::vector<Mark> MarksIn(qint64 from, qint64 to) const;
+    // What a file that starts inside the part of the stream beginning at
+    // offset must carry first to be decoded (an Ogg chain's header pages);
+    // kept while that part is, also once its own start is no longer.
+    void KeepHeaders(qint64 offset, QByteArray headers);
+    // Those in effect at offset; empty when none are.
+    QByteArray HeadersAt(qint64 offset) const;
     // Copies up to max bytes from offset into out; returns the count, 0 at
     // End(), -1 when offset is no longer (or not yet) kept or the disk fails.
     qint64 Read(qint64 offset, char* out, qint64 max) const;
@@ -96,6 +102,11 @@ private:
     std::deque<Segment> m_segments;
     std::deque<Chunk> m_chunks; // one per append, in order
     std::deque<Mark> m_marks;   // the first is the title in effect at Begin()
+    struct Headers {
+        qint64 offset;
+        QByteArray bytes;
+    };
+    std::deque<Headers> m_headers; // as m_marks
     qint64 m_end = 0;
     qint64 m_nSegment = 0;
     QString m_strError;

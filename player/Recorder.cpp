@@ -120,57 +120,6 @@ QByteArray Id3Tag(const QString& title, const QString& station) {
     return QByteArray("ID3\x04\x00\x00", 6) + Id3Size(frames.size()) + frames;
 }
 
-// The header pages of the Ogg chain in effect at an offset, found by reading
-// the buffer's pages in order; each call goes on where the last ended.
-class OggHeaders {
-public:
-    QByteArray Before(const LiveBuffer& buffer, qint64 offset) {
-        if (m_pos < buffer.Begin())
-            m_pos = buffer.Begin();
-        QByteArray head(27 + 255, '\0');
-        while (m_pos < offset) {
-            const qint64 n =
-                buffer.Read(m_pos, head.data(), std::min<qint64>(head.size(), offset - m_pos));
-            if (n <= 0)
-                break;
-            const int length = OggPageLength(At(head, 0), n);
-            if (length == 0 && n == head.size()) {
-                // no page here: looking for the next
-                ++m_pos;
-                continue;
-            }
-            if (length == 0 || m_pos + length > offset)
-                break; // the page goes on past offset
-            const uchar flags = *At(head, 5);
-            qint64 granule = 0;
-            memcpy(&granule, head.constData() + 6, 8);
-            if (flags & 2) { // a new logical stream
-                if (!m_collecting || m_hadData)
-                    m_headers.clear();
-                m_collecting = true;
-                m_hadData = false;
-            } else if (granule != 0 && granule != -1) {
-                m_collecting = false;
-                m_hadData = true;
-            }
-            if (m_collecting) {
-                QByteArray page(length, '\0');
-                if (buffer.Read(m_pos, page.data(), length) != length)
-                    break;
-                m_headers += page;
-            }
-            m_pos += length;
-        }
-        return m_headers;
-    }
-
-private:
-    qint64 m_pos = -1;
-    bool m_collecting = false;
-    bool m_hadData = true;
-    QByteArray m_headers;
-};
-
 // The files of one range, written as the range grows.
 class TitleFiles {
 public:
@@ -278,7 +227,7 @@ private:
         if (m_format == Format::Mp3)
             head = Id3Tag(m_buffer.TitleAt(m_pos), m_station);
         if (m_format == Format::Ogg && !StartsChain())
-            head = m_ogg.Before(m_buffer, m_pos);
+            head = m_buffer.HeadersAt(m_pos);
         return Write(head);
     }
     bool StartsChain() const {
@@ -318,7 +267,6 @@ private:
     qint64 m_pos;       // the next byte to write
     qint64 m_marksDone; // marks up to here have split the files
     std::unique_ptr<QFile> m_file;
-    OggHeaders m_ogg;
     QStringList m_files;
     QString m_error;
 };

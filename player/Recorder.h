@@ -10,10 +10,9 @@
 // and a title change splits them at the first frame or page at or after its
 // mark, so that the files' audio, put together, is every byte of the buffer
 // from there on exactly once. An MP3 file begins with an ID3v2 tag naming the
-// title and the station; an Ogg file that does not begin its stream carries
-// the header pages of its chain first, found in what the buffer still keeps
-// (a chain that began before the oldest byte kept cannot be recorded). AAC
-// and Ogg files have no tag of ours.
+// title and the station; an Ogg file that does not begin its chain carries
+// the chain's header pages first (LiveBuffer::HeadersAt). AAC and Ogg files
+// have no tag of ours.
 
 #include "player/LiveBuffer.h"
 

@@ -71,6 +71,8 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
         } else {
             kept = buffer->Append(audio, atMs);
         }
+        if (kept)
+            m_oggHeaders.Feed(audio, start, *buffer);
         if (!kept) {
             // What was not kept cannot be played later: live from here on.
             shift.m_strError = buffer->Error();

@@ -26,6 +26,7 @@
 
 #include "player/IcyMetadata.h"
 #include "player/LiveBuffer.h"
+#include "player/OggHeaderPages.h"
 
 #include <QByteArray>
 #include <QString>
@@ -61,6 +62,7 @@ public:
         std::uint32_t m_interval = 0;
         std::optional<IcyMetadataReader> m_reader;
         std::optional<IcyFramer> m_framer; // once downstream no longer gets the bytes as received
+        OggHeaderPages m_oggHeaders;       // for recordings that start inside a chain
         bool m_asReceived = true;          // downstream has had every byte as received
         bool m_started = false;            // has seen bytes
         bool m_playlist = false;           // an HLS playlist: passed on, not kept

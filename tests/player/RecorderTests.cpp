@@ -5,6 +5,7 @@
 // nothing lost or doubled), saving what it keeps, and failing to record into
 // a folder that cannot be made while playback goes on.
 #include "PlayerFixture.h"
+#include "player/OggHeaderPages.h"
 #include "player/Recorder.h"
 #include "player/TimeShift.h"
 #include "support/StreamTestServer.h"
@@ -80,6 +81,21 @@ TEST(RecorderNames, WhatAFileNameCannotHoldIsReplacedAndTheNameTrimmedAndBounded
         EXPECT_EQ(Recorder::SafeFileName(text), safe) << text.toStdString();
     // Bounded in UTF-8 bytes, cut between characters.
     EXPECT_EQ(Recorder::SafeFileName(QString(100, QChar(u'曲')), 10), QString(3, QChar(u'曲')));
+
+    // The folder: user-dirs.dirs first, then the environment, then ~/Music.
+    const QString config = test::TempDir();
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    qputenv("XDG_MUSIC_DIR", "/srv/env-music");
+    EXPECT_EQ(Recorder::DefaultFolder(), u"/srv/env-music/Didira"_qs);
+    QFile dirs(config + u"/user-dirs.dirs"_qs);
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+    dirs.write("# comment\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n");
+    dirs.close();
+    EXPECT_EQ(Recorder::DefaultFolder(), QDir::homePath() + u"/Tunes/Didira"_qs);
+    dirs.remove();
+    qunsetenv("XDG_MUSIC_DIR");
+    EXPECT_EQ(Recorder::DefaultFolder(), QDir::homePath() + u"/Music/Didira"_qs);
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 class RecorderFiles : public ::testing::Test {
@@ -92,15 +108,19 @@ protected:
         ASSERT_TRUE(buffer);
     }
     // Appends bytes in pieces of 1000 (as a network source hands them over),
-    // a second of arrival time per 16000 bytes from ms on.
+    // a second of arrival time per 16000 bytes from ms on, and what a new
+    // Ogg chain must carry, as the time shift's tap does.
     void Append(const QByteArray& bytes, qint64 ms) {
-        for (qsizetype at = 0; at < bytes.size(); at += 1000)
-            buffer->Append(
-                QByteArrayView(bytes).sliced(at, std::min<qsizetype>(1000, bytes.size() - at)),
-                ms + at / 16);
+        for (qsizetype at = 0; at < bytes.size(); at += 1000) {
+            const QByteArrayView piece =
+                QByteArrayView(bytes).sliced(at, std::min<qsizetype>(1000, bytes.size() - at));
+            oggHeaders.Feed(piece, buffer->End(), *buffer);
+            buffer->Append(piece, ms + at / 16);
+        }
     }
     QString folder;
     std::unique_ptr<LiveBuffer> buffer;
+    OggHeaderPages oggHeaders;
 };
 
 TEST_F(RecorderFiles, TheNewestTwentySecondsAreSplitPerTitleWithNothingLostOrDoubled) {
@@ -136,16 +156,19 @@ TEST_F(RecorderFiles, TheNewestTwentySecondsAreSplitPerTitleWithNothingLostOrDou
     EXPECT_EQ(Names(files).value(1), u"Radio A - Song (2).mp3"_qs);
 }
 
-TEST_F(RecorderFiles, AnOggStreamSplitMidChainCarriesItsHeadersAndDecodes) {
-    // A track from its middle (inside a page), then the next chain, titled.
+TEST_F(RecorderFiles, AnOggFileStartedMidChainCarriesItsHeadersAlsoOnceTheyLeftTheBuffer) {
+    // A chain whose start the buffer no longer keeps, then the next, titled.
     const QByteArray track = test::media::OggChain().at(0);
+    buffer =
+        LiveBuffer::Create(test::TempDir(), {std::chrono::minutes(30), track.size() * 7 / 5, 4096});
     Append(track, 0);
     buffer->MarkTitle(u"Later"_qs, 0);
     Append(track, 10000);
+    ASSERT_GT(buffer->Begin(), track.size() / 2);
     QStringList files;
-    ASSERT_EQ(Recorder::SaveRange(*buffer, track.size() / 2 + 77, buffer->End(), folder,
-                                  u"Ogg FM"_qs, &files),
-              QString());
+    ASSERT_EQ(
+        Recorder::SaveRange(*buffer, buffer->Begin(), buffer->End(), folder, u"Ogg FM"_qs, &files),
+        QString());
     ASSERT_EQ(files.size(), 2);
     EXPECT_EQ(Names(files)[1], u"Ogg FM - Later.ogg"_qs);
     EXPECT_EQ(Contents(files[1]), track) << "a chain's own start needs no headers of ours";
