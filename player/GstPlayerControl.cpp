@@ -283,10 +283,11 @@ bool CGstPlayerControl::StartRecording(const QString& station, RecordingReply re
     // The recorder's reports come on its thread.
     const QPointer<CGstPlayerControl> self(this);
     const auto ended = [self, recording](const QString& error) {
-        if (self && self->m_nRecording == recording && self->m_recorder) {
+        if (!self)
+            return;
+        if (self->m_nRecording == recording && self->m_recorder)
             self->DropRecorder();
-            emit self->RecordingFailed(error);
-        }
+        emit self->RecordingFailed(error);
     };
     auto started = [reply, ended](const QString& error) {
         PostReply(

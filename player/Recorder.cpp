@@ -374,9 +374,9 @@ void Recorder::Run(QString folder, QString station, Report started, Report faile
             m_files = writer.Files();
         }
         if (!ok) {
+            const QString why = writer.Error();
             writer.Close();
-            if (!stopping)
-                failed(writer.Error());
+            failed(why);
             return;
         }
     }

@@ -47,8 +47,9 @@ public:
 
     // Records buffer from its end on. started: once the folder is made and
     // writable (empty) or why not (then nothing is recorded); failed: why a
-    // recording that started stopped by itself (the disk); never after Stop.
-    // Both come on the recorder's thread.
+    // recording that started stopped by itself (the disk), or why its last
+    // bytes could not be written after Stop. Both come on the recorder's
+    // thread.
     Recorder(std::shared_ptr<const LiveBuffer> buffer, QString folder, QString station,
              Report started, Report failed);
     // Stops (as Stop) and waits for the thread: the last bytes are written.

@@ -1,9 +1,9 @@
-// Recording what the live buffer keeps: file names made safe; the newest 20 s
-// of a buffer split per title; an Ogg stream split mid-chain still decodes;
-// a folder that cannot be made is an error. Then the real player recording a
-// station across a title change (the files' audio is the buffer's bytes,
-// nothing lost or doubled), saving what it keeps, and failing to record into
-// a folder that cannot be made while playback goes on.
+// Recording what the live buffer keeps: file names made safe, the folder
+// found; the newest 20 s of a buffer split per title; an Ogg file started
+// inside a chain whose start has left the buffer still decodes. Then the real
+// player recording a station across a title change (the files' audio is the
+// buffer's bytes, nothing lost or doubled), saving what it keeps, and failing
+// to record into a folder that cannot be made while playback goes on.
 #include "PlayerFixture.h"
 #include "player/OggHeaderPages.h"
 #include "player/Recorder.h"
@@ -177,15 +177,6 @@ TEST_F(RecorderFiles, AnOggFileStartedMidChainCarriesItsHeadersAlsoOnceTheyLeftT
     EXPECT_TRUE(Decodes(files[1]));
 }
 
-TEST_F(RecorderFiles, AFolderThatCannotBeMadeIsAnErrorNamingIt) {
-    Append(test::media::Mp3Loop(), 0);
-    QFile blocker(folder + u"/file"_qs);
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    const QString error = Recorder::SaveRange(*buffer, buffer->Begin(), buffer->End(),
-                                              blocker.fileName() + u"/Didira"_qs, u"R"_qs);
-    EXPECT_TRUE(error.contains(blocker.fileName())) << error.toStdString();
-}
-
 // ---- The real player ---------------------------------------------------------
 
 class RecorderPlayback : public test::PlayerFixture {
@@ -221,8 +212,6 @@ TEST_F(RecorderPlayback, ARecordingAcrossATitleChangeIsTwoFilesOfTheBuffersBytes
                      [&](const QString& t) { title = t; });
     int failures = 0;
     QObject::connect(control, &OleControl::RecordingFailed, control, [&] { ++failures; });
-    EXPECT_FALSE(control->StartRecording(u"Station A"_qs, [](const QString&) {}))
-        << "nothing is kept yet";
     player.Open(station.Url());
     ASSERT_TRUE(WaitPlaying());
     ASSERT_TRUE(test::WaitUntil([&] { return title == u"First"_qs; }, 20s));
