@@ -1,9 +1,10 @@
 // Recording what the live buffer keeps: file names made safe, the folder
-// found; the newest 20 s of a buffer split per title; an Ogg file started
-// inside a chain whose start has left the buffer still decodes. Then the real
-// player recording a station across a title change (the files' audio is the
-// buffer's bytes, nothing lost or doubled), saving what it keeps, and failing
-// to record into a folder that cannot be made while playback goes on.
+// found; the newest 20 s of a buffer split per title, and a full disk told;
+// an Ogg file started inside a chain whose start has left the buffer still
+// decodes. Then the real player recording a station across a title change
+// (the files' audio is the buffer's bytes, nothing lost or doubled), saving
+// what it keeps, and failing to record into a folder that cannot be made
+// while playback goes on.
 #include "PlayerFixture.h"
 #include "player/OggHeaderPages.h"
 #include "player/Recorder.h"
@@ -13,7 +14,9 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QUrl>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace didira {
 namespace {
@@ -154,6 +157,18 @@ TEST_F(RecorderFiles, TheNewestTwentySecondsAreSplitPerTitleWithNothingLostOrDou
     ASSERT_EQ(Recorder::SaveRange(*buffer, from, buffer->End(), folder, u"Radio A"_qs, &files),
               QString());
     EXPECT_EQ(Names(files).value(1), u"Radio A - Song (2).mp3"_qs);
+
+    // A disk that takes no more (a file size limit stands in): an error
+    // naming the file, not a short file passed off as saved.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 100000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const QString full = Recorder::SaveRange(*buffer, from, buffer->End(), folder, u"Radio A"_qs);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_TRUE(full.contains(u"Radio A - "_qs)) << full.toStdString();
 }
 
 TEST_F(RecorderFiles, AnOggFileStartedMidChainCarriesItsHeadersAlsoOnceTheyLeftTheBuffer) {
