@@ -33,6 +33,8 @@ CGstPlayerControl::CGstPlayerControl(QWidget* parent, std::unique_ptr<AudioPipel
 CGstPlayerControl::~CGstPlayerControl() {
     // The session refers to the pipeline: it goes first.
     delete m_session;
+    if (m_recorder)
+        DropRecorder(false); // nobody to tell
     RenewTimeShift(false);
 }
 
@@ -312,12 +314,13 @@ bool CGstPlayerControl::StopRecording() {
     return true;
 }
 
-void CGstPlayerControl::DropRecorder() {
+void CGstPlayerControl::DropRecorder(bool tell) {
     m_recorder->Stop();
     QThreadPool::globalInstance()->start(
         [recorder = std::move(m_recorder)]() mutable { recorder.reset(); });
     m_recorder.reset();
-    emit RecordingChanged(false);
+    if (tell)
+        emit RecordingChanged(false);
 }
 
 bool CGstPlayerControl::SaveLast(const QString& station, qint64 ms, RecordingReply reply) {

@@ -103,8 +103,9 @@ private:
     void RenewTimeShift(bool open);
     // The live buffer to record from; null when nothing of a live station is kept.
     std::shared_ptr<const LiveBuffer> RecordableBuffer() const;
-    // Ends the recording (its last writes away from the UI thread).
-    void DropRecorder();
+    // Ends the recording (its last writes away from the UI thread); tell:
+    // signals RecordingChanged.
+    void DropRecorder(bool tell = true);
 
     std::unique_ptr<AudioPipeline> m_pipeline;
     StreamSession* m_session;     // child

@@ -206,11 +206,11 @@ protected:
     }
     // Whether reply came (within a bound), and what it said.
     std::optional<QString> Await(const std::function<bool(OleControl::RecordingReply)>& call) {
-        std::optional<QString> answer;
-        if (!call([&answer](const QString& error) { answer = error; }))
+        auto answer = std::make_shared<std::optional<QString>>(); // may come late
+        if (!call([answer](const QString& error) { *answer = error; }))
             return std::nullopt;
-        test::WaitUntil([&] { return answer.has_value(); }, 20s);
-        return answer;
+        test::WaitUntil([&] { return answer->has_value(); }, 20s);
+        return *answer;
     }
     QString folder;
 };
@@ -223,10 +223,11 @@ TEST_F(RecorderPlayback, ARecordingAcrossATitleChangeIsTwoFilesOfTheBuffersBytes
     options.bytesPerSecond = 128000 / 8;
     test::StreamTestServer station(options);
     QString title;
-    QObject::connect(control, &OleControl::TitleChanged, control,
-                     [&](const QString& t) { title = t; });
     int failures = 0;
-    QObject::connect(control, &OleControl::RecordingFailed, control, [&] { ++failures; });
+    const QObject scope; // the connections end with the test's locals
+    QObject::connect(control, &OleControl::TitleChanged, &scope,
+                     [&](const QString& t) { title = t; });
+    QObject::connect(control, &OleControl::RecordingFailed, &scope, [&] { ++failures; });
     player.Open(station.Url());
     ASSERT_TRUE(WaitPlaying());
     ASSERT_TRUE(test::WaitUntil([&] { return title == u"First"_qs; }, 20s));
