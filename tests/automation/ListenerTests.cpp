@@ -3,9 +3,12 @@
 // icon registering with a StatusNotifierWatcher and exporting its menu.
 #include "PrivateBus.h"
 #include "app/DidiraService.h"
+#include "app/LiveActions.h"
 #include "app/SleepTimer.h"
 #include "app/TrayIcon.h"
 #include "support/DialogFixture.h"
+#include "support/MediaFiles.h"
+#include "support/StreamTestServer.h"
 #include "ui/DlgListener.h"
 #include "ui/DlgRemote.h"
 
@@ -27,6 +30,7 @@ const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
 // with blocking calls, that lists the items registered.
 class Listener : public test::DialogFixture {
 protected:
+    explicit Listener(bool recordingPlayer = true) : DialogFixture(recordingPlayer) {}
     void SetUp() override {
         DialogFixture::SetUp();
         WriteCatalogue("1,Station A,http://127.0.0.1:9/a.mp3\r\n"
@@ -111,6 +115,63 @@ TEST_F(Listener, TheLiveBuffersActionsWithoutABufferAreRefusedNotFaked) {
     EXPECT_EQ(test::Property(client, QDBusConnection::sessionBus().baseService(), kDidiraPath,
                              kDidiraInterface, QStringLiteral("Recording")),
               QVariant(false));
+}
+
+// The real player: what the listener writes lands in the music folder.
+class ListenerOnThePlayer : public Listener {
+protected:
+    ListenerOnThePlayer() : Listener(false) {}
+    void SetUp() override {
+        if (!test::media::Available())
+            GTEST_SKIP() << "ffmpeg is needed to make the test stream";
+        home = test::TempDir();
+        qputenv("XDG_CACHE_HOME", home.toUtf8()); // the live buffer
+        qputenv("XDG_CONFIG_HOME", home.toUtf8());
+        Listener::SetUp();
+    }
+    void TearDown() override {
+        for (const char* name : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_MUSIC_DIR"})
+            qunsetenv(name);
+        Listener::TearDown();
+    }
+    QString home;
+};
+
+TEST_F(ListenerOnThePlayer, RecordingAndSavingWriteTheStationsFilesAndAFolderThatCannotBeIsFailed) {
+    test::StreamTestServer::Options options;
+    options.loop = {test::media::Mp3Loop()};
+    options.titles = {"Song"};
+    test::StreamTestServer station(options);
+    remote::OpenUri(*dlg, station.Url());
+    ASSERT_TRUE(WaitUntil([&] { return live::CanSeek(*dlg); }, std::chrono::seconds(20)));
+    const auto recording = [&] {
+        return test::Property(client, QDBusConnection::sessionBus().baseService(), kDidiraPath,
+                              kDidiraInterface, QStringLiteral("Recording"));
+    };
+
+    qputenv("XDG_MUSIC_DIR", "/proc/didira-test");
+    const QDBusMessage refused = Method("StartRecording");
+    EXPECT_EQ(refused.errorName(), kDidiraFailed);
+    EXPECT_TRUE(refused.errorMessage().contains(u"/proc/didira-test"_qs))
+        << refused.errorMessage().toStdString();
+    EXPECT_EQ(recording(), QVariant(false));
+
+    qputenv("XDG_MUSIC_DIR", (home + u"/Music"_qs).toUtf8());
+    ASSERT_EQ(Method("StartRecording").type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(recording(), QVariant(true));
+    test::Pump(std::chrono::milliseconds(1500));
+    ASSERT_EQ(Method("StopRecording").type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(recording(), QVariant(false));
+    ASSERT_EQ(Method("SaveLast", {20u}).type(), QDBusMessage::ReplyMessage);
+    // Named after the station as the listener knows it (here the stream's
+    // own name); the saved audio from before the first title after the time.
+    const QDir music(home + u"/Music/Didira"_qs);
+    EXPECT_TRUE(WaitUntil([&] {
+        const QStringList files = music.entryList(QDir::Files);
+        return files.contains(u"Didira test stream - Song.mp3"_qs) &&
+               files.contains(u"Didira test stream - Song (2).mp3"_qs);
+    })) << music.entryList(QDir::Files).join(u'|').toStdString();
+    EXPECT_EQ(remote::NowPlaying(*dlg).PlaybackStatus(), CNowPlaying::Status::Playing);
 }
 
 TEST_F(Listener, SleepAfterFadesOutThenCancelsAndRestoresTheLevel) {

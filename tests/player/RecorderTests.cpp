@@ -2,9 +2,8 @@
 // found; the newest 20 s of a buffer split per title, and a full disk told;
 // an Ogg file started inside a chain whose start has left the buffer still
 // decodes. Then the real player recording a station across a title change
-// (the files' audio is the buffer's bytes, nothing lost or doubled), saving
-// what it keeps, and failing to record into a folder that cannot be made
-// while playback goes on.
+// (the files' audio is the buffer's bytes, nothing lost or doubled) and
+// failing to record into a folder that cannot be made while playback goes on.
 #include "PlayerFixture.h"
 #include "player/OggHeaderPages.h"
 #include "player/Recorder.h"
@@ -275,12 +274,7 @@ TEST_F(RecorderPlayback, ARecordingAcrossATitleChangeIsTwoFilesOfTheBuffersBytes
     for (const QString& name : expected)
         EXPECT_TRUE(Decodes(dir.filePath(name))) << name.toStdString();
 
-    // All that is kept, saved: more files of the same names.
-    EXPECT_EQ(Await([&](auto reply) { return control->SaveLast(u"Station A"_qs, 20000, reply); }),
-              QString());
-    EXPECT_GE(dir.entryList(QDir::Files).size(), 4);
     EXPECT_EQ(failures, 1);
-    EXPECT_EQ(Play(), PlayState::Playing);
 }
 
 } // namespace
