@@ -1,6 +1,7 @@
 // The listener's tools beside the dialog, on the session bus of the suite's
-// own bus daemon: Didira's bus interface and its sleep timer, and the tray
-// icon registering with a StatusNotifierWatcher and exporting its menu.
+// own bus daemon: Didira's bus interface and its sleep timer, recording on
+// the real player, and the tray icon registering with a StatusNotifierWatcher
+// and exporting its menu.
 #include "PrivateBus.h"
 #include "app/DidiraService.h"
 #include "app/LiveActions.h"
