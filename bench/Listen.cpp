@@ -6,6 +6,8 @@
 //     --seconds S     how long to keep playing once the tone has been heard
 //                     for 2 s, CPU being counted over that time (10)
 //     --wait-exit     let COMMAND end by itself instead of stopping it
+//     --limit S       stop COMMAND after S seconds at most (120 with
+//                     --wait-exit, else 25 + the playing time)
 //     --idle-from MS  measure CPU from MS after the start instead (no tone)
 //     --latency-ms MS the recording's fragment (5). The sound
 //                     server keeps its latency as low as the lowest any
@@ -211,6 +213,7 @@ int main(int argc, char** argv) {
     bool waitExit = false;
     int idleFromMs = -1;
     int latencyMs = 5;
+    double limitSeconds = 0;
     while (!args.isEmpty() && args.first() != u"--") {
         const QString option = args.takeFirst();
         if (option == u"--wait-exit") {
@@ -226,6 +229,8 @@ int main(int argc, char** argv) {
             seconds = value.toDouble();
         else if (option == u"--idle-from")
             idleFromMs = value.toInt();
+        else if (option == u"--limit")
+            limitSeconds = value.toDouble();
         else if (option == u"--latency-ms")
             latencyMs = std::max(value.toInt(), 1);
         else {
@@ -364,7 +369,8 @@ int main(int argc, char** argv) {
     });
     poll.start();
     // Bound on the whole run: a player that never sounds is stopped.
-    const int hardLimitMs = static_cast<int>((waitExit ? 120 : 25 + seconds) * 1000);
+    const double limit = limitSeconds > 0 ? limitSeconds : (waitExit ? 120 : 25 + seconds);
+    const int hardLimitMs = static_cast<int>(limit * 1000);
     QTimer::singleShot(hardLimitMs, &app, finish);
     if (idleFromMs >= 0)
         QTimer::singleShot(idleFromMs + static_cast<int>(seconds * 1000), &app, finish);
