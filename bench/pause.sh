@@ -135,7 +135,7 @@ except Exception:
 ticks() { awk '{sub(/.*\) /, ""); print $12 + $13}' "/proc/$1/stat" 2>/dev/null || echo -; }
 listeners() { # on /mp3, from the server's own list of its clients
     curl -s -m 2 -u admin:didira-local "http://127.0.0.1:$port/admin/listclients?mount=/mp3" |
-        grep -o '<listener ' | wc -l
+        grep -o '<listener>' | wc -l
 }
 disk_kib() { du -sk "$XDG_CACHE_HOME/didira" 2>/dev/null | cut -f1 || echo 0; }
 now_ms() { date +%s%3N; }
