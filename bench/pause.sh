@@ -23,17 +23,8 @@ bash "$root/scripts/setup.sh" --bench >&2
 . "$root/bench/build.sh"
 build_bench "$root" "$build" didira_pause_bench didira_listen
 
-work=$(mktemp -d /tmp/didira-pause.XXXXXX)
-chmod 755 "$work" # the local server reads its files as user nobody
-radio="$work/radio"
-pids=()
-cleanup() {
-    bash "$root/scripts/local-radio.sh" stop "$radio" >/dev/null 2>&1 || true
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-}
-trap cleanup EXIT
-port=$(bash "$root/scripts/local-radio.sh" start "$radio" | tail -n 1)
-url="http://127.0.0.1:$port/mp3"
+. "$root/bench/radio.sh"
+start_bench_radio pause
 . "$root/bench/pulse.sh"
 start_private_pulse "$work"
 pids+=("$pulse_pid")
@@ -257,4 +248,4 @@ if [ "$long" -gt 0 ]; then
 fi
 echo "work dir: $work (runs.log, long.samples)" >&2
 trap - EXIT
-cleanup
+bench_cleanup
