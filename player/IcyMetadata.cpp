@@ -90,10 +90,12 @@ void IcyFramer::Frame(QByteArrayView audio, const QByteArray& title, QByteArray*
     while (!audio.isEmpty()) {
         if (m_phase.audioLeft == 0) {
             QByteArray block;
-            if (title != m_lastTitle) {
+            if (title != m_lastTitle || m_restarted) {
                 // Cut to what one length byte can count, the closing "';" kept.
-                block = "StreamTitle='" + title.left(IcyMetadataReader::kMaxBlock - 16) + "';";
+                block = (m_restarted ? "';StreamTitle='" : "StreamTitle='") +
+                        title.left(IcyMetadataReader::kMaxBlock - 18) + "';";
                 m_lastTitle = title;
+                m_restarted = false;
             }
             const auto units = (block.size() + 15) / 16;
             out->append(static_cast<char>(units));
@@ -107,6 +109,11 @@ void IcyFramer::Frame(QByteArrayView audio, const QByteArray& title, QByteArray*
         audio = audio.sliced(n);
         m_phase.audioLeft -= static_cast<std::uint64_t>(n);
     }
+}
+
+void IcyFramer::Restart() {
+    m_phase = {m_interval, 0};
+    m_restarted = true;
 }
 
 std::optional<QByteArray> IcyStreamTitle(QByteArrayView block) {

@@ -74,11 +74,17 @@ public:
     // Appends audio to out, with the blocks that fall within it; title: the
     // StreamTitle of this audio.
     void Frame(QByteArrayView audio, const QByteArray& title, QByteArray* out);
+    // For a reader that counts afresh (a demuxer given the caps again after
+    // a flush): the next bytes start an interval, and its block names the
+    // title, opened with "';" so that a reader still holding part of a block
+    // cut off by the flush finds it all the same.
+    void Restart();
 
 private:
     std::uint32_t m_interval;
     IcyMetadataReader::Phase m_phase;
     QByteArray m_lastTitle;
+    bool m_restarted = false;
 };
 
 } // namespace didira

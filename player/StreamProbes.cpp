@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <gst/tag/tag.h>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace didira {
@@ -93,6 +94,13 @@ std::optional<std::uint32_t> IcyIntervalOf(GstEvent* event) {
 
 GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& probe = *static_cast<IcyProbe*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH) {
+        // The caps follow (RestartDownstream): what comes next starts an interval.
+        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP &&
+            probe.interval > 0)
+            probe.reader.emplace(probe.interval);
+        return GST_PAD_PROBE_OK;
+    }
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         const std::optional<std::uint32_t> interval = IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info));
         if (!interval || *interval == probe.interval)
@@ -110,10 +118,33 @@ GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+// Drops what is downstream of pad (the network queue, the parser, the
+// output) so that what pad sends next is heard at once, as a flushing seek
+// would. Called on pad's streaming thread, before its next buffer. The caps
+// go again, so that an ICY demuxer counts from a fresh interval.
+void RestartDownstream(GstPad* pad) {
+    GstEvent* segment = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    gst_pad_push_event(pad, gst_event_new_flush_start());
+    gst_pad_push_event(pad, gst_event_new_flush_stop(TRUE));
+    if (caps) {
+        gst_pad_push_event(pad, gst_event_new_caps(caps));
+        gst_caps_unref(caps);
+    }
+    if (segment) {
+        // A new number: an Ogg demuxer takes a segment with the old one's
+        // number for the answer to a seek of its own.
+        const GstSegment* values = nullptr;
+        gst_event_parse_segment(segment, &values);
+        gst_pad_push_event(pad, gst_event_new_segment(values));
+        gst_event_unref(segment);
+    }
+}
+
 // Hands what the source reads to the time shift's tap, and sends on what the
 // tap gives in its place (see TimeShift). Runs before the ICY titles are
 // read, so that they are those of what goes downstream.
-GstPadProbeReturn ShiftBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& tap = *static_cast<TimeShift::Tap*>(data);
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         if (const std::optional<std::uint32_t> interval =
@@ -122,16 +153,22 @@ GstPadProbeReturn ShiftBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
         return GST_PAD_PROBE_OK;
     }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    bool restarted = false;
     // Each buffer in, its replacement (or none) out, in order.
     auto shift = [&](GstBuffer* buffer) -> GstBuffer* {
         GstMapInfo map;
         if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
             return gst_buffer_ref(buffer);
+        bool restart = false;
         const std::optional<QByteArray> out =
             tap.Received(QByteArrayView(reinterpret_cast<const char*>(map.data),
                                         static_cast<qsizetype>(map.size)),
-                         now);
+                         now, &restart);
         gst_buffer_unmap(buffer, &map);
+        if (restart) {
+            RestartDownstream(pad);
+            restarted = true;
+        }
         if (!out)
             return gst_buffer_ref(buffer);
         if (out->isEmpty())
@@ -150,9 +187,13 @@ GstPadProbeReturn ShiftBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
         GstBufferList* in = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
         GstBufferList* out = gst_buffer_list_new();
-        for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i)
-            if (GstBuffer* buffer = shift(gst_buffer_list_get(in, i)))
+        for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i) {
+            GstBuffer* buffer = shift(gst_buffer_list_get(in, i));
+            if (std::exchange(restarted, false))
+                gst_buffer_list_remove(out, 0, gst_buffer_list_length(out)); // of the old place
+            if (buffer)
                 gst_buffer_list_add(out, buffer);
+        }
         gst_buffer_list_unref(in);
         if (gst_buffer_list_length(out) == 0) {
             gst_buffer_list_unref(out);
@@ -209,7 +250,8 @@ void ProbeSourcePad(GstPad* pad, PipelineBusRelay* relay) {
             pad, static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
             ShiftBytes, shift->NewTap().release(), DeleteProbeData<TimeShift::Tap>);
     gst_pad_add_probe(pad,
-                      static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                   GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                       WatchIcy, new IcyProbe, DeleteProbeData<IcyProbe>);
 }
 

@@ -21,6 +21,7 @@ std::unique_ptr<TimeShift::Tap> TimeShift::NewTap() {
     // would lack the headers its decoder needs.
     m_mode = Mode::Live;
     m_cursor = -1;
+    m_moved = false;
     return std::make_unique<Tap>(shared_from_this());
 }
 
@@ -44,7 +45,8 @@ void TimeShift::Tap::SetIcyInterval(std::uint32_t interval) {
         m_reader.emplace(interval);
 }
 
-std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 atMs) {
+std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 atMs,
+                                                   bool* restart) {
     if (!m_started && !bytes.isEmpty()) {
         m_started = true;
         m_playlist = bytes.startsWith("#EXTM3U");
@@ -82,9 +84,12 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     if (!buffer) {
         shift.m_mode = Mode::Live;
         shift.m_cursor = -1;
+        shift.m_moved = false;
     }
-    if (shift.m_mode == Mode::Live && m_asReceived)
+    if (shift.m_mode == Mode::Live && m_asReceived) {
+        shift.m_moved = false;
         return std::nullopt;
+    }
     if (m_asReceived) {
         // Downstream stops getting the bytes as received at this buffer.
         m_asReceived = false;
@@ -96,6 +101,28 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     if (shift.m_mode == Mode::Held)
         return QByteArray();
 
+    // After a move downstream starts afresh: it gets a lead from the new
+    // place (the newest audio's, going live) at once.
+    qint64 count = audio.size();
+    if (restart && shift.m_moved && buffer) {
+        shift.m_moved = false;
+        // Not Ogg: its demuxer, flushed, takes the chain's headers sent again
+        // for those of a chain of several streams. There a move plays once
+        // what downstream holds has played.
+        if (buffer->HeadersAt(buffer->End() - 1).isEmpty()) {
+            *restart = true;
+            if (m_framer)
+                m_framer->Restart();
+            if (shift.m_mode == Mode::Live || shift.m_cursor < 0 || shift.m_cursor >= buffer->End())
+                shift.m_cursor = buffer->OffsetAt(buffer->TimeAt(buffer->End() - 1) - kLeadMs);
+            shift.m_cursor = std::max(shift.m_cursor, buffer->Begin());
+            shift.m_mode = Mode::Delayed;
+            const qint64 lead =
+                buffer->OffsetAt(buffer->TimeAt(shift.m_cursor) + kLeadMs) - shift.m_cursor;
+            count = std::max(count, std::min(lead, buffer->End() - shift.m_cursor));
+        }
+    }
+
     QByteArray chunk;
     QString title;
     if (shift.m_mode == Mode::Live) {
@@ -104,7 +131,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
             title = DecodeStreamText(m_reader->Title());
     } else {
         shift.m_cursor = std::max(shift.m_cursor, buffer->Begin());
-        chunk.resize(audio.size());
+        chunk.resize(count);
         const qint64 n = buffer->Read(shift.m_cursor, chunk.data(), chunk.size());
         chunk.resize(std::max<qint64>(n, 0));
         title = buffer->TitleAt(shift.m_cursor);
@@ -150,6 +177,7 @@ bool TimeShift::GoLive() {
     std::lock_guard lock(m_mutex);
     if (m_mode == Mode::Live)
         return false;
+    m_moved = true;
     m_mode = Mode::Live;
     m_cursor = -1;
     return true;
@@ -170,6 +198,7 @@ bool TimeShift::MoveToTimeLocked(qint64 ms) {
     const qint64 end = m_buffer->End();
     if (end == m_buffer->Begin())
         return false;
+    m_moved = true;
     if (ms >= m_buffer->TimeAt(end - 1)) {
         // The newest audio: live, or there once a hold ends.
         if (m_mode == Mode::Held) {

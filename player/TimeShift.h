@@ -9,11 +9,12 @@
 //   Delayed  the kept audio from the cursor, as many bytes as arrive, so the
 //            delay stays what it is; on an ICY stream framed again, its
 //            blocks naming the title of what they precede.
-// The decoder sees one continuous stream: a resume goes on at the very byte
-// where the hold cut it off, with the decoder's state (Ogg headers included)
-// as it was. A move lands where the arrival times put it, and the parser finds
-// the next frame from there. Going live jumps to the newest byte; what the
-// pipeline had queued plays first.
+// A resume goes on at the very byte where the hold cut it off, with the
+// decoder's state (Ogg headers included) as it was. A move is heard at once:
+// the tap asks for what downstream holds (seconds in the network queue) to
+// be flushed, and sends a lead of kLeadMs from the new place straight away;
+// the parser finds the next frame from there. Going live lands kLeadMs
+// behind the newest byte. Not Ogg: there what downstream holds plays first.
 //
 // A new connection (a reconnection, the wake after a sleep) goes on live.
 // An HLS playlist is passed on and not kept: its segments are fetched by the
@@ -39,6 +40,9 @@ namespace didira {
 class TimeShift : public std::enable_shared_from_this<TimeShift> {
 public:
     enum class Mode { Live, Held, Delayed };
+    // What downstream is given at once after a move: enough to play on while
+    // the next bytes arrive, little enough to stay near the live edge.
+    static constexpr qint64 kLeadMs = 750;
 
     // Kept under root (LiveBuffer::DefaultRoot in the program).
     static std::shared_ptr<TimeShift> Create(const QString& root, const LiveBuffer::Limits& limits);
@@ -54,8 +58,11 @@ public:
         // The source's caps named this ICY metadata interval (0: none).
         void SetIcyInterval(std::uint32_t interval);
         // Keeps what was received; what to send on in its place: none for the
-        // bytes unchanged, empty for nothing.
-        std::optional<QByteArray> Received(QByteArrayView bytes, qint64 atMs);
+        // bytes unchanged, empty for nothing. With restart given, a move sets
+        // *restart: downstream must drop what it holds before what is
+        // returned (without it, a move is heard once that has played).
+        std::optional<QByteArray> Received(QByteArrayView bytes, qint64 atMs,
+                                           bool* restart = nullptr);
 
     private:
         std::shared_ptr<TimeShift> m_shift;
@@ -106,6 +113,7 @@ private:
     QString m_strError;
     Mode m_mode = Mode::Live;
     qint64 m_cursor = -1; // next byte to send when not live; -1: the next one received
+    bool m_moved = false; // downstream still holds audio of the place before a move
 };
 
 } // namespace didira
