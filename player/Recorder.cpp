@@ -214,7 +214,8 @@ private:
             const QString name =
                 base + (n > 1 ? QStringLiteral(" (%1)").arg(n) : QString()) + QLatin1String(ext);
             m_file = std::make_unique<QFile>(QDir(m_folder).filePath(name));
-            if (m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            // Unbuffered: a failed write is seen (and told) where it happens.
+            if (m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
                 break;
             if (!m_file->exists() || n >= 1000) {
                 m_error = Describe(*m_file);
@@ -234,11 +235,18 @@ private:
         char flags = 0;
         return m_buffer.Read(m_pos + 5, &flags, 1) == 1 && (flags & 2);
     }
+    // A write cut short (the disk just filled) reports no error of its own:
+    // the rest is written again, which fails with the reason.
     bool Write(const QByteArray& bytes) {
-        if (m_file->write(bytes) == bytes.size())
-            return true;
-        m_error = Describe(*m_file);
-        return false;
+        for (qint64 done = 0; done < bytes.size();) {
+            const qint64 n = m_file->write(bytes.constData() + done, bytes.size() - done);
+            if (n <= 0) {
+                m_error = Describe(*m_file);
+                return false;
+            }
+            done += n;
+        }
+        return true;
     }
     // Writes on up to `to` into the file open (one opened when none is).
     bool Copy(qint64 to) {

@@ -29,6 +29,7 @@ PACKAGES=(
   openssl # the https tests' own certificate authority
   python3-dbusmock # logind and NetworkManager stand-ins on a private system bus
   pulseaudio pulseaudio-utils # a private sound server that tests end, freeze and switch
+  util-linux # unshare: the small disk that the full-disk tests mount in a namespace of their own
 )
 
 # Only for bench/: a private sound server with a null sink, and the peer players.

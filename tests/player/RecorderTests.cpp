@@ -3,7 +3,8 @@
 // an Ogg file started inside a chain whose start has left the buffer still
 // decodes. Then the real player recording a station across a title change
 // (the files' audio is the buffer's bytes, nothing lost or doubled) and
-// failing to record into a folder that cannot be made while playback goes on.
+// failing to record into a folder that cannot be made while playback goes on;
+// a recording that fills the disk.
 #include "PlayerFixture.h"
 #include "player/OggHeaderPages.h"
 #include "player/Recorder.h"
@@ -13,7 +14,9 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QUrl>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -275,6 +278,72 @@ TEST_F(RecorderPlayback, ARecordingAcrossATitleChangeIsTwoFilesOfTheBuffersBytes
         EXPECT_TRUE(Decodes(dir.filePath(name))) << name.toStdString();
 
     EXPECT_EQ(failures, 1);
+}
+
+// Run by small-disk.sh (tests/player/CMakeLists.txt): the recording folder on
+// a tmpfs of 96 KiB, titles changing every two seconds until it is full.
+TEST_F(RecorderPlayback, ARecordingThatFillsTheDiskStopsOnceKeepingWhatFittedAndPlaybackGoesOn) {
+    const QString disk = qEnvironmentVariable("DIDIRA_TEST_SMALL_DISK");
+    if (disk.isEmpty())
+        GTEST_SKIP() << "needs a small disk: run through tests/support/small-disk.sh";
+    test::StreamTestServer station(test::StreamTestServer::TitledMp3(test::media::Mp3Loop()));
+    station.SetTitle("A");
+    std::vector<QString> failures;
+    std::vector<bool> changes;
+    const QObject scope;
+    QObject::connect(control, &OleControl::RecordingFailed, &scope,
+                     [&](const QString& reason) { failures.push_back(reason); });
+    QObject::connect(control, &OleControl::RecordingChanged, &scope,
+                     [&](bool recording) { changes.push_back(recording); });
+    player.Open(station.Url());
+    ASSERT_TRUE(WaitPlaying());
+    const std::shared_ptr<const LiveBuffer> buffer = control->CurrentTimeShift()->Buffer();
+    ASSERT_TRUE(buffer);
+    folder = disk + u"/Didira"_qs;
+    control->SetRecordingFolder(folder);
+    const qint64 start = buffer->End();
+    ASSERT_EQ(Await([&](auto reply) { return control->StartRecording(u"Station A"_qs, reply); }),
+              QString());
+    // Titles B, C, ... so that the files' names sort as they were written.
+    for (char title = 'B'; failures.empty() && title <= 'P'; ++title) {
+        test::WaitUntil([&] { return !failures.empty(); }, 2s);
+        station.SetTitle(QByteArray(1, title));
+    }
+    ASSERT_EQ(failures.size(), 1u) << "the disk never filled";
+    const qint64 end = buffer->End();
+    test::Pump(1s); // no second report
+    EXPECT_EQ(failures.size(), 1u);
+    EXPECT_TRUE(failures[0].contains(QString::fromLocal8Bit(strerror(ENOSPC))) &&
+                failures[0].contains(folder))
+        << failures[0].toStdString();
+    EXPECT_FALSE(control->IsRecording());
+    EXPECT_EQ(changes, (std::vector<bool>{true, false}));
+
+    // The station plays on.
+    const int heard = rendered;
+    test::Pump(1s);
+    EXPECT_EQ(Play(), PlayState::Playing);
+    EXPECT_GT(rendered, heard);
+    EXPECT_GT(buffer->End(), end);
+
+    // What fitted is kept: the files in the order written are the buffer's
+    // bytes from the recording's first frame, up to the disk's end.
+    const QDir dir(folder);
+    const QStringList names = dir.entryList(QDir::Files, QDir::Name);
+    ASSERT_GE(names.size(), 2) << names.join(u'|').toStdString();
+    EXPECT_EQ(names[0], u"Station A - A.mp3"_qs);
+    QByteArray recorded;
+    qint64 onDisk = 0;
+    for (const QString& name : names) {
+        recorded += Audio(dir.filePath(name));
+        onDisk += QFileInfo(dir.filePath(name)).size();
+        EXPECT_TRUE(Decodes(dir.filePath(name))) << name.toStdString();
+    }
+    const qsizetype skipped = Read(*buffer, start, end).indexOf(recorded.first(64));
+    EXPECT_TRUE(skipped >= 0 && skipped < 1500) << skipped;
+    EXPECT_EQ(recorded, Read(*buffer, start + skipped, start + skipped + recorded.size()))
+        << "the files are not the buffer's bytes from the start of the recording";
+    EXPECT_GT(onDisk, 80 * 1024) << "the disk was not full";
 }
 
 } // namespace
