@@ -1,6 +1,7 @@
 #include "app/DesktopNotifier.h"
 
 #include "app/DesktopEntry.h"
+#include "control/ControlHost.h"
 #include "ui/NowPlaying.h"
 
 #include <QDBusMessage>
@@ -73,6 +74,10 @@ void CDesktopNotifier::OnInterruptedChanged() {
 
 void CDesktopNotifier::TellRecordingFailed(const QString& reason) {
     Show(QStringLiteral("録音できませんでした"), reason);
+}
+
+void CDesktopNotifier::TellRecordingFailures(const OleControl& control) {
+    connect(&control, &OleControl::RecordingFailed, this, &CDesktopNotifier::TellRecordingFailed);
 }
 
 void CDesktopNotifier::Show(const QString& summary, const QString& body) {

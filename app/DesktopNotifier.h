@@ -18,6 +18,7 @@
 namespace didira {
 
 class CNowPlaying;
+class OleControl;
 
 class CDesktopNotifier final : public QObject {
     Q_OBJECT
@@ -33,6 +34,9 @@ public:
     // Tells the listener that recording failed, and why, in the same
     // notification.
     void TellRecordingFailed(const QString& reason);
+    // Tells each failure of control's recordings and savings
+    // (OleControl::RecordingFailed) that way.
+    void TellRecordingFailures(const OleControl& control);
 
 private:
     enum class Markup { Unknown, Asking, Supported, Unsupported };

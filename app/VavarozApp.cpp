@@ -93,9 +93,8 @@ BOOL CVavarozApp::InitInstance() {
             mpris->Register();
             if (notify) {
                 notifier = std::make_unique<CDesktopNotifier>(remote::NowPlaying(dlg), bus);
-                if (OleControl* control = remote::PlayerControl(dlg))
-                    QObject::connect(control, &OleControl::RecordingFailed, notifier.get(),
-                                     &CDesktopNotifier::TellRecordingFailed);
+                if (const OleControl* control = remote::PlayerControl(dlg))
+                    notifier->TellRecordingFailures(*control);
             }
         }
         tools = std::make_unique<CListenerTools>(dlg, bus);

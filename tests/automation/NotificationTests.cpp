@@ -1,12 +1,17 @@
-// Notifications of the title now playing, received by a notification server
-// stub on a private bus.
+// Notifications of the title now playing, and of a recording on the real
+// player that failed, received by a notification server stub on a private
+// bus.
 #include "PrivateBus.h"
 #include "app/DesktopNotifier.h"
+#include "player/PlayerFixture.h"
+#include "support/StreamTestServer.h"
 #include "support/TestSupport.h"
 #include "ui/NowPlaying.h"
 
 #include <QDBusConnection>
 #include <QDBusVirtualObject>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace didira {
@@ -45,17 +50,19 @@ public:
     }
 };
 
+void Serve(QDBusConnection& server, NotificationServer& stub) {
+    ASSERT_TRUE(
+        server.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), &stub));
+    ASSERT_TRUE(server.registerService(QStringLiteral("org.freedesktop.Notifications")));
+}
+
 class Notifications : public ::testing::Test, protected test::BusPair {
 protected:
     void SetUp() override {
         ASSERT_TRUE(bus.IsRunning());
         notifier = std::make_unique<CDesktopNotifier>(now, client);
     }
-    void StartServer() {
-        ASSERT_TRUE(
-            server.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), &stub));
-        ASSERT_TRUE(server.registerService(QStringLiteral("org.freedesktop.Notifications")));
-    }
+    void StartServer() { Serve(server, stub); }
     // Sets a title and waits until the stub holds `expected` notifications;
     // then lets the loop run a little to catch any extra one.
     void Title(const QString& title, std::size_t expected) {
@@ -159,6 +166,39 @@ TEST(NotificationSwitch, TheSwitchOrTheEnvironmentTurnsNotificationsOff) {
         EXPECT_EQ(NotificationsWanted(args), *value == '0') << value;
     }
     qunsetenv("DIDIRA_NO_NOTIFICATIONS");
+}
+
+// The real player recording into a tmpfs of 32 KiB that small-disk.sh mounts
+// (tests/automation/CMakeLists.txt), told as the program tells it.
+class RecordingNotifications : public test::PlayerFixture, protected test::BusPair {};
+
+TEST_F(RecordingNotifications, ARecordingThatFillsTheDiskIsToldOnceWithTheReason) {
+    const QString disk = qEnvironmentVariable("DIDIRA_TEST_SMALL_DISK");
+    if (disk.isEmpty())
+        GTEST_SKIP() << "needs a small disk: run through tests/support/small-disk.sh";
+    if (!test::media::Available())
+        GTEST_SKIP() << "ffmpeg is needed to make the test stream";
+    ASSERT_TRUE(bus.IsRunning());
+    NotificationServer stub;
+    Serve(server, stub);
+    CNowPlaying now;
+    CDesktopNotifier notifier(now, client);
+    notifier.TellRecordingFailures(*control);
+    control->SetTimeShiftLimits(test::TempDir(), {});
+    control->SetRecordingFolder(disk + u"/Didira"_qs);
+    test::StreamTestServer station(test::StreamTestServer::TitledMp3(test::media::Mp3Loop()));
+    player.Open(station.Url());
+    ASSERT_TRUE(WaitPlaying());
+
+    ASSERT_TRUE(control->StartRecording(u"Station A"_qs, [](const QString&) {}));
+    ASSERT_TRUE(WaitUntil([&] { return !stub.notes.empty(); }, std::chrono::seconds(30)));
+    test::Pump(std::chrono::milliseconds(500));
+    ASSERT_EQ(stub.notes.size(), 1u);
+    EXPECT_EQ(stub.notes[0].summary, u"録音できませんでした"_qs);
+    EXPECT_TRUE(stub.notes[0].body.contains(QString::fromLocal8Bit(strerror(ENOSPC))))
+        << stub.notes[0].body.toStdString();
+    EXPECT_FALSE(control->IsRecording());
+    EXPECT_EQ(Play(), PlayState::Playing);
 }
 
 } // namespace
