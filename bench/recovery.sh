@@ -110,10 +110,14 @@ drive() { # player scenario
     done
     bash "$root/scripts/local-radio.sh" start "$radio" "$port" >/dev/null &
     local starter=$!
+    echo "$starter" >"$work/radio-restart.pid" # for the clean-up, should this run be stopped
     # The station answers before the script has seen every mount up.
-    until [ "$(curl -s -o /dev/null -m 0.5 -w '%{http_code}' "$url")" = 200 ]; do sleep 0.05; done
+    until=$(($(now_ms) + 60000))
+    until [ "$(curl -s -o /dev/null -m 0.5 -w '%{http_code}' "$url")" = 200 ] ||
+        [ "$(now_ms)" -ge "$until" ]; do sleep 0.05; done
     [ "$scenario" != server ] || echo "mark 440"
-    wait "$starter"
+    wait "$starter" || true
+    rm -f "$work/radio-restart.pid"
     case $scenario in
     server) ;;
     network)
