@@ -76,6 +76,9 @@ public:
     void KeepHeaders(qint64 offset, QByteArray headers);
     // Those in effect at offset; empty when none are.
     QByteArray HeadersAt(qint64 offset) const;
+    // Whether the same ones are in effect from `from` up to and including to
+    // (one Ogg chain throughout, or chains whose headers are alike).
+    bool SameHeadersIn(qint64 from, qint64 to) const;
     // Copies up to max bytes from offset into out; returns the count, 0 at
     // End(), -1 when offset is no longer (or not yet) kept or the disk fails.
     qint64 Read(qint64 offset, char* out, qint64 max) const;

@@ -6,6 +6,18 @@
 
 namespace didira {
 
+namespace {
+
+// The first Ogg page at or after offset (offset when none is near).
+qint64 NextOggPage(const LiveBuffer& buffer, qint64 offset) {
+    QByteArray bytes(qsizetype(64) << 10, Qt::Uninitialized);
+    const qint64 n = buffer.Read(offset, bytes.data(), bytes.size());
+    const qsizetype at = n > 0 ? QByteArrayView(bytes).first(n).indexOf("OggS") : -1;
+    return at < 0 ? offset : offset + at;
+}
+
+} // namespace
+
 std::shared_ptr<TimeShift> TimeShift::Create(const QString& root,
                                              const LiveBuffer::Limits& limits) {
     return std::shared_ptr<TimeShift>(new TimeShift(root, limits));
@@ -106,20 +118,32 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     qint64 count = audio.size();
     if (restart && shift.m_moved && buffer) {
         shift.m_moved = false;
-        // Not Ogg: its demuxer, flushed, takes the chain's headers sent again
-        // for those of a chain of several streams. There a move plays once
-        // what downstream holds has played.
-        if (buffer->HeadersAt(buffer->End() - 1).isEmpty()) {
+        qint64 at = shift.m_cursor;
+        if (shift.m_mode == Mode::Live || at < 0 || at >= buffer->End())
+            at = buffer->OffsetAt(buffer->TimeAt(buffer->End() - 1) - kLeadMs);
+        at = std::max(at, buffer->Begin());
+        // Ogg: from a page, and only within the chain the demuxer is in (it
+        // is up to the network queue's seconds behind what was sent). The
+        // demuxer, flushed, waits for that chain's pages, and would take
+        // another chain's headers for more streams of the same chain. There
+        // the move plays once what downstream holds has played.
+        const bool ogg = !buffer->HeadersAt(buffer->End() - 1).isEmpty();
+        bool sameChain = true;
+        if (ogg) {
+            at = NextOggPage(*buffer, at);
+            const qint64 from =
+                std::clamp(shift.m_movedFrom - 1, buffer->Begin(), buffer->End() - 1);
+            const qint64 demuxed = buffer->OffsetAt(buffer->TimeAt(from) - kQueuedMs);
+            sameChain = buffer->SameHeadersIn(std::min(at, demuxed), std::max(at, from));
+        }
+        if (sameChain) {
             *restart = true;
             if (m_framer)
                 m_framer->Restart();
-            if (shift.m_mode == Mode::Live || shift.m_cursor < 0 || shift.m_cursor >= buffer->End())
-                shift.m_cursor = buffer->OffsetAt(buffer->TimeAt(buffer->End() - 1) - kLeadMs);
-            shift.m_cursor = std::max(shift.m_cursor, buffer->Begin());
+            shift.m_cursor = at;
             shift.m_mode = Mode::Delayed;
-            const qint64 lead =
-                buffer->OffsetAt(buffer->TimeAt(shift.m_cursor) + kLeadMs) - shift.m_cursor;
-            count = std::max(count, std::min(lead, buffer->End() - shift.m_cursor));
+            const qint64 lead = buffer->OffsetAt(buffer->TimeAt(at) + kLeadMs) - at;
+            count = std::max(count, std::min(lead, buffer->End() - at));
         }
     }
 
@@ -177,10 +201,16 @@ bool TimeShift::GoLive() {
     std::lock_guard lock(m_mutex);
     if (m_mode == Mode::Live)
         return false;
-    m_moved = true;
+    NoteMoveLocked();
     m_mode = Mode::Live;
     m_cursor = -1;
     return true;
+}
+
+void TimeShift::NoteMoveLocked() {
+    if (!m_moved && m_buffer)
+        m_movedFrom = m_mode == Mode::Live || m_cursor < 0 ? m_buffer->End() : m_cursor;
+    m_moved = true;
 }
 
 bool TimeShift::MoveBy(qint64 ms) {
@@ -198,7 +228,7 @@ bool TimeShift::MoveToTimeLocked(qint64 ms) {
     const qint64 end = m_buffer->End();
     if (end == m_buffer->Begin())
         return false;
-    m_moved = true;
+    NoteMoveLocked();
     if (ms >= m_buffer->TimeAt(end - 1)) {
         // The newest audio: live, or there once a hold ends.
         if (m_mode == Mode::Held) {

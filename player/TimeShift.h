@@ -14,7 +14,8 @@
 // the tap asks for what downstream holds (seconds in the network queue) to
 // be flushed, and sends a lead of kLeadMs from the new place straight away;
 // the parser finds the next frame from there. Going live lands kLeadMs
-// behind the newest byte. Not Ogg: there what downstream holds plays first.
+// behind the newest byte. On Ogg only within the chain the demuxer is in:
+// into another, what downstream holds plays first.
 //
 // A new connection (a reconnection, the wake after a sleep) goes on live.
 // An HLS playlist is passed on and not kept: its segments are fetched by the
@@ -43,6 +44,9 @@ public:
     // What downstream is given at once after a move: enough to play on while
     // the next bytes arrive, little enough to stay near the live edge.
     static constexpr qint64 kLeadMs = 750;
+    // At most what the pipeline holds downstream of the tap (its network
+    // queue keeps 4 s), in arrival time.
+    static constexpr qint64 kQueuedMs = 5000;
 
     // Kept under root (LiveBuffer::DefaultRoot in the program).
     static std::shared_ptr<TimeShift> Create(const QString& root, const LiveBuffer::Limits& limits);
@@ -105,6 +109,7 @@ private:
     LiveBuffer* BufferLocked();
     qint64 CursorTimeLocked() const; // arrival time of the cursor's byte
     bool MoveToTimeLocked(qint64 ms);
+    void NoteMoveLocked(); // before a move changes the cursor or the mode
 
     const QString m_root;
     const LiveBuffer::Limits m_limits;
@@ -112,8 +117,9 @@ private:
     std::shared_ptr<LiveBuffer> m_buffer;
     QString m_strError;
     Mode m_mode = Mode::Live;
-    qint64 m_cursor = -1; // next byte to send when not live; -1: the next one received
-    bool m_moved = false; // downstream still holds audio of the place before a move
+    qint64 m_cursor = -1;    // next byte to send when not live; -1: the next one received
+    bool m_moved = false;    // downstream still holds audio of the place before a move
+    qint64 m_movedFrom = -1; // that place: one past the last byte sent there
 };
 
 } // namespace didira

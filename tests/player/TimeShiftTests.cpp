@@ -354,5 +354,51 @@ TEST_F(TimeShiftPlayback, PausedTenSecondsItGoesOnWherePausedMovesBackAndGoesLiv
         [&] { return QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty(); }, 5s));
 }
 
+// Within the chain the Ogg demuxer is in, a move flushes the pipeline and is
+// heard at once; into another chain it is not flushed (the demuxer would wait
+// for the old chain's pages). Either way the station plays on.
+TEST_F(TimeShiftPlayback, OggMovesFlushWithinAChainAndPlayOnAcrossChains) {
+    const std::vector<QByteArray> tracks = test::media::OggChain();
+    ASSERT_EQ(tracks.size(), 2u);
+    for (const bool chained : {false, true}) {
+        SCOPED_TRACE(chained ? "two chains" : "one chain, looped");
+        test::StreamTestServer::Options options;
+        options.contentType = "application/ogg";
+        options.loop = chained ? tracks : std::vector<QByteArray>{tracks[0]};
+        options.metaInterval = 0;
+        options.bytesPerSecond = static_cast<int>(tracks[0].size() / 3);
+        test::StreamTestServer station(options);
+        player.Open(station.Url());
+        ASSERT_TRUE(WaitPlaying());
+        std::atomic<int> flushes{0};
+        GstElement* sink = nullptr;
+        g_object_get(control->Pipeline(), "audio-sink", &sink, nullptr);
+        gst::PadPtr pad{gst_element_get_static_pad(sink, "sink")};
+        gst_object_unref(sink);
+        const gulong probe = gst_pad_add_probe(
+            pad.get(), GST_PAD_PROBE_TYPE_EVENT_FLUSH,
+            [](GstPad*, GstPadProbeInfo* info, gpointer data) {
+                if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP)
+                    ++*static_cast<std::atomic<int>*>(data);
+                return GST_PAD_PROBE_OK;
+            },
+            &flushes, nullptr);
+        test::Pump(4s);
+        for (const bool live : {false, true}) {
+            ASSERT_TRUE(live ? control->GoLive() : control->SeekBy(-1000));
+            test::Pump(300ms);
+            const int before = rendered;
+            test::Pump(2s);
+            EXPECT_GT(rendered.load(), before) << (live ? "live" : "back") << ": not heard";
+            EXPECT_EQ(Play(), PlayState::Playing);
+        }
+        gst_pad_remove_probe(pad.get(), probe);
+        EXPECT_EQ(flushes.load(), chained ? 0 : 2)
+            << "moves flushed where they must not be, or not";
+        EXPECT_EQ(player.GetErrorCode(), 0);
+        player.Cancel();
+    }
+}
+
 } // namespace
 } // namespace didira
