@@ -106,8 +106,7 @@ void CDidiraService::Defer(const QString& what,
     if (!dlg || !act(*dlg, done))
         bus.send(call.createErrorReply(
             QString::fromLatin1(kDidiraNotPlaying),
-            QStringLiteral("%1: no live station is playing, or nothing of it is kept (HLS "
-                           "stations are not kept, so they cannot be recorded)")
+            QStringLiteral("%1: no live station is playing, or nothing of it is kept yet")
                 .arg(what)));
 }
 

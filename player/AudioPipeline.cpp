@@ -53,9 +53,9 @@ private:
 
 namespace {
 
-void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer) {
+void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer relay) {
     ChooseDecodersIn(element);
-    ProbeDemuxer(element);
+    ProbeDemuxer(element, static_cast<PipelineBusRelay*>(relay));
 }
 
 void OnSourceSetup(GstElement*, GstElement* source, gpointer relay) {
@@ -131,7 +131,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
     g_signal_connect(gen->playbin.get(), "source-setup", G_CALLBACK(OnSourceSetup),
                      gen->relay.get());
     g_signal_connect(gen->playbin.get(), "deep-element-added", G_CALLBACK(OnDeepElementAdded),
-                     nullptr);
+                     gen->relay.get());
     gen->relay->target = target;
     gen->relay->pipeline = GST_OBJECT(gen->playbin.get());
     InstallBusRelay(gen->playbin.get(), gen->relay);

@@ -145,6 +145,8 @@ void LiveBuffer::Trim() {
         m_marks.pop_front();
     while (m_headers.size() > 1 && m_headers[1].offset <= begin)
         m_headers.pop_front();
+    while (!m_entries.empty() && m_entries.front() < begin)
+        m_entries.pop_front();
 }
 
 qint64 LiveBuffer::Begin() const {
@@ -219,6 +221,18 @@ bool LiveBuffer::SameHeadersIn(qint64 from, qint64 to) const {
         if (it->bytes != first)
             return false;
     return true;
+}
+
+void LiveBuffer::MarkEntry() {
+    std::lock_guard lock(m_mutex);
+    if (m_entries.empty() || m_entries.back() != m_end)
+        m_entries.push_back(m_end);
+}
+
+qint64 LiveBuffer::EntryAtOrBefore(qint64 offset) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = std::upper_bound(m_entries.begin(), m_entries.end(), offset);
+    return it == m_entries.begin() ? -1 : *std::prev(it);
 }
 
 qint64 LiveBuffer::Read(qint64 offset, char* out, qint64 max) const {

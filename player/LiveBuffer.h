@@ -79,6 +79,10 @@ public:
     // Whether the same ones are in effect from `from` up to and including to
     // (one Ogg chain throughout, or chains whose headers are alike).
     bool SameHeadersIn(qint64 from, qint64 to) const;
+    // A place a decoder can start from (an HLS segment's start) at the
+    // current end; the latest at or before offset, -1 when none is kept.
+    void MarkEntry();
+    qint64 EntryAtOrBefore(qint64 offset) const;
     // Copies up to max bytes from offset into out; returns the count, 0 at
     // End(), -1 when offset is no longer (or not yet) kept or the disk fails.
     qint64 Read(qint64 offset, char* out, qint64 max) const;
@@ -110,6 +114,7 @@ private:
         QByteArray bytes;
     };
     std::deque<Headers> m_headers; // as m_marks
+    std::deque<qint64> m_entries;  // in order; those before Begin() go
     qint64 m_end = 0;
     qint64 m_nSegment = 0;
     QString m_strError;

@@ -2,6 +2,7 @@
 
 #include "player/IcyMetadata.h"
 #include "player/OggJoin.h"
+#include "player/SegmentProbes.h"
 #include "player/TimeShift.h"
 #include "player/TimedId3.h"
 
@@ -259,9 +260,11 @@ void ProbeOutputPad(GstPad* pad, PipelineBusRelay* relay) {
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, CountAudio, relay, nullptr);
 }
 
-void ProbeDemuxer(GstElement* element) {
+void ProbeDemuxer(GstElement* element, PipelineBusRelay* relay) {
     GstElementFactory* factory = gst_element_get_factory(element);
     const gchar* name = factory ? GST_OBJECT_NAME(factory) : "";
+    if (ProbeSegments(element, relay))
+        return;
     const bool ts = g_strcmp0(name, "tsdemux") == 0;
     if (!ts && g_strcmp0(name, "oggdemux") != 0)
         return;

@@ -22,8 +22,10 @@ void ProbeSourcePad(GstPad* pad, PipelineBusRelay* relay);
 // On the sink bin's sink pad: counts the audio buffers on relay.
 void ProbeOutputPad(GstPad* pad, PipelineBusRelay* relay);
 // On an element playbin has just added: reads timed ID3 if it is a transport
-// stream demuxer; cleans the start of the stream if it is an Ogg demuxer.
-void ProbeDemuxer(GstElement* element);
+// stream demuxer; cleans the start of the stream if it is an Ogg demuxer;
+// taps the segments an HLS demuxer sends on for relay's time shift (see
+// ProbeSegments).
+void ProbeDemuxer(GstElement* element, PipelineBusRelay* relay);
 
 // The StreamTitle (the bytes as sent) of an application message the ICY
 // probe posted; none for any other message.

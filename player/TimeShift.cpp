@@ -3,6 +3,7 @@
 #include "player/StreamText.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace didira {
 
@@ -179,6 +180,99 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     return out;
 }
 
+std::unique_ptr<TimeShift::SegmentTap> TimeShift::NewSegmentTap(SegmentTap::TitleOf titleOf) {
+    std::lock_guard lock(m_mutex);
+    m_mode = Mode::Live;
+    m_cursor = -1;
+    m_moved = false;
+    return std::make_unique<SegmentTap>(shared_from_this(), std::move(titleOf));
+}
+
+void TimeShift::NoteSegmentTitle(const QString& title) {
+    std::lock_guard lock(m_mutex);
+    m_segmentTitle = title;
+}
+
+std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, qint64 atMs,
+                                                          bool segmentStart, bool* discont) {
+    *discont = false;
+    if (!m_started && !bytes.isEmpty()) {
+        m_started = true;
+        m_ts = bytes.startsWith('\x47');
+    }
+    QString timedTitle;
+    if (m_ts)
+        for (const QByteArray& tag : m_timedId3.Feed(bytes))
+            if (const QString title = m_titleOf(tag); !title.isEmpty())
+                timedTitle = title;
+
+    TimeShift& shift = *m_shift;
+    std::lock_guard lock(shift.m_mutex);
+    LiveBuffer* buffer = shift.BufferLocked();
+    const qint64 start = buffer ? buffer->End() : 0;
+    if (buffer) {
+        if (segmentStart) {
+            buffer->MarkEntry();
+            if (shift.m_segmentTitle && !shift.m_segmentTitle->isEmpty())
+                buffer->MarkTitle(*shift.m_segmentTitle, atMs);
+            shift.m_segmentTitle.reset();
+        }
+        // A tag read here heads its segment's buffer (segment-level places).
+        if (!timedTitle.isEmpty())
+            buffer->MarkTitle(timedTitle, atMs);
+        if (!buffer->Append(bytes, atMs)) {
+            shift.m_strError = buffer->Error();
+            buffer = nullptr;
+        }
+    }
+    if (!buffer) {
+        shift.m_mode = Mode::Live;
+        shift.m_cursor = -1;
+    }
+    if (shift.m_mode == Mode::Live) {
+        if (m_asReceived) {
+            shift.m_moved = false;
+            return std::nullopt;
+        }
+        // Live again after a delay: from the next segment's start.
+        if (!segmentStart)
+            return QByteArray();
+        m_asReceived = true;
+        shift.m_moved = false;
+        *discont = true;
+        return std::nullopt;
+    }
+    if (m_asReceived) {
+        m_asReceived = false;
+        if (shift.m_cursor < 0)
+            shift.m_cursor = start;
+    }
+    if (shift.m_mode == Mode::Held)
+        return QByteArray();
+
+    shift.m_cursor = std::max(shift.m_cursor, buffer->Begin());
+    QByteArray chunk(bytes.size(), '\0');
+    const qint64 n = buffer->Read(shift.m_cursor, chunk.data(), chunk.size());
+    if (n < 0) {
+        // The disk failed: live from the next segment.
+        shift.m_strError = buffer->Error();
+        shift.m_mode = Mode::Live;
+        shift.m_cursor = -1;
+        return QByteArray();
+    }
+    chunk.resize(n);
+    if (n > 0)
+        *discont = std::exchange(shift.m_moved, false);
+    shift.m_cursor += n;
+    if (shift.m_cursor >= buffer->End()) {
+        // Caught up with the newest byte: what follows is as received.
+        shift.m_mode = Mode::Live;
+        shift.m_cursor = -1;
+        m_asReceived = true;
+    }
+    return chunk;
+}
+
 // ---- Commands and questions ------------------------------------------------
 
 bool TimeShift::Hold() {
@@ -240,6 +334,17 @@ bool TimeShift::MoveToTimeLocked(qint64 ms) {
         return true;
     }
     m_cursor = m_buffer->OffsetAt(ms);
+    // Segmented streams resume at the start of the segment that holds ms
+    // (none marked otherwise): a segment arrives at once, so the first byte
+    // at or after ms may begin the next one.
+    qint64 entry = m_buffer->EntryAtOrBefore(m_cursor);
+    if (entry >= m_buffer->Begin() && m_buffer->TimeAt(entry) > ms) {
+        const qint64 earlier = m_buffer->EntryAtOrBefore(entry - 1);
+        if (earlier >= m_buffer->Begin())
+            entry = earlier;
+    }
+    if (entry >= m_buffer->Begin())
+        m_cursor = entry;
     if (m_mode == Mode::Live)
         m_mode = Mode::Delayed;
     return true;

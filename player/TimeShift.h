@@ -18,8 +18,11 @@
 // into another, what downstream holds plays first.
 //
 // A new connection (a reconnection, the wake after a sleep) goes on live.
-// An HLS playlist is passed on and not kept: its segments are fetched by the
-// demuxer's own sources, which no tap reads.
+// An HLS playlist is passed on and not kept: its segments, fetched by the
+// demuxer's own sources, are kept by a SegmentTap on what the demuxer sends
+// on. There a move lands at the start of a segment, the entry the buffer
+// marks, flagged as a discontinuity for the demuxer after it; going live
+// waits for the next segment to start.
 //
 // One per open; the buffer is made on the streaming thread by the first tap
 // and goes with the last reference (taps hold one until their pad goes).
@@ -29,9 +32,11 @@
 #include "player/IcyMetadata.h"
 #include "player/LiveBuffer.h"
 #include "player/OggHeaderPages.h"
+#include "player/TimedId3.h"
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -80,6 +85,35 @@ public:
     };
     std::unique_ptr<Tap> NewTap();
 
+    // The segments an HLS demuxer sends on (MPEG-TS, the audio of packed
+    // audio, fragmented MP4), in order. Made for each of its pads (a new
+    // decoding chain: live from then on); used on that pad's streaming thread
+    // only. Titles are marked where they come: the timed ID3 of MPEG-TS read
+    // here, those of packed audio noted before their segment
+    // (NoteSegmentTitle).
+    class SegmentTap {
+    public:
+        using TitleOf = std::function<QString(const QByteArray& id3)>;
+        SegmentTap(std::shared_ptr<TimeShift> shift, TitleOf titleOf)
+            : m_shift(std::move(shift)), m_titleOf(std::move(titleOf)) {}
+        // As Tap::Received; segmentStart: bytes begin a segment. *discont: what
+        // is sent on does not follow what went before.
+        std::optional<QByteArray> Received(QByteArrayView bytes, qint64 atMs, bool segmentStart,
+                                           bool* discont);
+
+    private:
+        std::shared_ptr<TimeShift> m_shift;
+        TitleOf m_titleOf;
+        TimedId3Reader m_timedId3;
+        bool m_started = false;
+        bool m_ts = false;        // MPEG-TS: timed ID3 read
+        bool m_asReceived = true; // downstream has had every byte as received
+    };
+    std::unique_ptr<SegmentTap> NewSegmentTap(SegmentTap::TitleOf titleOf);
+    // The title of the next segment to start (packed audio heads each with
+    // its tag, which the demuxer takes out); from any thread.
+    void NoteSegmentTitle(const QString& title);
+
     // Commands; each false when there is nothing to do it on (no buffer, or
     // its disk failed, or already so).
     bool Hold();            // nothing more goes downstream
@@ -120,6 +154,7 @@ private:
     qint64 m_cursor = -1;    // next byte to send when not live; -1: the next one received
     bool m_moved = false;    // downstream still holds audio of the place before a move
     qint64 m_movedFrom = -1; // that place: one past the last byte sent there
+    std::optional<QString> m_segmentTitle; // for the next segment to start
 };
 
 } // namespace didira

@@ -6,6 +6,7 @@
 // goes on where it paused, not live; it moves back 5 s and goes live again.
 #include "PlayerFixture.h"
 #include "player/TimeShift.h"
+#include "support/HlsTestServer.h"
 #include "support/StreamTestServer.h"
 
 #include <QDir>
@@ -399,6 +400,67 @@ TEST_F(TimeShiftPlayback, OggMovesFlushWithinAChainAndPlayOnAcrossChains) {
         player.Cancel();
     }
 }
+
+// HLS: what the demuxer sends on is kept. Paused, the segments keep coming
+// and nothing is heard; resumed it plays on from the pause; a move back
+// lands on an earlier segment and plays on (the demuxer told of the jump);
+// live again within a segment.
+class HlsTimeShift : public TimeShiftPlayback,
+                     public ::testing::WithParamInterface<test::media::HlsKind> {};
+
+TEST_P(HlsTimeShift, PausedTheSegmentsAreKeptAndItResumesMovesBackAndGoesLive) {
+    test::HlsTestServer server(GetParam());
+    if (!server.Ready())
+        GTEST_SKIP() << "ffmpeg made no segments";
+    player.Open(server.Url());
+    ASSERT_TRUE(WaitPlaying());
+    ASSERT_TRUE(test::WaitUntil([&] { return control->CanSeek(); }, 10s));
+    test::Pump(2s);
+
+    const auto buffered = [&] { return control->CurrentTimeShift()->Buffer()->End(); };
+    const qint64 keptAtPause = buffered();
+    ASSERT_TRUE(control->Pause());
+    test::Pump(500ms);
+    const int heard = rendered;
+    test::Pump(6s);
+    EXPECT_EQ(Play(), PlayState::Paused);
+    EXPECT_EQ(rendered.load(), heard) << "heard while paused";
+    EXPECT_GT(buffered(), keptAtPause + 20000) << "the segments stopped coming";
+    EXPECT_GT(control->BehindLiveMs(), 3000);
+
+    ASSERT_TRUE(control->Unpause());
+    ASSERT_TRUE(test::WaitUntil([&] { return rendered > heard; }, 5s));
+    ASSERT_TRUE(WaitPlaying(5s));
+    const qint64 behind = control->BehindLiveMs();
+    EXPECT_GT(behind, 3000) << "resumed live, not where paused";
+
+    // Back 3 s: an earlier segment's start, and it plays on.
+    const qint64 position = control->PositionMs();
+    ASSERT_TRUE(control->SeekBy(-3000));
+    EXPECT_LE(control->PositionMs(), position - 3000);
+    EXPECT_GE(control->BehindLiveMs(), behind + 2500);
+    const int beforeMove = rendered;
+    test::Pump(4s);
+    EXPECT_EQ(Play(), PlayState::Playing);
+    EXPECT_GT(rendered - beforeMove, 48000 * 2 * 2) << "little heard after the move";
+    std::cout << "[figures] HLS after a move: " << (rendered - beforeMove) / 96
+              << " ms heard in 4 s\n";
+
+    // Live: from the newest segment.
+    ASSERT_TRUE(control->GoLive());
+    EXPECT_LT(control->BehindLiveMs(), 1000);
+    const int beforeLive = rendered;
+    test::Pump(4s);
+    EXPECT_EQ(Play(), PlayState::Playing);
+    EXPECT_GT(rendered - beforeLive, 48000 * 2 * 2) << "little heard once live";
+    EXPECT_LT(control->BehindLiveMs(), 2500);
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HlsTimeShift,
+                         ::testing::Values(test::media::HlsKind::MpegTsTimedId3,
+                                           test::media::HlsKind::PackedAudio,
+                                           test::media::HlsKind::Fmp4));
 
 } // namespace
 } // namespace didira
