@@ -1,5 +1,7 @@
 #include "player/Recorder.h"
 
+#include "player/TsAudio.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -17,10 +19,30 @@ constexpr qint64 kBlock = 64 * 1024;
 // a recording waits for this much before it splits without one.
 constexpr qint64 kSyncReach = 16 * 1024;
 
-enum class Format { Unknown, Mp3, Aac, Ogg };
+enum class Format { Unknown, Mp3, Aac, Ogg, Ts }; // Ts: its audio is written
 
 const uchar* At(const QByteArray& bytes, qint64 i) {
     return reinterpret_cast<const uchar*>(bytes.constData()) + i;
+}
+
+constexpr qint64 kPacket = TsAudio::kPacketSize;
+
+// Whether a transport stream starts at i: three packets in a row (fewer at the
+// end of what there is only when final).
+bool TsAt(const QByteArray& bytes, qint64 i, bool final) {
+    const qint64 n = bytes.size() - i;
+    if (n < 3 * kPacket && !final)
+        return false;
+    for (qint64 k = 0; k < 3 && k * kPacket < n; ++k)
+        if (!TsAudio::PacketAt(At(bytes, i + k * kPacket), n - k * kPacket))
+            return false;
+    return true;
+}
+
+// Whether bytes begin with a box of fragmented MP4 (HLS segments).
+bool Mp4At(const QByteArray& bytes) {
+    const QByteArray box = bytes.mid(4, 4);
+    return box == "ftyp" || box == "styp" || box == "moof" || box == "sidx";
 }
 
 // The length of the MPEG audio frame whose header is at h; 0 when none is.
@@ -78,6 +100,7 @@ int UnitLength(Format format, const QByteArray& bytes, qint64 i) {
         return n >= 7 ? AdtsFrameLength(At(bytes, i)) : 0;
     case Format::Ogg:
         return OggPageLength(At(bytes, i), n);
+    case Format::Ts:
     case Format::Unknown:
         break;
     }
@@ -170,7 +193,13 @@ private:
             return false;
         }
         bytes.resize(n);
+        if (Mp4At(bytes)) {
+            m_error = QStringLiteral("fragmented MP4 segments (HLS) cannot be recorded");
+            return false;
+        }
         for (qint64 i = 0; i + 7 < n; ++i) {
+            if (TsAt(bytes, i, final))
+                return DetectTs(bytes, i, final);
             for (const Format format : {Format::Ogg, Format::Aac, Format::Mp3}) {
                 if (UnitAt(format, bytes, i, final)) {
                     m_format = format;
@@ -187,15 +216,47 @@ private:
         return false;
     }
 
+    // A transport stream from i in bytes (read at m_pos): the files start at
+    // the first PES of its audio, once its programme map is read.
+    bool DetectTs(const QByteArray& bytes, qint64 i, bool final) {
+        for (; i + kPacket <= bytes.size(); i += kPacket) {
+            if (m_ts.StartsAudio(At(bytes, i))) {
+                m_format = Format::Ts;
+                m_pos += i;
+                m_marksDone = std::max(m_marksDone, m_pos - 1);
+                return true;
+            }
+            m_ts.Packet(At(bytes, i), nullptr);
+        }
+        if (final || bytes.size() >= kBlock)
+            m_error = QStringLiteral("the station's format cannot be recorded (MP3, AAC and Ogg "
+                                     "can, also in MPEG-TS)");
+        return false;
+    }
+    // The first packet boundary at or after at (the stream is read in whole
+    // packets from m_pos on).
+    qint64 PacketAtOrAfter(qint64 at) const {
+        return at <= m_pos ? m_pos : m_pos + (at - m_pos + kPacket - 1) / kPacket * kPacket;
+    }
+
     // The first frame or page at or after from; -1 when there is none near,
-    // -2 when it cannot be told yet.
+    // -2 when it cannot be told yet. In a transport stream, the first packet
+    // starting a PES of its audio.
     qint64 FindUnit(qint64 from, qint64 to, bool final) {
+        if (m_format == Format::Ts)
+            from = PacketAtOrAfter(from);
         QByteArray bytes(std::min<qint64>(to - from, kSyncReach), '\0');
         const qint64 n = m_buffer.Read(from, bytes.data(), bytes.size());
         bytes.resize(std::max<qint64>(n, 0));
-        for (qint64 i = 0; i < bytes.size(); ++i)
-            if (UnitAt(m_format, bytes, i, final))
-                return from + i;
+        if (m_format == Format::Ts) {
+            for (qint64 i = 0; i + kPacket <= bytes.size(); i += kPacket)
+                if (m_ts.StartsAudio(At(bytes, i)))
+                    return from + i;
+        } else {
+            for (qint64 i = 0; i < bytes.size(); ++i)
+                if (UnitAt(m_format, bytes, i, final))
+                    return from + i;
+        }
         return final || bytes.size() >= kSyncReach ? -1 : -2;
     }
 
@@ -207,9 +268,8 @@ private:
         const QString station = Recorder::SafeFileName(m_station);
         const QString base = (station.isEmpty() ? QString() : station + QStringLiteral(" - ")) +
                              Recorder::SafeFileName(title);
-        const char* ext = m_format == Format::Mp3   ? ".mp3"
-                          : m_format == Format::Aac ? ".aac"
-                                                    : ".ogg";
+        const Format audio = AudioFormat();
+        const char* ext = audio == Format::Mp3 ? ".mp3" : audio == Format::Aac ? ".aac" : ".ogg";
         for (int n = 1;; ++n) {
             const QString name =
                 base + (n > 1 ? QStringLiteral(" (%1)").arg(n) : QString()) + QLatin1String(ext);
@@ -225,11 +285,17 @@ private:
         }
         m_files << m_file->fileName();
         QByteArray head;
-        if (m_format == Format::Mp3)
+        if (audio == Format::Mp3)
             head = Id3Tag(m_buffer.TitleAt(m_pos), m_station);
         if (m_format == Format::Ogg && !StartsChain())
             head = m_buffer.HeadersAt(m_pos);
         return Write(head);
+    }
+    // The format of the files: that of the audio in a transport stream.
+    Format AudioFormat() const {
+        if (m_format != Format::Ts)
+            return m_format;
+        return m_ts.AudioCodec() == TsAudio::Codec::Mp3 ? Format::Mp3 : Format::Aac;
     }
     bool StartsChain() const {
         char flags = 0;
@@ -249,19 +315,31 @@ private:
         return true;
     }
     // Writes on up to `to` into the file open (one opened when none is).
+    // A transport stream goes in whole packets, as its audio.
     bool Copy(qint64 to) {
+        const bool ts = m_format == Format::Ts;
+        if (ts)
+            to = m_pos + std::max<qint64>(to - m_pos, 0) / kPacket * kPacket;
         QByteArray block;
+        QByteArray audio;
         while (m_pos < to) {
             if (!m_file && !Open())
                 return false;
-            block.resize(std::min(kBlock, to - m_pos));
-            const qint64 n = m_buffer.Read(m_pos, block.data(), block.size());
+            block.resize(std::min(ts ? kBlock / kPacket * kPacket : kBlock, to - m_pos));
+            qint64 n = m_buffer.Read(m_pos, block.data(), block.size());
+            if (ts)
+                n = n / kPacket * kPacket;
             if (n <= 0) {
                 m_error = QStringLiteral("the live buffer no longer holds the audio to write");
                 return false;
             }
             block.resize(n);
-            if (!Write(block))
+            if (ts) {
+                audio.clear();
+                for (qint64 i = 0; i < n; i += kPacket)
+                    m_ts.Packet(At(block, i), &audio);
+            }
+            if (!Write(ts ? audio : block))
                 return false;
             m_pos += n;
         }
@@ -272,6 +350,7 @@ private:
     const QString m_folder;
     const QString m_station;
     Format m_format = Format::Unknown;
+    TsAudio m_ts;       // a transport stream's tables, as read so far
     qint64 m_pos;       // the next byte to write
     qint64 m_marksDone; // marks up to here have split the files
     std::unique_ptr<QFile> m_file;

@@ -12,7 +12,9 @@
 // from there on exactly once. An MP3 file begins with an ID3v2 tag naming the
 // title and the station; an Ogg file that does not begin its chain carries
 // the chain's header pages first (LiveBuffer::HeadersAt). AAC and Ogg files
-// have no tag of ours.
+// have no tag of ours. An MPEG-TS stream (HLS) is written as its audio (ADTS
+// AAC or MP3, see TsAudio), split at the first PES of its audio at or after
+// a mark; fragmented MP4 is refused.
 
 #include "player/LiveBuffer.h"
 

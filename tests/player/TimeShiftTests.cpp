@@ -6,12 +6,14 @@
 // goes on where it paused, not live; it moves back 5 s and goes live again.
 #include "PlayerFixture.h"
 #include "player/TimeShift.h"
+#include "player/TsAudio.h"
 #include "support/HlsTestServer.h"
 #include "support/StreamTestServer.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <gtest/gtest.h>
 #include <iostream>
 
@@ -404,9 +406,12 @@ TEST_F(TimeShiftPlayback, OggMovesFlushWithinAChainAndPlayOnAcrossChains) {
 // HLS: what the demuxer sends on is kept. Paused, the segments keep coming
 // and nothing is heard; resumed it plays on from the pause; a move back
 // lands on an earlier segment and plays on (the demuxer told of the jump);
-// live again within a segment.
+// live again within a segment; then recorded.
 class HlsTimeShift : public TimeShiftPlayback,
-                     public ::testing::WithParamInterface<test::media::HlsKind> {};
+                     public ::testing::WithParamInterface<test::media::HlsKind> {
+protected:
+    void ExpectRecordedPerTitle();
+};
 
 TEST_P(HlsTimeShift, PausedTheSegmentsAreKeptAndItResumesMovesBackAndGoesLive) {
     test::HlsTestServer server(GetParam());
@@ -455,6 +460,83 @@ TEST_P(HlsTimeShift, PausedTheSegmentsAreKeptAndItResumesMovesBackAndGoesLive) {
     EXPECT_GT(rendered - beforeLive, 48000 * 2 * 2) << "little heard once live";
     EXPECT_LT(control->BehindLiveMs(), 2500);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+    ExpectRecordedPerTitle();
+}
+
+// Records across title changes (segments of 2 s titled in turn): the files
+// decode and their audio is the segments' audio, each byte once; fragmented
+// MP4 is refused with its reason.
+void HlsTimeShift::ExpectRecordedPerTitle() {
+    const QString folder = test::TempDir() + u"/Didira"_qs;
+    control->SetRecordingFolder(folder);
+    QString failed;
+    const QObject scope;
+    QObject::connect(control, &OleControl::RecordingFailed, &scope,
+                     [&](const QString& why) { failed = why; });
+    const std::shared_ptr<const LiveBuffer> buffer = control->CurrentTimeShift()->Buffer();
+    const qint64 start = buffer->End();
+    auto started = std::make_shared<std::optional<QString>>();
+    ASSERT_TRUE(
+        control->StartRecording(u"HLS FM"_qs, [started](const QString& e) { *started = e; }));
+    ASSERT_TRUE(test::WaitUntil([&] { return started->has_value(); }, 10s));
+    if (GetParam() == test::media::HlsKind::Fmp4) {
+        EXPECT_TRUE(test::WaitUntil([&] { return !failed.isEmpty(); }, 10s));
+        EXPECT_TRUE(failed.contains(u"MP4"_qs)) << failed.toStdString();
+        return;
+    }
+    test::Pump(7s);
+    ASSERT_TRUE(control->StopRecording());
+    const QDir dir(folder);
+    const auto files = [&] { return dir.entryInfoList(QDir::Files, QDir::Name); };
+    for (int i = 0, size = -1; i < 20; ++i) { // bounded: until the files stop growing
+        test::Pump(300ms);
+        int now = 0;
+        for (const QFileInfo& file : files())
+            now += static_cast<int>(file.size());
+        if (std::exchange(size, now) == now)
+            break;
+    }
+    EXPECT_TRUE(failed.isEmpty()) << failed.toStdString();
+    const qint64 end = buffer->End(); // the last bytes were written after the stop
+
+    // The audio of what was kept, from the segment the recording began in.
+    const qint64 from =
+        GetParam() == test::media::HlsKind::PackedAudio ? start : buffer->EntryAtOrBefore(start);
+    QByteArray kept(end - from, '\0');
+    kept.resize(std::max<qint64>(buffer->Read(from, kept.data(), kept.size()), 0));
+    if (GetParam() != test::media::HlsKind::PackedAudio) {
+        TsAudio ts;
+        QByteArray audio;
+        for (qsizetype at = 0; at + TsAudio::kPacketSize <= kept.size(); at += TsAudio::kPacketSize)
+            ts.Packet(reinterpret_cast<const unsigned char*>(kept.constData() + at), &audio);
+        kept = audio;
+    }
+    // Each file a run of it, the runs end to end.
+    std::map<qsizetype, qsizetype> runs;
+    QStringList names;
+    for (const QFileInfo& info : files()) {
+        QFile file(info.filePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray audio = file.readAll();
+        names << info.fileName();
+        const qsizetype at = kept.indexOf(audio);
+        ASSERT_TRUE(audio.size() > 1000 && at >= 0) << info.fileName().toStdString();
+        runs[at] = audio.size();
+        QProcess discoverer;
+        discoverer.start(u"gst-discoverer-1.0"_qs, {info.filePath()});
+        ASSERT_TRUE(discoverer.waitForFinished(20000));
+        const QByteArray report = discoverer.readAllStandardOutput();
+        EXPECT_TRUE(report.contains("audio #0") && report.contains("AAC"))
+            << info.fileName().toStdString() << ": " << report.toStdString();
+    }
+    EXPECT_GE(runs.size(), 2u) << names.join(u", "_qs).toStdString();
+    EXPECT_TRUE(names.contains(u"HLS FM - "_qs + QString::fromUtf16(test::media::kHlsSecondTitle) +
+                               u".aac"_qs))
+        << names.join(u", "_qs).toStdString();
+    for (auto run = runs.begin(); std::next(run) != runs.end(); ++run)
+        EXPECT_EQ(run->first + run->second, std::next(run)->first)
+            << "audio lost or doubled between two files";
+    EXPECT_LT(runs.begin()->first, 4000) << "the recording began late";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, HlsTimeShift,
