@@ -358,6 +358,16 @@ private:
     QString m_error;
 };
 
+// Why what the buffer keeps cannot be recorded, told from the segment it
+// is in now (an HLS stream's); empty when it may be.
+QString Unrecordable(const LiveBuffer& buffer) {
+    const qint64 entry = buffer.EntryAtOrBefore(buffer.End());
+    QByteArray head(8, '\0');
+    if (entry < 0 || buffer.Read(entry, head.data(), head.size()) != head.size() || !Mp4At(head))
+        return {};
+    return QStringLiteral("fragmented MP4 segments (HLS) cannot be recorded");
+}
+
 QString MakeFolder(QString* folder) {
     if (folder->isEmpty())
         *folder = Recorder::DefaultFolder();
@@ -444,7 +454,9 @@ QStringList Recorder::Files() const {
 }
 
 void Recorder::Run(QString folder, QString station, Report started, Report failed) {
-    const QString error = MakeFolder(&folder);
+    QString error = Unrecordable(*m_buffer);
+    if (error.isEmpty())
+        error = MakeFolder(&folder);
     started(error);
     if (!error.isEmpty())
         return;
