@@ -2,8 +2,10 @@
 // what the player relies on: reading stays in bounds, every tag reported is
 // an ID3 tag no longer than the reader keeps, and reading in pieces gives the
 // same tags as reading all at once. The first byte picks the size of the
-// pieces.
+// pieces. The same packets give a recording its audio (TsAudio), in bounds
+// and never more than their payload.
 #include "player/TimedId3.h"
+#include "player/TsAudio.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -35,6 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (QByteArray& tag : pieces.Feed(stream.sliced(at, std::min(piece, stream.size() - at))))
             read.push_back(std::move(tag));
     if (read != tags)
+        Fail();
+
+    didira::TsAudio ts;
+    QByteArray audio;
+    const qsizetype packet = didira::TsAudio::kPacketSize;
+    for (qsizetype at = 0; at + packet <= stream.size(); at += packet)
+        ts.Packet(reinterpret_cast<const unsigned char*>(stream.data() + at), &audio);
+    if (audio.size() > stream.size())
         Fail();
     return 0;
 }
