@@ -4,6 +4,8 @@
 // hold longer than the buffer goes on from the oldest audio kept. Then the
 // real player on a station whose titles count its 4 s parts: paused 10 s it
 // goes on where it paused, not live; it moves back 5 s and goes live again.
+// HLS stations (MPEG-TS, packed audio, fragmented MP4) the same, at segment
+// starts, and recorded per title.
 #include "PlayerFixture.h"
 #include "player/TimeShift.h"
 #include "player/TsAudio.h"
@@ -168,6 +170,45 @@ TEST_F(TapFixture, AHoldLongerThanTheBufferGoesOnFromTheOldestAudioKept) {
     EXPECT_GT(from, 400) << "went on at the cut, which is no longer kept";
     EXPECT_GE(sent - from, 400 * 10) << "not the oldest audio kept";
     EXPECT_LE(sent - from, 400 * 22) << "not the oldest audio kept";
+}
+
+// The segments of an HLS stream: a title noted for the next segment is
+// marked at its start; a move lands at the start of the segment holding the
+// time asked for, told as a discontinuity; live again from the next segment.
+TEST(SegmentTap, MovesLandAtASegmentStartAndLiveWaitsForTheNextSegment) {
+    auto shift = TimeShift::Create(test::TempDir(), {});
+    auto tap = shift->NewSegmentTap([](const QByteArray&) { return QString(); });
+    qint64 sent = 0;
+    bool discont = false;
+    // 100 bytes at ms; what goes downstream (none: the bytes as received).
+    auto send = [&](qint64 ms, bool segmentStart) {
+        const QByteArray in = Pattern(sent, 100);
+        sent += 100;
+        return tap->Received(in, ms, segmentStart, &discont);
+    };
+    // Five segments of four pieces, a second apart.
+    for (int segment = 0; segment < 5; ++segment) {
+        if (segment == 3)
+            shift->NoteSegmentTitle(u"B"_qs);
+        for (int piece = 0; piece < 4; ++piece)
+            EXPECT_EQ(send(segment * 1000 + piece, piece == 0), std::nullopt);
+    }
+    EXPECT_EQ(shift->Buffer()->TitleAt(1199), QString());
+    EXPECT_EQ(shift->Buffer()->TitleAt(1200), u"B"_qs);
+
+    // 2.5 s back from 4.003 s: into the segment that came at 1 s.
+    ASSERT_TRUE(shift->MoveBy(-2500));
+    EXPECT_EQ(send(5000, true), Pattern(400, 100));
+    EXPECT_TRUE(discont);
+    EXPECT_EQ(send(5001, false), Pattern(500, 100));
+    EXPECT_FALSE(discont);
+
+    ASSERT_TRUE(shift->GoLive());
+    EXPECT_EQ(send(5002, false), QByteArray());
+    EXPECT_EQ(send(6000, true), std::nullopt);
+    EXPECT_TRUE(discont);
+    EXPECT_EQ(send(6001, false), std::nullopt);
+    EXPECT_FALSE(discont);
 }
 
 // --- The real player -----------------------------------------------------
