@@ -1,5 +1,6 @@
 #include "player/SegmentProbes.h"
 
+#include "player/StreamProbes.h"
 #include "player/StreamText.h"
 #include "player/TimeShift.h"
 
@@ -28,17 +29,19 @@ void DeleteTap(gpointer data) {
 
 // Hands each buffer the demuxer sends on to the tap and sends on what the
 // tap gives in its place. A buffer at offset 0 starts a segment.
-GstPadProbeReturn ShiftSegments(GstPad*, GstPadProbeInfo* info, gpointer data) {
+GstPadProbeReturn ShiftSegments(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& tap = *static_cast<TimeShift::SegmentTap*>(data);
     GstBuffer* in = GST_PAD_PROBE_INFO_BUFFER(info);
     GstMapInfo map;
     if (!in || !gst_buffer_map(in, &map, GST_MAP_READ))
         return GST_PAD_PROBE_OK;
-    bool discont = false;
+    bool restart = false;
     const std::optional<QByteArray> out = tap.Received(
         QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)),
-        QDateTime::currentMSecsSinceEpoch(), GST_BUFFER_OFFSET(in) == 0, &discont);
+        QDateTime::currentMSecsSinceEpoch(), GST_BUFFER_OFFSET(in) == 0, &restart);
     gst_buffer_unmap(in, &map);
+    if (restart)
+        RestartDownstream(pad);
     if (out && out->isEmpty()) {
         gst_buffer_unref(in);
         GST_PAD_PROBE_INFO_DATA(info) = nullptr;
@@ -51,9 +54,9 @@ GstPadProbeReturn ShiftSegments(GstPad*, GstPadProbeInfo* info, gpointer data) {
         next = gst_buffer_new_memdup(out->constData(), static_cast<gsize>(out->size()));
         gst_buffer_unref(in);
     } else {
-        next = discont ? gst_buffer_make_writable(in) : in;
+        next = restart ? gst_buffer_make_writable(in) : in;
     }
-    if (discont)
+    if (restart)
         GST_BUFFER_FLAG_SET(next, GST_BUFFER_FLAG_DISCONT);
     GST_PAD_PROBE_INFO_DATA(info) = next;
     return GST_PAD_PROBE_OK;

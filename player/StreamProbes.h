@@ -27,6 +27,12 @@ void ProbeOutputPad(GstPad* pad, PipelineBusRelay* relay);
 // ProbeSegments).
 void ProbeDemuxer(GstElement* element, PipelineBusRelay* relay);
 
+// Drops what is downstream of pad (the network queue, the parser, the
+// output) so that what pad sends next is heard at once, as a flushing seek
+// would. Called on pad's streaming thread, before its next buffer. The caps
+// go again, so that an ICY demuxer counts from a fresh interval.
+void RestartDownstream(GstPad* pad);
+
 // The StreamTitle (the bytes as sent) of an application message the ICY
 // probe posted; none for any other message.
 std::optional<QByteArray> IcyTitleOf(GstMessage* message);

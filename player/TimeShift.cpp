@@ -194,8 +194,8 @@ void TimeShift::NoteSegmentTitle(const QString& title) {
 }
 
 std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, qint64 atMs,
-                                                          bool segmentStart, bool* discont) {
-    *discont = false;
+                                                          bool segmentStart, bool* restart) {
+    *restart = false;
     if (!m_started && !bytes.isEmpty()) {
         m_started = true;
         m_ts = bytes.startsWith('\x47');
@@ -234,13 +234,19 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
             shift.m_moved = false;
             return std::nullopt;
         }
-        // Live again after a delay: from the next segment's start.
-        if (!segmentStart)
-            return QByteArray();
-        m_asReceived = true;
-        shift.m_moved = false;
-        *discont = true;
-        return std::nullopt;
+        // Live again after a delay: from the start of the newest segment,
+        // at once (or, the move long past, from the next one).
+        const qint64 entry = buffer->EntryAtOrBefore(buffer->End() - 1);
+        if (!std::exchange(shift.m_moved, false) || entry < buffer->Begin() || entry >= start) {
+            if (!segmentStart)
+                return QByteArray();
+            m_asReceived = true;
+            *restart = true;
+            return std::nullopt;
+        }
+        shift.m_mode = Mode::Delayed;
+        shift.m_cursor = entry;
+        *restart = true;
     }
     if (m_asReceived) {
         m_asReceived = false;
@@ -251,7 +257,18 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
         return QByteArray();
 
     shift.m_cursor = std::max(shift.m_cursor, buffer->Begin());
-    QByteArray chunk(bytes.size(), '\0');
+    // After a move downstream starts afresh from a segment's start, given a
+    // lead at once (the segment, which arrived at once); going live, the
+    // newest segment as far as it came.
+    qint64 count = bytes.size();
+    if (std::exchange(shift.m_moved, false))
+        *restart = true;
+    if (*restart) {
+        const qint64 at = shift.m_cursor;
+        const qint64 lead = buffer->OffsetAt(buffer->TimeAt(at) + kLeadMs) - at;
+        count = std::max(count, std::min(lead, buffer->End() - at));
+    }
+    QByteArray chunk(count, '\0');
     const qint64 n = buffer->Read(shift.m_cursor, chunk.data(), chunk.size());
     if (n < 0) {
         // The disk failed: live from the next segment.
@@ -261,8 +278,6 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
         return QByteArray();
     }
     chunk.resize(n);
-    if (n > 0)
-        *discont = std::exchange(shift.m_moved, false);
     shift.m_cursor += n;
     if (shift.m_cursor >= buffer->End()) {
         // Caught up with the newest byte: what follows is as received.

@@ -21,8 +21,8 @@
 // An HLS playlist is passed on and not kept: its segments, fetched by the
 // demuxer's own sources, are kept by a SegmentTap on what the demuxer sends
 // on. There a move lands at the start of a segment, the entry the buffer
-// marks, flagged as a discontinuity for the demuxer after it; going live
-// waits for the next segment to start.
+// marks, and is heard at once as elsewhere, the segment for a lead; going
+// live lands at the start of the newest segment.
 //
 // One per open; the buffer is made on the streaming thread by the first tap
 // and goes with the last reference (taps hold one until their pad goes).
@@ -96,10 +96,11 @@ public:
         using TitleOf = std::function<QString(const QByteArray& id3)>;
         SegmentTap(std::shared_ptr<TimeShift> shift, TitleOf titleOf)
             : m_shift(std::move(shift)), m_titleOf(std::move(titleOf)) {}
-        // As Tap::Received; segmentStart: bytes begin a segment. *discont: what
-        // is sent on does not follow what went before.
+        // As Tap::Received; segmentStart: bytes begin a segment. *restart:
+        // after a move, downstream must drop what it holds before what is
+        // returned, which does not follow what went before.
         std::optional<QByteArray> Received(QByteArrayView bytes, qint64 atMs, bool segmentStart,
-                                           bool* discont);
+                                           bool* restart);
 
     private:
         std::shared_ptr<TimeShift> m_shift;

@@ -60,7 +60,8 @@ protected:
         m_outputProbe =
             gst_pad_add_probe(m_outputPad.get(),
                               static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
-                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                                                           GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                           GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                               &PlayerFixture::OnOutput, this, nullptr);
     }
     // A pipeline whose teardown hangs may outlive the fixture: it no longer
@@ -170,6 +171,7 @@ protected:
     std::vector<MessageBoxRequest>& boxes = recorder.boxes;
 
     std::atomic<int> rendered{0};
+    std::atomic<int> outputFlushes{0}; // reached the output (a move's restart)
     std::atomic<int> audible{0};
     // The longest silence since ExpectHeard: a gap in running time, or
     // near-silent samples between audible ones.
@@ -194,6 +196,7 @@ private:
             return GST_PAD_PROBE_OK;
         } else if (event && GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_STOP) {
             self->runningEnd = GST_CLOCK_TIME_NONE; // running time starts again
+            ++self->outputFlushes;
             return GST_PAD_PROBE_OK;
         } else if (event && GST_EVENT_TYPE(event) == GST_EVENT_TAG) {
             GstTagList* tags = nullptr;

@@ -173,18 +173,19 @@ TEST_F(TapFixture, AHoldLongerThanTheBufferGoesOnFromTheOldestAudioKept) {
 }
 
 // The segments of an HLS stream: a title noted for the next segment is
-// marked at its start; a move lands at the start of the segment holding the
-// time asked for, told as a discontinuity; live again from the next segment.
-TEST(SegmentTap, MovesLandAtASegmentStartAndLiveWaitsForTheNextSegment) {
+// marked at its start; a move restarts downstream at the start of the
+// segment holding the time asked for, that segment given at once; going live
+// restarts at the start of the newest segment.
+TEST(SegmentTap, MovesRestartAtASegmentStartWithTheSegmentAtOnce) {
     auto shift = TimeShift::Create(test::TempDir(), {});
     auto tap = shift->NewSegmentTap([](const QByteArray&) { return QString(); });
     qint64 sent = 0;
-    bool discont = false;
+    bool restart = false;
     // 100 bytes at ms; what goes downstream (none: the bytes as received).
     auto send = [&](qint64 ms, bool segmentStart) {
         const QByteArray in = Pattern(sent, 100);
         sent += 100;
-        return tap->Received(in, ms, segmentStart, &discont);
+        return tap->Received(in, ms, segmentStart, &restart);
     };
     // Five segments of four pieces, a second apart.
     for (int segment = 0; segment < 5; ++segment) {
@@ -198,17 +199,17 @@ TEST(SegmentTap, MovesLandAtASegmentStartAndLiveWaitsForTheNextSegment) {
 
     // 2.5 s back from 4.003 s: into the segment that came at 1 s.
     ASSERT_TRUE(shift->MoveBy(-2500));
-    EXPECT_EQ(send(5000, true), Pattern(400, 100));
-    EXPECT_TRUE(discont);
-    EXPECT_EQ(send(5001, false), Pattern(500, 100));
-    EXPECT_FALSE(discont);
+    EXPECT_EQ(send(5000, true), Pattern(400, 400));
+    EXPECT_TRUE(restart);
+    EXPECT_EQ(send(5001, false), Pattern(800, 100));
+    EXPECT_FALSE(restart);
 
+    // Live: the newest segment (from 2000, as far as it came) at once.
     ASSERT_TRUE(shift->GoLive());
-    EXPECT_EQ(send(5002, false), QByteArray());
-    EXPECT_EQ(send(6000, true), std::nullopt);
-    EXPECT_TRUE(discont);
-    EXPECT_EQ(send(6001, false), std::nullopt);
-    EXPECT_FALSE(discont);
+    EXPECT_EQ(send(5002, false), Pattern(2000, 300));
+    EXPECT_TRUE(restart);
+    EXPECT_EQ(send(5003, false), std::nullopt);
+    EXPECT_FALSE(restart);
 }
 
 // --- The real player -----------------------------------------------------
@@ -446,8 +447,7 @@ TEST_F(TimeShiftPlayback, OggMovesFlushWithinAChainAndPlayOnAcrossChains) {
 
 // HLS: what the demuxer sends on is kept. Paused, the segments keep coming
 // and nothing is heard; resumed it plays on from the pause; a move back
-// lands on an earlier segment and plays on (the demuxer told of the jump);
-// live again within a segment; then recorded.
+// lands on an earlier segment and plays on; live again; then recorded.
 class HlsTimeShift : public TimeShiftPlayback,
                      public ::testing::WithParamInterface<test::media::HlsKind> {
 protected:
@@ -485,17 +485,25 @@ TEST_P(HlsTimeShift, PausedTheSegmentsAreKeptAndItResumesMovesBackAndGoesLive) {
     ASSERT_TRUE(control->SeekBy(-3000));
     EXPECT_LE(control->PositionMs(), position - 3000);
     EXPECT_GE(control->BehindLiveMs(), behind + 2500);
+    // Heard at once: what downstream held is dropped, and it plays on.
+    QElapsedTimer sinceMove;
+    sinceMove.start();
+    EXPECT_TRUE(test::WaitUntil([&] { return outputFlushes > 0; }, 3s))
+        << "the move was not restarted";
+    const int flushed = rendered;
+    EXPECT_TRUE(test::WaitUntil([&] { return rendered > flushed + 4800; }, 1500ms));
+    std::cout << "[figures] HLS move to sound " << sinceMove.elapsed() << " ms\n";
     const int beforeMove = rendered;
     test::Pump(4s);
     EXPECT_EQ(Play(), PlayState::Playing);
     EXPECT_GT(rendered - beforeMove, 48000 * 2 * 2) << "little heard after the move";
-    std::cout << "[figures] HLS after a move: " << (rendered - beforeMove) / 96
-              << " ms heard in 4 s\n";
 
     // Live: from the newest segment.
     ASSERT_TRUE(control->GoLive());
     EXPECT_LT(control->BehindLiveMs(), 1000);
     const int beforeLive = rendered;
+    EXPECT_TRUE(test::WaitUntil([&] { return outputFlushes > 1; }, 3s))
+        << "going live not restarted";
     test::Pump(4s);
     EXPECT_EQ(Play(), PlayState::Playing);
     EXPECT_GT(rendered - beforeLive, 48000 * 2 * 2) << "little heard once live";
