@@ -483,7 +483,7 @@ TEST_P(HlsTimeShift, PausedTheSegmentsAreKeptAndItResumesMovesBackAndGoesLive) {
     // Back 3 s: an earlier segment's start, and it plays on.
     const qint64 position = control->PositionMs();
     ASSERT_TRUE(control->SeekBy(-3000));
-    EXPECT_LE(control->PositionMs(), position - 3000);
+    EXPECT_LE(control->PositionMs(), std::max<qint64>(position - 3000, 0));
     EXPECT_GE(control->BehindLiveMs(), behind + 2500);
     // Heard at once: what downstream held is dropped, and it plays on.
     QElapsedTimer sinceMove;
@@ -534,7 +534,7 @@ void HlsTimeShift::ExpectRecordedPerTitle() {
         return;
     }
     EXPECT_EQ(started->value(), QString());
-    test::Pump(7s);
+    test::Pump(9s); // titles change 2 s and 4 s apart in turn: at least two changes
     ASSERT_TRUE(control->StopRecording());
     const QDir dir(folder);
     const auto files = [&] { return dir.entryInfoList(QDir::Files, QDir::Name); };
