@@ -1,7 +1,6 @@
 #include "player/SegmentProbes.h"
 
 #include "player/StreamProbes.h"
-#include "player/StreamText.h"
 #include "player/TimeShift.h"
 
 #include <QDateTime>
@@ -108,19 +107,10 @@ QString Id3Title(const QByteArray& tag) {
     gst_buffer_unref(bytes);
     if (!list)
         return {};
-    auto text = [list](const char* name) {
-        const gchar* value = nullptr;
-        if (!gst_tag_list_peek_string_index(list, name, 0, &value) || !value)
-            return QString();
-        return DecodeStreamText(QByteArrayView(value));
-    };
     // As the session shows a title from tags.
-    const QString title = text(GST_TAG_TITLE);
-    const QString artist = text(GST_TAG_ARTIST);
+    const QString title = TitleOfTags(list);
     gst_tag_list_unref(list);
-    if (title.isEmpty())
-        return {};
-    return artist.isEmpty() ? title : artist + QStringLiteral(" - ") + title;
+    return title;
 }
 
 bool ProbeSegments(GstElement* element, PipelineBusRelay* relay) {

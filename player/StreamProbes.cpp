@@ -3,6 +3,7 @@
 #include "player/IcyMetadata.h"
 #include "player/OggJoin.h"
 #include "player/SegmentProbes.h"
+#include "player/StreamText.h"
 #include "player/TimeShift.h"
 #include "player/TimedId3.h"
 
@@ -278,6 +279,21 @@ void ProbeDemuxer(GstElement* element, PipelineBusRelay* relay) {
                           DeleteProbeData<TimedId3Reader>);
     else if (pad)
         FilterOggJoin(pad.get());
+}
+
+QString TitleOfTags(const GstTagList* tags) {
+    auto text = [tags](const char* tag) {
+        const gchar* value = nullptr;
+        if (!gst_tag_list_peek_string_index(tags, tag, 0, &value) || !value)
+            return QString();
+        return DecodeStreamText(QByteArrayView(value));
+    };
+    const QString title = text(GST_TAG_TITLE);
+    if (title.isEmpty())
+        return title;
+    // Comment headers name the artist apart; ICY titles carry both already.
+    const QString artist = text(GST_TAG_ARTIST);
+    return artist.isEmpty() ? title : artist + QStringLiteral(" - ") + title;
 }
 
 std::optional<QByteArray> IcyTitleOf(GstMessage* message) {

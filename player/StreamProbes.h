@@ -11,6 +11,7 @@
 #include "player/PipelineBusRelay.h"
 
 #include <QByteArray>
+#include <QString>
 #include <optional>
 
 namespace didira {
@@ -32,6 +33,11 @@ void ProbeDemuxer(GstElement* element, PipelineBusRelay* relay);
 // would. Called on pad's streaming thread, before its next buffer. The caps
 // go again, so that an ICY demuxer counts from a fresh interval.
 void RestartDownstream(GstPad* pad);
+
+// The title shown for tags: "Artist - Title", or the title alone; empty
+// when they name none. Tag strings are UTF-8 already (see
+// PrepareStreamTextEncoding); what is not fit to show is taken out.
+QString TitleOfTags(const GstTagList* tags);
 
 // The StreamTitle (the bytes as sent) of an application message the ICY
 // probe posted; none for any other message.

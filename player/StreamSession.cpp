@@ -5,6 +5,7 @@
 #include "player/MetafileParser.h"
 #include "player/OutputProbe.h"
 #include "player/StallWatchdog.h"
+#include "player/StreamProbes.h"
 #include "player/StreamText.h"
 #include "player/StreamUrl.h"
 
@@ -533,20 +534,9 @@ void StreamSession::OnIcyTitle(const QByteArray& raw) {
 void StreamSession::OnTags(const GstTagList* tags) {
     if (m_titleFromIcy)
         return;
-    // Tag strings are UTF-8 already (see PrepareStreamTextEncoding); this
-    // removes what is not fit to show.
-    auto text = [tags](const char* tag) {
-        const gchar* value = nullptr;
-        if (!gst_tag_list_peek_string_index(tags, tag, 0, &value) || !value)
-            return QString();
-        return DecodeStreamText(QByteArrayView(value));
-    };
-    const QString title = text(GST_TAG_TITLE);
-    if (title.isEmpty())
-        return; // an empty title changes nothing
-    // Comment headers name the artist apart; ICY titles carry both already.
-    const QString artist = text(GST_TAG_ARTIST);
-    SetTitle(artist.isEmpty() ? title : artist + QStringLiteral(" - ") + title);
+    const QString title = TitleOfTags(tags);
+    if (!title.isEmpty()) // an empty title changes nothing
+        SetTitle(title);
 }
 
 void StreamSession::SetTitle(const QString& title) {
