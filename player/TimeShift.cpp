@@ -3,18 +3,75 @@
 #include "player/StreamText.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace didira {
 
 namespace {
 
-// The first Ogg page at or after offset (offset when none is near).
-qint64 NextOggPage(const LiveBuffer& buffer, qint64 offset) {
-    QByteArray bytes(qsizetype(64) << 10, Qt::Uninitialized);
-    const qint64 n = buffer.Read(offset, bytes.data(), bytes.size());
-    const qsizetype at = n > 0 ? QByteArrayView(bytes).first(n).indexOf("OggS") : -1;
-    return at < 0 ? offset : offset + at;
+constexpr qsizetype kOggWindow = qsizetype(64) << 10;
+constexpr qsizetype kOggHeader = 27; // before the segment table
+
+// The whole Ogg pages of bytes, from its first capture pattern: f(at, page)
+// for each until it returns false.
+template <typename F> void ForEachOggPage(QByteArrayView bytes, F f) {
+    for (qsizetype at = bytes.indexOf("OggS"); at >= 0 && at + kOggHeader <= bytes.size();) {
+        const auto segments = static_cast<unsigned char>(bytes[at + 26]);
+        qsizetype size = kOggHeader + segments;
+        for (int i = 0; i < segments && at + kOggHeader + i < bytes.size(); ++i)
+            size += static_cast<unsigned char>(bytes[at + kOggHeader + i]);
+        if (at + size > bytes.size() || !f(at, bytes.sliced(at, size)))
+            return;
+        at = bytes.indexOf("OggS", at + size);
+    }
+}
+
+bool IsAudioPage(QByteArrayView page) {
+    qint64 granule = 0;
+    std::memcpy(&granule, page.data() + 6, sizeof granule);
+    return granule != 0 && granule != -1;
+}
+
+// The bytes kept from offset, at most a window of them.
+QByteArray KeptFrom(const LiveBuffer& buffer, qint64 offset, qint64 size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    bytes.resize(std::max<qint64>(buffer.Read(offset, bytes.data(), bytes.size()), 0));
+    return bytes;
+}
+
+// The first Ogg page at or after offset (offset when none is near), or with
+// audio the first whole page that ends a packet of audio (-1 when none is
+// kept yet: its chain's headers may not be kept yet either).
+qint64 NextOggPage(const LiveBuffer& buffer, qint64 offset, bool audio = false) {
+    const QByteArray kept = KeptFrom(buffer, offset, kOggWindow);
+    if (!audio) {
+        const qsizetype at = kept.indexOf("OggS");
+        return at < 0 ? offset : offset + at;
+    }
+    qint64 found = -1;
+    ForEachOggPage(kept, [&](qsizetype at, QByteArrayView page) {
+        if (IsAudioPage(page))
+            found = offset + at;
+        return found < 0;
+    });
+    return found;
+}
+
+// Whether the bytes kept before end close on a chain that has begun (its
+// first page came) but sent no audio yet: a demuxer given them is building
+// that chain, and would take another chain's headers for more streams of it.
+bool EndsInChainHeaders(const LiveBuffer& buffer, qint64 end) {
+    const qint64 from = std::max(buffer.Begin(), end - kOggWindow);
+    bool building = false;
+    ForEachOggPage(KeptFrom(buffer, from, end - from), [&](qsizetype, QByteArrayView page) {
+        if (static_cast<unsigned char>(page[5]) & 2)
+            building = true;
+        else if (IsAudioPage(page))
+            building = false;
+        return true;
+    });
+    return building;
 }
 
 } // namespace
@@ -117,23 +174,23 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     // After a move downstream starts afresh: it gets a lead from the new
     // place (the newest audio's, going live) at once.
     qint64 count = audio.size();
+    QByteArray headers; // an Ogg chain's, to go first
     if (restart && shift.m_moved && buffer) {
         shift.m_moved = false;
         qint64 at = shift.m_cursor;
         if (shift.m_mode == Mode::Live || at < 0 || at >= buffer->End())
             at = buffer->OffsetAt(buffer->TimeAt(buffer->End() - 1) - kLeadMs);
         at = std::max(at, buffer->Begin());
-        // Ogg: from a page, and only within the chain the demuxer is in (it
-        // is up to the network queue's seconds behind what was sent). The
+        // Ogg: from a page, and flushed only within the chain the demuxer is
+        // in (up to the network queue's seconds behind what was sent). The
         // demuxer, flushed, waits for that chain's pages, and would take
         // another chain's headers for more streams of the same chain. There
         // the move plays once what downstream holds has played.
         const bool ogg = !buffer->HeadersAt(buffer->End() - 1).isEmpty();
+        const qint64 from = std::clamp(shift.m_movedFrom - 1, buffer->Begin(), buffer->End() - 1);
         bool sameChain = true;
         if (ogg) {
             at = NextOggPage(*buffer, at);
-            const qint64 from =
-                std::clamp(shift.m_movedFrom - 1, buffer->Begin(), buffer->End() - 1);
             const qint64 demuxed = buffer->OffsetAt(buffer->TimeAt(from) - kQueuedMs);
             sameChain = buffer->SameHeadersIn(std::min(at, demuxed), std::max(at, from));
         }
@@ -145,6 +202,21 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
             shift.m_mode = Mode::Delayed;
             const qint64 lead = buffer->OffsetAt(buffer->TimeAt(at) + kLeadMs) - at;
             count = std::max(count, std::min(lead, buffer->End() - at));
+        } else {
+            // After the queue the demuxer has had every byte sent. In another
+            // chain than the one sent last, the move starts on that chain's
+            // first page of audio after its headers, as a chain that starts
+            // there would; while the chain sent last has not begun its audio,
+            // it goes on there.
+            const qint64 data = NextOggPage(*buffer, at, true);
+            if (EndsInChainHeaders(*buffer, from + 1)) {
+                at = from + 1;
+            } else if (data >= 0 && buffer->HeadersAt(data) != buffer->HeadersAt(from)) {
+                at = data;
+                headers = buffer->HeadersAt(at);
+            }
+            shift.m_cursor = at;
+            shift.m_mode = Mode::Delayed;
         }
     }
 
@@ -173,7 +245,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     }
     if (!m_framer) {
         m_asReceived = shift.m_mode == Mode::Live;
-        return chunk;
+        return headers + chunk;
     }
     QByteArray out;
     m_framer->Frame(chunk, title.toUtf8(), &out);
