@@ -15,7 +15,8 @@
 // be flushed, and sends a lead of kLeadMs from the new place straight away;
 // the parser finds the next frame from there. Going live lands kLeadMs
 // behind the newest byte. On Ogg only within the chain the demuxer is in:
-// into another, what downstream holds plays first.
+// into another, what downstream holds plays first, then that chain's
+// headers and its audio.
 //
 // A new connection (a reconnection, the wake after a sleep) goes on live.
 // An HLS playlist is passed on and not kept: its segments, fetched by the
