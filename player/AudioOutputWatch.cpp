@@ -2,6 +2,7 @@
 
 #include <gst/audio/audio.h>
 #include <mutex>
+#include <utility>
 
 namespace didira {
 
@@ -19,8 +20,9 @@ struct OutputWatchState {
     bool haveSegment = false;
     GstAudioInfo info{};
     bool haveInfo = false;
-    bool pending = true; // the next buffer is the run's first
-    bool ended = false;  // the stream ended: the output drains, it is not starved
+    bool pending = true;     // the next buffer is the run's first
+    bool newSegment = false; // the next buffer is the first of a segment within the run
+    bool ended = false;      // the stream ended: the output drains, it is not starved
     GstClockTimeDiff shift = 0;
     GstClockTime firstEnd = GST_CLOCK_TIME_NONE; // running times, shift included
     GstClockTime lastEnd = GST_CLOCK_TIME_NONE;
@@ -63,6 +65,7 @@ struct OutputWatchState {
             gst_event_parse_segment(event, &received);
             gst_segment_copy_into(received, &segment);
             haveSegment = received->format == GST_FORMAT_TIME;
+            newSegment = !pending;
             break;
         }
         case GST_EVENT_CAPS: {
@@ -93,11 +96,18 @@ struct OutputWatchState {
             return; // outside the segment: clipped downstream
         GstClockTimeDiff newShift = shift;
         if (pending) {
+            // A run's first buffer (the running time starts over at a start
+            // or a flush) plays at once, wherever its segment puts it: past
+            // the stream's start when joined live, or where an Ogg demuxer
+            // counts a chain's time on from the chains before.
             pending = false;
-            const GstClockTime segmentStart =
-                gst_segment_to_running_time(&segment, GST_FORMAT_TIME, segment.start);
-            if (GST_CLOCK_TIME_IS_VALID(segmentStart) && start > segmentStart)
-                newShift = -GST_CLOCK_DIFF(segmentStart, start);
+            newShift = -static_cast<GstClockTimeDiff>(start);
+        } else if (std::exchange(newSegment, false) && GST_CLOCK_TIME_IS_VALID(lastEnd) &&
+                   start + shift > lastEnd + kLateAfter) {
+            // A new segment within a run (the next chain of an Ogg stream)
+            // follows what played before it; a demuxer that counts time on
+            // from before a flush would put it seconds ahead, heard as a gap.
+            newShift -= GST_CLOCK_DIFF(lastEnd, start + shift);
         }
         // Data that comes after the output has run dry (a first buffer after
         // the pipeline started playing, a network stall) would be behind the

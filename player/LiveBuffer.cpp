@@ -212,17 +212,6 @@ QByteArray LiveBuffer::HeadersAt(qint64 offset) const {
     return it == m_headers.begin() ? QByteArray() : std::prev(it)->bytes;
 }
 
-bool LiveBuffer::SameHeadersIn(qint64 from, qint64 to) const {
-    std::lock_guard lock(m_mutex);
-    auto it = std::upper_bound(m_headers.begin(), m_headers.end(), from,
-                               [](qint64 o, const Headers& h) { return o < h.offset; });
-    const QByteArray first = it == m_headers.begin() ? QByteArray() : std::prev(it)->bytes;
-    for (; it != m_headers.end() && it->offset <= to; ++it)
-        if (it->bytes != first)
-            return false;
-    return true;
-}
-
 void LiveBuffer::MarkEntry() {
     std::lock_guard lock(m_mutex);
     if (m_entries.empty() || m_entries.back() != m_end)

@@ -76,9 +76,6 @@ public:
     void KeepHeaders(qint64 offset, QByteArray headers);
     // Those in effect at offset; empty when none are.
     QByteArray HeadersAt(qint64 offset) const;
-    // Whether the same ones are in effect from `from` up to and including to
-    // (one Ogg chain throughout, or chains whose headers are alike).
-    bool SameHeadersIn(qint64 from, qint64 to) const;
     // A place a decoder can start from (an HLS segment's start) at the
     // current end; the latest at or before offset, -1 when none is kept.
     void MarkEntry();

@@ -61,6 +61,18 @@ QByteArray OggJoinFilter::Feed(QByteArrayView data) {
     return out;
 }
 
+void OggJoinFilter::Flushed() {
+    m_pending.clear();
+    if (m_chainHasData)
+        return;
+    // The chain held never reached the demuxer, which is in the one before.
+    m_held.clear();
+    m_heldPages = 0;
+    m_chain = m_demuxerChain;
+    m_chainHasData = !m_chain.empty();
+    m_chainHasHeaders = false;
+}
+
 void OggJoinFilter::TakePage(QByteArrayView page, QByteArray& out) {
     const bool first = (static_cast<unsigned char>(page[5]) & kFirstPage) != 0;
     const std::uint32_t serial = Le32(page.data() + 14);
@@ -97,6 +109,7 @@ void OggJoinFilter::TakePage(QByteArrayView page, QByteArray& out) {
     m_held.clear();
     m_heldPages = 0;
     m_chainHasData = true;
+    m_demuxerChain = m_chain;
 }
 
 namespace {
@@ -111,20 +124,29 @@ QByteArray Filtered(OggJoinFilter& filter, GstBuffer* buffer) {
     return out;
 }
 
-GstBuffer* BufferOf(const QByteArray& bytes, GstBuffer* like) {
+// A buffer of what the filter passed on after like: its flags, and an end
+// offset (where like's data ends) less what the filter still holds.
+GstBuffer* BufferOf(const QByteArray& bytes, GstBuffer* like, const OggJoinFilter& filter) {
     GstBuffer* out = gst_buffer_new_memdup(bytes.constData(), static_cast<gsize>(bytes.size()));
     gst_buffer_copy_into(out, like, GST_BUFFER_COPY_FLAGS, 0, static_cast<gsize>(-1));
+    if (GST_BUFFER_OFFSET_END_IS_VALID(like))
+        GST_BUFFER_OFFSET_END(out) = GST_BUFFER_OFFSET_END(like) - guint64(filter.Holding());
     return out;
 }
 
 // Replaces what flows with what the filter passes on; drops what it holds.
 GstPadProbeReturn FilterPages(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto& filter = *static_cast<OggJoinFilter*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH) {
+        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP)
+            filter.Flushed();
+        return GST_PAD_PROBE_OK;
+    }
     if (GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info)) {
         const QByteArray out = Filtered(filter, buffer);
         if (out.isEmpty())
             return GST_PAD_PROBE_DROP;
-        GstBuffer* replacement = BufferOf(out, buffer);
+        GstBuffer* replacement = BufferOf(out, buffer, filter);
         gst_buffer_unref(buffer);
         GST_PAD_PROBE_INFO_DATA(info) = replacement;
         return GST_PAD_PROBE_OK;
@@ -137,7 +159,7 @@ GstPadProbeReturn FilterPages(GstPad*, GstPadProbeInfo* info, gpointer data) {
         if (out.isEmpty())
             return GST_PAD_PROBE_DROP;
         GstBufferList* replacement = gst_buffer_list_new_sized(1);
-        gst_buffer_list_add(replacement, BufferOf(out, gst_buffer_list_get(list, 0)));
+        gst_buffer_list_add(replacement, BufferOf(out, gst_buffer_list_get(list, n - 1), filter));
         gst_buffer_list_unref(list);
         GST_PAD_PROBE_INFO_DATA(info) = replacement;
     }
@@ -147,11 +169,12 @@ GstPadProbeReturn FilterPages(GstPad*, GstPadProbeInfo* info, gpointer data) {
 } // namespace
 
 void FilterOggJoin(GstPad* demuxerSink) {
-    gst_pad_add_probe(
-        demuxerSink,
-        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-        FilterPages, new OggJoinFilter,
-        [](gpointer data) { delete static_cast<OggJoinFilter*>(data); });
+    gst_pad_add_probe(demuxerSink,
+                      static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
+                                                   GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                                   GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                      FilterPages, new OggJoinFilter,
+                      [](gpointer data) { delete static_cast<OggJoinFilter*>(data); });
 }
 
 } // namespace didira

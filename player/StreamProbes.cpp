@@ -8,6 +8,7 @@
 #include "player/TimedId3.h"
 
 #include <QDateTime>
+#include <functional>
 #include <gst/tag/tag.h>
 #include <optional>
 #include <utility>
@@ -126,10 +127,12 @@ GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
 // output) so that what pad sends next is heard at once, as a flushing seek
 // would. Called on pad's streaming thread, before its next buffer. The caps
 // go again, so that an ICY demuxer counts from a fresh interval.
-void RestartDownstream(GstPad* pad) {
+void RestartDownstream(GstPad* pad, const std::function<void()>& flushing) {
     GstEvent* segment = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
     GstCaps* caps = gst_pad_get_current_caps(pad);
     gst_pad_push_event(pad, gst_event_new_flush_start());
+    if (flushing)
+        flushing();
     gst_pad_push_event(pad, gst_event_new_flush_stop(TRUE));
     if (caps) {
         gst_pad_push_event(pad, gst_event_new_caps(caps));
@@ -160,33 +163,39 @@ GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) 
     }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     bool restarted = false;
-    // Each buffer in, its replacement (or none) out, in order.
+    // Each buffer in (taken), its replacement (or none) out, in order, each
+    // marked with where in the buffer what it carries ends.
     auto shift = [&](GstBuffer* buffer) -> GstBuffer* {
         GstMapInfo map;
         if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-            return gst_buffer_ref(buffer);
+            return buffer;
         bool restart = false;
-        const std::optional<QByteArray> out =
+        std::optional<QByteArray> out =
             tap.Received(QByteArrayView(reinterpret_cast<const char*>(map.data),
                                         static_cast<qsizetype>(map.size)),
                          now, &restart);
         gst_buffer_unmap(buffer, &map);
         if (restart) {
-            RestartDownstream(pad);
+            RestartDownstream(pad, [&] { out = tap.Restart(); });
             restarted = true;
         }
-        if (!out)
-            return gst_buffer_ref(buffer);
-        if (out->isEmpty())
+        GstBuffer* sent = nullptr;
+        if (!out) {
+            sent = gst_buffer_make_writable(buffer);
+        } else if (!out->isEmpty()) {
+            sent = gst_buffer_new_memdup(out->constData(), static_cast<gsize>(out->size()));
+            gst_buffer_copy_into(sent, buffer, GST_BUFFER_COPY_FLAGS, 0, 0);
+            gst_buffer_unref(buffer);
+        } else {
+            gst_buffer_unref(buffer);
             return nullptr;
-        GstBuffer* copy = gst_buffer_new_memdup(out->constData(), static_cast<gsize>(out->size()));
-        gst_buffer_copy_into(copy, buffer, GST_BUFFER_COPY_FLAGS, 0, 0);
-        return copy;
+        }
+        const qint64 end = tap.SentEnd();
+        GST_BUFFER_OFFSET_END(sent) = end < 0 ? GST_BUFFER_OFFSET_NONE : guint64(end);
+        return sent;
     };
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
-        GstBuffer* in = GST_PAD_PROBE_INFO_BUFFER(info);
-        GstBuffer* out = shift(in);
-        gst_buffer_unref(in);
+        GstBuffer* out = shift(GST_PAD_PROBE_INFO_BUFFER(info));
         GST_PAD_PROBE_INFO_DATA(info) = out;
         return out ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
     }
@@ -194,7 +203,7 @@ GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) 
         GstBufferList* in = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
         GstBufferList* out = gst_buffer_list_new();
         for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i) {
-            GstBuffer* buffer = shift(gst_buffer_list_get(in, i));
+            GstBuffer* buffer = shift(gst_buffer_ref(gst_buffer_list_get(in, i)));
             if (std::exchange(restarted, false))
                 gst_buffer_list_remove(out, 0, gst_buffer_list_length(out)); // of the old place
             if (buffer)
@@ -242,6 +251,48 @@ GstPadProbeReturn WatchTimedId3(GstPad* pad, GstPadProbeInfo* info, gpointer dat
 constexpr auto kBuffers =
     static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST);
 
+// On the Ogg demuxer's sink pad, for the time shift: tells it how far into
+// the buffer the demuxer has got (the tap marks where each buffer ends), and
+// leaves the demuxer out of a flush the shift asks that of, and of the byte
+// segment after it (which would reset its streams as well). Its outputs are
+// flushed all the same; it keeps its chain, and its own reading of pages.
+struct OggDemuxerFollower {
+    std::shared_ptr<TimeShift> shift;
+    bool kept = false; // the demuxer was left out of the flush: not the segment either
+};
+
+GstPadProbeReturn FollowOggDemuxer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& follower = *static_cast<OggDemuxerFollower*>(data);
+    if (info->type & (GST_PAD_PROBE_TYPE_EVENT_FLUSH | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM)) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT && std::exchange(follower.kept, false)) {
+            // Kept on the pad, as data must follow one, but not handed over.
+            gst_pad_store_sticky_event(pad, event);
+            return GST_PAD_PROBE_DROP;
+        }
+        if (GST_EVENT_TYPE(event) != GST_EVENT_FLUSH_STOP ||
+            !follower.shift->TakeKeepDemuxerChain())
+            return GST_PAD_PROBE_OK;
+        follower.kept = true;
+        if (GstElement* demuxer = gst_pad_get_parent_element(pad)) {
+            gst_element_foreach_src_pad(
+                demuxer,
+                [](GstElement*, GstPad* src, gpointer stop) -> gboolean {
+                    gst_pad_push_event(src, gst_event_ref(static_cast<GstEvent*>(stop)));
+                    return TRUE;
+                },
+                event);
+            gst_object_unref(demuxer);
+        }
+        return GST_PAD_PROBE_DROP;
+    }
+    ForEachBuffer(info, [&](GstBuffer* buffer) {
+        if (GST_BUFFER_OFFSET_END_IS_VALID(buffer))
+            follower.shift->NoteDemuxed(static_cast<qint64>(GST_BUFFER_OFFSET_END(buffer)));
+    });
+    return GST_PAD_PROBE_OK;
+}
+
 } // namespace
 
 void ProbeSourcePad(GstPad* pad, PipelineBusRelay* relay) {
@@ -277,8 +328,16 @@ void ProbeDemuxer(GstElement* element, PipelineBusRelay* relay) {
     if (pad && ts)
         gst_pad_add_probe(pad.get(), kBuffers, WatchTimedId3, new TimedId3Reader,
                           DeleteProbeData<TimedId3Reader>);
-    else if (pad)
-        FilterOggJoin(pad.get());
+    if (!pad || ts)
+        return;
+    FilterOggJoin(pad.get()); // first: what passes it is what the demuxer gets
+    std::lock_guard lock(relay->mutex);
+    if (relay->timeShift)
+        gst_pad_add_probe(pad.get(),
+                          static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_FLUSH |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          FollowOggDemuxer, new OggDemuxerFollower{relay->timeShift},
+                          DeleteProbeData<OggDemuxerFollower>);
 }
 
 QString TitleOfTags(const GstTagList* tags) {

@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace didira {
@@ -30,9 +31,10 @@ void ProbeDemuxer(GstElement* element, PipelineBusRelay* relay);
 
 // Drops what is downstream of pad (the network queue, the parser, the
 // output) so that what pad sends next is heard at once, as a flushing seek
-// would. Called on pad's streaming thread, before its next buffer. The caps
-// go again, so that an ICY demuxer counts from a fresh interval.
-void RestartDownstream(GstPad* pad);
+// would. Called on pad's streaming thread, before its next buffer; flushing
+// runs once the flush has begun. The caps go again, so that an ICY demuxer
+// counts from a fresh interval.
+void RestartDownstream(GstPad* pad, const std::function<void()>& flushing = {});
 
 // The title shown for tags: "Artist - Title", or the title alone; empty
 // when they name none. Tag strings are UTF-8 already (see

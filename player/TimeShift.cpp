@@ -40,22 +40,30 @@ QByteArray KeptFrom(const LiveBuffer& buffer, qint64 offset, qint64 size) {
     return bytes;
 }
 
-// The first Ogg page at or after offset (offset when none is near), or with
-// audio the first whole page that ends a packet of audio (-1 when none is
-// kept yet: its chain's headers may not be kept yet either).
-qint64 NextOggPage(const LiveBuffer& buffer, qint64 offset, bool audio = false) {
-    const QByteArray kept = KeptFrom(buffer, offset, kOggWindow);
-    if (!audio) {
-        const qsizetype at = kept.indexOf("OggS");
-        return at < 0 ? offset : offset + at;
-    }
-    qint64 found = -1;
-    ForEachOggPage(kept, [&](qsizetype at, QByteArrayView page) {
-        if (IsAudioPage(page))
-            found = offset + at;
-        return found < 0;
-    });
-    return found;
+// The whole Ogg pages that end a packet of audio nearest offset: the last
+// that starts at or before it and the first after it (-1: none kept; a
+// chain's headers may not be kept yet either).
+struct OggAudioPages {
+    qint64 before = -1;
+    qint64 after = -1;
+};
+OggAudioPages OggAudioPagesNear(const LiveBuffer& buffer, qint64 offset) {
+    const qint64 from = std::max(buffer.Begin(), offset - kOggWindow);
+    OggAudioPages near;
+    ForEachOggPage(KeptFrom(buffer, from, offset - from + kOggWindow),
+                   [&](qsizetype at, QByteArrayView page) {
+                       if (IsAudioPage(page))
+                           (from + at <= offset ? near.before : near.after) = from + at;
+                       return near.after < 0;
+                   });
+    return near;
+}
+
+// The first Ogg page at or after offset; the end of what is kept when none
+// is.
+qint64 OggPageFrom(const LiveBuffer& buffer, qint64 offset) {
+    const qsizetype at = KeptFrom(buffer, offset, kOggWindow).indexOf("OggS");
+    return at < 0 ? buffer.End() : offset + at;
 }
 
 // Whether the bytes kept before end close on a chain that has begun (its
@@ -92,6 +100,7 @@ std::unique_ptr<TimeShift::Tap> TimeShift::NewTap() {
     m_mode = Mode::Live;
     m_cursor = -1;
     m_moved = false;
+    m_demuxed = -1;
     return std::make_unique<Tap>(shared_from_this());
 }
 
@@ -158,6 +167,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     }
     if (shift.m_mode == Mode::Live && m_asReceived) {
         shift.m_moved = false;
+        m_sentEnd = buffer ? buffer->End() : -1;
         return std::nullopt;
     }
     if (m_asReceived) {
@@ -171,61 +181,93 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     if (shift.m_mode == Mode::Held)
         return QByteArray();
 
-    // After a move downstream starts afresh: it gets a lead from the new
-    // place (the newest audio's, going live) at once.
-    qint64 count = audio.size();
-    QByteArray headers; // an Ogg chain's, to go first
     if (restart && shift.m_moved && buffer) {
-        shift.m_moved = false;
-        qint64 at = shift.m_cursor;
-        if (shift.m_mode == Mode::Live || at < 0 || at >= buffer->End())
-            at = buffer->OffsetAt(buffer->TimeAt(buffer->End() - 1) - kLeadMs);
-        at = std::max(at, buffer->Begin());
-        // Ogg: from a page, and flushed only within the chain the demuxer is
-        // in (up to the network queue's seconds behind what was sent). The
-        // demuxer, flushed, waits for that chain's pages, and would take
-        // another chain's headers for more streams of the same chain. There
-        // the move plays once what downstream holds has played.
-        const bool ogg = !buffer->HeadersAt(buffer->End() - 1).isEmpty();
-        const qint64 from = std::clamp(shift.m_movedFrom - 1, buffer->Begin(), buffer->End() - 1);
-        bool sameChain = true;
-        if (ogg) {
-            at = NextOggPage(*buffer, at);
-            const qint64 demuxed = buffer->OffsetAt(buffer->TimeAt(from) - kQueuedMs);
-            sameChain = buffer->SameHeadersIn(std::min(at, demuxed), std::max(at, from));
+        // Downstream is flushed first; Restart says what follows.
+        *restart = true;
+        m_restartCount = audio.size();
+        return QByteArray();
+    }
+    return SendLocked(buffer, audio.size(), QByteArray(), audio);
+}
+
+QByteArray TimeShift::Tap::Restart() {
+    TimeShift& shift = *m_shift;
+    std::lock_guard lock(shift.m_mutex);
+    shift.m_keepDemuxerChain = false;
+    LiveBuffer* buffer = shift.BufferLocked();
+    if (!buffer || buffer->End() == buffer->Begin() || !std::exchange(shift.m_moved, false))
+        return QByteArray();
+    // Downstream starts afresh: it gets a lead from the new place (the
+    // newest audio's, going live) at once.
+    qint64 at = shift.m_cursor;
+    const qint64 newest = buffer->TimeAt(buffer->End() - 1);
+    const bool live = shift.m_mode == Mode::Live || at < 0 || at >= buffer->End();
+    if (live)
+        at = buffer->OffsetAt(newest - kLeadMs);
+    at = std::max(at, buffer->Begin());
+    // Where the page that begins at `page` ends (the end of what is kept
+    // when it is not whole yet).
+    const auto pageEnd = [buffer](qint64 page) { return OggPageFrom(*buffer, page + 1); };
+    QByteArray headers; // an Ogg chain's, to go first
+    const bool ogg = !buffer->HeadersAt(buffer->End() - 1).isEmpty();
+    if (ogg) {
+        // Ogg: from a page that ends a packet of audio, complete before the
+        // newest byte (pages may be a second long). The demuxer has had
+        // up to `demuxed` (the flush has begun: nothing more reaches it).
+        // Flushed, it waits for pages of the chain it was in, and would take
+        // another chain's headers for more streams of that one; so into
+        // another chain it is left out of the flush and given that chain's
+        // headers, which it takes for a chain that starts there.
+        const qint64 demuxed = shift.m_demuxed;
+        const bool known = demuxed > buffer->Begin() && demuxed <= buffer->End();
+        const OggAudioPages near = OggAudioPagesNear(*buffer, at);
+        qint64 data = near.after >= 0 ? near.after : near.before;
+        // A page is played once it has all come, and after the lead the rest
+        // comes as it arrives: live, the lead holds a page more.
+        while (live && data > buffer->Begin() && pageEnd(data) < buffer->End() &&
+               newest - buffer->TimeAt(pageEnd(data)) < kLeadMs) {
+            const qint64 earlier = OggAudioPagesNear(*buffer, data - 1).before;
+            if (earlier < 0)
+                break;
+            data = earlier;
         }
-        if (sameChain) {
-            *restart = true;
-            if (m_framer)
-                m_framer->Restart();
-            shift.m_cursor = at;
-            shift.m_mode = Mode::Delayed;
-            const qint64 lead = buffer->OffsetAt(buffer->TimeAt(at) + kLeadMs) - at;
-            count = std::max(count, std::min(lead, buffer->End() - at));
-        } else {
-            // After the queue the demuxer has had every byte sent. In another
-            // chain than the one sent last, the move starts on that chain's
-            // first page of audio after its headers, as a chain that starts
-            // there would; while the chain sent last has not begun its audio,
-            // it goes on there.
-            const qint64 data = NextOggPage(*buffer, at, true);
-            if (EndsInChainHeaders(*buffer, from + 1)) {
-                at = from + 1;
-            } else if (data >= 0 && buffer->HeadersAt(data) != buffer->HeadersAt(from)) {
-                at = data;
+        at = data >= 0 ? data : OggPageFrom(*buffer, at);
+        if (known && EndsInChainHeaders(*buffer, demuxed)) {
+            // Building a chain (the page filter before it lost sync): it
+            // needs the rest of that chain first.
+            at = demuxed;
+            shift.m_keepDemuxerChain = true;
+        } else if (data >= 0) {
+            const QByteArray chain = known ? buffer->HeadersAt(demuxed - 1) : QByteArray();
+            if (buffer->HeadersAt(at) != chain) {
                 headers = buffer->HeadersAt(at);
+                shift.m_keepDemuxerChain = !chain.isEmpty();
             }
-            shift.m_cursor = at;
-            shift.m_mode = Mode::Delayed;
         }
     }
+    if (m_framer)
+        m_framer->Restart();
+    shift.m_cursor = at;
+    shift.m_mode = Mode::Delayed;
+    // Ogg: kLeadMs after the first page, in whole pages, so that the next
+    // page is whole before the lead has played.
+    qint64 leadEnd = buffer->OffsetAt(buffer->TimeAt(at) + kLeadMs);
+    if (ogg && pageEnd(at) < buffer->End())
+        leadEnd = OggPageFrom(*buffer, buffer->OffsetAt(buffer->TimeAt(pageEnd(at)) + kLeadMs));
+    return SendLocked(buffer, std::max(m_restartCount, std::min(leadEnd, buffer->End()) - at),
+                      std::move(headers), {});
+}
 
+QByteArray TimeShift::Tap::SendLocked(LiveBuffer* buffer, qint64 count, QByteArray headers,
+                                      QByteArrayView audio) {
+    TimeShift& shift = *m_shift;
     QByteArray chunk;
     QString title;
     if (shift.m_mode == Mode::Live) {
         chunk = audio.toByteArray();
         if (m_reader)
             title = DecodeStreamText(m_reader->Title());
+        m_sentEnd = buffer ? buffer->End() : -1;
     } else {
         shift.m_cursor = std::max(shift.m_cursor, buffer->Begin());
         chunk.resize(count);
@@ -237,6 +279,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
             chunk = audio.toByteArray();
         }
         shift.m_cursor += std::max<qint64>(n, 0);
+        m_sentEnd = n < 0 ? -1 : shift.m_cursor;
         if (n < 0 || shift.m_cursor >= buffer->End()) {
             // Caught up with the newest byte: live again.
             shift.m_mode = Mode::Live;
@@ -258,6 +301,14 @@ std::unique_ptr<TimeShift::SegmentTap> TimeShift::NewSegmentTap(SegmentTap::Titl
     m_cursor = -1;
     m_moved = false;
     return std::make_unique<SegmentTap>(shared_from_this(), std::move(titleOf));
+}
+
+void TimeShift::NoteDemuxed(qint64 end) {
+    m_demuxed = end;
+}
+
+bool TimeShift::TakeKeepDemuxerChain() {
+    return m_keepDemuxerChain.exchange(false);
 }
 
 void TimeShift::NoteSegmentTitle(const QString& title) {
@@ -389,8 +440,6 @@ bool TimeShift::GoLive() {
 }
 
 void TimeShift::NoteMoveLocked() {
-    if (!m_moved && m_buffer)
-        m_movedFrom = m_mode == Mode::Live || m_cursor < 0 ? m_buffer->End() : m_cursor;
     m_moved = true;
 }
 

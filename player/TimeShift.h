@@ -14,9 +14,9 @@
 // the tap asks for what downstream holds (seconds in the network queue) to
 // be flushed, and sends a lead of kLeadMs from the new place straight away;
 // the parser finds the next frame from there. Going live lands kLeadMs
-// behind the newest byte. On Ogg only within the chain the demuxer is in:
-// into another, what downstream holds plays first, then that chain's
-// headers and its audio.
+// behind the newest byte. On Ogg a move starts on a page; into another chain
+// than the one the demuxer is in, the demuxer itself is left out of the
+// flush (NoteDemuxed, TakeKeepDemuxerChain) and given that chain's headers.
 //
 // A new connection (a reconnection, the wake after a sleep) goes on live.
 // An HLS playlist is passed on and not kept: its segments, fetched by the
@@ -37,6 +37,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -50,9 +51,6 @@ public:
     // What downstream is given at once after a move: enough to play on while
     // the next bytes arrive, little enough to stay near the live edge.
     static constexpr qint64 kLeadMs = 750;
-    // At most what the pipeline holds downstream of the tap (its network
-    // queue keeps 4 s), in arrival time.
-    static constexpr qint64 kQueuedMs = 5000;
 
     // Kept under root (LiveBuffer::DefaultRoot in the program).
     static std::shared_ptr<TimeShift> Create(const QString& root, const LiveBuffer::Limits& limits);
@@ -69,14 +67,26 @@ public:
         void SetIcyInterval(std::uint32_t interval);
         // Keeps what was received; what to send on in its place: none for the
         // bytes unchanged, empty for nothing. With restart given, a move sets
-        // *restart: downstream must drop what it holds before what is
-        // returned (without it, a move is heard once that has played).
+        // *restart and sends nothing: downstream must be flushed, and gets
+        // what Restart returns (without it, a move is heard once what
+        // downstream holds has played).
         std::optional<QByteArray> Received(QByteArrayView bytes, qint64 atMs,
                                            bool* restart = nullptr);
+        // Once the flush has begun (nothing more reaches the demuxer): what
+        // downstream gets first, from the move's place.
+        QByteArray Restart();
+        // Where in the buffer what was sent last ends (-1: not kept).
+        qint64 SentEnd() const { return m_sentEnd; }
 
     private:
+        // count bytes from the cursor (or audio, live), after headers.
+        QByteArray SendLocked(LiveBuffer* buffer, qint64 count, QByteArray headers,
+                              QByteArrayView audio);
+
         std::shared_ptr<TimeShift> m_shift;
         std::uint32_t m_interval = 0;
+        qint64 m_restartCount = 0; // what arrived with the move: the least to send
+        qint64 m_sentEnd = -1;
         std::optional<IcyMetadataReader> m_reader;
         std::optional<IcyFramer> m_framer; // once downstream no longer gets the bytes as received
         OggHeaderPages m_oggHeaders;       // for recordings that start inside a chain
@@ -116,6 +126,12 @@ public:
     // its tag, which the demuxer takes out); from any thread.
     void NoteSegmentTitle(const QString& title);
 
+    // From the Ogg demuxer's sink pad: it has had the buffer up to end.
+    void NoteDemuxed(qint64 end);
+    // At the flush that follows a move: whether the demuxer must be left out
+    // of it (its outputs flushed, itself not), keeping the chain it is in.
+    bool TakeKeepDemuxerChain();
+
     // Commands; each false when there is nothing to do it on (no buffer, or
     // its disk failed, or already so).
     bool Hold();            // nothing more goes downstream
@@ -153,10 +169,11 @@ private:
     std::shared_ptr<LiveBuffer> m_buffer;
     QString m_strError;
     Mode m_mode = Mode::Live;
-    qint64 m_cursor = -1;    // next byte to send when not live; -1: the next one received
-    bool m_moved = false;    // downstream still holds audio of the place before a move
-    qint64 m_movedFrom = -1; // that place: one past the last byte sent there
-    std::optional<QString> m_segmentTitle; // for the next segment to start
+    qint64 m_cursor = -1;              // next byte to send when not live; -1: the next one received
+    bool m_moved = false;              // downstream still holds audio of the place before a move
+    std::atomic<qint64> m_demuxed{-1}; // see NoteDemuxed
+    std::atomic<bool> m_keepDemuxerChain{false}; // see TakeKeepDemuxerChain
+    std::optional<QString> m_segmentTitle;       // for the next segment to start
 };
 
 } // namespace didira

@@ -80,3 +80,22 @@ TEST(OggJoin, HeadersWithoutDataAreLetGoOnceTooManyAreHeld) {
         headers += Page(5, 0, false, 250);
     EXPECT_EQ(FedInPieces(headers, 4096).size(), headers.size());
 }
+
+// A flush (the time shift moving) drops what is held: the start of a page,
+// and a new chain's headers the demuxer never got. What follows goes on from
+// the chain the demuxer is in, or starts a chain of its own; the demuxer is
+// told how far it has got by what the filter holds.
+TEST(OggJoin, AFlushDropsWhatIsHeldAndGoesOnFromTheDemuxersChain) {
+    OggJoinFilter filter;
+    ASSERT_EQ(filter.Feed(Chain(1)), Chain(1));
+    const QByteArray next =
+        Chain(2).first(2 * Page(2, 0, true).size()) + Page(2, 0, false).first(9);
+    EXPECT_TRUE(filter.Feed(next).isEmpty()) << "chain 2's headers pass with its data";
+    EXPECT_EQ(filter.Holding(), next.size());
+    filter.Flushed();
+    EXPECT_EQ(filter.Holding(), 0);
+    const QByteArray more = Page(1, 9000, false);
+    EXPECT_EQ(filter.Feed(more), more) << "chain 1 goes on, not dropped as unknown";
+    EXPECT_EQ(filter.Feed(Chain(3)), Chain(3)) << "another chain starts cleanly";
+    EXPECT_EQ(filter.DroppedPages(), 0);
+}

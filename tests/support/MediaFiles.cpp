@@ -87,6 +87,17 @@ std::vector<QByteArray> OggChain() {
     return tracks;
 }
 
+QByteArray OggTrack(int seconds) {
+    if (!Available())
+        return QByteArray();
+    const QString path = Dir() + QStringLiteral("/long%1.ogg").arg(seconds);
+    if (!QFile::exists(path) &&
+        !Ffmpeg(QStringLiteral("sine=frequency=550:duration=%1").arg(seconds),
+                QStringLiteral("-c:a libvorbis -b:a 64k -fflags +bitexact -f ogg"), {path}))
+        return QByteArray();
+    return Read(path);
+}
+
 namespace {
 
 // The title frames of segment `index`'s ID3 tag, as Hls describes them.

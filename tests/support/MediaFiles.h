@@ -21,6 +21,9 @@ QByteArray Mp3Loop();
 // Two Ogg Vorbis tracks of about 3 s each with their own serial numbers and
 // titles: sent one after the other they make a chained Ogg stream.
 std::vector<QByteArray> OggChain();
+// One Ogg Vorbis chain of the given seconds (a station that never changes
+// chain, where OggChain looped would start the same chain again).
+QByteArray OggTrack(int seconds);
 
 enum class HlsKind {
     MpegTs,         // AAC in MPEG-TS
