@@ -223,13 +223,19 @@ QByteArray TimeShift::Tap::Restart() {
         const OggAudioPages near = OggAudioPagesNear(*buffer, at);
         qint64 data = near.after >= 0 ? near.after : near.before;
         // A page is played once it has all come, and after the lead the rest
-        // comes as it arrives: live, the lead holds a page more.
-        while (live && data > buffer->Begin() && pageEnd(data) < buffer->End() &&
-               newest - buffer->TimeAt(pageEnd(data)) < kLeadMs) {
-            const qint64 earlier = OggAudioPagesNear(*buffer, data - 1).before;
-            if (earlier < 0)
-                break;
-            data = earlier;
+        // comes as it arrives: live, from the latest page whose end came
+        // kLeadMs before the newest byte, so that the lead holds a page more.
+        if (live) {
+            const qint64 from = std::max(buffer->Begin(), at - kOggWindow);
+            ForEachOggPage(KeptFrom(*buffer, from, buffer->End() - from),
+                           [&](qsizetype page, QByteArrayView bytes) {
+                               const qint64 end = from + page + bytes.size();
+                               if (end >= buffer->End() || newest - buffer->TimeAt(end) < kLeadMs)
+                                   return false;
+                               if (IsAudioPage(bytes))
+                                   data = from + page;
+                               return true;
+                           });
         }
         at = data >= 0 ? data : OggPageFrom(*buffer, at);
         if (known && EndsInChainHeaders(*buffer, demuxed)) {
