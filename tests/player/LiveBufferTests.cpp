@@ -150,10 +150,10 @@ QByteArray WithField(const QByteArray& owner, const QByteArray& key, const QByte
 TEST(LiveBuffer, LeftoversGoByTheirOwnerAndNeverThroughALink) {
     const QString root = test::TempDir();
     QProcess ended;
-    ended.start(u"true"_qs);
+    ended.start(test::Program(QStringLiteral("true")));
     ASSERT_TRUE(ended.waitForFinished(10000));
     QProcess running;
-    running.start(u"sleep"_qs, {u"30"_qs});
+    running.start(test::Program(u"sleep"_qs), {u"30"_qs});
     ASSERT_TRUE(running.waitForStarted(10000));
     const QByteArray mine = LiveBuffer::OwnerOf(::getpid());
     ASSERT_FALSE(mine.isEmpty());
