@@ -328,12 +328,43 @@ bool LiveBuffer::Append(QByteArrayView data, qint64 atMs) {
     return ok;
 }
 
-void LiveBuffer::MarkTitle(const QString& title, qint64) {
+namespace {
+
+qint64 TextBytes(const QString& text) {
+    return text.size() * qint64(sizeof(QChar));
+}
+
+} // namespace
+
+void LiveBuffer::MarkTitle(const QString& title, qint64 atMs) {
     std::lock_guard lock(m_mutex);
-    if (!m_marks.empty() && m_marks.back().offset == m_end)
+    if (!m_marks.empty() && m_marks.back().title == title)
+        return;
+    int recent = 0;
+    for (auto it = m_marks.rbegin(); it != m_marks.rend() && recent < kMarksPerMinute; ++it) {
+        if (it->ms <= atMs - 60000)
+            break;
+        ++recent;
+    }
+    if (!m_marks.empty() && (m_marks.back().offset == m_end || recent >= kMarksPerMinute)) {
+        m_markBytes += TextBytes(title) - TextBytes(m_marks.back().title);
         m_marks.back().title = title;
-    else if (m_marks.empty() || m_marks.back().title != title)
-        m_marks.push_back({m_end, title});
+    } else {
+        m_marks.push_back({m_end, title, atMs});
+        m_markBytes += TextBytes(title);
+    }
+    while (m_markBytes > kMaxMarkBytes && m_marks.size() > 1)
+        DropOldestMark();
+}
+
+void LiveBuffer::DropOldestMark() {
+    m_markBytes -= TextBytes(m_marks.front().title);
+    m_marks.pop_front();
+}
+
+void LiveBuffer::DropOldestHeaders() {
+    m_headerBytes -= m_headers.front().bytes.size();
+    m_headers.pop_front();
 }
 
 void LiveBuffer::Trim() {
@@ -356,9 +387,9 @@ void LiveBuffer::Trim() {
     while (m_chunks.size() > 1 && m_chunks[1].offset <= begin)
         m_chunks.pop_front();
     while (m_marks.size() > 1 && m_marks[1].offset <= begin)
-        m_marks.pop_front();
+        DropOldestMark();
     while (m_headers.size() > 1 && m_headers[1].offset <= begin)
-        m_headers.pop_front();
+        DropOldestHeaders();
     while (!m_entries.empty() && m_entries.front() < begin)
         m_entries.pop_front();
 }
@@ -427,9 +458,14 @@ std::vector<LiveBuffer::Mark> LiveBuffer::MarksIn(qint64 from, qint64 to) const 
 
 void LiveBuffer::KeepHeaders(qint64 offset, QByteArray headers) {
     std::lock_guard lock(m_mutex);
-    while (!m_headers.empty() && m_headers.back().offset >= offset)
+    while (!m_headers.empty() && m_headers.back().offset >= offset) {
+        m_headerBytes -= m_headers.back().bytes.size();
         m_headers.pop_back();
+    }
+    m_headerBytes += headers.size();
     m_headers.push_back({offset, std::move(headers)});
+    while (m_headerBytes > kMaxHeaderBytes && m_headers.size() > 1)
+        DropOldestHeaders();
 }
 
 QByteArray LiveBuffer::HeadersAt(qint64 offset) const {

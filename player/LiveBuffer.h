@@ -52,7 +52,15 @@ public:
     struct Mark {
         qint64 offset;
         QString title;
+        qint64 ms = 0; // when it came
     };
+    // Bounds against a stream that announces titles without end: past
+    // kMarksPerMinute a change only renames the newest mark (a title that
+    // changes all the time keeps the latest), and the oldest marks (and Ogg
+    // headers) go once their text passes its budget.
+    static constexpr int kMarksPerMinute = 30;
+    static constexpr qint64 kMaxMarkBytes = qint64(1) << 20;
+    static constexpr qint64 kMaxHeaderBytes = qint64(2) << 20;
 
     // A new buffer in a directory of its own under root; null with error set
     // when root or the directory cannot be made or is not the user's own.
@@ -68,7 +76,7 @@ public:
     // takes less than all of them (full, unwritable, the directory gone):
     // what was kept stays, Error() says why, and Lost() is true from then on.
     bool Append(QByteArrayView data, qint64 atMs);
-    // The stream announced title at the current end.
+    // The stream announced title at the current end, at atMs.
     void MarkTitle(const QString& title, qint64 atMs);
 
     qint64 Begin() const; // the oldest byte kept
@@ -116,6 +124,8 @@ private:
     LiveBuffer(QString dir, int dirFd, const Limits& limits);
     bool NewSegment();
     void Trim(); // with m_mutex held
+    void DropOldestMark();
+    void DropOldestHeaders();
     qint64 TimeAtLocked(qint64 offset) const;
     const Chunk* ChunkAtLocked(qint64 offset) const;
 
@@ -131,7 +141,9 @@ private:
         QByteArray bytes;
     };
     std::deque<Headers> m_headers; // as m_marks
-    std::deque<qint64> m_entries;  // in order; those before Begin() go
+    qint64 m_markBytes = 0;        // of the marks' titles
+    qint64 m_headerBytes = 0;
+    std::deque<qint64> m_entries; // in order; those before Begin() go
     qint64 m_end = 0;
     qint64 m_nSegment = 0;
     QString m_strError;

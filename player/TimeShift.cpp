@@ -214,7 +214,8 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     qsizetype titleAt = -1;
     const IcyMetadataReader::Phase before =
         m_reader ? m_reader->Position() : IcyMetadataReader::Phase{};
-    const bool titled = m_reader && m_reader->Feed(bytes, &stripped, &titleAt);
+    const bool titled = m_reader && m_reader->Feed(bytes, &stripped, &titleAt) &&
+                        m_interval >= IcyMetadataReader::kMinTitledInterval;
     const QByteArrayView audio = m_reader ? QByteArrayView(stripped) : bytes;
 
     TimeShift& shift = *m_shift;

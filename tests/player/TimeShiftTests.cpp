@@ -498,6 +498,45 @@ TEST_F(LostLiveFolder, APausedHlsStationStaysPausedAndResumesWithoutCrashing) {
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
 }
 
+// A hostile station: a new 4000-byte title in every metadata block. Below
+// the smallest interval taken for titles (16) it plays without any; at 1024
+// the titles are taken, and the marks kept are bounded a minute (the latest
+// title in effect). Either way the audio kept is the audio alone.
+TEST_F(TimeShiftPlayback, AStationWithANewLongTitleInEveryBlockPlaysWithBoundedMarks) {
+    for (const int interval : {16, 1024}) {
+        SCOPED_TRACE(interval);
+        test::StreamTestServer::Options options =
+            test::StreamTestServer::TitledMp3(test::media::Mp3Loop());
+        options.metaInterval = interval;
+        options.newTitleBytes = 4000;
+        test::StreamTestServer station(options);
+        int titles = 0;
+        const QObject scope;
+        QObject::connect(control, &OleControl::TitleChanged, &scope,
+                         [&](const QString& t) { titles += t.isEmpty() ? 0 : 1; });
+        ExpectHeard(station.Url(), 20s);
+        test::Pump(3s);
+        EXPECT_EQ(Play(), PlayState::Playing);
+        ASSERT_TRUE(control->CurrentTimeShift()->Buffer());
+        const auto buffer = control->CurrentTimeShift()->Buffer();
+        const std::vector<LiveBuffer::Mark> marks = buffer->MarksIn(-1, buffer->End());
+        EXPECT_GT(station.TitlesSent(), 30);
+        if (interval < int(IcyMetadataReader::kMinTitledInterval)) {
+            EXPECT_EQ(titles, 0);
+            EXPECT_TRUE(marks.empty());
+        } else {
+            EXPECT_GT(titles, 0);
+            EXPECT_LE(marks.size(), std::size_t(LiveBuffer::kMarksPerMinute) + 1);
+            EXPECT_FALSE(buffer->TitleAt(buffer->End() - 1).isEmpty());
+        }
+        // Only audio kept: MP3 frames end to end from the first.
+        QByteArray kept(buffer->End() - buffer->Begin(), '\0');
+        ASSERT_EQ(buffer->Read(buffer->Begin(), kept.data(), kept.size()), kept.size());
+        EXPECT_FALSE(kept.contains("StreamTitle")) << "metadata kept as audio";
+        player.Cancel();
+    }
+}
+
 // An Ogg move is flushed and heard at once, within the chain the demuxer is
 // in and into another (where the demuxer keeps its chain and is given the
 // other chain's headers); the station plays on steadily after it, with no
