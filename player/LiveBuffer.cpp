@@ -264,59 +264,72 @@ LiveBuffer::LiveBuffer(QString dir, int dirFd, const Limits& limits)
     m_limits.segmentBytes = std::max<qint64>(m_limits.segmentBytes, 4096);
 }
 
+LiveBuffer::SegmentFile::~SegmentFile() {
+    ::close(fd);
+}
+
 LiveBuffer::~LiveBuffer() {
-    for (const Segment& seg : m_segments) {
-        ::close(seg.fd);
+    for (const Segment& seg : m_segments)
         ::unlinkat(m_dirFd, seg.name.constData(), 0);
-    }
     ::unlinkat(m_dirFd, kOwnerFile, 0);
     ::close(m_dirFd);
     // Gone already, or replaced by something else: left alone.
     ::rmdir(QFile::encodeName(m_dir).constData());
 }
 
-bool LiveBuffer::NewSegment() {
+bool LiveBuffer::NewSegment(std::unique_lock<std::mutex>& lock) {
     Segment seg;
     seg.begin = m_end;
     seg.name = QByteArray::number(m_nSegment++).rightJustified(8, '0') + ".seg";
-    seg.fd = ::openat(m_dirFd, seg.name.constData(),
-                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (seg.fd < 0) {
-        m_strError = Why(m_dir + u'/' + QString::fromLatin1(seg.name), errno);
+    lock.unlock();
+    const int fd = ::openat(m_dirFd, seg.name.constData(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int error = errno;
+    lock.lock();
+    if (fd < 0) {
+        m_strError = Why(m_dir + u'/' + QString::fromLatin1(seg.name), error);
         return false;
     }
+    seg.file = std::make_shared<const SegmentFile>(fd);
     m_segments.push_back(std::move(seg));
     return true;
 }
 
 bool LiveBuffer::Append(QByteArrayView data, qint64 atMs) {
-    std::lock_guard lock(m_mutex);
     if (data.isEmpty())
         return true;
+    // The one writer adds and trims segments; the index's lock is let go
+    // for the disk's work, so that questions never wait for it.
+    std::lock_guard writing(m_appendMutex);
+    std::unique_lock lock(m_mutex);
     const qint64 start = m_end;
     qint64 done = 0;
     bool ok = true;
-    while (done < data.size()) {
+    while (ok && done < data.size()) {
         if (m_segments.empty() || m_segments.back().size >= m_limits.segmentBytes) {
-            if (!NewSegment()) {
+            if (!NewSegment(lock)) {
                 ok = false;
                 break;
             }
         }
-        Segment& seg = m_segments.back();
-        const qint64 n = std::min(data.size() - done, m_limits.segmentBytes - seg.size);
+        const std::shared_ptr<const SegmentFile> file = m_segments.back().file;
+        const qint64 at = m_segments.back().size;
+        const qint64 n = std::min(data.size() - done, m_limits.segmentBytes - at);
+        lock.unlock();
         // A short write (the disk just filled) goes on: the next one says why.
         ssize_t written = 0;
         do
-            written = ::pwrite(seg.fd, data.data() + done, static_cast<size_t>(n), seg.size);
+            written = ::pwrite(file->fd, data.data() + done, static_cast<size_t>(n), at);
         while (written < 0 && errno == EINTR);
+        const int error = errno;
+        lock.lock();
         if (written <= 0) {
-            m_strError = written < 0 ? Why(m_dir, errno)
+            m_strError = written < 0 ? Why(m_dir, error)
                                      : QStringLiteral("%1: the disk took nothing").arg(m_dir);
             ok = false;
             break;
         }
-        seg.size += written;
+        m_segments.back().size += written;
         m_end += written;
         done += written;
     }
@@ -324,7 +337,10 @@ bool LiveBuffer::Append(QByteArrayView data, qint64 atMs) {
         m_lost = true;
     if (m_end > start && (m_chunks.empty() || m_chunks.back().ms != atMs))
         m_chunks.push_back({start, atMs, QDateTime::currentMSecsSinceEpoch()});
-    Trim();
+    const std::vector<QByteArray> gone = Trim();
+    lock.unlock();
+    for (const QByteArray& name : gone)
+        ::unlinkat(m_dirFd, name.constData(), 0);
     return ok;
 }
 
@@ -367,9 +383,10 @@ void LiveBuffer::DropOldestHeaders() {
     m_headers.pop_front();
 }
 
-void LiveBuffer::Trim() {
+std::vector<QByteArray> LiveBuffer::Trim() {
+    std::vector<QByteArray> gone;
     if (m_chunks.empty())
-        return;
+        return gone;
     const qint64 newest = m_chunks.back().ms;
     auto bytes = [this] { return m_end - m_segments.front().begin; };
     while (m_segments.size() > 1) {
@@ -379,8 +396,7 @@ void LiveBuffer::Trim() {
                          newest - TimeAtLocked(nextBegin) > m_limits.window.count();
         if (!old && bytes() <= m_limits.maxBytes)
             break;
-        ::close(m_segments.front().fd);
-        ::unlinkat(m_dirFd, m_segments.front().name.constData(), 0);
+        gone.push_back(m_segments.front().name); // its file stays open while read
         m_segments.pop_front();
     }
     const qint64 begin = m_segments.empty() ? m_end : m_segments.front().begin;
@@ -392,6 +408,7 @@ void LiveBuffer::Trim() {
         DropOldestHeaders();
     while (!m_entries.empty() && m_entries.front() < begin)
         m_entries.pop_front();
+    return gone;
 }
 
 qint64 LiveBuffer::Begin() const {
@@ -488,27 +505,41 @@ qint64 LiveBuffer::EntryAtOrBefore(qint64 offset) const {
 }
 
 qint64 LiveBuffer::Read(qint64 offset, char* out, qint64 max) const {
-    std::lock_guard lock(m_mutex);
-    if (m_segments.empty() || offset < m_segments.front().begin || offset > m_end)
-        return -1;
+    // The pieces to read, found under the lock and read without it.
+    struct Piece {
+        std::shared_ptr<const SegmentFile> file;
+        qint64 at;
+        qint64 size;
+    };
+    std::vector<Piece> pieces;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_segments.empty() || offset < m_segments.front().begin || offset > m_end)
+            return -1;
+        qint64 done = 0;
+        for (const Segment& seg : m_segments) {
+            if (done >= max || offset >= m_end)
+                break;
+            if (offset >= seg.begin + seg.size)
+                continue;
+            const qint64 n = std::min(max - done, seg.begin + seg.size - offset);
+            pieces.push_back({seg.file, offset - seg.begin, n});
+            done += n;
+            offset += n;
+        }
+    }
     qint64 done = 0;
-    for (const Segment& seg : m_segments) {
-        if (done >= max || offset >= m_end)
-            break;
-        if (offset >= seg.begin + seg.size)
-            continue;
-        const qint64 n = std::min(max - done, seg.begin + seg.size - offset);
-        for (qint64 got = 0; got < n;) {
-            const ssize_t r = ::pread(seg.fd, out + done + got, static_cast<size_t>(n - got),
-                                      offset - seg.begin + got);
+    for (const Piece& piece : pieces) {
+        for (qint64 got = 0; got < piece.size;) {
+            const ssize_t r = ::pread(piece.file->fd, out + done + got,
+                                      static_cast<size_t>(piece.size - got), piece.at + got);
             if (r < 0 && errno == EINTR)
                 continue;
             if (r <= 0)
                 return -1;
             got += r;
         }
-        done += n;
-        offset += n;
+        done += piece.size;
     }
     return done;
 }

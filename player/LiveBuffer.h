@@ -17,7 +17,8 @@
 // file of its own; one whose owner no longer runs goes at the next start
 // (RemoveLeftovers), only its own files removed, never through a link.
 // Thread-safe: appended from the streaming thread, read from the playback
-// thread, asked from the UI thread.
+// thread, asked from the UI thread; the disk is written and read with no
+// lock held that a question takes.
 
 #include <QByteArrayView>
 #include <QString>
@@ -110,10 +111,18 @@ public:
     bool Lost() const { return m_lost; }
 
 private:
+    // A segment's file, closed once no reader holds it.
+    struct SegmentFile {
+        explicit SegmentFile(int descriptor) : fd(descriptor) {}
+        ~SegmentFile();
+        SegmentFile(const SegmentFile&) = delete;
+        SegmentFile& operator=(const SegmentFile&) = delete;
+        const int fd;
+    };
     struct Segment {
         qint64 begin = 0;
         qint64 size = 0;
-        int fd = -1;
+        std::shared_ptr<const SegmentFile> file;
         QByteArray name;
     };
     struct Chunk {
@@ -122,8 +131,9 @@ private:
         qint64 wallMs;
     };
     LiveBuffer(QString dir, int dirFd, const Limits& limits);
-    bool NewSegment();
-    void Trim(); // with m_mutex held
+    bool NewSegment(std::unique_lock<std::mutex>& lock); // lets it go to make the file
+    // With m_mutex held; the names of the segments that went, to remove.
+    std::vector<QByteArray> Trim();
     void DropOldestMark();
     void DropOldestHeaders();
     qint64 TimeAtLocked(qint64 offset) const;
@@ -132,7 +142,8 @@ private:
     QString m_dir;
     int m_dirFd = -1; // segment files are made and removed through it
     Limits m_limits;
-    mutable std::mutex m_mutex;
+    std::mutex m_appendMutex;   // held by the one writer, across its disk work
+    mutable std::mutex m_mutex; // the index's; never held across disk work
     std::deque<Segment> m_segments;
     std::deque<Chunk> m_chunks; // one per append, in order
     std::deque<Mark> m_marks;   // the first is the title in effect at Begin()

@@ -219,7 +219,8 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     const QByteArrayView audio = m_reader ? QByteArrayView(stripped) : bytes;
 
     TimeShift& shift = *m_shift;
-    std::lock_guard lock(shift.m_mutex);
+    const std::lock_guard tapping(shift.m_tapMutex);
+    std::unique_lock lock(shift.m_mutex);
     const PublishOnExit publish(shift);
     if (titled)
         shift.m_lastTitle = DecodeStreamText(m_reader->Title());
@@ -228,6 +229,9 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
         m_oggHeaders.Restart(buffer->End(), *buffer); // a buffer after one that failed
     const qint64 start = buffer ? buffer->End() : 0;
     if (buffer) {
+        // Written without the shift's lock, which the commands take; the
+        // buffer stays while the tap's lock is held.
+        lock.unlock();
         bool kept = true;
         if (titled) {
             kept = buffer->Append(audio.first(titleAt), atMs);
@@ -238,6 +242,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
         }
         if (kept)
             m_oggHeaders.Feed(audio, start, *buffer);
+        lock.lock();
         if (!kept) {
             // What was not kept cannot be played later: live from here on.
             shift.DropBufferLocked(buffer->Error());
@@ -271,6 +276,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
 
 QByteArray TimeShift::Tap::Restart() {
     TimeShift& shift = *m_shift;
+    const std::lock_guard tapping(shift.m_tapMutex);
     std::lock_guard lock(shift.m_mutex);
     const PublishOnExit publish(shift);
     shift.m_keepDemuxerChain = false;
@@ -417,7 +423,8 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
                 timedTitle = title;
 
     TimeShift& shift = *m_shift;
-    std::lock_guard lock(shift.m_mutex);
+    const std::lock_guard tapping(shift.m_tapMutex);
+    std::unique_lock lock(shift.m_mutex);
     const PublishOnExit publish(shift);
     if (segmentStart && shift.m_segmentTitle && !shift.m_segmentTitle->isEmpty())
         shift.m_lastTitle = *shift.m_segmentTitle;
@@ -435,7 +442,10 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
         // A tag read here heads its segment's buffer (segment-level places).
         if (!timedTitle.isEmpty())
             buffer->MarkTitle(timedTitle, atMs);
-        if (!buffer->Append(bytes, atMs)) {
+        lock.unlock(); // as in Tap::Received
+        const bool kept = buffer->Append(bytes, atMs);
+        lock.lock();
+        if (!kept) {
             shift.DropBufferLocked(buffer->Error());
             buffer = nullptr;
         }

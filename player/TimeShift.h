@@ -177,7 +177,8 @@ private:
 
     const QString m_root;
     const LiveBuffer::Limits m_limits;
-    mutable std::mutex m_mutex; // taken before the buffer's own
+    std::mutex m_tapMutex;      // the taps', one at a time; taken before m_mutex
+    mutable std::mutex m_mutex; // taken before the buffer's own; let go for the disk's writes
     std::shared_ptr<LiveBuffer> m_buffer;
     quint64 m_nBuffer = 0;    // buffers made so far
     qint64 m_unkeptBytes = 0; // came since keeping failed

@@ -15,8 +15,49 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QTimer>
+#include <cstring>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <thread>
+#include <unistd.h>
+
+// A slow disk for the live buffer's segment files, on demand: while
+// slowWrites is set, each write to a file in a live buffer's folder takes
+// 2 s. pwrite here takes the place of the C library's in this binary.
+namespace slowdisk {
+std::atomic<bool> slowWrites{false};
+std::atomic<int> waiting{0}; // writes held up now
+std::atomic<int> done{0};    // writes held up and done
+
+void MaybeWait(int fd) {
+    if (!slowWrites)
+        return;
+    char path[512] = {};
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::readlink(link.constData(), path, sizeof path - 1) <= 0 || !std::strstr(path, "/live-"))
+        return;
+    ++waiting;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    --waiting;
+    ++done;
+}
+} // namespace slowdisk
+
+extern "C" ssize_t pwrite(int fd, const void* bytes, size_t n, off_t at) {
+    using Real = ssize_t (*)(int, const void*, size_t, off_t);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "pwrite"));
+    slowdisk::MaybeWait(fd);
+    return real(fd, bytes, n, at);
+}
+
+extern "C" ssize_t pwrite64(int fd, const void* bytes, size_t n, off64_t at) {
+    using Real = ssize_t (*)(int, const void*, size_t, off64_t);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "pwrite64"));
+    slowdisk::MaybeWait(fd);
+    return real(fd, bytes, n, at);
+}
 
 namespace didira {
 namespace {
@@ -535,6 +576,55 @@ TEST_F(TimeShiftPlayback, AStationWithANewLongTitleInEveryBlockPlaysWithBoundedM
         EXPECT_FALSE(kept.contains("StreamTitle")) << "metadata kept as audio";
         player.Cancel();
     }
+}
+
+// A slow disk (2 s a write) never holds up what the window and MPRIS ask
+// once a second, nor the listener's moves: asked while a write waits, each
+// answers before that write is done, and a one-second status poll keeps its
+// pace.
+TEST_F(TimeShiftPlayback, ASlowDiskNeverHoldsUpTheQuestionsAskedOnTheUiThread) {
+    test::StreamTestServer station(test::StreamTestServer::TitledMp3(test::media::Mp3Loop()));
+    player.Open(station.Url());
+    ASSERT_TRUE(WaitPlaying());
+    ASSERT_TRUE(test::WaitUntil([&] { return control->CanSeek(); }, 10s));
+    test::Pump(2s);
+    slowdisk::slowWrites = true;
+    ASSERT_TRUE(test::WaitUntil([] { return slowdisk::waiting > 0; }, 5s)) << "no write held up";
+    const int doneBefore = slowdisk::done;
+    EXPECT_TRUE(control->CanSeek());
+    EXPECT_GT(control->PositionMs(), 0);
+    control->BehindLiveMs();
+    EXPECT_TRUE(control->LiveProblem().isEmpty());
+    EXPECT_TRUE(control->SeekBy(-1000));
+    EXPECT_GT(control->BehindLiveMs(), 0);
+    EXPECT_EQ(slowdisk::done.load(), doneBefore) << "a question waited for the disk";
+
+    // The status fields' pace: a tick a second for 5 s, each answered.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    int ticks = 0;
+    QTimer poll;
+    poll.setInterval(1000);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        player.GetPlayState();
+        player.GetOpenState();
+        player.GetBandwidth();
+        control->CanSeek();
+        control->PositionMs();
+        control->BehindLiveMs();
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+        ++ticks;
+    });
+    poll.start();
+    test::Pump(5500ms);
+    slowdisk::slowWrites = false;
+    EXPECT_GE(ticks, 5);
+    EXPECT_LT(longest, 1900) << "the one-second poll was held up";
+    EXPECT_GT(slowdisk::done.load(), doneBefore);
+    player.Cancel();
 }
 
 // An Ogg move is flushed and heard at once, within the chain the demuxer is
