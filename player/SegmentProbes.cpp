@@ -3,7 +3,6 @@
 #include "player/StreamProbes.h"
 #include "player/TimeShift.h"
 
-#include <QDateTime>
 #include <gst/tag/tag.h>
 
 namespace didira {
@@ -37,7 +36,7 @@ GstPadProbeReturn ShiftSegments(GstPad* pad, GstPadProbeInfo* info, gpointer dat
     bool restart = false;
     const std::optional<QByteArray> out = tap.Received(
         QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)),
-        QDateTime::currentMSecsSinceEpoch(), GST_BUFFER_OFFSET(in) == 0, &restart);
+        TimeShift::NowMs(), GST_BUFFER_OFFSET(in) == 0, &restart);
     gst_buffer_unmap(in, &map);
     if (restart)
         RestartDownstream(pad);

@@ -7,7 +7,6 @@
 #include "player/TimeShift.h"
 #include "player/TimedId3.h"
 
-#include <QDateTime>
 #include <functional>
 #include <gst/tag/tag.h>
 #include <optional>
@@ -183,7 +182,7 @@ GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) 
             tap.SetIcyInterval(*interval);
         return GST_PAD_PROBE_OK;
     }
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = TimeShift::NowMs();
     bool restarted = false;
     // Each buffer in (taken), its replacement (or none) out, in order, each
     // marked with where in the buffer what it carries ends.

@@ -5,6 +5,7 @@
 #include <QtGlobal>
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 namespace didira {
@@ -95,6 +96,12 @@ void WarnOnce(const QString& why) {
 }
 
 } // namespace
+
+qint64 TimeShift::NowMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 std::shared_ptr<TimeShift> TimeShift::Create(const QString& root,
                                              const LiveBuffer::Limits& limits) {

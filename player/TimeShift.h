@@ -56,6 +56,10 @@ public:
     // the next bytes arrive, little enough to stay near the live edge.
     static constexpr qint64 kLeadMs = 750;
 
+    // The clock of arrival times: milliseconds since boot, sleep included,
+    // never stepped (the wall clock's steps move nothing kept).
+    static qint64 NowMs();
+
     // Kept under root (LiveBuffer::DefaultRoot in the program).
     static std::shared_ptr<TimeShift> Create(const QString& root, const LiveBuffer::Limits& limits);
     TimeShift(const TimeShift&) = delete;
@@ -69,7 +73,8 @@ public:
         explicit Tap(std::shared_ptr<TimeShift> shift) : m_shift(std::move(shift)) {}
         // The source's caps named this ICY metadata interval (0: none).
         void SetIcyInterval(std::uint32_t interval);
-        // Keeps what was received; what to send on in its place: none for the
+        // Keeps what was received at atMs (NowMs); what to send on in its
+        // place: none for the
         // bytes unchanged, empty for nothing. With restart given, a move sets
         // *restart and sends nothing: downstream must be flushed, and gets
         // what Restart returns (without it, a move is heard once what

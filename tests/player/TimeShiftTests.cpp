@@ -12,6 +12,7 @@
 #include "support/HlsTestServer.h"
 #include "support/StreamTestServer.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -588,6 +589,13 @@ TEST_F(TimeShiftPlayback, ASlowDiskNeverHoldsUpTheQuestionsAskedOnTheUiThread) {
     ASSERT_TRUE(WaitPlaying());
     ASSERT_TRUE(test::WaitUntil([&] { return control->CanSeek(); }, 10s));
     test::Pump(2s);
+    // Kept on the clock since boot (a step of the wall clock moves nothing),
+    // the wall time beside it for names.
+    const auto buffer = control->CurrentTimeShift()->Buffer();
+    EXPECT_NEAR(double(buffer->TimeAt(buffer->End() - 1)), double(TimeShift::NowMs()), 3000);
+    EXPECT_GT(std::abs(TimeShift::NowMs() - QDateTime::currentMSecsSinceEpoch()), 1000000);
+    EXPECT_NEAR(double(buffer->WallTimeAt(buffer->End() - 1)),
+                double(QDateTime::currentMSecsSinceEpoch()), 3000);
     slowdisk::slowWrites = true;
     ASSERT_TRUE(test::WaitUntil([] { return slowdisk::waiting > 0; }, 5s)) << "no write held up";
     const int doneBefore = slowdisk::done;
