@@ -20,6 +20,8 @@
 // thread, asked from the UI thread; the disk is written and read with no
 // lock held that a question takes.
 
+#include "player/CacheFolder.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <atomic>
@@ -45,7 +47,7 @@ public:
     // machine: another machine's are left to it); returns how many went.
     static int RemoveLeftovers(const QString& root);
     // The file in a buffer's directory that names the process keeping it.
-    static constexpr char kOwnerFile[] = "owner";
+    static constexpr const char* kOwnerFile = cachefolder::kOwnerFile;
     // What kOwnerFile holds for the process pid ("" when it does not run).
     static QByteArray OwnerOf(qint64 pid);
 

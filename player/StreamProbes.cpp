@@ -7,6 +7,7 @@
 #include "player/TimeShift.h"
 #include "player/TimedId3.h"
 
+#include <atomic>
 #include <functional>
 #include <gst/tag/tag.h>
 #include <optional>
@@ -177,10 +178,16 @@ namespace {
 GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& tap = *static_cast<TimeShift::Tap*>(data);
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        if (const std::optional<std::uint32_t> interval =
-                IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info)))
-            tap.SetIcyInterval(*interval);
-        return GST_PAD_PROBE_OK;
+        const std::optional<std::uint32_t> interval = IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info));
+        if (!interval || !tap.SetIcyInterval(*interval))
+            return GST_PAD_PROBE_OK;
+        // The audio alone goes on, with no caps to say otherwise.
+        static std::atomic<bool> s_told{false};
+        if (!s_told.exchange(true))
+            qWarning("didira: a station's ICY metadata interval (%u bytes) is below %u: "
+                     "played without titles",
+                     *interval, IcyMetadataReader::kMinTitledInterval);
+        return GST_PAD_PROBE_DROP;
     }
     const qint64 now = TimeShift::NowMs();
     bool restarted = false;

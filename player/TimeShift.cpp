@@ -198,15 +198,16 @@ private:
     TimeShift& m_shift;
 };
 
-void TimeShift::Tap::SetIcyInterval(std::uint32_t interval) {
+bool TimeShift::Tap::SetIcyInterval(std::uint32_t interval) {
     // The source adds to its caps as it learns more: the same interval goes
     // on counting where it was.
-    if (interval == m_interval)
-        return;
-    m_interval = interval;
-    m_reader.reset();
-    if (interval > 0)
-        m_reader.emplace(interval);
+    if (interval != m_interval) {
+        m_interval = interval;
+        m_reader.reset();
+        if (interval > 0)
+            m_reader.emplace(interval);
+    }
+    return Unframed();
 }
 
 std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 atMs,
@@ -259,14 +260,14 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     if (shift.m_mode == Mode::Live && m_asReceived) {
         shift.m_moved = false;
         m_sentEnd = buffer ? buffer->End() : -1;
-        return std::nullopt;
+        return Unframed() ? std::optional(audio.toByteArray()) : std::nullopt;
     }
     if (m_asReceived) {
         // Downstream stops getting the bytes as received at this buffer.
         m_asReceived = false;
         if (shift.m_cursor < 0)
             shift.m_cursor = start;
-        if (m_reader)
+        if (m_reader && !Unframed())
             m_framer.emplace(m_interval, before, QByteArray());
     }
     if (shift.m_mode == Mode::Held)

@@ -72,7 +72,10 @@ public:
     public:
         explicit Tap(std::shared_ptr<TimeShift> shift) : m_shift(std::move(shift)) {}
         // The source's caps named this ICY metadata interval (0: none).
-        void SetIcyInterval(std::uint32_t interval);
+        // True when downstream must not be told: below the smallest
+        // interval whose titles are taken, the tap sends the audio alone
+        // (no demuxer then makes a title of every block).
+        bool SetIcyInterval(std::uint32_t interval);
         // Keeps what was received at atMs (NowMs); what to send on in its
         // place: none for the
         // bytes unchanged, empty for nothing. With restart given, a move sets
@@ -88,6 +91,9 @@ public:
         qint64 SentEnd() const { return m_sentEnd; }
 
     private:
+        bool Unframed() const {
+            return m_interval > 0 && m_interval < IcyMetadataReader::kMinTitledInterval;
+        }
         // count bytes from the cursor (or audio, live), after headers.
         QByteArray SendLocked(LiveBuffer* buffer, qint64 count, QByteArray headers,
                               QByteArrayView audio);
