@@ -240,16 +240,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
         // Written without the shift's lock, which the commands take; the
         // buffer stays while the tap's lock is held.
         lock.unlock();
-        bool kept = true;
-        if (titled) {
-            kept = buffer->Append(audio.first(titleAt), atMs);
-            buffer->MarkTitle(shift.m_lastTitle, atMs);
-            kept = buffer->Append(audio.sliced(titleAt), atMs) && kept;
-        } else {
-            kept = buffer->Append(audio, atMs);
-        }
-        if (kept)
-            m_oggHeaders.Feed(audio, start, *buffer);
+        const bool kept = Keep(*buffer, audio, titled ? titleAt : -1, shift.m_lastTitle, atMs);
         lock.lock();
         if (!kept) {
             // What was not kept cannot be played later: live from here on.
@@ -280,6 +271,22 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
         return QByteArray();
     }
     return SendLocked(buffer, audio.size(), QByteArray(), audio);
+}
+
+bool TimeShift::Tap::Keep(LiveBuffer& buffer, QByteArrayView audio, qsizetype titleAt,
+                          const QString& title, qint64 atMs) {
+    const qint64 start = buffer.End();
+    bool kept = true;
+    if (titleAt >= 0) {
+        kept = buffer.Append(audio.first(titleAt), atMs);
+        buffer.MarkTitle(title, atMs);
+        kept = buffer.Append(audio.sliced(titleAt), atMs) && kept;
+    } else {
+        kept = buffer.Append(audio, atMs);
+    }
+    if (kept)
+        m_oggHeaders.Feed(audio, start, buffer);
+    return kept;
 }
 
 QByteArray TimeShift::Tap::Restart() {

@@ -94,6 +94,10 @@ public:
         bool Unframed() const {
             return m_interval > 0 && m_interval < IcyMetadataReader::kMinTitledInterval;
         }
+        // Keeps audio in buffer, title marked at titleAt (-1: none); false
+        // when the disk did not take it all. Without the shift's lock.
+        bool Keep(LiveBuffer& buffer, QByteArrayView audio, qsizetype titleAt, const QString& title,
+                  qint64 atMs);
         // count bytes from the cursor (or audio, live), after headers.
         QByteArray SendLocked(LiveBuffer* buffer, qint64 count, QByteArray headers,
                               QByteArrayView audio);
