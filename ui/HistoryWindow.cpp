@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -136,7 +137,10 @@ CHistoryWindow::CHistoryWindow(const CSongHistory& history, QWidget* parent)
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setWordWrap(false);
+    m_list->setAlternatingRowColors(true);
+    m_list->setShowGrid(false);
     m_list->verticalHeader()->hide();
+    m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_list->horizontalHeader()->setSectionResizeMode(kTime, QHeaderView::ResizeToContents);
     m_list->horizontalHeader()->setSectionResizeMode(kStation, QHeaderView::Interactive);
     m_list->horizontalHeader()->setStretchLastSection(true);
@@ -161,6 +165,7 @@ CHistoryWindow::CHistoryWindow(const CSongHistory& history, QWidget* parent)
     layout->addWidget(m_list, 1);
     layout->addWidget(m_problem);
     layout->addLayout(bottom);
+    m_list->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     resize(620, 420);
 
     const auto refilter = [this] {
@@ -187,6 +192,12 @@ CHistoryWindow::CHistoryWindow(const CSongHistory& history, QWidget* parent)
 }
 
 CHistoryWindow::~CHistoryWindow() = default;
+
+void CHistoryWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        m_list->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+}
 
 void CHistoryWindow::Present() {
     showNormal();

@@ -33,6 +33,9 @@ public:
     // What the list shows, top to bottom.
     std::vector<HeardEntry> Shown() const;
 
+protected:
+    void changeEvent(QEvent* event) override; // rows as high as the font
+
 private:
     void FillStations();
     void UpdateCount();

@@ -1,10 +1,15 @@
 // The song history as the listener sees it: the window (newest first,
 // narrowed by text and by station, exported as CSV through the save dialog,
 // Japanese text drawn) and the tray's "最近の曲" (the newest ten, copied as
-// "Title — Station").
+// "Title — Station"); and the program's own wiring: the dialog's titles as
+// heard become entries, and the window menu opens the window.
+#include "app/ListenerTools.h"
 #include "app/RecentSongsMenu.h"
+#include "app/TrayIcon.h"
 #include "control/SongHistory.h"
+#include "support/DialogFixture.h"
 #include "support/TestSupport.h"
+#include "ui/DlgRemote.h"
 #include "ui/HistoryExport.h"
 #include "ui/HistoryWindow.h"
 #include "ui/SaveFileDialog.h"
@@ -22,6 +27,13 @@ using namespace std::chrono_literals;
 
 constexpr qint64 kMinute = 60 * 1000;
 
+QStringList Titles(const std::vector<HeardEntry>& entries) {
+    QStringList out;
+    for (const HeardEntry& e : entries)
+        out << e.title;
+    return out;
+}
+
 class HistoryView : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -35,12 +47,6 @@ protected:
     void Hear(const QString& station, const QString& title) {
         now += 4 * kMinute;
         history->Heard(station, title);
-    }
-    static QStringList Titles(const std::vector<HeardEntry>& entries) {
-        QStringList out;
-        for (const HeardEntry& e : entries)
-            out << e.title;
-        return out;
     }
 
     qint64 now = QDateTime::currentMSecsSinceEpoch() - 3 * 60 * kMinute;
@@ -110,14 +116,6 @@ TEST_F(HistoryView, TheWindowListsNewestFirstNarrowsByTextAndStationAndExportsWh
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].icon, MbIcon::Stop);
     EXPECT_TRUE(boxes.Texts()[0].contains(u"/proc/didira-none/x.csv"_qs));
-
-    // As a listener would see it, Japanese text drawn (saved where asked).
-    search->clear();
-    const QString shot = qEnvironmentVariable("DIDIRA_HISTORY_SCREENSHOT");
-    if (!shot.isEmpty()) {
-        test::Pump(200ms);
-        EXPECT_TRUE(window.grab().save(shot));
-    }
 }
 
 TEST_F(HistoryView, TheTraysRecentSongsAreTheNewestTenAndCopyTitleAndStation) {
@@ -156,6 +154,71 @@ TEST_F(HistoryView, TheTraysRecentSongsAreTheNewestTenAndCopyTitleAndStation) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), u"Song 11 — A & B"_qs);
     recent.WindowAction()->trigger();
     EXPECT_EQ(opened, 1);
+}
+
+class HistoryOfTheDialog : public test::DialogFixture {
+protected:
+    void SetUp() override {
+        DialogFixture::SetUp();
+        data = test::TempDir();
+        qputenv("XDG_DATA_HOME", data.toUtf8());
+        Make();
+        ASSERT_TRUE(created);
+    }
+    void TearDown() override {
+        tools.reset();
+        qunsetenv("XDG_DATA_HOME");
+        DialogFixture::TearDown();
+    }
+    QString data;
+    std::unique_ptr<CListenerTools> tools;
+};
+
+TEST_F(HistoryOfTheDialog, TheTitlesTheDialogPlaysAreEntriesAndTheWindowMenuOpensTheWindow) {
+    tools = std::make_unique<CListenerTools>(*dlg, QDBusConnection(QString()));
+    CSongHistory& history = tools->History();
+    ASSERT_TRUE(
+        test::WaitUntil([&] { return history.CurrentState() == CSongHistory::State::Open; }, 10s));
+    remote::Step(*dlg, +1); // plays "Test Station"
+    emit Player().TitleChanged(u"一曲目"_qs);
+    emit Player().TitleChanged(QString());
+    emit Player().TitleChanged(u"一曲目"_qs); // resent at once: the same entry
+    emit Player().TitleChanged(u"二曲目"_qs);
+    ASSERT_EQ(history.Entries().size(), 2u);
+    EXPECT_EQ(history.Entries()[0].station, u"Test Station"_qs);
+    EXPECT_EQ(history.Entries()[1].title, u"二曲目"_qs);
+    ASSERT_TRUE(test::WaitUntil([&] { return history.Waiting() == 0; }, 10s));
+    EXPECT_TRUE(QFileInfo::exists(data + u"/didira/history.sqlite"_qs));
+
+    // The window menu ends with the history's item, after a separator.
+    QMenu* menu = remote::Access::SystemMenu(*dlg);
+    ASSERT_TRUE(menu);
+    const QList<QAction*> items = menu->actions();
+    ASSERT_GE(items.size(), 2);
+    EXPECT_TRUE(items[items.size() - 2]->isSeparator());
+    EXPECT_EQ(items.back()->text(), u"曲の履歴…"_qs);
+    items.back()->trigger();
+    const auto shown = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* window = qobject_cast<CHistoryWindow*>(w); window && window->isVisible())
+                return window;
+        return static_cast<CHistoryWindow*>(nullptr);
+    };
+    CHistoryWindow* window = shown();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(Titles(window->Shown()), (QStringList{u"二曲目"_qs, u"一曲目"_qs}));
+    EXPECT_EQ(window->font(), dlg->font());
+
+    // As a listener would see it, in the dialog's font (saved where asked).
+    const QString shot = qEnvironmentVariable("DIDIRA_HISTORY_SCREENSHOT");
+    if (!shot.isEmpty()) {
+        for (const char* title : {"夜空ノムコウ", "Lemon", "ハナミズキ, 2004", "So What"})
+            emit Player().TitleChanged(QString::fromUtf8(title));
+        window->findChild<QLineEdit*>()->setText(u"曲"_qs);
+        window->findChild<QLineEdit*>()->clear();
+        test::Pump(300ms);
+        EXPECT_TRUE(window->grab().save(shot));
+    }
 }
 
 } // namespace
