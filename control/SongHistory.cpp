@@ -54,6 +54,8 @@ CSongHistory::~CSongHistory() {
         last.assign(m_waiting.begin() + static_cast<std::ptrdiff_t>(m_nWriting), m_waiting.end());
     const HistoryLimits limits = m_options.limits;
     const qint64 now = Now();
+    // The thread ends after that write, once all that was posted before it
+    // is done.
     QMetaObject::invokeMethod(
         &m_worker->context,
         [worker = m_worker, last = std::move(last), limits, now] {
@@ -62,15 +64,14 @@ CSongHistory::~CSongHistory() {
                 std::fprintf(stderr, "song history: %d titles not written: %s\n",
                              static_cast<int>(last.size()), qPrintable(error));
             worker->file.reset();
+            QThread::currentThread()->quit();
         },
         Qt::QueuedConnection);
-    m_thread->quit();
     if (!m_thread->wait(kEndWaitMs)) {
-        // A disk that never answers: the thread and what it holds are left
-        // to the end of the process rather than pulled from under it.
+        // A disk that never answers: the thread is left to the end of the
+        // process rather than pulled from under it; its jobs hold the worker.
         std::fprintf(stderr, "song history: the file did not answer; titles may be lost\n");
         (void)m_thread.release();
-        (void)new std::shared_ptr<Worker>(m_worker);
     }
 }
 

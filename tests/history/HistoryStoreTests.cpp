@@ -119,6 +119,24 @@ TEST_F(HistoryStore, EntriesAreReadBackInOrderByANewStoreOnTheSameFileWithTheSch
               HistoryFile::kSchemaVersion);
 }
 
+TEST_F(HistoryStore, WhatWaitsAtTheEndIsWrittenAlsoWhileTheFileIsStillBeingRead) {
+    {
+        CSongHistory::Options options;
+        options.clock = [this] { return now; };
+        CSongHistory history(path, options); // not yet read
+        history.Heard(u"S"_qs, u"early"_qs);
+        now += kMinute * 2;
+        history.Heard(u"S"_qs, u"right away"_qs);
+    }
+    {
+        auto history = Open();
+        now += kMinute * 2;
+        history->Heard(u"S"_qs, u"at the end"_qs);
+    }
+    EXPECT_EQ(Titles(*Open()),
+              (QStringList{u"S/early"_qs, u"S/right away"_qs, u"S/at the end"_qs}));
+}
+
 // What counts as one entry: (ms after the start, station, title) heard in
 // turn, and the entries they make.
 TEST_F(HistoryStore, ARepeatWithinAMinuteIsOneEntryAndAnEmptyTitleEndsTheEntry) {
