@@ -1,7 +1,9 @@
 #include "app/ListenerTools.h"
 
 #include "app/DidiraService.h"
+#include "app/DirectoryClient.h"
 #include "app/SleepTimer.h"
+#include "app/StationDirectory.h"
 #include "app/TrayIcon.h"
 #include "ui/DlgListener.h"
 #include "ui/DlgRemote.h"
@@ -28,6 +30,8 @@ CListenerTools::CListenerTools(CVavarozDlg& dlg, const QDBusConnection& bus) {
     }
     m_tray = std::make_unique<CTrayIcon>(dlg, *m_sleep);
     m_tray->Show();
+    m_directory =
+        std::make_unique<CStationDirectory>(dlg, m_tray->Menu(), CDirectoryClient::DefaultBase());
 }
 
 CListenerTools::~CListenerTools() = default;

@@ -1,6 +1,7 @@
 #pragma once
-// What the listener reaches beside the dialog: the sleep timer, the tray icon
-// and Didira's own bus interface, all acting on one created dialog.
+// What the listener reaches beside the dialog: the sleep timer, the tray icon,
+// Didira's own bus interface and the station directory, all acting on one
+// created dialog.
 
 #include <QDBusConnection>
 #include <memory>
@@ -9,6 +10,7 @@ namespace didira {
 
 class CDidiraService;
 class CSleepTimer;
+class CStationDirectory;
 class CTrayIcon;
 class CVavarozDlg;
 
@@ -27,6 +29,7 @@ private:
     std::unique_ptr<CSleepTimer> m_sleep;
     std::unique_ptr<CDidiraService> m_service;
     std::unique_ptr<CTrayIcon> m_tray;
+    std::unique_ptr<CStationDirectory> m_directory;
 };
 
 } // namespace didira
