@@ -63,7 +63,7 @@ CDirectoryWindow::CDirectoryWindow(CVavarozDlg& dlg, const QUrl& base, QWidget* 
     connect(&m_client, &CDirectoryClient::Found, this, &CDirectoryWindow::OnFound);
     connect(&m_client, &CDirectoryClient::Failed, this, &CDirectoryWindow::OnFailed);
     OnSelection();
-    resize(640, 420);
+    resize(720, 460);
 }
 
 void CDirectoryWindow::BuildSearch(QVBoxLayout& layout) {
@@ -91,8 +91,11 @@ void CDirectoryWindow::BuildResults(QVBoxLayout& layout) {
     m_results->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_results->setSelectionMode(QAbstractItemView::SingleSelection);
     m_results->verticalHeader()->hide();
-    m_results->horizontalHeader()->setSectionResizeMode(kName, QHeaderView::Stretch);
-    m_results->setColumnWidth(kLanguage, 90);
+    m_results->setWordWrap(false);
+    m_results->setTextElideMode(Qt::ElideRight);
+    QHeaderView* header = m_results->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kName, QHeaderView::Stretch);
     layout.addWidget(m_results, 1);
 }
 

@@ -266,3 +266,23 @@ TEST_F(DirectoryWindow, TheWindowIsInTheWindowMenuBeforeTheAboutItemAndInTheTray
 
 } // namespace
 } // namespace didira
+
+namespace didira {
+namespace {
+
+// Not a check: with DIDIRA_SCREENSHOT set to a file name, the window with a
+// search's results is drawn into it, to look at as the listener sees it.
+TEST_F(DirectoryWindow, Screenshot) {
+    const QString file = qEnvironmentVariable("DIDIRA_SCREENSHOT");
+    if (file.isEmpty())
+        GTEST_SKIP() << "DIDIRA_SCREENSHOT names no file";
+    window->show();
+    Child<QLineEdit>("tag")->setText(u"jazz"_qs);
+    SearchAndWait();
+    Pick(0);
+    test::Pump(std::chrono::milliseconds(300));
+    ASSERT_TRUE(window->grab().save(file));
+}
+
+} // namespace
+} // namespace didira
