@@ -121,7 +121,7 @@ TEST(LiveBuffer, AWriteTheDiskRefusesIsReportedAndKeepsWhatWasKept) {
 TEST(LiveBuffer, LeftoversOfEndedProcessesGoAndALiveOnesStay) {
     const QString root = test::TempDir();
     QProcess ended;
-    ended.start(QStringLiteral("true"));
+    ended.start(test::Program(QStringLiteral("true")));
     ASSERT_TRUE(ended.waitForFinished(10000));
     const QString dead = root + QStringLiteral("/live-%1-0").arg(ended.processId());
     ASSERT_TRUE(QDir().mkpath(dead));

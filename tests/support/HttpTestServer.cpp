@@ -128,7 +128,7 @@ QString TestCertificates() {
     static const QString dir = [] {
         const QString out = TempDir();
         const int rc = QProcess::execute(
-            QStringLiteral("bash"),
+            Program(QStringLiteral("bash")),
             {QStringLiteral(DIDIRA_SOURCE_DIR "/tests/support/test-certs.sh"), out});
         if (rc != 0)
             return QString();
