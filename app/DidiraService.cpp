@@ -1,7 +1,9 @@
 #include "app/DidiraService.h"
 
+#include "app/HistoryBus.h"
 #include "app/LiveActions.h"
 #include "app/SleepTimer.h"
+#include "control/SongHistory.h"
 #include "ui/VavarozDlg.h"
 
 #include <QDBusAbstractAdaptor>
@@ -51,6 +53,10 @@ public slots:
         return {};
     }
     void SleepAfter(uint seconds) { m_service->SleepTimer().Start(std::chrono::seconds(seconds)); }
+    didira::BusHistory History(uint count) { return HistoryForBus(m_service->History(), count); }
+
+signals:
+    void TitleHeard(const QString& station, const QString& title);
 
 private:
     void Live(bool (*action)(CVavarozDlg&), const QString& what) {
@@ -65,7 +71,8 @@ private:
 CDidiraService::CDidiraService(CSleepTimer& sleep, CVavarozDlg* dlg, const QDBusConnection& bus,
                                QObject* parent)
     : QObject(parent), m_sleep(sleep), m_pDlg(dlg), m_bus(bus) {
-    new DidiraAdaptor(this);
+    RegisterHistoryBusTypes();
+    m_pAdaptor = new DidiraAdaptor(this);
 }
 
 CDidiraService::~CDidiraService() {
@@ -79,6 +86,14 @@ bool CDidiraService::Register() {
     m_bRegistered = m_bus.registerObject(QString::fromLatin1(kDidiraPath), this,
                                          QDBusConnection::ExportAdaptors);
     return m_bRegistered;
+}
+
+void CDidiraService::ServeHistory(const CSongHistory& history) {
+    m_pHistory = &history;
+    auto* adaptor = static_cast<DidiraAdaptor*>(m_pAdaptor);
+    connect(&history, &CSongHistory::entryAdded, adaptor, [adaptor](const HeardEntry& entry) {
+        emit adaptor->TitleHeard(entry.station, entry.title);
+    });
 }
 
 CVavarozDlg* CDidiraService::Dialog() const {

@@ -11,9 +11,13 @@
 // GoLive, StartRecording and SaveLast while no live station plays (or nothing
 // of it is kept: an HLS station), and StopRecording while none runs, answer
 // org.didira.Didira1.Error.NotPlaying, with the reason when nothing is kept
-// of a station that plays (the cache folder refused, the disk failed). StartRecording answers once
-// the folder is known to take the files, SaveLast once they are written; a folder that cannot be
-// written or a full disk answer org.didira.Didira1.Error.Failed with the reason.
+// of a station that plays (the cache folder refused, the disk failed).
+// StartRecording answers once the folder is known to take the files, SaveLast
+// once they are written; a folder that cannot be written or a full disk
+// answer org.didira.Didira1.Error.Failed with the reason. History(u count) ->
+// a(sss): the song history's newest count entries, newest first (time as ISO
+// 8601, station, title; none without a history); signal TitleHeard(s station,
+// s title) for each new entry (app/HistoryBus.h).
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -26,6 +30,7 @@
 namespace didira {
 
 class CSleepTimer;
+class CSongHistory;
 class CVavarozDlg;
 
 inline constexpr char kDidiraPath[] = "/org/didira/Didira";
@@ -45,6 +50,9 @@ public:
 
     // Exports the object; false when it cannot be exported.
     bool Register();
+    // History and TitleHeard serve history (which must outlive this object).
+    void ServeHistory(const CSongHistory& history);
+    const CSongHistory* History() const { return m_pHistory; }
 
     CSleepTimer& SleepTimer() const { return m_sleep; }
     CVavarozDlg* Dialog() const; // null once it has gone
@@ -63,6 +71,8 @@ private:
 
     CSleepTimer& m_sleep;
     QPointer<CVavarozDlg> m_pDlg;
+    const CSongHistory* m_pHistory = nullptr;
+    QObject* m_pAdaptor = nullptr; // owned by this object
     QDBusConnection m_bus;
     bool m_bRegistered = false;
 };
