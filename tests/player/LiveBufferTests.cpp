@@ -2,7 +2,7 @@
 // time and title of each place; the window and the byte cap drop the oldest
 // whole segments; a refused write keeps what was kept; leftovers of ended
 // processes go and a live process's stay.
-#include "player/LiveBuffer.h"
+#include "player/timeshift/LiveBuffer.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
