@@ -3,8 +3,8 @@
 // whole segments; a refused write keeps what was kept; leftovers of ended
 // processes go, a live process's stay, and links and others' folders are
 // never followed.
-#include "player/LiveBuffer.h"
-#include "player/OggHeaderPages.h"
+#include "player/formats/OggHeaderPages.h"
+#include "player/timeshift/LiveBuffer.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -166,7 +166,9 @@ TEST(LiveBuffer, AStreamThatAnnouncesWithoutEndIsBounded) {
     // Ogg: a chain of endless header pages, then a sound one.
     OggHeaderPages headers;
     auto feed = [&](const QByteArray& pages) {
-        headers.Feed(pages, buffer->End(), *buffer);
+        headers.Feed(pages, buffer->End(), [&](qint64 at, QByteArray bytes) {
+            buffer->KeepHeaders(at, std::move(bytes));
+        });
         ASSERT_TRUE(buffer->Append(pages, 600000));
     };
     feed(OggPage(2, 0, 1, 100));
