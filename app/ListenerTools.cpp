@@ -3,7 +3,9 @@
 #include "app/CommandLine.h"
 #include "app/DidiraService.h"
 #include "app/RecentSongsMenu.h"
+#include "app/DirectoryClient.h"
 #include "app/SleepTimer.h"
+#include "app/StationDirectory.h"
 #include "app/TrayIcon.h"
 #include "control/SongHistory.h"
 #include "ui/DlgListener.h"
@@ -39,6 +41,8 @@ CListenerTools::CListenerTools(CVavarozDlg& dlg, const QDBusConnection& bus) {
     m_tray = std::make_unique<CTrayIcon>(dlg, *m_sleep);
     AddHistory(dlg);
     m_tray->Show();
+    m_directory =
+        std::make_unique<CStationDirectory>(dlg, m_tray->Menu(), CDirectoryClient::DefaultBase());
 }
 
 CListenerTools::~CListenerTools() = default;

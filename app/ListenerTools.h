@@ -1,7 +1,7 @@
 #pragma once
 // What the listener reaches beside the dialog: the sleep timer, the song
-// history (kept in UserDataDir(), with its window), the tray icon and
-// Didira's own bus interface, all acting on one created dialog.
+// history (kept in UserDataDir(), with its window), the tray icon, Didira's own
+// bus interface and the station directory, all acting on one created dialog.
 
 #include <QDBusConnection>
 #include <QFont>
@@ -15,6 +15,7 @@ class CHistoryWindow;
 class CRecentSongsMenu;
 class CSleepTimer;
 class CSongHistory;
+class CStationDirectory;
 class CTrayIcon;
 class CVavarozDlg;
 
@@ -45,6 +46,7 @@ private:
     std::unique_ptr<CRecentSongsMenu> m_recent;
     std::unique_ptr<CHistoryWindow> m_historyWindow;
     QFont m_historyFont; // the dialog's, for the window
+    std::unique_ptr<CStationDirectory> m_directory;
 };
 
 } // namespace didira

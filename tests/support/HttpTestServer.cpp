@@ -88,6 +88,7 @@ void HttpTestServer::OnReadable(QTcpSocket* socket) {
     const QString target = firstLine.size() >= 2 ? QString::fromLatin1(firstLine[1]) : QString();
     const QString path = target.section(u'?', 0, 0);
     m_hits[path] += 1;
+    m_lastRequest[path] = request;
 
     Route route;
     if (const auto handler = m_handlers.constFind(path); handler != m_handlers.constEnd()) {
