@@ -190,14 +190,23 @@ TEST_F(HistoryOfTheDialog, TheTitlesTheDialogPlaysAreEntriesAndTheWindowMenuOpen
     ASSERT_TRUE(test::WaitUntil([&] { return history.Waiting() == 0; }, 10s));
     EXPECT_TRUE(QFileInfo::exists(data + u"/didira/history.sqlite"_qs));
 
-    // The window menu ends with the history's item, after a separator.
+    // The window menu holds the history's item among the items beside the
+    // dialog: after the window commands, before the about item.
     QMenu* menu = remote::Access::SystemMenu(*dlg);
     ASSERT_TRUE(menu);
-    const QList<QAction*> items = menu->actions();
-    ASSERT_GE(items.size(), 2);
-    EXPECT_TRUE(items[items.size() - 2]->isSeparator());
-    EXPECT_EQ(items.back()->text(), u"曲の履歴…"_qs);
-    items.back()->trigger();
+    QStringList labels;
+    QAction* item = nullptr;
+    for (QAction* action : menu->actions()) {
+        labels << (action->isSeparator() ? u"-"_qs : action->text());
+        if (action->text() == u"曲の履歴…"_qs)
+            item = action;
+    }
+    ASSERT_TRUE(item) << labels.join(u'|').toStdString();
+    const qsizetype at = labels.indexOf(u"曲の履歴…"_qs);
+    EXPECT_EQ(labels.indexOf(u"閉じる(&C)\tAlt+F4"_qs), at - 2) << labels.join(u'|').toStdString();
+    EXPECT_EQ(labels.value(at - 1), u"-"_qs);
+    EXPECT_EQ(labels.count(u"-"_qs), 2) << labels.join(u'|').toStdString();
+    item->trigger();
     const auto shown = [] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* window = qobject_cast<CHistoryWindow*>(w); window && window->isVisible())
