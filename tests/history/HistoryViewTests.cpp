@@ -19,6 +19,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QTableView>
+#include <QTest>
 
 namespace didira {
 namespace {
@@ -88,6 +90,16 @@ TEST_F(HistoryView, TheWindowListsNewestFirstNarrowsByTextAndStationAndExportsWh
         station->setCurrentIndex(c.station.isEmpty() ? 0 : station->findText(c.station));
         EXPECT_EQ(Titles(window.Shown()), c.shown);
     }
+
+    // A double-click copies the row as "Title — Station".
+    auto* list = window.findChild<QTableView*>();
+    ASSERT_TRUE(list);
+    search->setText(u"lemon"_qs);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QRect second = list->visualRect(list->model()->index(1, 2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second.center());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"Lemon — J-WAVE"_qs);
 
     // Narrowed, it exports what it shows; the name gets its suffix.
     search->setText(u"lemon"_qs);
