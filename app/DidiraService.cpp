@@ -100,7 +100,8 @@ BusHistory CDidiraService::AnswerHistory(uint count) {
     const CSongHistory* history = m_pHistory;
     if (!history || history->CurrentState() != CSongHistory::State::Opening || !calledFromDBus())
         return HistoryForBus(history, count);
-    // What the file holds comes first: the reply waits until it is read.
+    // Until the file is read, only what was heard since is known: the reply
+    // waits for the rest.
     setDelayedReply(true);
     const QDBusMessage call = message();
     const QDBusConnection bus = connection();
