@@ -164,6 +164,14 @@ TEST_F(HistoryView, TheTraysRecentSongsAreTheNewestTenAndCopyTitleAndStation) {
 
     songs[1]->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), u"Song 11 — A & B"_qs);
+
+    // A long title is cut in the menu, whole on the clipboard.
+    const QString longTitle(300, u'長');
+    Hear(u"局"_qs, longTitle);
+    emit recent.Recent()->aboutToShow();
+    EXPECT_LT(recent.Recent()->actions()[0]->text().size(), 150);
+    recent.Recent()->actions()[0]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), longTitle + u" — 局"_qs);
     recent.WindowAction()->trigger();
     EXPECT_EQ(opened, 1);
 }
