@@ -97,20 +97,20 @@ TEST_F(HistoryStore, EntriesAreReadBackInOrderByANewStoreOnTheSameFileWithTheSch
     {
         auto history = Open();
         EXPECT_EQ(history->CurrentState(), CSongHistory::State::Open);
-        history->Heard(u"FM 横浜"_qs, u"夜空ノムコウ"_qs);
+        history->Heard(u"FM みなと"_qs, u"星降る坂道"_qs);
         now += 3 * kMinute;
-        history->Heard(u"FM 横浜"_qs, u"Two, \"quoted\""_qs);
+        history->Heard(u"FM みなと"_qs, u"Two, \"quoted\""_qs);
         now += 4 * kMinute;
-        history->Heard(u"Jazz"_qs, u"So What"_qs);
+        history->Heard(u"Jazz"_qs, u"Blue Step"_qs);
         ASSERT_TRUE(Written(*history));
         const std::vector<HeardEntry> newest = history->Newest(2);
         ASSERT_EQ(newest.size(), 2u);
-        EXPECT_EQ(newest[0].title, u"So What"_qs);
+        EXPECT_EQ(newest[0].title, u"Blue Step"_qs);
         EXPECT_EQ(newest[1].heardMs, kStart + 3 * kMinute);
     }
     auto again = Open();
-    EXPECT_EQ(Titles(*again), (QStringList{u"FM 横浜/夜空ノムコウ"_qs,
-                                           u"FM 横浜/Two, \"quoted\""_qs, u"Jazz/So What"_qs}));
+    EXPECT_EQ(Titles(*again), (QStringList{u"FM みなと/星降る坂道"_qs,
+                                           u"FM みなと/Two, \"quoted\""_qs, u"Jazz/Blue Step"_qs}));
     EXPECT_EQ(again->Entries().back().heardMs, kStart + 7 * kMinute);
     EXPECT_TRUE(told.isEmpty()) << told.join(u'\n').toStdString();
     again.reset();
@@ -343,7 +343,7 @@ TEST(HistoryCsv, FieldsAreQuotedWhereTheyMustBeAndTheTextIsUtf8) {
         QByteArray field;
     } cases[] = {
         {u"Plain"_qs, "Plain"},
-        {u"夜空ノムコウ"_qs, "夜空ノムコウ"},
+        {u"星降る坂道"_qs, "星降る坂道"},
         {u"a, b"_qs, "\"a, b\""},
         {u"say \"hi\""_qs, "\"say \"\"hi\"\"\""},
         {u"two\nlines"_qs, "\"two\nlines\""},

@@ -56,15 +56,15 @@ protected:
 };
 
 TEST_F(HistoryView, TheWindowListsNewestFirstNarrowsByTextAndStationAndExportsWhatItShows) {
-    Hear(u"FM 横浜"_qs, u"夜空ノムコウ"_qs);
-    Hear(u"J-WAVE"_qs, u"Lemon"_qs);
+    Hear(u"FM みなと"_qs, u"星降る坂道"_qs);
+    Hear(u"Radio Kaze"_qs, u"Lemon Drop"_qs);
     CHistoryWindow window(*history);
     window.resize(640, 360);
     window.show();
-    Hear(u"FM 横浜"_qs, u"レモン, Lemon"_qs); // while the window is open
-    Hear(u"Jazz 24"_qs, u"So What"_qs);
-    EXPECT_EQ(Titles(window.Shown()),
-              (QStringList{u"So What"_qs, u"レモン, Lemon"_qs, u"Lemon"_qs, u"夜空ノムコウ"_qs}));
+    Hear(u"FM みなと"_qs, u"ドロップ, Lemon Drop"_qs); // while the window is open
+    Hear(u"Night Jazz 7"_qs, u"Blue Step"_qs);
+    EXPECT_EQ(Titles(window.Shown()), (QStringList{u"Blue Step"_qs, u"ドロップ, Lemon Drop"_qs,
+                                                   u"Lemon Drop"_qs, u"星降る坂道"_qs}));
 
     auto* search = window.findChild<QLineEdit*>();
     auto* station = window.findChild<QComboBox*>();
@@ -75,14 +75,14 @@ TEST_F(HistoryView, TheWindowListsNewestFirstNarrowsByTextAndStationAndExportsWh
         QString station; // empty: all
         QStringList shown;
     } cases[] = {
-        {u"lemon"_qs, QString(), {u"レモン, Lemon"_qs, u"Lemon"_qs}},
-        {u"横浜"_qs, QString(), {u"レモン, Lemon"_qs, u"夜空ノムコウ"_qs}},
-        {QString(), u"FM 横浜"_qs, {u"レモン, Lemon"_qs, u"夜空ノムコウ"_qs}},
-        {u"lemon"_qs, u"J-WAVE"_qs, {u"Lemon"_qs}},
+        {u"lemon"_qs, QString(), {u"ドロップ, Lemon Drop"_qs, u"Lemon Drop"_qs}},
+        {u"みなと"_qs, QString(), {u"ドロップ, Lemon Drop"_qs, u"星降る坂道"_qs}},
+        {QString(), u"FM みなと"_qs, {u"ドロップ, Lemon Drop"_qs, u"星降る坂道"_qs}},
+        {u"lemon"_qs, u"Radio Kaze"_qs, {u"Lemon Drop"_qs}},
         {u"nothing"_qs, QString(), {}},
         {QString(),
          QString(),
-         {u"So What"_qs, u"レモン, Lemon"_qs, u"Lemon"_qs, u"夜空ノムコウ"_qs}},
+         {u"Blue Step"_qs, u"ドロップ, Lemon Drop"_qs, u"Lemon Drop"_qs, u"星降る坂道"_qs}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE((c.text + u'|' + c.station).toStdString());
@@ -99,7 +99,7 @@ TEST_F(HistoryView, TheWindowListsNewestFirstNarrowsByTextAndStationAndExportsWh
     const QRect second = list->visualRect(list->model()->index(1, 2));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second.center());
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"Lemon — J-WAVE"_qs);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"Lemon Drop — Radio Kaze"_qs);
 
     // Narrowed, it exports what it shows; the name gets its suffix.
     search->setText(u"lemon"_qs);
@@ -241,7 +241,8 @@ TEST_F(HistoryOfTheDialog, TheTitlesTheDialogPlaysAreEntriesAndTheWindowMenuOpen
     // As a listener would see it, in the dialog's font (saved where asked).
     const QString shot = qEnvironmentVariable("DIDIRA_HISTORY_SCREENSHOT");
     if (!shot.isEmpty()) {
-        for (const char* title : {"夜空ノムコウ", "Lemon", "ハナミズキ, 2004", "So What"})
+        for (const char* title :
+             {"星降る坂道", "Lemon Drop", "みずいろの雨だれ, 2004", "Blue Step"})
             emit Player().TitleChanged(QString::fromUtf8(title));
         window->findChild<QLineEdit*>()->setText(u"曲"_qs);
         window->findChild<QLineEdit*>()->clear();
