@@ -91,6 +91,7 @@ void CDirectoryWindow::BuildResults(QVBoxLayout& layout) {
     m_results->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_results->setSelectionMode(QAbstractItemView::SingleSelection);
     m_results->verticalHeader()->hide();
+    m_results->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     m_results->setWordWrap(false);
     m_results->setTextElideMode(Qt::ElideRight);
     QHeaderView* header = m_results->horizontalHeader();
