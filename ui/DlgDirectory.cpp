@@ -22,7 +22,7 @@ void ReloadCatalogue(CVavarozDlg& dlg) {
 }
 
 QAction* AddWindowMenuItem(CVavarozDlg& dlg, const QString& text) {
-    QMenu* menu = Access::SysMenu(dlg);
+    QMenu* menu = Access::SystemMenu(dlg);
     if (!menu)
         return nullptr;
     const QList<QAction*> actions = menu->actions();
