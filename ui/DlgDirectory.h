@@ -20,9 +20,9 @@ QString CatalogueFile(const CVavarozDlg& dlg);
 // the list from it; nothing changes when the load fails.
 void ReloadCatalogue(CVavarozDlg& dlg);
 
-// An item of the window menu for a window beside the dialog, after the
-// window commands and before the about item (which stays last); the
-// dialog's window must be created. Null when it has no window menu.
+// A new item of the window menu for a window beside the dialog, placed as
+// AddToWindowMenu (ui/DlgListener.h) places one; null when the dialog has no
+// window menu (not created).
 QAction* AddWindowMenuItem(CVavarozDlg& dlg, const QString& text);
 
 } // namespace remote

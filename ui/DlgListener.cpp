@@ -64,12 +64,22 @@ void AddToWindowMenu(CVavarozDlg& dlg, QAction* action) {
     QMenu* menu = Access::SystemMenu(dlg);
     if (!menu || !action)
         return;
-    static const char kSection[] = "didira-listener-section";
-    if (!menu->property(kSection).toBool()) {
-        menu->addSeparator();
-        menu->setProperty(kSection, true);
+    // Marks the group's separator and items.
+    static const char kBeside[] = "didira-beside-dialog";
+    // The about item's separator (the last of the dialog's own); the end of
+    // the menu when it has none.
+    QAction* before = nullptr;
+    bool grouped = false;
+    for (QAction* item : menu->actions()) {
+        const bool beside = item->property(kBeside).toBool();
+        if (item->isSeparator() && !beside)
+            before = item;
+        grouped = grouped || beside;
     }
-    menu->addAction(action);
+    if (!grouped)
+        menu->insertSeparator(before)->setProperty(kBeside, true);
+    action->setProperty(kBeside, true);
+    menu->insertAction(before, action);
 }
 
 } // namespace didira::remote

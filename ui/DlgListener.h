@@ -27,10 +27,11 @@ bool IsWindowShown(const CVavarozDlg& dlg);
 // Hides the window; playback and the status fields go on.
 void HideWindow(CVavarozDlg& dlg);
 
-// Adds action to the end of the window menu, after a separator of its own
-// that the first such action brings; the action does its work through its
-// own signal, the menu's commands are left as they are. Nothing before the
-// dialog is created.
+// Adds action to the window menu's group of items beside the dialog: after
+// the window commands and a separator of its own that the first such action
+// brings, before the about item, which stays the menu's last item after its
+// separator. The action does its work through its own signal; the menu's
+// commands are left as they are. Nothing before the dialog is created.
 void AddToWindowMenu(CVavarozDlg& dlg, QAction* action);
 
 } // namespace remote

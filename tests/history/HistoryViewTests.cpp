@@ -19,6 +19,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <algorithm>
 
 namespace didira {
 namespace {
@@ -190,14 +191,19 @@ TEST_F(HistoryOfTheDialog, TheTitlesTheDialogPlaysAreEntriesAndTheWindowMenuOpen
     ASSERT_TRUE(test::WaitUntil([&] { return history.Waiting() == 0; }, 10s));
     EXPECT_TRUE(QFileInfo::exists(data + u"/didira/history.sqlite"_qs));
 
-    // The window menu ends with the history's item, after a separator.
+    // The window menu holds the history's item among the items beside the
+    // dialog, after a separator; the about item stays last, after its own.
     QMenu* menu = remote::Access::SystemMenu(*dlg);
     ASSERT_TRUE(menu);
     const QList<QAction*> items = menu->actions();
-    ASSERT_GE(items.size(), 2);
+    const auto at = std::find_if(items.begin(), items.end(),
+                                 [](QAction* a) { return a->text() == u"曲の履歴…"_qs; });
+    ASSERT_NE(at, items.end());
+    ASSERT_GE(at - items.begin(), 1);
+    EXPECT_TRUE((*(at - 1))->isSeparator());
+    EXPECT_EQ(items.back()->text(), LoadResourceString(IDS_ABOUTBOX));
     EXPECT_TRUE(items[items.size() - 2]->isSeparator());
-    EXPECT_EQ(items.back()->text(), u"曲の履歴…"_qs);
-    items.back()->trigger();
+    (*at)->trigger();
     const auto shown = [] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* window = qobject_cast<CHistoryWindow*>(w); window && window->isVisible())
