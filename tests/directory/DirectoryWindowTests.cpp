@@ -141,13 +141,13 @@ TEST_F(DirectoryWindow, AddingWritesTheCatalogueInCp932WithItsBackupAndTheListRe
 
     // Another, under an edited name; a German one gets the plain tile.
     Pick(1);
-    Child<QLineEdit>("entryName")->setText(u"パラディーゾ"_qs);
+    Child<QLineEdit>("entryName")->setText(u"タンネンブリック"_qs);
     window->Add();
     window->Add(); // while the first is being written: nothing more
     ASSERT_TRUE(WaitUntil([&] { return Status() != u"追加しています…"_qs; }));
     EXPECT_TRUE(Bytes("radioname.csv")
                     .endsWith(QByteArray::fromStdString(
-                        Cp932("\"4\",\"パラディーゾ\",\"http://127.0.0.1:9/paradiso.aac\"\r\n"))));
+                        Cp932("\"4\",\"タンネンブリック\",\"http://127.0.0.1:9/tannenblick.aac\"\r\n"))));
     EXPECT_EQ(list->rowCount(), 3);
 }
 
