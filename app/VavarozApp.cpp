@@ -8,7 +8,7 @@
 #include "app/NetworkWatch.h"
 #include "app/SleepWatch.h"
 #include "control/ControlHost.h"
-#include "player/MediaFramework.h"
+#include "player/gst/MediaFramework.h"
 #include "res/Resources.h"
 #include "ui/DlgRemote.h"
 #include "ui/MessageBox.h"

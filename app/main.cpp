@@ -1,7 +1,7 @@
 // Didira: a desktop internet-radio player.
 #include "app/CommandLine.h"
 #include "app/VavarozApp.h"
-#include "player/StreamText.h"
+#include "player/formats/StreamText.h"
 
 #include <QApplication>
 #include <QFileInfo>

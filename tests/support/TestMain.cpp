@@ -1,7 +1,7 @@
 // Test entry point: a headless QApplication around GoogleTest, with a cache
 // directory of the process's own (the player keeps its live buffers there),
 // never the user's.
-#include "player/StreamText.h"
+#include "player/formats/StreamText.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
