@@ -189,11 +189,13 @@ void CGstPlayerControl::SetNetworkAvailable(bool available) {
 void CGstPlayerControl::RenewTimeShift(bool open) {
     StopRecording();
     m_pipeline->SetTimeShift(nullptr);
-    // The buffer's files go with the last reference, away from the UI thread
-    // (a tap may still hold one, on a streaming thread).
+    // The buffer's files go away from the UI thread, once no recording
+    // reads them (a tap may still hold the shift, on a streaming thread).
     if (m_timeShift)
-        QThreadPool::globalInstance()->start(
-            [shift = std::move(m_timeShift)]() mutable { shift.reset(); });
+        QThreadPool::globalInstance()->start([shift = std::move(m_timeShift)]() mutable {
+            shift->Close();
+            shift.reset();
+        });
     m_timeShift.reset();
     if (!open || m_timeShiftLimits.window <= std::chrono::milliseconds::zero())
         return;

@@ -1,6 +1,7 @@
 #include "player/PipelineStateWorker.h"
 
 #include "player/AudioOutputWatch.h"
+#include "player/DetachedWork.h"
 #include "player/GstHandle.h"
 #include "player/PipelineBusRelay.h"
 
@@ -57,7 +58,11 @@ PipelineStateWorker::PipelineStateWorker(GstElement* playbin,
     m_shared->watch = std::move(watch);
     if (Watcher* watcher = g_watcher.load())
         watcher->Started();
-    m_thread = std::thread(&PipelineStateWorker::Run, m_shared);
+    // Counted while it runs: a worker given up may run on past the process's end.
+    m_thread =
+        std::thread([shared = m_shared, running = std::make_unique<DetachedWork>()]() mutable {
+            Run(std::move(shared));
+        });
 }
 
 PipelineStateWorker::~PipelineStateWorker() {

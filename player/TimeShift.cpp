@@ -364,9 +364,11 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
             return std::nullopt;
         }
         // Live again after a delay: from the start of the newest segment,
-        // at once (or, the move long past, from the next one).
-        const qint64 entry = buffer->EntryAtOrBefore(buffer->End() - 1);
-        if (!std::exchange(shift.m_moved, false) || entry < buffer->Begin() || entry >= start) {
+        // at once (or, the move long past, from the next one). Nothing kept:
+        // from the next segment.
+        const qint64 entry = buffer ? buffer->EntryAtOrBefore(buffer->End() - 1) : -1;
+        if (!std::exchange(shift.m_moved, false) || !buffer || entry < buffer->Begin() ||
+            entry >= start) {
             if (!segmentStart)
                 return QByteArray();
             m_asReceived = true;
@@ -433,6 +435,15 @@ bool TimeShift::Release() {
         return false;
     m_mode = m_strError.isEmpty() ? Mode::Delayed : Mode::Live;
     return true;
+}
+
+void TimeShift::Close() {
+    std::shared_ptr<LiveBuffer> buffer;
+    std::lock_guard lock(m_mutex);
+    m_strError = QStringLiteral("closed");
+    m_mode = Mode::Live;
+    m_cursor = -1;
+    buffer = std::move(m_buffer); // goes after the lock
 }
 
 bool TimeShift::GoLive() {

@@ -140,6 +140,11 @@ public:
     bool MoveTo(qint64 ms); // to a position as PositionMs counts it
     bool GoLive();
 
+    // The open is over: nothing more is kept, and the buffer (its files) goes
+    // as soon as no reader holds it, also while a tap lives on in a pipeline
+    // whose teardown hangs.
+    void Close();
+
     Mode CurrentMode() const;
     // Whether audio is kept: moving and holding can work.
     bool Works() const;
