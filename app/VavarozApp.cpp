@@ -61,6 +61,8 @@ struct AroundTheDialog {
             }
         }
         tools = std::make_unique<CListenerTools>(dlg, bus);
+        if (notifier)
+            notifier->TellHistoryTroubles(tools->History());
         const QDBusConnection system = QDBusConnection::systemBus();
         if (OleControl* control = remote::PlayerControl(dlg); system.isConnected() && control)
             WatchSystem(dlg, *control, system, blockIdle);

@@ -4,7 +4,9 @@
 // page of data (a granule position other than 0 or -1), which a file that
 // starts inside the chain must carry first. Each chain's are handed to the
 // LiveBuffer (KeepHeaders) once complete. A stream that does not start with
-// an Ogg page is left alone. One per connection; not thread-safe.
+// an Ogg page is left alone. A chain whose headers pass kMaxChainBytes is
+// taken as broken, as a decoder would: none are kept for it. One per
+// connection; not thread-safe.
 
 #include "player/LiveBuffer.h"
 
@@ -15,8 +17,15 @@ namespace didira {
 
 class OggHeaderPages {
 public:
+    // The most a chain's header pages may hold.
+    static constexpr qsizetype kMaxChainBytes = qsizetype(1) << 20;
+
     // bytes go on the stream at offset in buffer.
     void Feed(QByteArrayView bytes, qint64 offset, LiveBuffer& buffer);
+    // The stream goes on at offset of another buffer (the last one failed):
+    // the chain's headers are handed to it, and what follows is read from
+    // the next page on.
+    void Restart(qint64 offset, LiveBuffer& buffer);
 
 private:
     void TakePage(QByteArrayView page, qint64 offset, LiveBuffer& buffer);
