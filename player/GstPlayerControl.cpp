@@ -170,8 +170,8 @@ Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Va
 }
 
 void CGstPlayerControl::Suspend() {
-    // The station comes back at the live edge.
-    if (m_timeShift)
+    // The station comes back at the live edge, or held where it was.
+    if (m_timeShift && !m_session->IsHeld())
         m_timeShift->GoLive();
     m_session->Suspend();
 }
@@ -215,8 +215,14 @@ bool CGstPlayerControl::Pause() {
 bool CGstPlayerControl::Unpause() {
     if (m_session->GetPlayState() != PlayState::Paused)
         return m_session->GetPlayState() == PlayState::Playing;
+    bool fromOldest = false;
     if (m_timeShift)
-        m_timeShift->Release();
+        m_timeShift->Release(&fromOldest);
+    if (fromOldest) {
+        qWarning("didira: the paused place is no longer kept; playing on from the oldest audio "
+                 "kept");
+        emit Moved();
+    }
     return m_session->Hold(false);
 }
 

@@ -18,7 +18,9 @@
 // than the one the demuxer is in, the demuxer itself is left out of the
 // flush (NoteDemuxed, TakeKeepDemuxerChain) and given that chain's headers.
 //
-// A new connection (a reconnection, the wake after a sleep) goes on live.
+// A new connection (a reconnection, the wake after a sleep) goes on live,
+// unless held: then it is only kept, and the release goes on from the held
+// place (or the oldest audio kept, when that place is gone).
 // An HLS playlist is passed on and not kept: its segments, fetched by the
 // demuxer's own sources, are kept by a SegmentTap on what the demuxer sends
 // on. There a move lands at the start of a segment, the entry the buffer
@@ -139,8 +141,10 @@ public:
 
     // Commands; each false when there is nothing to do it on (no buffer, or
     // its disk failed, or already so).
-    bool Hold();            // nothing more goes downstream
-    bool Release();         // goes on from the cursor
+    bool Hold(); // nothing more goes downstream
+    // Goes on from the cursor; *fromOldest: the held place is no longer
+    // kept, and it goes on from the oldest audio kept.
+    bool Release(bool* fromOldest = nullptr);
     bool MoveBy(qint64 ms); // back (< 0) or forth; past the newest audio: live
     bool MoveTo(qint64 ms); // to a position as PositionMs counts it
     bool GoLive();
@@ -176,6 +180,7 @@ private:
     // Counts bytes that came while no buffer works; whether to try again.
     bool RetryDueLocked(qint64 bytes);
     void PublishLocked();            // the answers to the questions, after each change
+    void NewConnectionLocked();      // a tap for a new connection is made
     qint64 CursorTimeLocked() const; // arrival time of the cursor's byte
     bool MoveToTimeLocked(qint64 ms);
     void NoteMoveLocked(); // before a move changes the cursor or the mode
