@@ -247,7 +247,7 @@ TEST_F(DirectoryWindow, TheWindowIsInTheWindowMenuBeforeTheAboutItemAndInTheTray
     EXPECT_EQ(trayItems[1]->text(), u"放送局を探す…"_qs);
     EXPECT_EQ(trayItems[2], separator);
 
-    QMenu* menu = remote::Access::SysMenu(*dlg);
+    QMenu* menu = remote::Access::SystemMenu(*dlg);
     const QList<QAction*> items = menu->actions();
     ASSERT_GE(items.size(), 4);
     EXPECT_EQ(items.back()->text(), LoadResourceString(IDS_ABOUTBOX)); // still last
