@@ -56,8 +56,10 @@ struct AroundTheDialog {
             mpris->Register();
             if (notify) {
                 notifier = std::make_unique<CDesktopNotifier>(remote::NowPlaying(dlg), bus);
-                if (const OleControl* control = remote::PlayerControl(dlg))
+                if (const OleControl* control = remote::PlayerControl(dlg)) {
                     notifier->TellRecordingFailures(*control);
+                    notifier->TellPlaybackNotices(*control);
+                }
             }
         }
         tools = std::make_unique<CListenerTools>(dlg, bus);

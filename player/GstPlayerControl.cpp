@@ -222,6 +222,8 @@ bool CGstPlayerControl::Unpause() {
         qWarning("didira: the paused place is no longer kept; playing on from the oldest audio "
                  "kept");
         emit Moved();
+        emit PlaybackNotice(QStringLiteral(
+            "一時停止した位置はもう残っていないため、残っている最も古い位置から再生します。"));
     }
     return m_session->Hold(false);
 }
