@@ -10,7 +10,7 @@
 #include "app/SleepTimer.h"
 #include "app/SleepWatch.h"
 #include "control/ControlHost.h"
-#include "player/MediaFramework.h"
+#include "player/gst/MediaFramework.h"
 #include "res/Resources.h"
 #include "ui/DlgRemote.h"
 #include "ui/MessageBox.h"

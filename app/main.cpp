@@ -1,8 +1,8 @@
 // Didira: a desktop internet-radio player.
 #include "app/CommandLine.h"
 #include "app/VavarozApp.h"
-#include "player/DetachedWork.h"
-#include "player/StreamText.h"
+#include "player/formats/StreamText.h"
+#include "player/gst/DetachedWork.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 // block (it may be empty: an empty title clears a named one), and reading in
 // pieces ends with the same title as reading all at once. The first byte picks the metadata
 // interval, the second the size of the pieces.
-#include "player/IcyMetadata.h"
+#include "player/formats/IcyMetadata.h"
 
 #include <algorithm>
 #include <cstddef>

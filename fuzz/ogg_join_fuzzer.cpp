@@ -2,7 +2,7 @@
 // stream and checks what the player relies on: reading stays in bounds, it
 // never passes on more than it got, and feeding in pieces passes on the same
 // bytes as feeding all at once. The first byte picks the size of the pieces.
-#include "player/OggJoin.h"
+#include "player/formats/OggJoin.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the metafile parser as if a server had sent them.
 // The first byte picks the content type and the name the list came under.
-#include "player/MetafileParser.h"
+#include "player/formats/MetafileParser.h"
 
 #include <cstddef>
 #include <cstdint>

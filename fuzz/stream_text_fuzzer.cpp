@@ -2,7 +2,7 @@
 // player relies on: the result is well-formed, free of control characters
 // and outer white space, and decoding it again changes nothing; valid UTF-8
 // keeps its printable characters.
-#include "player/StreamText.h"
+#include "player/formats/StreamText.h"
 
 #include <QList>
 #include <cstddef>

@@ -4,8 +4,8 @@
 // same tags as reading all at once. The first byte picks the size of the
 // pieces. The same packets give a recording its audio (TsAudio), in bounds
 // and never more than their payload.
-#include "player/TimedId3.h"
-#include "player/TsAudio.h"
+#include "player/formats/TimedId3.h"
+#include "player/formats/TsAudio.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -2,12 +2,12 @@
 
 #include "control/DispatchIds.h"
 #include "control/PersistedState.h"
-#include "player/AudioPipeline.h"
-#include "player/MediaFramework.h"
-#include "player/PluginInstaller.h"
-#include "player/Recorder.h"
-#include "player/StreamSession.h"
-#include "player/TimeShift.h"
+#include "player/engine/AudioPipeline.h"
+#include "player/engine/PluginInstaller.h"
+#include "player/gst/MediaFramework.h"
+#include "player/session/StreamSession.h"
+#include "player/timeshift/Recorder.h"
+#include "player/timeshift/TimeShift.h"
 
 #include <QCoreApplication>
 #include <QPointer>

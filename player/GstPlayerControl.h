@@ -12,9 +12,9 @@
 
 #include "control/ControlHost.h"
 #include "control/PlayerStates.h"
-#include "player/LiveBuffer.h"
-#include "player/MetafileResolver.h"
-#include "player/StreamErrors.h"
+#include "player/session/MetafileResolver.h"
+#include "player/session/StreamErrors.h"
+#include "player/timeshift/LiveBuffer.h"
 
 #include <QUrl>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "hooks/PipelineTestHooks.h"
 
-#include "player/PipelineStateWorker.h"
+#include "player/engine/PipelineStateWorker.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 // The output watch on a pipeline of its own: an appsrc feeds an output bin
 // like the player's, with the timestamps a live stream joined mid-way has
 // (the first buffer seconds after its segment's start).
-#include "player/AudioOutputWatch.h"
+#include "player/output/AudioOutputWatch.h"
 #include "support/TestSupport.h"
 
 #include <atomic>

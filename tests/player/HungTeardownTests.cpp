@@ -6,7 +6,7 @@
 // it takes its pipeline to NULL.
 #include "PlayerFixture.h"
 #include "hooks/PipelineTestHooks.h"
-#include "player/AudioPipeline.h"
+#include "player/engine/AudioPipeline.h"
 #include "support/LocalRadio.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // The ICY metadata read from the bytes as they arrive: blocks found by
 // counting whatever the pieces, the StreamTitle taken as stations write it,
 // and each new title reported once.
-#include "player/IcyMetadata.h"
+#include "player/formats/IcyMetadata.h"
 
 #include <QList>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // whole segments; a refused write keeps what was kept; leftovers of ended
 // processes go, a live process's stay, and links and others' folders are
 // never followed.
-#include "player/LiveBuffer.h"
+#include "player/timeshift/LiveBuffer.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "player/MetafileParser.h"
+#include "player/formats/MetafileParser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The start of a live Ogg stream as the demuxer gets it, joined at awkward
 // places, fed in pieces of every size.
-#include "player/OggJoin.h"
+#include "player/formats/OggJoin.h"
 
 #include <gtest/gtest.h>
 

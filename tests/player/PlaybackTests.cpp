@@ -4,7 +4,7 @@
 // open tells; drops and their recovery; titles; a listener skimming through
 // stations.
 #include "PlayerFixture.h"
-#include "player/AutoplugPreferences.h"
+#include "player/engine/AutoplugPreferences.h"
 #include "support/DialogFixture.h"
 #include "support/HlsTestServer.h"
 #include "support/LocalRadio.h"

@@ -6,9 +6,9 @@
 // failing to record into a folder that cannot be made while playback goes on;
 // a recording that fills the disk.
 #include "PlayerFixture.h"
-#include "player/OggHeaderPages.h"
-#include "player/Recorder.h"
-#include "player/TimeShift.h"
+#include "player/formats/OggHeaderPages.h"
+#include "player/timeshift/Recorder.h"
+#include "player/timeshift/TimeShift.h"
 #include "support/StreamTestServer.h"
 
 #include <QDir>
@@ -119,7 +119,9 @@ protected:
         for (qsizetype at = 0; at < bytes.size(); at += 1000) {
             const QByteArrayView piece =
                 QByteArrayView(bytes).sliced(at, std::min<qsizetype>(1000, bytes.size() - at));
-            oggHeaders.Feed(piece, buffer->End(), *buffer);
+            oggHeaders.Feed(piece, buffer->End(), [&](qint64 chainAt, QByteArray headers) {
+                buffer->KeepHeaders(chainAt, std::move(headers));
+            });
             buffer->Append(piece, ms + at / 16);
         }
     }

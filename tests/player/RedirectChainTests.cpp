@@ -1,4 +1,4 @@
-#include "player/RedirectChain.h"
+#include "player/session/RedirectChain.h"
 
 #include <gtest/gtest.h>
 

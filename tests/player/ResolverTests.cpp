@@ -1,4 +1,4 @@
-#include "player/MetafileResolver.h"
+#include "player/session/MetafileResolver.h"
 #include "support/HttpTestServer.h"
 #include "support/TestSupport.h"
 

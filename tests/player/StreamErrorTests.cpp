@@ -1,12 +1,12 @@
 // The failure classifier: structured facts in, one kind with its own code and
 // reason out. Message text is never looked at, so a translated engine text
 // changes nothing.
-#include "player/BitrateMeter.h"
-#include "player/ConnectionCheck.h"
-#include "player/MediaFramework.h"
-#include "player/MissingPlugins.h"
-#include "player/PipelineBusRelay.h"
-#include "player/StreamErrors.h"
+#include "player/engine/MissingPlugins.h"
+#include "player/engine/PipelineBusRelay.h"
+#include "player/gst/MediaFramework.h"
+#include "player/session/BitrateMeter.h"
+#include "player/session/ConnectionCheck.h"
+#include "player/session/StreamErrors.h"
 
 #include <gtest/gtest.h>
 #include <set>

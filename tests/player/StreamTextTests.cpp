@@ -1,6 +1,6 @@
 // Decoding of the text a station announces: encodings tried in order, and
 // what is removed.
-#include "player/StreamText.h"
+#include "player/formats/StreamText.h"
 
 #include <gtest/gtest.h>
 

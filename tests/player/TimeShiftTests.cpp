@@ -7,8 +7,8 @@
 // HLS stations (MPEG-TS, packed audio, fragmented MP4) the same, at segment
 // starts, and recorded per title.
 #include "PlayerFixture.h"
-#include "player/TimeShift.h"
-#include "player/TsAudio.h"
+#include "player/formats/TsAudio.h"
+#include "player/timeshift/TimeShift.h"
 #include "support/HlsTestServer.h"
 #include "support/StreamTestServer.h"
 

@@ -1,7 +1,7 @@
 // Timed ID3 read from MPEG-TS bytes: tags of the metadata streams the
 // programme map lists, whole and in pieces of any size; everything else, and
 // whatever is malformed or too long, skipped without losing the next tag.
-#include "player/TimedId3.h"
+#include "player/formats/TimedId3.h"
 #include "support/TsWriter.h"
 
 #include <gtest/gtest.h>

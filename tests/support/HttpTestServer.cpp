@@ -1,6 +1,6 @@
 #include "support/HttpTestServer.h"
 
-#include "player/TlsAnchors.h"
+#include "player/engine/TlsAnchors.h"
 #include "support/TestSupport.h"
 
 #include <QFile>

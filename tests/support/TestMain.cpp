@@ -3,7 +3,7 @@
 // never the user's. A critical from GLib, GStreamer or Qt is a programming
 // error: it fails the test it happens in (and the run, when it happens
 // outside one), and the programs the tests start abort on one.
-#include "player/StreamText.h"
+#include "player/formats/StreamText.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -1,0 +1,385 @@
+#include "player/probes/StreamProbes.h"
+
+#include "player/formats/IcyMetadata.h"
+#include "player/formats/StreamText.h"
+#include "player/formats/TimedId3.h"
+#include "player/probes/Flush.h"
+#include "player/probes/OggJoinProbe.h"
+#include "player/probes/SegmentProbes.h"
+#include "player/timeshift/TimeShift.h"
+
+#include <QDateTime>
+#include <functional>
+#include <gst/tag/tag.h>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace didira {
+
+namespace {
+
+constexpr char kIcyTitleMessage[] = "didira-icy-title";
+
+GstPadProbeReturn CountBytes(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* relay = static_cast<ProbeContext*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER)
+        relay->bytes += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+    else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST)
+        relay->bytes += gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn CountAudio(GstPad*, GstPadProbeInfo*, gpointer data) {
+    ++static_cast<ProbeContext*>(data)->audioBuffers;
+    return GST_PAD_PROBE_OK;
+}
+
+// Frees a probe's data when the probe goes.
+template <typename T> void DeleteProbeData(gpointer data) {
+    delete static_cast<T*>(data);
+}
+
+// Calls read on each buffer a probe sees, alone or in a list.
+template <typename Read> void ForEachBuffer(GstPadProbeInfo* info, Read read) {
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        read(GST_PAD_PROBE_INFO_BUFFER(info));
+    } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        for (guint i = 0, n = gst_buffer_list_length(list); i < n; ++i)
+            read(gst_buffer_list_get(list, i));
+    }
+}
+
+// Reads the ICY metadata where it leaves the network source, before the
+// buffered audio it precedes: the interval comes with the source's caps
+// (application/x-icy), and each new title is posted to the bus at once. The
+// demuxer further down reads the same blocks only when the audio before them
+// has played.
+struct IcyProbe {
+    std::uint32_t interval = 0;
+    std::optional<IcyMetadataReader> reader;
+};
+
+void ReadIcy(GstPad* pad, IcyProbe& probe, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    const bool changed = probe.reader->Feed(
+        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
+    gst_buffer_unmap(buffer, &map);
+    if (!changed)
+        return;
+    const QByteArray& title = probe.reader->Title();
+    GBytes* raw = g_bytes_new(title.constData(), static_cast<gsize>(title.size()));
+    GstObject* source = GST_OBJECT_PARENT(pad);
+    if (source)
+        gst_element_post_message(
+            GST_ELEMENT(source),
+            gst_message_new_application(
+                source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, raw, nullptr)));
+    g_bytes_unref(raw);
+}
+
+// The ICY metadata interval that a caps event names; 0 when none, none for
+// another event.
+std::optional<std::uint32_t> IcyIntervalOf(GstEvent* event) {
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+        return std::nullopt;
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+    gint interval = 0;
+    if (!s || !gst_structure_has_name(s, "application/x-icy") ||
+        !gst_structure_get_int(s, "metadata-interval", &interval) || interval <= 0)
+        return 0;
+    return static_cast<std::uint32_t>(interval);
+}
+
+GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& probe = *static_cast<IcyProbe*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH) {
+        // The caps follow (RestartDownstream): what comes next starts an interval.
+        if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP &&
+            probe.interval > 0)
+            probe.reader.emplace(probe.interval);
+        return GST_PAD_PROBE_OK;
+    }
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        const std::optional<std::uint32_t> interval = IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info));
+        if (!interval || *interval == probe.interval)
+            return GST_PAD_PROBE_OK;
+        // The source adds to its caps as it learns more (the content type):
+        // the same interval goes on counting where it was.
+        probe.interval = *interval;
+        probe.reader.reset();
+        if (probe.interval > 0)
+            probe.reader.emplace(probe.interval);
+        return GST_PAD_PROBE_OK;
+    }
+    if (probe.reader)
+        ForEachBuffer(info, [&](GstBuffer* buffer) { ReadIcy(pad, probe, buffer); });
+    return GST_PAD_PROBE_OK;
+}
+
+} // namespace
+
+// Drops what is downstream of pad (the network queue, the parser, the
+// output) so that what pad sends next is heard at once, as a flushing seek
+// would. Called on pad's streaming thread, before its next buffer. The caps
+// go again, so that an ICY demuxer counts from a fresh interval.
+void RestartDownstream(GstPad* pad, const std::function<void()>& flushing) {
+    GstEvent* segment = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    gst_pad_push_event(pad, gst_event_new_flush_start());
+    if (flushing)
+        flushing();
+    gst_pad_push_event(pad, gst_event_new_flush_stop(TRUE));
+    if (caps) {
+        gst_pad_push_event(pad, gst_event_new_caps(caps));
+        gst_caps_unref(caps);
+    }
+    if (segment) {
+        // A new number: an Ogg demuxer takes a segment with the old one's
+        // number for the answer to a seek of its own.
+        const GstSegment* values = nullptr;
+        gst_event_parse_segment(segment, &values);
+        gst_pad_push_event(pad, gst_event_new_segment(values));
+        gst_event_unref(segment);
+    }
+}
+
+namespace {
+
+// Hands what the source reads to the time shift's tap, and sends on what the
+// tap gives in its place (see TimeShift). Runs before the ICY titles are
+// read, so that they are those of what goes downstream.
+GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& tap = *static_cast<TimeShift::Tap*>(data);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        if (const std::optional<std::uint32_t> interval =
+                IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info)))
+            tap.SetIcyInterval(*interval);
+        return GST_PAD_PROBE_OK;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    bool restarted = false;
+    // Each buffer in (taken), its replacement (or none) out, in order, each
+    // marked with where in the buffer what it carries ends.
+    auto shift = [&](GstBuffer* buffer) -> GstBuffer* {
+        GstMapInfo map;
+        if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+            return buffer;
+        bool restart = false;
+        std::optional<QByteArray> out =
+            tap.Received(QByteArrayView(reinterpret_cast<const char*>(map.data),
+                                        static_cast<qsizetype>(map.size)),
+                         now, &restart);
+        gst_buffer_unmap(buffer, &map);
+        if (restart) {
+            RestartDownstream(pad, [&] { out = tap.Restart(); });
+            restarted = true;
+        }
+        GstBuffer* sent = nullptr;
+        if (!out) {
+            sent = gst_buffer_make_writable(buffer);
+        } else if (!out->isEmpty()) {
+            sent = gst_buffer_new_memdup(out->constData(), static_cast<gsize>(out->size()));
+            gst_buffer_copy_into(sent, buffer, GST_BUFFER_COPY_FLAGS, 0, 0);
+            gst_buffer_unref(buffer);
+        } else {
+            gst_buffer_unref(buffer);
+            return nullptr;
+        }
+        const qint64 end = tap.SentEnd();
+        GST_BUFFER_OFFSET_END(sent) = end < 0 ? GST_BUFFER_OFFSET_NONE : guint64(end);
+        return sent;
+    };
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
+        GstBuffer* out = shift(GST_PAD_PROBE_INFO_BUFFER(info));
+        GST_PAD_PROBE_INFO_DATA(info) = out;
+        return out ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
+    }
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
+        GstBufferList* in = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+        GstBufferList* out = gst_buffer_list_new();
+        for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i) {
+            GstBuffer* buffer = shift(gst_buffer_ref(gst_buffer_list_get(in, i)));
+            if (std::exchange(restarted, false))
+                gst_buffer_list_remove(out, 0, gst_buffer_list_length(out)); // of the old place
+            if (buffer)
+                gst_buffer_list_add(out, buffer);
+        }
+        gst_buffer_list_unref(in);
+        if (gst_buffer_list_length(out) == 0) {
+            gst_buffer_list_unref(out);
+            GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+            return GST_PAD_PROBE_DROP;
+        }
+        GST_PAD_PROBE_INFO_DATA(info) = out;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+// Reads the timed ID3 of MPEG-TS segments where they enter the transport
+// stream demuxer, which drops these streams; each tag is posted to the bus as
+// the demuxer's, as it arrives (ahead of the buffered audio, as ICY titles).
+void ReadTimedId3(GstPad* pad, TimedId3Reader& reader, GstBuffer* buffer) {
+    GstMapInfo map;
+    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    const std::vector<QByteArray> tags = reader.Feed(
+        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
+    gst_buffer_unmap(buffer, &map);
+    GstObject* demuxer = GST_OBJECT_PARENT(pad);
+    for (const QByteArray& tag : tags) {
+        GstBuffer* bytes = gst_buffer_new_memdup(tag.constData(), static_cast<gsize>(tag.size()));
+        GstTagList* list = gst_tag_list_from_id3v2_tag(bytes);
+        gst_buffer_unref(bytes);
+        if (list && demuxer)
+            gst_element_post_message(GST_ELEMENT(demuxer), gst_message_new_tag(demuxer, list));
+        else if (list)
+            gst_tag_list_unref(list);
+    }
+}
+
+GstPadProbeReturn WatchTimedId3(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& reader = *static_cast<TimedId3Reader*>(data);
+    ForEachBuffer(info, [&](GstBuffer* buffer) { ReadTimedId3(pad, reader, buffer); });
+    return GST_PAD_PROBE_OK;
+}
+
+constexpr auto kBuffers =
+    static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST);
+
+// On the Ogg demuxer's sink pad: the demuxer takes a byte segment with the
+// number of the first one it got for the answer to a seek of its own, and
+// seeks its time segment at the rate of a seek it never made (none: a
+// critical), resetting its streams. An ICY demuxer before it hands the first
+// segment over again as it starts; that repeat is kept on the pad (data must
+// follow a segment) but not handed over.
+GstPadProbeReturn DropRepeatedSegment(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& first = *static_cast<guint32*>(data);
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT)
+        return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    if (segment->format != GST_FORMAT_BYTES)
+        return GST_PAD_PROBE_OK;
+    const guint32 seqnum = gst_event_get_seqnum(event);
+    if (first == GST_SEQNUM_INVALID) {
+        first = seqnum;
+        return GST_PAD_PROBE_OK;
+    }
+    if (seqnum != first)
+        return GST_PAD_PROBE_OK;
+    gst_pad_store_sticky_event(pad, event);
+    return GST_PAD_PROBE_DROP;
+}
+
+// On the Ogg demuxer's sink pad, for the time shift: tells it how far into
+// the buffer the demuxer has got (the tap marks where each buffer ends), and
+// leaves the demuxer out of a flush the shift asks that of, and of the byte
+// segment after it (which would reset its streams as well). Its outputs are
+// flushed all the same; it keeps its chain, and its own reading of pages.
+struct OggDemuxerFollower {
+    std::shared_ptr<TimeShift> shift;
+    bool kept = false; // the demuxer was left out of the flush: not the segment either
+};
+
+GstPadProbeReturn FollowOggDemuxer(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& follower = *static_cast<OggDemuxerFollower*>(data);
+    if (info->type & (GST_PAD_PROBE_TYPE_EVENT_FLUSH | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM)) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT && std::exchange(follower.kept, false)) {
+            // Kept on the pad, as data must follow one, but not handed over.
+            gst_pad_store_sticky_event(pad, event);
+            return GST_PAD_PROBE_DROP;
+        }
+        if (GST_EVENT_TYPE(event) != GST_EVENT_FLUSH_STOP ||
+            !follower.shift->TakeKeepDemuxerChain())
+            return GST_PAD_PROBE_OK;
+        follower.kept = true;
+        if (GstElement* demuxer = gst_pad_get_parent_element(pad)) {
+            gst_element_foreach_src_pad(
+                demuxer,
+                [](GstElement*, GstPad* src, gpointer stop) -> gboolean {
+                    gst_pad_push_event(src, gst_event_ref(static_cast<GstEvent*>(stop)));
+                    return TRUE;
+                },
+                event);
+            gst_object_unref(demuxer);
+        }
+        return GST_PAD_PROBE_DROP;
+    }
+    ForEachBuffer(info, [&](GstBuffer* buffer) {
+        if (GST_BUFFER_OFFSET_END_IS_VALID(buffer))
+            follower.shift->NoteDemuxed(static_cast<qint64>(GST_BUFFER_OFFSET_END(buffer)));
+    });
+    return GST_PAD_PROBE_OK;
+}
+
+} // namespace
+
+void ProbeSourcePad(GstPad* pad, ProbeContext* relay) {
+    gst_pad_add_probe(pad, kBuffers, CountBytes, relay, nullptr);
+    std::shared_ptr<TimeShift> shift;
+    {
+        std::lock_guard lock(relay->mutex);
+        shift = relay->timeShift;
+    }
+    if (shift)
+        gst_pad_add_probe(
+            pad, static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+            ShiftBytes, shift->NewTap().release(), DeleteProbeData<TimeShift::Tap>);
+    gst_pad_add_probe(pad,
+                      static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                                   GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                      WatchIcy, new IcyProbe, DeleteProbeData<IcyProbe>);
+}
+
+void ProbeOutputPad(GstPad* pad, ProbeContext* relay) {
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, CountAudio, relay, nullptr);
+}
+
+void ProbeDemuxer(GstElement* element, ProbeContext* relay) {
+    GstElementFactory* factory = gst_element_get_factory(element);
+    const gchar* name = factory ? GST_OBJECT_NAME(factory) : "";
+    if (ProbeSegments(element, relay))
+        return;
+    const bool ts = g_strcmp0(name, "tsdemux") == 0;
+    if (!ts && g_strcmp0(name, "oggdemux") != 0)
+        return;
+    gst::PadPtr pad{gst_element_get_static_pad(element, "sink")};
+    if (pad && ts)
+        gst_pad_add_probe(pad.get(), kBuffers, WatchTimedId3, new TimedId3Reader,
+                          DeleteProbeData<TimedId3Reader>);
+    if (!pad || ts)
+        return;
+    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, DropRepeatedSegment,
+                      new guint32(GST_SEQNUM_INVALID), DeleteProbeData<guint32>);
+    FilterOggJoin(pad.get()); // what passes it is what the demuxer gets
+    std::lock_guard lock(relay->mutex);
+    if (relay->timeShift)
+        gst_pad_add_probe(pad.get(),
+                          static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_FLUSH |
+                                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                          FollowOggDemuxer, new OggDemuxerFollower{relay->timeShift},
+                          DeleteProbeData<OggDemuxerFollower>);
+}
+
+std::optional<QByteArray> IcyTitleOf(GstMessage* message) {
+    const GstStructure* s = gst_message_get_structure(message);
+    if (!s || !gst_structure_has_name(s, kIcyTitleMessage))
+        return std::nullopt;
+    const GValue* value = gst_structure_get_value(s, "raw");
+    GBytes* raw = value && G_VALUE_HOLDS(value, G_TYPE_BYTES)
+                      ? static_cast<GBytes*>(g_value_get_boxed(value))
+                      : nullptr;
+    gsize size = 0;
+    const auto* bytes = raw ? static_cast<const char*>(g_bytes_get_data(raw, &size)) : "";
+    return QByteArray(bytes, static_cast<qsizetype>(size));
+}
+
+} // namespace didira
