@@ -81,6 +81,11 @@ void CDesktopNotifier::TellRecordingFailures(const OleControl& control) {
     connect(&control, &OleControl::RecordingFailed, this, &CDesktopNotifier::TellRecordingFailed);
 }
 
+void CDesktopNotifier::TellPlaybackNotices(const OleControl& control) {
+    connect(&control, &OleControl::PlaybackNotice, this,
+            [this](const QString& text) { Show(QStringLiteral("再生"), text); });
+}
+
 void CDesktopNotifier::TellHistoryTroubles(const CSongHistory& history) {
     connect(&history, &CSongHistory::trouble, this,
             [this](const QString& message) { Show(QStringLiteral("曲の履歴"), message); });

@@ -38,6 +38,8 @@ public:
     // Tells each failure of control's recordings and savings
     // (OleControl::RecordingFailed) that way.
     void TellRecordingFailures(const OleControl& control);
+    // Tells control's notices (OleControl::PlaybackNotice) the same way.
+    void TellPlaybackNotices(const OleControl& control);
     // Tells what goes wrong with history's file (CSongHistory::trouble), in
     // the same notification.
     void TellHistoryTroubles(const CSongHistory& history);

@@ -1,6 +1,7 @@
 #include "app/SleepTimer.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace didira {
 
@@ -8,15 +9,21 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// A long count is waited for in steps, as a timer's interval is an int of
-// milliseconds.
-constexpr milliseconds kLongestWait{std::chrono::hours(1)};
+// A long count is waited for in steps: a timer's wait leaves out time asleep,
+// so a wake that nobody tells is noticed within a step.
+constexpr milliseconds kLongestWait{std::chrono::seconds(30)};
 constexpr milliseconds kFadeStep{100};
 
 } // namespace
 
-CSleepTimer::CSleepTimer(Target target, milliseconds fade, QObject* parent)
-    : QObject(parent), m_target(std::move(target)), m_fade(fade) {
+std::chrono::nanoseconds CSleepTimer::BootTime() {
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+CSleepTimer::CSleepTimer(Target target, milliseconds fade, QObject* parent, Clock clock)
+    : QObject(parent), m_target(std::move(target)), m_fade(fade), m_clock(std::move(clock)) {
     m_tick.setSingleShot(true);
     m_tick.setTimerType(Qt::PreciseTimer);
     connect(&m_tick, &QTimer::timeout, this, &CSleepTimer::OnTick);
@@ -29,7 +36,7 @@ void CSleepTimer::Start(std::chrono::seconds after) {
     }
     if (m_state == State::Fading)
         m_target.setGain(1.0);
-    m_deadline = QDeadlineTimer(after, Qt::PreciseTimer);
+    m_deadline = m_clock() + after;
     m_state = State::Counting;
     OnTick();
     emit changed();
@@ -42,22 +49,33 @@ void CSleepTimer::Stop() {
     SetState(State::Off);
 }
 
+void CSleepTimer::CheckNow() {
+    if (m_state != State::Off)
+        OnTick();
+}
+
+std::chrono::nanoseconds CSleepTimer::Left() const {
+    return std::max(m_deadline - m_clock(), std::chrono::nanoseconds::zero());
+}
+
 std::uint64_t CSleepTimer::RemainingSeconds() const {
     if (m_state != State::Counting)
         return 0;
-    const auto left = m_deadline.remainingTimeAsDuration();
-    return static_cast<std::uint64_t>((left.count() + 999'999'999) / 1'000'000'000);
+    return static_cast<std::uint64_t>((Left().count() + 999'999'999) / 1'000'000'000);
 }
 
 void CSleepTimer::OnTick() {
-    const milliseconds left =
-        std::chrono::duration_cast<milliseconds>(m_deadline.remainingTimeAsDuration());
+    // Rounded up, so that a wait never ends just before its time.
+    const milliseconds left = std::chrono::ceil<milliseconds>(Left());
     if (m_state == State::Counting) {
         if (left.count() > 0) {
             m_tick.start(std::min(left, kLongestWait));
             return;
         }
-        m_deadline = QDeadlineTimer(m_fade, Qt::PreciseTimer);
+        // Run out while the system slept: cancelled at once, the station not
+        // heard again.
+        const std::chrono::nanoseconds now = m_clock();
+        m_deadline = now - m_deadline >= m_fade ? now : now + m_fade;
         SetState(State::Fading);
         OnTick();
         return;

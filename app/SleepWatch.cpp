@@ -6,7 +6,7 @@
 namespace didira {
 
 CSleepWatch::CSleepWatch(const CNowPlaying& nowPlaying, const QDBusConnection& systemBus,
-                         bool blockIdle, QObject* parent)
+                         bool blockIdle, QObject* parent, std::chrono::milliseconds idleGrace)
     : QObject(parent), m_pNowPlaying(&nowPlaying),
       m_pSleepLock(
           new CInhibitorLock(systemBus, QStringLiteral("sleep"), QStringLiteral("delay"),
@@ -20,7 +20,14 @@ CSleepWatch::CSleepWatch(const CNowPlaying& nowPlaying, const QDBusConnection& s
             QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
             this, SLOT(OnPrepareForSleep(bool)));
+    m_idleGrace.setSingleShot(true);
+    m_idleGrace.setInterval(idleGrace);
+    connect(&m_idleGrace, &QTimer::timeout, this, [this] {
+        m_bIdleGraceOver = true;
+        UpdateLocks();
+    });
     connect(&nowPlaying, &CNowPlaying::statusChanged, this, &CSleepWatch::UpdateLocks);
+    connect(&nowPlaying, &CNowPlaying::heardChanged, this, &CSleepWatch::UpdateLocks);
     UpdateLocks();
 }
 
@@ -33,14 +40,26 @@ bool CSleepWatch::Wanted() const {
 void CSleepWatch::UpdateLocks() {
     // Asleep, nothing is held: logind wants the delay lock back only after the wake.
     const bool hold = Wanted() && !m_bSleeping;
-    for (CInhibitorLock* lock : {m_pSleepLock, m_pIdleLock}) {
+    const bool idle = IdleWanted(hold);
+    for (auto [lock, take] : {std::pair{m_pSleepLock, hold}, std::pair{m_pIdleLock, idle}}) {
         if (!lock)
             continue;
-        if (hold)
+        if (take)
             lock->Take();
         else
             lock->Release();
     }
+}
+
+bool CSleepWatch::IdleWanted(bool wanted) {
+    if (!wanted || m_pNowPlaying->IsHeard()) {
+        m_idleGrace.stop();
+        m_bIdleGraceOver = false;
+        return wanted;
+    }
+    if (!m_bIdleGraceOver && !m_idleGrace.isActive())
+        m_idleGrace.start();
+    return !m_bIdleGraceOver;
 }
 
 void CSleepWatch::OnPrepareForSleep(bool sleeping) {
@@ -56,6 +75,7 @@ void CSleepWatch::OnPrepareForSleep(bool sleeping) {
         return;
     }
     UpdateLocks();
+    emit woke();
     if (std::exchange(m_bSuspended, false))
         emit wokeUp();
 }

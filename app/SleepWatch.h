@@ -1,15 +1,21 @@
 #pragma once
 // Sleep and idle around playback, through logind on the system bus. While a
 // station is wanted (playing or on its way to sound) it holds a delay lock on
-// sleep and, unless turned off, a block lock on idle sleep. When the system
-// prepares to sleep it asks the player to let the stream go (aboutToSleep)
-// and then releases the delay lock; after the wake it asks the player to come
-// back (wokeUp) and takes the locks again. Without logind nothing happens.
+// sleep. Unless turned off, it holds a block lock on idle sleep while sound is
+// heard, and for a while (idleGrace) of waiting for sound, a first open's or
+// an outage's: a station that stays silent (the network or the server gone
+// for hours) lets the machine go idle; the lock comes back with the sound.
+// When the system prepares to sleep it asks the player to let the stream go
+// (aboutToSleep) and then releases the delay lock; after the wake it tells
+// (woke), asks the player to come back (wokeUp) and takes the locks again.
+// Without logind nothing happens.
 
 #include <QDBusConnection>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
+#include <chrono>
 
 namespace didira {
 
@@ -19,8 +25,10 @@ class CNowPlaying;
 class CSleepWatch final : public QObject {
     Q_OBJECT
 public:
+    static constexpr std::chrono::milliseconds kIdleGrace{std::chrono::seconds(60)};
+
     CSleepWatch(const CNowPlaying& nowPlaying, const QDBusConnection& systemBus, bool blockIdle,
-                QObject* parent = nullptr);
+                QObject* parent = nullptr, std::chrono::milliseconds idleGrace = kIdleGrace);
     ~CSleepWatch() override;
     Q_DISABLE_COPY_MOVE(CSleepWatch)
 
@@ -28,6 +36,8 @@ public:
     bool IsSleeping() const { return m_bSleeping; }
 
 signals:
+    // The system woke up (after every sleep, before wokeUp).
+    void woke();
     // The system is about to sleep while a station was wanted: close the
     // stream now, cleanly, and remember it for wokeUp.
     void aboutToSleep();
@@ -39,12 +49,16 @@ private slots:
 
 private:
     bool Wanted() const;
-    // Takes or releases the locks as the station is wanted or not.
+    // Takes or releases the locks as the station is wanted, heard or not.
     void UpdateLocks();
+    // Whether the idle lock is wanted now; runs the wait for sound.
+    bool IdleWanted(bool wanted);
 
     QPointer<const CNowPlaying> m_pNowPlaying;
-    CInhibitorLock* m_pSleepLock; // child
-    CInhibitorLock* m_pIdleLock;  // child; null when idle sleep is not blocked
+    CInhibitorLock* m_pSleepLock;  // child
+    CInhibitorLock* m_pIdleLock;   // child; null when idle sleep is not blocked
+    QTimer m_idleGrace;            // runs while a wanted station waits for sound
+    bool m_bIdleGraceOver = false; // it waited longer than the grace
     bool m_bSleeping = false;
     bool m_bSuspended = false; // aboutToSleep was sent for this sleep
 };

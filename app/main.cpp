@@ -2,12 +2,18 @@
 #include "app/CommandLine.h"
 #include "app/VavarozApp.h"
 #include "player/formats/StreamText.h"
+#include "player/gst/DetachedWork.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QThreadPool>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
+
+// How long the end waits for work in the background once the window is gone.
+constexpr int kLastWorkMs = 1000;
 
 void Print(std::FILE* to, const QString& text) {
     std::fputs(text.toUtf8().constData(), to);
@@ -60,5 +66,16 @@ int main(int argc, char** argv) {
     didira::CVavarozApp app;
     app.m_cmdLine = args;
     app.InitInstance();
+    // Everything has been told to end by now; what is still at work gets a
+    // short while (a recording's last file, the live buffer's removal).
+    // Work that cannot finish (a sound server or a disk that hangs) is left
+    // behind: the process ends without the destructors that would wait for
+    // it or run under it. What a recording wrote stays a file.
+    if (!QThreadPool::globalInstance()->waitForDone(kLastWorkMs) ||
+        didira::DetachedWork::Running() > 0) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(app.ExitCode());
+    }
     return app.ExitCode();
 }

@@ -115,6 +115,9 @@ signals:
     // Recording or saving failed (a folder that cannot be written, a full
     // disk); a recording that fails stops, and playback goes on.
     void RecordingFailed(const QString& reason);
+    // What the listener is told that is no failure (a resume that could not
+    // go on where it was paused, as that audio is no longer kept).
+    void PlaybackNotice(const QString& text);
 
 private:
     IControlSite* m_site = nullptr;

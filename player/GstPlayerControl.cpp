@@ -170,8 +170,8 @@ Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Va
 }
 
 void CGstPlayerControl::Suspend() {
-    // The station comes back at the live edge.
-    if (m_timeShift)
+    // The station comes back at the live edge, or held where it was.
+    if (m_timeShift && !m_session->IsHeld())
         m_timeShift->GoLive();
     m_session->Suspend();
 }
@@ -189,11 +189,13 @@ void CGstPlayerControl::SetNetworkAvailable(bool available) {
 void CGstPlayerControl::RenewTimeShift(bool open) {
     StopRecording();
     m_pipeline->SetTimeShift(nullptr);
-    // The buffer's files go with the last reference, away from the UI thread
-    // (a tap may still hold one, on a streaming thread).
+    // The buffer's files go away from the UI thread, once no recording
+    // reads them (a tap may still hold the shift, on a streaming thread).
     if (m_timeShift)
-        QThreadPool::globalInstance()->start(
-            [shift = std::move(m_timeShift)]() mutable { shift.reset(); });
+        QThreadPool::globalInstance()->start([shift = std::move(m_timeShift)]() mutable {
+            shift->Close();
+            shift.reset();
+        });
     m_timeShift.reset();
     if (!open || m_timeShiftLimits.window <= std::chrono::milliseconds::zero())
         return;
@@ -213,8 +215,16 @@ bool CGstPlayerControl::Pause() {
 bool CGstPlayerControl::Unpause() {
     if (m_session->GetPlayState() != PlayState::Paused)
         return m_session->GetPlayState() == PlayState::Playing;
+    bool fromOldest = false;
     if (m_timeShift)
-        m_timeShift->Release();
+        m_timeShift->Release(&fromOldest);
+    if (fromOldest) {
+        qWarning("didira: the paused place is no longer kept; playing on from the oldest audio "
+                 "kept");
+        emit Moved();
+        emit PlaybackNotice(QStringLiteral(
+            "一時停止した位置はもう残っていないため、残っている最も古い位置から再生します。"));
+    }
     return m_session->Hold(false);
 }
 

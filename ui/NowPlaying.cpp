@@ -39,12 +39,21 @@ void CNowPlaying::Open(const QString& name, const QString& url, int flagImage) {
     if (hadStreamName)
         emit streamNameChanged();
     SetStatus(Status::Playing);
+    SetHeard(false); // on its way to sound
 }
 
 void CNowPlaying::Stop() {
     SetTitle(QString());
     SetStreamName(QString());
     SetStatus(Status::Stopped);
+    SetHeard(false);
+}
+
+void CNowPlaying::SetHeard(bool heard) {
+    if (heard == m_bHeard)
+        return;
+    m_bHeard = heard;
+    emit heardChanged();
 }
 
 void CNowPlaying::SetTitle(const QString& title) {
@@ -74,6 +83,7 @@ void CNowPlaying::SetPlayerState(long playState, long openState) {
         SetStreamName(QString());
     }
     SetStatus(status);
+    SetHeard(status == Status::Playing && playState == ToNumber(PlayState::Playing));
 }
 
 void CNowPlaying::SetInterrupted(bool interrupted) {

@@ -49,6 +49,9 @@ public:
     // listener's own list), else the name the stream announces, else the URL.
     QString DisplayName() const;
     Status PlaybackStatus() const { return m_status; }
+    // Whether the player reports sound being played (its Playing state), not
+    // only on its way to sound.
+    bool IsHeard() const { return m_bHeard; }
     bool IsInterrupted() const { return m_bInterrupted; }
     // Grows with every Open, so each opening is a track of its own.
     quint64 OpenCount() const { return m_nOpenCount; }
@@ -62,10 +65,12 @@ signals:
     void titleChanged();
     void streamNameChanged();
     void statusChanged();
+    void heardChanged();
     void interruptedChanged();
 
 private:
     void SetStatus(Status status);
+    void SetHeard(bool heard);
 
     QString m_strName;
     QString m_strUrl;
@@ -74,6 +79,7 @@ private:
     QString m_strStreamName;
     Status m_status = Status::Stopped;
     bool m_bInterrupted = false;
+    bool m_bHeard = false;
     quint64 m_nOpenCount = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "player/engine/PipelineStateWorker.h"
 
 #include "player/engine/PipelineBusRelay.h"
+#include "player/gst/DetachedWork.h"
 #include "player/gst/GstHandle.h"
 #include "player/output/AudioOutputWatch.h"
 
@@ -57,7 +58,11 @@ PipelineStateWorker::PipelineStateWorker(GstElement* playbin,
     m_shared->watch = std::move(watch);
     if (Watcher* watcher = g_watcher.load())
         watcher->Started();
-    m_thread = std::thread(&PipelineStateWorker::Run, m_shared);
+    // Counted while it runs: a worker given up may run on past the process's end.
+    m_thread =
+        std::thread([shared = m_shared, running = std::make_unique<DetachedWork>()]() mutable {
+            Run(std::move(shared));
+        });
 }
 
 PipelineStateWorker::~PipelineStateWorker() {

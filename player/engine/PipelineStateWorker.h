@@ -22,8 +22,9 @@ struct PipelineBusRelay;
 
 class PipelineStateWorker {
 public:
-    // How long destruction waits for the last teardown.
-    static constexpr auto kFinishTimeout = std::chrono::seconds(10);
+    // How long destruction (the process's end) waits for the last teardown:
+    // an exit never waits long for a sound server or a network that hangs.
+    static constexpr auto kFinishTimeout = std::chrono::milliseconds(1000);
     // How long a teardown may last before it counts as hung: far beyond a
     // slow server's close, well below a listener's patience.
     static constexpr std::chrono::milliseconds kStuckTeardown{5000};

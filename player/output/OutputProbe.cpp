@@ -1,10 +1,9 @@
 #include "player/output/OutputProbe.h"
 
+#include "player/gst/DetachedWork.h"
 #include "player/gst/GstHandle.h"
 #include "player/output/AudioOutputCheck.h"
 
-#include <QCoreApplication>
-#include <QThreadPool>
 #include <gst/gst.h>
 
 namespace didira {
@@ -13,10 +12,12 @@ OutputProbe::OutputProbe(QByteArray sinkDescription, QObject* parent)
     : QObject(parent), m_sinkDescription(std::move(sinkDescription)) {
     m_timer.setInterval(kIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &OutputProbe::Look);
+    m_owner->probe = this;
 }
 
 OutputProbe::~OutputProbe() {
-    *m_gone = true;
+    std::lock_guard lock(m_owner->mutex);
+    m_owner->probe = nullptr;
 }
 
 void OutputProbe::Start() {
@@ -45,15 +46,16 @@ bool OutputProbe::OutputOpens(const QByteArray& sinkDescription) {
 void OutputProbe::Look() {
     if (m_inFlight)
         return;
-    m_inFlight = true;
-    QThreadPool::globalInstance()->start([this, gone = m_gone, sink = m_sinkDescription] {
+    // A thread of its own that nobody waits for: a sound server that hangs
+    // may keep it forever, and must not keep the process's end with it.
+    m_inFlight = DetachedWork::Run([owner = m_owner, sink = m_sinkDescription] {
         const bool opens = OutputOpens(sink);
-        // Back on the UI thread, where the probe is destroyed: no race on gone.
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, [this, gone, opens] {
-                if (!*gone)
-                    Looked(opens);
-            });
+        // The probe goes on the UI thread under the same lock: while it is
+        // there, a call posted to it is delivered or dropped with it.
+        std::lock_guard lock(owner->mutex);
+        if (OutputProbe* probe = owner->probe)
+            QMetaObject::invokeMethod(
+                probe, [probe, opens] { probe->Looked(opens); }, Qt::QueuedConnection);
     });
 }
 

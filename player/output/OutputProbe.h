@@ -4,14 +4,16 @@
 // output on a worker thread, takes it to READY and looks whether it reaches a
 // real output (not the automatic sink's fake one). Back tells the first time
 // it does, so the station reconnects at once instead of at its next back-off
-// step. One look is in flight at a time; a sound server that hangs only
-// delays the next look. Lives on the UI thread.
+// step. One look is in flight at a time, on a thread that nobody waits for;
+// a sound server that hangs only delays the next look. Lives on the UI
+// thread.
 
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace didira {
 
@@ -43,9 +45,13 @@ private:
     const QByteArray m_sinkDescription;
     QTimer m_timer;
     bool m_inFlight = false;
-    // Set when this probe goes: a look that ends later is dropped. Read and
-    // written on the UI thread only.
-    std::shared_ptr<bool> m_gone = std::make_shared<bool>(false);
+    // Shared with the look in flight; probe is cleared when this probe goes,
+    // and a look that ends later is dropped.
+    struct Owner {
+        std::mutex mutex;
+        OutputProbe* probe = nullptr;
+    };
+    const std::shared_ptr<Owner> m_owner = std::make_shared<Owner>();
 };
 
 } // namespace didira

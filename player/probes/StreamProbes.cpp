@@ -280,6 +280,32 @@ GstPadProbeReturn WatchTimedId3(GstPad* pad, GstPadProbeInfo* info, gpointer dat
 constexpr auto kBuffers =
     static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST);
 
+// On the Ogg demuxer's sink pad: the demuxer takes a byte segment with the
+// number of the first one it got for the answer to a seek of its own, and
+// seeks its time segment at the rate of a seek it never made (none: a
+// critical), resetting its streams. An ICY demuxer before it hands the first
+// segment over again as it starts; that repeat is kept on the pad (data must
+// follow a segment) but not handed over.
+GstPadProbeReturn DropRepeatedSegment(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    auto& first = *static_cast<guint32*>(data);
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEGMENT)
+        return GST_PAD_PROBE_OK;
+    const GstSegment* segment = nullptr;
+    gst_event_parse_segment(event, &segment);
+    if (segment->format != GST_FORMAT_BYTES)
+        return GST_PAD_PROBE_OK;
+    const guint32 seqnum = gst_event_get_seqnum(event);
+    if (first == GST_SEQNUM_INVALID) {
+        first = seqnum;
+        return GST_PAD_PROBE_OK;
+    }
+    if (seqnum != first)
+        return GST_PAD_PROBE_OK;
+    gst_pad_store_sticky_event(pad, event);
+    return GST_PAD_PROBE_DROP;
+}
+
 // On the Ogg demuxer's sink pad, for the time shift: tells it how far into
 // the buffer the demuxer has got (the tap marks where each buffer ends), and
 // leaves the demuxer out of a flush the shift asks that of, and of the byte
@@ -359,7 +385,9 @@ void ProbeDemuxer(GstElement* element, ProbeContext* relay) {
                           DeleteProbeData<TimedId3Reader>);
     if (!pad || ts)
         return;
-    FilterOggJoin(pad.get()); // first: what passes it is what the demuxer gets
+    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, DropRepeatedSegment,
+                      new guint32(GST_SEQNUM_INVALID), DeleteProbeData<guint32>);
+    FilterOggJoin(pad.get()); // what passes it is what the demuxer gets
     std::lock_guard lock(relay->mutex);
     if (relay->timeShift)
         gst_pad_add_probe(pad.get(),

@@ -17,16 +17,33 @@ Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
 // ---- The listener's hold, sleep and the network ----------------------------
 
 bool StreamSession::Hold(bool held) {
+    if (!held && m_held && m_phase != Phase::Paused) {
+        // Reconnecting while held: it plays once it is heard.
+        m_held = false;
+        Report(m_openState, m_phasePlay);
+        return true;
+    }
     const bool heard =
         m_phase == Phase::Playing || m_phase == Phase::Resuming || m_phase == Phase::Starved;
     if (held ? !heard : m_phase != Phase::Paused)
         return false;
+    m_held = held;
     if (held)
         m_watchdog->Disarm();
     else
         m_watchdog->Arm();                         // the pause is no stall
     Enter(held ? Phase::Paused : Phase::Resuming); // playing again once heard
     return true;
+}
+
+void StreamSession::HeldAgain() {
+    // Nothing goes downstream while held, so the pipeline does not preroll:
+    // the answer is the connection's success.
+    m_openTimer.stop();
+    m_reconnectAttempt = 0;
+    m_reresolved = false;
+    SetInterrupted(false);
+    Enter(Phase::Paused);
 }
 
 void StreamSession::Suspend() {

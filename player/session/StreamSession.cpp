@@ -114,6 +114,7 @@ void StreamSession::Enter(Phase next) {
     PlayState play = PlayState::Waiting;
     switch (next) {
     case Phase::Closed:
+        m_held = false;
         m_resolver->Abort();
         EndAttempt();
         SetTitle(QString());
@@ -125,6 +126,7 @@ void StreamSession::Enter(Phase next) {
         play = PlayState::Closed;
         break;
     case Phase::Stopped:
+        m_held = false;
         m_resolver->Abort();
         EndAttempt();
         SetTitle(QString());
@@ -203,6 +205,13 @@ void StreamSession::Enter(Phase next) {
         open = OpenState::Connecting;
         break;
     }
+    Report(open, play);
+}
+
+void StreamSession::Report(OpenState open, PlayState play) {
+    m_phasePlay = play;
+    if (m_held && play == PlayState::Waiting)
+        play = PlayState::Paused;
     if (open == m_openState && play == m_playState)
         return;
     m_openState = open;
@@ -451,6 +460,8 @@ void StreamSession::OnPrerolled() {
     case Phase::Opening:
         if (!HasRealAudioOutput(m_pipeline.Element()))
             return NoAudioOutput();
+        if (m_held)
+            return HeldAgain();
         if (!playOnOpen)
             return Enter(Phase::Ready);
         // A live stream does not wait for the network queue (see AudioPipeline).
@@ -510,6 +521,8 @@ void StreamSession::OnResponseHeaders(int status, const GstStructure* headers) {
         return;
     if (m_phase == Phase::Connecting)
         Enter(Phase::Opening);
+    if (m_held && m_phase == Phase::Opening)
+        HeldAgain();
     if (!m_answer.IcyBitrate().isNull())
         m_meter.NoteIcyBitrate(m_answer.IcyBitrate());
     // The HTTP library hands header values over as UTF-8, with what was not

@@ -83,8 +83,13 @@ public:
     // Holds what is heard (true: the pipeline paused while reception goes on,
     // play state Paused, the stall watch resting) or plays on (false). Only
     // once heard (playing, resuming, starved), or paused; false when nothing
-    // changed.
+    // changed. The hold outlasts a drop, a sleep and a network change: the
+    // station reconnects (reception goes on, nothing plays) and stays Paused
+    // until the hold ends.
     bool Hold(bool held);
+    // Whether the listener holds the station (Hold(true) until Hold(false),
+    // Stop, Cancel or another Open).
+    bool IsHeld() const { return m_held; }
 
     // Whether an open starts playing once the stream is ready.
     bool playOnOpen = false;
@@ -131,6 +136,10 @@ private:
     // The one transition: leaves the current phase, enters next and sets the
     // reported states.
     void Enter(Phase next);
+    // Reports the phase's states, a hold shown as Paused while it reconnects.
+    void Report(OpenState open, PlayState play);
+    // A held station's server answered again: held from here on.
+    void HeldAgain();
     bool HasPlayed() const;
     static const char* PhaseName(Phase phase);
 
@@ -183,6 +192,8 @@ private:
 
     Phase m_phase = Phase::Closed;
     PlayState m_playState = PlayState::Closed;
+    PlayState m_phasePlay = PlayState::Closed; // the phase's own, before a hold shows
+    bool m_held = false;                       // see IsHeld
     OpenState m_openState = OpenState::Closed;
     bool m_isError = false;
     std::int32_t m_errorCode = 0;

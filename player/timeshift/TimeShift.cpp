@@ -113,18 +113,29 @@ TimeShift::TimeShift(QString root, const LiveBuffer::Limits& limits)
 
 std::unique_ptr<TimeShift::Tap> TimeShift::NewTap() {
     std::lock_guard lock(m_mutex);
-    // A new connection (a reconnection) plays at once and from its own start,
-    // live: its pipeline is new, and an Ogg stream resumed from the cursor
-    // would lack the headers its decoder needs.
-    m_mode = Mode::Live;
-    m_cursor = -1;
-    m_moved = false;
+    NewConnectionLocked();
     m_demuxed = -1;
     PublishLocked();
     return std::make_unique<Tap>(shared_from_this());
 }
 
+void TimeShift::NewConnectionLocked() {
+    if (m_mode == Mode::Held) {
+        // Held through a drop: the new connection is only kept, and the
+        // release goes on from the held place as a move does (its pipeline is
+        // new: an Ogg chain's headers first).
+        m_moved = true;
+        return;
+    }
+    // Otherwise it plays at once and from its own start, live.
+    m_mode = Mode::Live;
+    m_cursor = -1;
+    m_moved = false;
+}
+
 LiveBuffer* TimeShift::BufferLocked(bool retry) {
+    if (m_closed)
+        return nullptr;
     if (m_buffer || (!m_strError.isEmpty() && !retry))
         return m_buffer.get();
     QString why;
@@ -409,9 +420,7 @@ QByteArray TimeShift::Tap::SendLocked(LiveBuffer* buffer, qint64 count, QByteArr
 
 std::unique_ptr<TimeShift::SegmentTap> TimeShift::NewSegmentTap(SegmentTap::TitleOf titleOf) {
     std::lock_guard lock(m_mutex);
-    m_mode = Mode::Live;
-    m_cursor = -1;
-    m_moved = false;
+    NewConnectionLocked();
     PublishLocked();
     return std::make_unique<SegmentTap>(shared_from_this(), std::move(titleOf));
 }
@@ -542,13 +551,25 @@ bool TimeShift::Hold() {
     return true;
 }
 
-bool TimeShift::Release() {
+bool TimeShift::Release(bool* fromOldest) {
     std::lock_guard lock(m_mutex);
     const PublishOnExit publish(*this);
     if (m_mode != Mode::Held)
         return false;
     m_mode = m_buffer ? Mode::Delayed : Mode::Live;
+    if (fromOldest)
+        *fromOldest = m_buffer && m_cursor >= 0 && m_cursor < m_buffer->Begin();
     return true;
+}
+
+void TimeShift::Close() {
+    std::shared_ptr<LiveBuffer> buffer;
+    std::lock_guard lock(m_mutex);
+    const PublishOnExit publish(*this);
+    m_closed = true;
+    m_mode = Mode::Live;
+    m_cursor = -1;
+    buffer = std::move(m_buffer); // goes after the lock
 }
 
 bool TimeShift::GoLive() {

@@ -18,7 +18,9 @@
 // than the one the demuxer is in, the demuxer itself is left out of the
 // flush (NoteDemuxed, TakeKeepDemuxerChain) and given that chain's headers.
 //
-// A new connection (a reconnection, the wake after a sleep) goes on live.
+// A new connection (a reconnection, the wake after a sleep) goes on live,
+// unless held: then it is only kept, and the release goes on from the held
+// place (or the oldest audio kept, when that place is gone).
 // An HLS playlist is passed on and not kept: its segments, fetched by the
 // demuxer's own sources, are kept by a SegmentTap on what the demuxer sends
 // on. There a move lands at the start of a segment, the entry the buffer
@@ -154,11 +156,18 @@ public:
 
     // Commands; each false when there is nothing to do it on (no buffer, or
     // its disk failed, or already so).
-    bool Hold();            // nothing more goes downstream
-    bool Release();         // goes on from the cursor
+    bool Hold(); // nothing more goes downstream
+    // Goes on from the cursor; *fromOldest: the held place is no longer
+    // kept, and it goes on from the oldest audio kept.
+    bool Release(bool* fromOldest = nullptr);
     bool MoveBy(qint64 ms); // back (< 0) or forth; past the newest audio: live
     bool MoveTo(qint64 ms); // to a position as PositionMs counts it
     bool GoLive();
+
+    // The open is over: nothing more is kept, and the buffer (its files) goes
+    // as soon as no reader holds it, also while a tap lives on in a pipeline
+    // whose teardown hangs.
+    void Close();
 
     Mode CurrentMode() const;
     // Whether audio is kept: moving and holding can work.
@@ -186,6 +195,7 @@ private:
     // Counts bytes that came while no buffer works; whether to try again.
     bool RetryDueLocked(qint64 bytes);
     void PublishLocked();            // the answers to the questions, after each change
+    void NewConnectionLocked();      // a tap for a new connection is made
     qint64 CursorTimeLocked() const; // arrival time of the cursor's byte
     bool MoveToTimeLocked(qint64 ms);
     void NoteMoveLocked(); // before a move changes the cursor or the mode
@@ -199,6 +209,7 @@ private:
     qint64 m_unkeptBytes = 0; // came since keeping failed
     QString m_lastTitle;      // marked last: the next buffer starts with it
     QString m_strError;
+    bool m_closed = false; // see Close: nothing is kept any more
     Mode m_mode = Mode::Live;
     qint64 m_cursor = -1;              // next byte to send when not live; -1: the next one received
     bool m_moved = false;              // downstream still holds audio of the place before a move

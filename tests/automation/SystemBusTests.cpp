@@ -2,12 +2,15 @@
 // (python3-dbusmock's templates) on a private bus used as the system bus.
 #include "PrivateBus.h"
 #include "app/NetworkWatch.h"
+#include "app/SleepTimer.h"
 #include "app/SleepWatch.h"
+#include "control/PlayerStates.h"
 #include "support/TestSupport.h"
 #include "ui/NowPlaying.h"
 
 #include <QDBusArgument>
 #include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -119,6 +122,91 @@ TEST_F(SystemBus, LocksFollowPlaybackAndSleepClosesAndReopensTheStream) {
         test::Pump(std::chrono::milliseconds(300));
         EXPECT_EQ(slept.count(), 1);
         EXPECT_EQ(woke.count(), 1);
+    }
+}
+
+TEST_F(SystemBus, TheIdleLockIsHeldWhileSoundIsHeardAndForAWhileOfWaiting) {
+    using namespace std::chrono_literals;
+    constexpr auto kGrace = 1500ms;
+    CNowPlaying now;
+    CSleepWatch watch(now, system, true, nullptr, kGrace);
+    const QStringList both{QStringLiteral("idle/block"), QStringLiteral("sleep/delay")};
+    const QStringList sleepOnly{QStringLiteral("sleep/delay")};
+    const auto state = [&](PlayState play, OpenState open) {
+        return [&now, play, open] { now.SetPlayerState(ToNumber(play), ToNumber(open)); };
+    };
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        QStringList held;      // at once
+        QStringList afterWait; // once the grace has passed
+    } steps[] = {
+        {"a first open connects",
+         [&] { now.Open(QStringLiteral("Test"), QStringLiteral("http://127.0.0.1:9/"), 0); }, both,
+         sleepOnly},
+        {"sound at last", state(PlayState::Playing, OpenState::Open), both, both},
+        {"an outage", state(PlayState::Waiting, OpenState::Connecting), both, sleepOnly},
+        {"reconnecting on", state(PlayState::Waiting, OpenState::Opening), sleepOnly, sleepOnly},
+        {"sound is back", state(PlayState::Playing, OpenState::Open), both, both},
+        {"paused", state(PlayState::Paused, OpenState::Open), {}, {}},
+        {"stopped", [&] { now.Stop(); }, {}, {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        QElapsedTimer clock;
+        clock.start();
+        step.act();
+        EXPECT_TRUE(InhibitorsAre(step.held)) << Inhibitors().join(u' ').toStdString();
+        if (step.afterWait == step.held) {
+            test::Pump(kGrace + 300ms);
+            EXPECT_EQ(Inhibitors(), step.held);
+            continue;
+        }
+        EXPECT_TRUE(InhibitorsAre(step.afterWait)) << Inhibitors().join(u' ').toStdString();
+        EXPECT_GE(clock.elapsed(), kGrace.count() * 9 / 10); // a coarse timer
+        RecordProperty("idle_lock_into_wait_ms", static_cast<int>(clock.elapsed()));
+    }
+}
+
+TEST_F(SystemBus, ASleepTimerCountsTheTimeAsleep) {
+    using namespace std::chrono_literals;
+    const struct {
+        std::chrono::minutes timer, asleep;
+        bool stopped;              // at the wake, before the station comes back
+        std::chrono::seconds left; // else
+    } cases[] = {
+        {30min, 120min, true, 0s},
+        {30min, 31min, true, 0s},
+        {30min, 10min, false, 20min},
+        {30min, 0min, false, 30min},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asleep.count());
+        std::chrono::nanoseconds boot = 1h;
+        QStringList events;
+        CSleepTimer timer({[](double) {}, [&] { events << QStringLiteral("cancel"); }}, 5000ms,
+                          nullptr, [&] { return boot; });
+        CNowPlaying now;
+        CSleepWatch watch(now, system, true);
+        QObject::connect(&watch, &CSleepWatch::woke, &timer, &CSleepTimer::CheckNow);
+        QObject::connect(&watch, &CSleepWatch::wokeUp, &watch,
+                         [&] { events << QStringLiteral("woke up"); });
+        now.Open(QStringLiteral("Test"), QStringLiteral("http://127.0.0.1:9/"), 0);
+        timer.Start(c.timer);
+
+        PrepareForSleep(true);
+        ASSERT_TRUE(WaitUntil([&] { return watch.IsSleeping(); }));
+        boot += c.asleep;
+        PrepareForSleep(false);
+        ASSERT_TRUE(WaitUntil([&] { return !watch.IsSleeping() && !events.isEmpty(); }));
+        if (c.stopped) {
+            EXPECT_EQ(events, (QStringList{"cancel", "woke up"}));
+            EXPECT_EQ(timer.GetState(), CSleepTimer::State::Off);
+        } else {
+            EXPECT_EQ(events, QStringList{"woke up"});
+            EXPECT_EQ(timer.GetState(), CSleepTimer::State::Counting);
+            EXPECT_EQ(timer.RemainingSeconds(), static_cast<std::uint64_t>(c.left.count()));
+        }
     }
 }
 

@@ -386,6 +386,12 @@ TEST_F(Playback, EachKindOfServerOfOurOwnPlaysSteadily) {
     // Joined at a chain boundary: one track's headers, then the other's data.
     ogg.loop = {OggPages(tracks[0], true) + OggPages(tracks[1], false), tracks[1], tracks[0]};
     StreamTestServer joinedOgg(ogg);
+    // ICY metadata around Ogg, as some servers send when asked for it.
+    StreamTestServer::Options icyOgg = Ogg(tracks);
+    icyOgg.bytesPerSecond = ogg.bytesPerSecond;
+    icyOgg.metaInterval = 4000;
+    icyOgg.titles = {"One", "Two"};
+    StreamTestServer titledOgg(icyOgg);
     HlsTestServer fmp4(true);
     ASSERT_TRUE(fmp4.Ready());
 
@@ -406,6 +412,11 @@ TEST_F(Playback, EachKindOfServerOfOurOwnPlaysSteadily) {
         {"chained Ogg", chainedOgg.Url(), 4s, [&] { EXPECT_EQ(chainedOgg.Connections(), 1); }},
         {"Ogg joined mid-chain", joinedOgg.Url(), 3s,
          [&] { EXPECT_EQ(joinedOgg.Connections(), 1); }},
+        {"Ogg with ICY metadata", titledOgg.Url(), 3s,
+         [&] {
+             EXPECT_EQ(titledOgg.Connections(), 1);
+             EXPECT_GE(titledOgg.TitlesSent(), 1);
+         }},
         // Past the playlist's target duration (3 s): loaded again.
         {"HLS fMP4", fmp4.Url(), 3500ms, [&] { EXPECT_GE(fmp4.PlaylistRequests(), 2); }},
     };

@@ -4,105 +4,19 @@
 // ended and started again; the automatic output can reach nothing else.
 
 #include "PlayerFixture.h"
+#include "support/PrivateSoundServer.h"
 #include "support/StreamTestServer.h"
-
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <csignal>
 
 namespace didira::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-class PrivateSoundServer {
-public:
-    PrivateSoundServer() {
-        QDir(m_dir.path()).mkpath(QStringLiteral("run"));
-        QFile::setPermissions(Path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        Write("pulse.pa", "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
-                              Path("run/native").toUtf8() +
-                              "\nload-module module-null-sink sink_name=speakers"
-                              "\nload-module module-null-sink sink_name=headphones"
-                              "\nset-default-sink speakers\n");
-        Write("client.conf", "autospawn = no\n");
-        qputenv("PULSE_SERVER", "unix:" + Path("run/native").toUtf8());
-        qputenv("PULSE_CLIENTCONFIG", Path("client.conf").toUtf8());
-    }
-    ~PrivateSoundServer() { End(); }
-
-    bool Start() {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), m_dir.path());
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Path("run"));
-        m_process.setProcessEnvironment(env);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(test::Program(QStringLiteral("pulseaudio")),
-                        {QStringLiteral("-n"), QStringLiteral("-F"), Path("pulse.pa"),
-                         QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                         QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-target=stderr"),
-                         QStringLiteral("--log-level=error")});
-        return m_process.waitForStarted(5000) &&
-               WaitUntil([&] { return QFile::exists(Path("run/native")); }, 10s);
-    }
-    // What pactl prints for args; empty when it fails.
-    static QString Pactl(const QStringList& args) {
-        QProcess pactl;
-        pactl.start(test::Program(QStringLiteral("pactl")), args);
-        if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0)
-            return {};
-        return QString::fromUtf8(pactl.readAllStandardOutput());
-    }
-    // The sink each client stream plays into, one line per stream.
-    static QString StreamSinks() {
-        QStringList sinks;
-        for (const QString& line :
-             Pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sink-inputs")})
-                 .split(u'\n', Qt::SkipEmptyParts))
-            sinks << line.section(u'\t', 1, 1);
-        return sinks.join(u',');
-    }
-    static QString SinkIndex(const QString& name) {
-        for (const QString& line :
-             Pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")})
-                 .split(u'\n', Qt::SkipEmptyParts))
-            if (line.section(u'\t', 1, 1) == name)
-                return line.section(u'\t', 0, 0);
-        return {};
-    }
-    // Frozen (true) as a hung server is, or thawed.
-    void Freeze(bool frozen) {
-        ::kill(static_cast<pid_t>(m_process.processId()), frozen ? SIGSTOP : SIGCONT);
-    }
-    // As a crash would: no goodbye to its clients.
-    void End() {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.kill();
-        m_process.waitForFinished(5000);
-        QFile::remove(Path("run/native"));
-    }
-
-private:
-    QString Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
-    void Write(const char* name, const QByteArray& text) {
-        QFile file(Path(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-    }
-
-    QTemporaryDir m_dir;
-    QProcess m_process;
-};
-
 class SoundServer : public PlayerFixture {
 protected:
     SoundServer() { outputSink = "autoaudiosink"; }
     void SetUp() override {
-        if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty())
+        if (!PrivateSoundServer::Available())
             GTEST_SKIP() << "no pulseaudio here (scripts/setup.sh installs it)";
         // The automatic output can reach the private server only.
         GList* sinks = gst_element_factory_list_get_elements(

@@ -639,6 +639,89 @@ TEST_F(TimeShiftPlayback, ASlowDiskNeverHoldsUpTheQuestionsAskedOnTheUiThread) {
 // in and into another (where the demuxer keeps its chain and is given the
 // other chain's headers); the station plays on steadily after it, with no
 // decoding error, gap or reconnection, also across the chain changes after.
+TEST_F(TimeShiftPlayback, APauseOutlastsADropAndASleepAndResumesWhereItWas) {
+    // Parts of 4 s, titled by their number: a title tells where the stream is.
+    test::StreamTestServer::Options options;
+    const QByteArray part = test::media::Mp3Loop();
+    for (int i = 0; i < 12; ++i) {
+        options.loop.push_back(part);
+        options.titles.push_back(QByteArray::number(i));
+    }
+    options.bytesPerSecond = 128000 / 8;
+    test::StreamTestServer station(options);
+    control->SetReconnectDelays({300});
+    const auto reset = [&] { station.ResetConnections(); };
+    const struct {
+        const char* what;
+        std::function<void()> happen;
+        bool placeKept = true; // else a buffer of 3 s: the paused place goes meanwhile
+    } whiles[] = {
+        {"the connection is reset", reset},
+        {"the system sleeps and wakes",
+         [&] {
+             control->Suspend();
+             test::Pump(500ms);
+             control->Resume();
+         }},
+        {"the connection is reset, the place lost", reset, false},
+    };
+    for (const auto& c : whiles) {
+        SCOPED_TRACE(c.what);
+        LiveBuffer::Limits limits;
+        if (!c.placeKept) {
+            limits.window = 3s;
+            limits.segmentBytes = 16 << 10;
+        }
+        control->SetTimeShiftLimits(root, limits);
+        QStringList notices;
+        const QMetaObject::Connection told =
+            QObject::connect(control, &OleControl::PlaybackNotice, control,
+                             [&](const QString& text) { notices << text; });
+        Titles titles(control);
+        player.Cancel();
+        player.Open(station.Url());
+        ASSERT_TRUE(WaitPlaying());
+        HeardTitle heardTitle(control->Pipeline());
+        ASSERT_TRUE(test::WaitUntil([&] { return heardTitle.number >= 1; }, 20s));
+        test::Pump(1500ms);
+        ASSERT_TRUE(control->Pause());
+        test::Pump(500ms);
+        const int heardAtPause = heardTitle.number;
+        const int heard = rendered;
+        const int connections = station.Connections();
+
+        c.happen();
+        bool stayedPaused = true;
+        EXPECT_TRUE(test::WaitUntil(
+            [&] {
+                stayedPaused = stayedPaused && Play() == PlayState::Paused;
+                return station.Connections() > connections;
+            },
+            15s))
+            << "no new connection";
+        test::Pump(c.placeKept ? 3s : 6s); // the new connection is kept
+        stayedPaused = stayedPaused && Play() == PlayState::Paused;
+        EXPECT_TRUE(stayedPaused) << Play();
+        EXPECT_EQ(rendered.load(), heard) << "heard while paused";
+        EXPECT_TRUE(control->CanSeek());
+        EXPECT_GT(control->BehindLiveMs(), c.placeKept ? 3000 : 1500)
+            << "the new connection was not kept";
+
+        ASSERT_TRUE(control->Unpause());
+        EXPECT_TRUE(WaitPlaying(8s)) << Play();
+        EXPECT_TRUE(test::WaitUntil([&] { return rendered > heard; }, 5s));
+        EXPECT_GT(control->BehindLiveMs(), c.placeKept ? 2000 : 1000) << "went live";
+        if (c.placeKept) {
+            EXPECT_EQ(heardTitle.number, heardAtPause) << "heard elsewhere than where it paused";
+            EXPECT_EQ(notices, QStringList());
+        } else {
+            EXPECT_GE(heardTitle.number, heardAtPause);
+            EXPECT_EQ(notices.size(), 1) << "the lost place was not told";
+        }
+        QObject::disconnect(told);
+    }
+}
+
 TEST_F(TimeShiftPlayback, OggMovesFlushWithinAChainAndPlayOnAcrossChains) {
     const std::vector<QByteArray> tracks = test::media::OggChain();
     ASSERT_EQ(tracks.size(), 2u);

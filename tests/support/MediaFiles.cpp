@@ -225,6 +225,11 @@ const HlsSegments& Hls(HlsKind kind) {
 }
 
 QStringList AudioCodecs(const QString& path, QString* error) {
+    // Also in suites whose process has no player (GStreamer not started yet).
+    if (!gst_is_initialized() && !gst_init_check(nullptr, nullptr, nullptr)) {
+        *error = QStringLiteral("GStreamer cannot start");
+        return {};
+    }
     GError* failure = nullptr;
     GstDiscoverer* discoverer = gst_discoverer_new(20 * GST_SECOND, &failure);
     QStringList codecs;

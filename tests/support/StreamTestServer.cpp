@@ -2,6 +2,7 @@
 
 #include <QTcpSocket>
 #include <algorithm>
+#include <sys/socket.h>
 
 namespace didira::test {
 
@@ -38,6 +39,18 @@ void StreamTestServer::CloseConnections() {
     for (const auto& listener : m_listeners)
         if (listener->socket)
             listener->socket->abort();
+    m_listeners.clear();
+}
+
+void StreamTestServer::ResetConnections() {
+    for (const auto& listener : m_listeners)
+        if (listener->socket) {
+            // No linger: the close sends a reset, as a dropped route does.
+            const linger now{1, 0};
+            ::setsockopt(static_cast<int>(listener->socket->socketDescriptor()), SOL_SOCKET,
+                         SO_LINGER, &now, sizeof now);
+            listener->socket->abort();
+        }
     m_listeners.clear();
 }
 

@@ -55,6 +55,8 @@ public:
     void SendGarbage(bool garbage) { m_garbage = garbage; }
     // Closes every connection and the listening socket (a crashed server).
     void Stop();
+    // Resets every connection (TCP RST) and goes on listening.
+    void ResetConnections();
     bool Restart(); // listens again on the same port
     int Connections() const { return m_connections; }
     int TitlesSent() const { return m_titlesSent; }
