@@ -166,9 +166,8 @@ TEST(LiveBuffer, AStreamThatAnnouncesWithoutEndIsBounded) {
     // Ogg: a chain of endless header pages, then a sound one.
     OggHeaderPages headers;
     auto feed = [&](const QByteArray& pages) {
-        headers.Feed(pages, buffer->End(), [&](qint64 at, QByteArray kept) {
-            buffer->KeepHeaders(at, std::move(kept));
-        });
+        headers.Feed(pages, buffer->End(),
+                     [&](qint64 at, QByteArray kept) { buffer->KeepHeaders(at, std::move(kept)); });
         ASSERT_TRUE(buffer->Append(pages, 600000));
     };
     feed(OggPage(2, 0, 1, 100));
