@@ -2,6 +2,7 @@
 
 #include "app/DesktopEntry.h"
 #include "control/ControlHost.h"
+#include "control/SongHistory.h"
 #include "ui/NowPlaying.h"
 
 #include <QDBusMessage>
@@ -78,6 +79,11 @@ void CDesktopNotifier::TellRecordingFailed(const QString& reason) {
 
 void CDesktopNotifier::TellRecordingFailures(const OleControl& control) {
     connect(&control, &OleControl::RecordingFailed, this, &CDesktopNotifier::TellRecordingFailed);
+}
+
+void CDesktopNotifier::TellHistoryTroubles(const CSongHistory& history) {
+    connect(&history, &CSongHistory::trouble, this,
+            [this](const QString& message) { Show(QStringLiteral("曲の履歴"), message); });
 }
 
 void CDesktopNotifier::Show(const QString& summary, const QString& body) {

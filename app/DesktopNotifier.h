@@ -18,6 +18,7 @@
 namespace didira {
 
 class CNowPlaying;
+class CSongHistory;
 class OleControl;
 
 class CDesktopNotifier final : public QObject {
@@ -37,6 +38,9 @@ public:
     // Tells each failure of control's recordings and savings
     // (OleControl::RecordingFailed) that way.
     void TellRecordingFailures(const OleControl& control);
+    // Tells what goes wrong with history's file (CSongHistory::trouble), in
+    // the same notification.
+    void TellHistoryTroubles(const CSongHistory& history);
 
 private:
     enum class Markup { Unknown, Asking, Supported, Unsupported };

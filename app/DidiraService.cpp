@@ -1,7 +1,9 @@
 #include "app/DidiraService.h"
 
+#include "app/HistoryBus.h"
 #include "app/LiveActions.h"
 #include "app/SleepTimer.h"
+#include "control/SongHistory.h"
 #include "ui/VavarozDlg.h"
 
 #include <QDBusAbstractAdaptor>
@@ -32,19 +34,29 @@ public slots:
     void Resume() { Live(&live::Resume, QStringLiteral("Resume")); }
     void GoLive() { Live(&live::GoLive, QStringLiteral("GoLive")); }
     void StartRecording() {
-        m_service->Defer(QStringLiteral("StartRecording"),
-                         [](CVavarozDlg& dlg, CDidiraService::Outcome done) {
-                             return live::StartRecording(dlg, std::move(done));
-                         });
+        m_service->Defer(
+            QStringLiteral("StartRecording"), [](CVavarozDlg& dlg, CDidiraService::Outcome done) {
+                return live::StartRecording(dlg, [done](const QString& error) { done(error, {}); });
+            });
     }
     void StopRecording() { Live(&live::StopRecording, QStringLiteral("StopRecording")); }
-    void SaveLast(uint seconds) {
-        m_service->Defer(QStringLiteral("SaveLast"),
-                         [seconds](CVavarozDlg& dlg, CDidiraService::Outcome done) {
-                             return live::SaveLast(dlg, qint64(seconds) * 1000, std::move(done));
-                         });
+    // Answers the files written and the seconds of the station they hold.
+    QStringList SaveLast(uint seconds, uint& saved) {
+        saved = 0;
+        m_service->Defer(QStringLiteral("SaveLast"), [seconds](CVavarozDlg& dlg,
+                                                               CDidiraService::Outcome done) {
+            return live::SaveLast(dlg, qint64(seconds) * 1000,
+                                  [done](const QString& error, const OleControl::SavedAudio& s) {
+                                      done(error, {s.files, uint((s.ms + 500) / 1000)});
+                                  });
+        });
+        return {};
     }
     void SleepAfter(uint seconds) { m_service->SleepTimer().Start(std::chrono::seconds(seconds)); }
+    didira::BusHistory History(uint count) { return HistoryForBus(m_service->History(), count); }
+
+signals:
+    void TitleHeard(const QString& station, const QString& title);
 
 private:
     void Live(bool (*action)(CVavarozDlg&), const QString& what) {
@@ -59,7 +71,8 @@ private:
 CDidiraService::CDidiraService(CSleepTimer& sleep, CVavarozDlg* dlg, const QDBusConnection& bus,
                                QObject* parent)
     : QObject(parent), m_sleep(sleep), m_pDlg(dlg), m_bus(bus) {
-    new DidiraAdaptor(this);
+    RegisterHistoryBusTypes();
+    m_pAdaptor = new DidiraAdaptor(this);
 }
 
 CDidiraService::~CDidiraService() {
@@ -75,15 +88,29 @@ bool CDidiraService::Register() {
     return m_bRegistered;
 }
 
+void CDidiraService::ServeHistory(const CSongHistory& history) {
+    m_pHistory = &history;
+    auto* adaptor = static_cast<DidiraAdaptor*>(m_pAdaptor);
+    connect(&history, &CSongHistory::entryAdded, adaptor, [adaptor](const HeardEntry& entry) {
+        emit adaptor->TitleHeard(entry.station, entry.title);
+    });
+}
+
 CVavarozDlg* CDidiraService::Dialog() const {
     return m_pDlg;
 }
 
+QString CDidiraService::WhyNotKept(const QString& what) const {
+    const QString why = m_pDlg ? live::Problem(*m_pDlg) : QString();
+    return why.isEmpty()
+               ? QStringLiteral("%1: no live station is playing, or nothing of it is kept yet")
+                     .arg(what)
+               : QStringLiteral("%1: nothing of the station is kept: %2").arg(what, why);
+}
+
 void CDidiraService::RefuseUnlessDone(bool done, const QString& what) {
     if (!done && calledFromDBus())
-        sendErrorReply(
-            QString::fromLatin1(kDidiraNotPlaying),
-            QStringLiteral("%1: no live station is playing, or nothing of it is kept").arg(what));
+        sendErrorReply(QString::fromLatin1(kDidiraNotPlaying), WhyNotKept(what));
 }
 
 void CDidiraService::Defer(const QString& what,
@@ -91,23 +118,20 @@ void CDidiraService::Defer(const QString& what,
     CVavarozDlg* dlg = Dialog();
     if (!calledFromDBus()) {
         if (dlg)
-            act(*dlg, [](const QString&) {});
+            act(*dlg, [](const QString&, const QVariantList&) {});
         return;
     }
     setDelayedReply(true);
     const QDBusMessage call = message();
     const QDBusConnection bus = connection();
-    const Outcome done = [call, bus, what](const QString& error) {
+    const Outcome done = [call, bus, what](const QString& error, const QVariantList& answer) {
         bus.send(error.isEmpty()
-                     ? call.createReply()
+                     ? call.createReply(answer)
                      : call.createErrorReply(QString::fromLatin1(kDidiraFailed),
                                              QStringLiteral("%1: %2").arg(what, error)));
     };
     if (!dlg || !act(*dlg, done))
-        bus.send(call.createErrorReply(
-            QString::fromLatin1(kDidiraNotPlaying),
-            QStringLiteral("%1: no live station is playing, or nothing of it is kept yet")
-                .arg(what)));
+        bus.send(call.createErrorReply(QString::fromLatin1(kDidiraNotPlaying), WhyNotKept(what)));
 }
 
 } // namespace didira

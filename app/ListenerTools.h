@@ -1,14 +1,21 @@
 #pragma once
-// What the listener reaches beside the dialog: the sleep timer, the tray icon
-// and Didira's own bus interface, all acting on one created dialog.
+// What the listener reaches beside the dialog: the sleep timer, the song
+// history (kept in UserDataDir(), with its window), the tray icon, Didira's own
+// bus interface and the station directory, all acting on one created dialog.
 
 #include <QDBusConnection>
+#include <QFont>
+#include <QString>
 #include <memory>
 
 namespace didira {
 
 class CDidiraService;
+class CHistoryWindow;
+class CRecentSongsMenu;
 class CSleepTimer;
+class CSongHistory;
+class CStationDirectory;
 class CTrayIcon;
 class CVavarozDlg;
 
@@ -22,11 +29,24 @@ public:
     CListenerTools& operator=(const CListenerTools&) = delete;
 
     CSleepTimer& SleepTimer() const { return *m_sleep; }
+    CSongHistory& History() const { return *m_history; }
+    // Shows the history window in front (made on first use).
+    void ShowHistory();
+
+    // The song history's file in folder.
+    static QString HistoryPath(const QString& folder);
 
 private:
+    void AddHistory(CVavarozDlg& dlg);
+
     std::unique_ptr<CSleepTimer> m_sleep;
+    std::unique_ptr<CSongHistory> m_history;
     std::unique_ptr<CDidiraService> m_service;
     std::unique_ptr<CTrayIcon> m_tray;
+    std::unique_ptr<CRecentSongsMenu> m_recent;
+    std::unique_ptr<CHistoryWindow> m_historyWindow;
+    QFont m_historyFont; // the dialog's, for the window
+    std::unique_ptr<CStationDirectory> m_directory;
 };
 
 } // namespace didira

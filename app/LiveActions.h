@@ -47,6 +47,13 @@ inline qint64 BehindLiveMs(const CVavarozDlg& dlg) {
     return control ? control->BehindLiveMs() : 0;
 }
 
+// Why nothing of the station is kept although it plays; empty when there is
+// no such reason.
+inline QString Problem(const CVavarozDlg& dlg) {
+    const OleControl* control = remote::PlayerControl(dlg);
+    return control ? control->LiveProblem() : QString();
+}
+
 // Recording, one file per title named after the station as the listener
 // knows it; reply as the control's (later, on the UI thread).
 inline bool StartRecording(CVavarozDlg& dlg, OleControl::RecordingReply reply) {
@@ -62,7 +69,7 @@ inline bool IsRecording(const CVavarozDlg& dlg) {
     const OleControl* control = remote::PlayerControl(dlg);
     return control && control->IsRecording();
 }
-inline bool SaveLast(CVavarozDlg& dlg, qint64 ms, OleControl::RecordingReply reply) {
+inline bool SaveLast(CVavarozDlg& dlg, qint64 ms, OleControl::SaveReply reply) {
     OleControl* control = remote::PlayerControl(dlg);
     return control &&
            control->SaveLast(remote::NowPlaying(dlg).DisplayName(), ms, std::move(reply));

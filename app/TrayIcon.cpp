@@ -47,7 +47,7 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
     m_save = m_menu->addAction(QStringLiteral("最後の5分を保存"));
     connect(m_save, &QAction::triggered, this, [this] {
         if (m_pDlg)
-            live::SaveLast(*m_pDlg, 5 * 60 * 1000, [](const QString&) {});
+            live::SaveLast(*m_pDlg, 5 * 60 * 1000, [](const QString&, const auto&) {});
     });
     if (OleControl* control = remote::PlayerControl(dlg))
         connect(control, &OleControl::RecordingChanged, this, &CTrayIcon::UpdateLiveActions);
@@ -103,6 +103,7 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
             },
             Qt::QueuedConnection);
     });
+    m_menu->setToolTipsVisible(true);
     m_icon.setContextMenu(m_menu.get());
 
     connect(&m_icon, &QSystemTrayIcon::activated, this,
@@ -126,11 +127,16 @@ void CTrayIcon::UpdateLiveActions() {
         m_pDlg && remote::NowPlaying(*m_pDlg).PlaybackStatus() == CNowPlaying::Status::Paused;
     const bool can = m_pDlg && live::CanSeek(*m_pDlg);
     m_pause->setText(paused ? QStringLiteral("再開") : QStringLiteral("一時停止"));
-    for (QAction* action : {m_pause, m_back, m_live, m_save})
+    // Disabled for a reason the listener can act on: it shows on them.
+    const QString why = can || !m_pDlg ? QString() : live::Problem(*m_pDlg);
+    for (QAction* action : {m_pause, m_back, m_live, m_save}) {
         action->setEnabled(can);
+        action->setToolTip(why);
+    }
     const bool recording = m_pDlg && live::IsRecording(*m_pDlg);
     m_record->setText(recording ? QStringLiteral("録音を停止") : QStringLiteral("録音"));
     m_record->setEnabled(can || recording);
+    m_record->setToolTip(can || recording ? QString() : why);
 }
 
 CTrayIcon::~CTrayIcon() {

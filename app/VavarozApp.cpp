@@ -98,6 +98,8 @@ BOOL CVavarozApp::InitInstance() {
             }
         }
         tools = std::make_unique<CListenerTools>(dlg, bus);
+        if (notifier)
+            notifier->TellHistoryTroubles(tools->History());
         // Sleep and connectivity reach the player through its control.
         const QDBusConnection system = QDBusConnection::systemBus();
         OleControl* control = remote::PlayerControl(dlg);

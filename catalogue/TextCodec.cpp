@@ -90,6 +90,27 @@ std::string Cp932ToUtf8(std::string_view s) {
     return out;
 }
 
+// Strict: a character that CP932 cannot hold fails the whole conversion.
+bool Utf8ToCp932(std::string_view s, std::string& out) {
+    out.clear();
+    Iconv cd("CP932", "UTF-8");
+    if (!cd.ok())
+        return false;
+    char buffer[4096];
+    char* in = const_cast<char*>(s.data());
+    std::size_t inLeft = s.size();
+    while (inLeft > 0) {
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
+        const std::size_t rc = iconv(cd.get(), &in, &inLeft, &dst, &dstLeft);
+        const int error = errno;
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (rc == static_cast<std::size_t>(-1) && error != E2BIG)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::size_t CharLength(std::string_view s, std::size_t pos, TextEncoding enc) {
@@ -168,6 +189,18 @@ std::string ToUtf8(std::string_view s, TextEncoding enc) {
         }
     }
     return out;
+}
+
+bool FromUtf8(std::string_view utf8, TextEncoding enc, std::string& out) {
+    if (!IsValidUtf8(utf8))
+        return false;
+    if (enc == TextEncoding::Utf8) {
+        out.assign(utf8);
+        return true;
+    }
+    // Some characters have a CP932 form that reads back as another one (a
+    // wave dash comes back as a full-width tilde): those are not held either.
+    return Utf8ToCp932(utf8, out) && Cp932ToUtf8(out) == utf8;
 }
 
 std::string LastCharsLower(std::string_view s, std::size_t count, TextEncoding enc) {

@@ -40,6 +40,11 @@ bool HasNonAscii(std::string_view s);
 // do not decode become U+FFFD; the result is always valid UTF-8.
 std::string ToUtf8(std::string_view s, TextEncoding enc);
 
+// Encoding of valid UTF-8 text as enc, for text written into a catalogue
+// file. False (out unspecified) when utf8 is not valid UTF-8 or holds a
+// character that enc cannot hold, or one that would not read back as itself.
+bool FromUtf8(std::string_view utf8, TextEncoding enc, std::string& out);
+
 // ASCII letters of the last `count` characters of s lowered, for the
 // extension test; multibyte characters are left as they are.
 std::string LastCharsLower(std::string_view s, std::size_t count, TextEncoding enc);

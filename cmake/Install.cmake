@@ -80,10 +80,10 @@ install(FILES ${CMAKE_SOURCE_DIR}/dist/copyright ${CMAKE_BINARY_DIR}/changelog.g
 # computes. What no library link reveals is named here: the GStreamer
 # plugins of the elements the player creates, and what a listener cannot do
 # without (a font for the Japanese dialog, the trust store and TLS module for
-# https stations, a sound output, the icon theme's index). The decoders of
-# AAC and HLS are recommended, so apt installs them by default; a system
-# installed without recommends still plays MP3, Vorbis and Opus, and the
-# player names the plugin a station lacks.
+# https stations, a sound output, the icon theme's index, the SQLite driver
+# of the song history). The decoders of AAC and HLS are recommended, so apt
+# installs them by default; a system installed without recommends still
+# plays MP3, Vorbis and Opus, and the player names the plugin a station lacks.
 set(CPACK_PACKAGE_NAME didira)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Internet radio player with a Japanese user interface")
@@ -97,7 +97,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, \
 fonts-ipafont-gothic | fonts-noto-cjk | fonts-vlgothic, ca-certificates, glib-networking, \
-gstreamer1.0-pulseaudio | gstreamer1.0-pipewire | gstreamer1.0-alsa, hicolor-icon-theme")
+gstreamer1.0-pulseaudio | gstreamer1.0-pipewire | gstreamer1.0-alsa, hicolor-icon-theme, \
+libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
   "gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav")
 set(CPACK_STRIP_FILES ON)

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <span>
@@ -61,6 +62,9 @@ public:
     // Of what is heard, from the oldest audio kept; how far behind the newest.
     virtual qint64 PositionMs() const { return 0; }
     virtual qint64 BehindLiveMs() const { return 0; }
+    // Why nothing of the station is kept although it plays (the cache folder
+    // refused, the disk failed); empty when there is no such reason.
+    virtual QString LiveProblem() const { return {}; }
 
     // Recording what the control keeps of the live station, as received,
     // one file per title named after station. Each false (nothing done) where
@@ -76,8 +80,15 @@ public:
     // Ends the recording once what was received is written; false when none runs.
     virtual bool StopRecording() { return false; }
     virtual bool IsRecording() const { return false; }
-    // Writes the newest ms of what is kept the same way.
-    virtual bool SaveLast(const QString& station, qint64 ms, RecordingReply reply) {
+    // Writes the newest ms of what is kept the same way. reply as above,
+    // with the files written and how much of the station they hold (by
+    // arrival time: less than ms when less was kept).
+    struct SavedAudio {
+        QStringList files;
+        qint64 ms = 0;
+    };
+    using SaveReply = std::function<void(const QString& error, const SavedAudio& saved)>;
+    virtual bool SaveLast(const QString& station, qint64 ms, SaveReply reply) {
         Q_UNUSED(station);
         Q_UNUSED(ms);
         Q_UNUSED(reply);

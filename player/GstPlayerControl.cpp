@@ -257,6 +257,10 @@ qint64 CGstPlayerControl::BehindLiveMs() const {
     return m_timeShift ? m_timeShift->BehindMs() : 0;
 }
 
+QString CGstPlayerControl::LiveProblem() const {
+    return m_timeShift ? m_timeShift->Error() : QString();
+}
+
 // ---- Recording -------------------------------------------------------------
 
 namespace {
@@ -323,21 +327,29 @@ void CGstPlayerControl::DropRecorder(bool tell) {
         emit RecordingChanged(false);
 }
 
-bool CGstPlayerControl::SaveLast(const QString& station, qint64 ms, RecordingReply reply) {
+bool CGstPlayerControl::SaveLast(const QString& station, qint64 ms, SaveReply reply) {
     std::shared_ptr<const LiveBuffer> buffer = RecordableBuffer();
     if (!buffer)
         return false;
     const QPointer<CGstPlayerControl> self(this);
-    const RecordingReply told = [self, reply](const QString& error) {
-        if (self && !error.isEmpty())
-            emit self->RecordingFailed(error);
-        reply(error);
-    };
     QThreadPool::globalInstance()->start(
-        [buffer = std::move(buffer), station, ms, folder = m_recordFolder, told] {
+        [buffer = std::move(buffer), station, ms, folder = m_recordFolder, self, reply] {
             const qint64 end = buffer->End();
-            const qint64 from = buffer->OffsetAt(buffer->TimeAt(end - 1) - ms);
-            PostReply(told, Recorder::SaveRange(*buffer, from, end, folder, station));
+            const qint64 newest = buffer->TimeAt(end - 1);
+            const qint64 from = buffer->OffsetAt(newest - ms);
+            SavedAudio saved;
+            const QString error =
+                Recorder::SaveRange(*buffer, from, end, folder, station, &saved.files);
+            if (error.isEmpty())
+                saved.ms = std::clamp<qint64>(newest - buffer->TimeAt(from), 0, ms);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, reply, error, saved] {
+                    if (self && !error.isEmpty())
+                        emit self->RecordingFailed(error);
+                    reply(error, saved);
+                },
+                Qt::QueuedConnection);
         });
     return true;
 }

@@ -61,10 +61,11 @@ public:
     bool CanSeek() const override;
     qint64 PositionMs() const override;
     qint64 BehindLiveMs() const override;
+    QString LiveProblem() const override;
     bool StartRecording(const QString& station, RecordingReply reply) override;
     bool StopRecording() override;
     bool IsRecording() const override { return m_recorder != nullptr; }
-    bool SaveLast(const QString& station, qint64 ms, RecordingReply reply) override;
+    bool SaveLast(const QString& station, qint64 ms, SaveReply reply) override;
 
     // Tuning and inspection for tests and the benchmark (not dispatch members).
     void SetOpenTimeout(int ms);

@@ -11,6 +11,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # GUI toolkit and automation bus (gdbus: the shell client of the tests and docs)
   qt6-base-dev qt6-base-dev-tools libgl-dev dbus libglib2.0-bin
+  libqt6sql6-sqlite # the song history's database
   # media engine
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad

@@ -106,6 +106,7 @@ fuzz_build() {
 
 stage "setup (packages)"
 bash scripts/setup.sh
+bash scripts/check-test-programs.sh
 stage "build (warnings as errors)"
 cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDIDIRA_WERROR=ON "${lean_debug[@]}"
 ninja -C build-ci -j "$jobs"

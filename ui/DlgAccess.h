@@ -24,6 +24,7 @@ struct Access {
     template <class D> static auto& PlayStateText(D& d) { return d.m_strPlayState; }
     template <class D> static auto& CatalogFile(D& d) { return d.m_strCatalogFile; }
     template <class D> static auto& Table(D& d) { return d.m_stationTable; }
+    template <class D> static auto& SystemMenu(D& d) { return d.m_pSysMenu; }
 };
 
 } // namespace didira::remote

@@ -113,7 +113,7 @@ void Step(CVavarozDlg& dlg, int delta) {
     Press(dlg, IDC_RECEIVE);
 }
 
-void OpenUri(CVavarozDlg& dlg, const QString& url) {
+void OpenUri(CVavarozDlg& dlg, const QString& url, const QString& name) {
     if (!Access::List(dlg))
         return;
     CStationListCtrl& list = *Access::List(dlg);
@@ -127,7 +127,7 @@ void OpenUri(CVavarozDlg& dlg, const QString& url) {
     // Not in the catalogue: taken as a station of its own, as a click takes
     // a row, so that "Recieve" opens it (now and again later).
     list.clearSelection();
-    Access::CurrentName(dlg).clear();
+    Access::CurrentName(dlg) = name;
     Access::CurrentUrl(dlg) = url;
     Access::RadioStation(dlg) = Access::CurrentName(dlg);
     Access::Url(dlg) = Access::CurrentUrl(dlg);

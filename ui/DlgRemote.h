@@ -48,8 +48,8 @@ bool CanStep(const CVavarozDlg& dlg);
 void Step(CVavarozDlg& dlg, int delta);
 
 // Plays url: the catalogue's row for it when there is one, else the URL on
-// its own (no station name).
-void OpenUri(CVavarozDlg& dlg, const QString& url);
+// its own, under name (none when empty).
+void OpenUri(CVavarozDlg& dlg, const QString& url, const QString& name = QString());
 
 // The volume trackbar's position as 0.0 (left end) to 1.0 (right end).
 double Volume(const CVavarozDlg& dlg);

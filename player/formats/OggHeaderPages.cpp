@@ -80,8 +80,26 @@ void OggHeaderPages::TakePage(QByteArrayView page, qint64 offset, const Keep& ke
         m_collecting = false;
         m_hadData = true;
     }
-    if (m_collecting)
-        m_headers += page.toByteArray();
+    if (!m_collecting)
+        return;
+    if (m_headers.size() + page.size() > kMaxChainBytes) {
+        // No decoder takes headers this long: a broken chain, none kept.
+        m_headers.clear();
+        m_collecting = false;
+        m_hadData = true;
+        return;
+    }
+    m_headers += page.toByteArray();
+}
+
+void OggHeaderPages::Restart(qint64 offset, const Keep& keep) {
+    m_pending.clear();
+    m_pendingAt = offset;
+    if (m_stream != Stream::Ogg)
+        return;
+    if (!m_collecting && !m_headers.isEmpty())
+        keep(offset, m_headers);
+    m_chainAt = offset;
 }
 
 } // namespace didira

@@ -4,17 +4,24 @@
 // going back and recording play from.
 //
 // Positions are byte offsets counted from the first byte ever appended; they
-// only grow. Times are the caller's milliseconds of arrival. The bytes live in
-// segment files in a directory of the buffer's own; the oldest segment goes
-// once all of it is older than the window (or the bytes exceed their cap), so
-// memory holds only the index. The directory is removed with the buffer; one
-// left by a process that ended without removing it goes at the next start
-// (RemoveLeftovers). Thread-safe: appended from the streaming thread, read
-// from the playback thread, asked from the UI thread.
+// only grow. Times are the caller's milliseconds of arrival on a steady
+// clock; each chunk also keeps the wall time it came at, for names and
+// display only. The bytes live in segment files in a directory of the
+// buffer's own; the oldest segment goes once all of it is older than the
+// window (or the bytes exceed their cap), so memory holds only the index.
+//
+// The cache root and each buffer's directory are the user's alone (0700,
+// real directories owned by the user, checked without following links);
+// anything else there is refused, never written into or removed. A buffer's
+// directory names its owner (boot, pid and the process's start time) in a
+// file of its own; one whose owner no longer runs goes at the next start
+// (RemoveLeftovers), only its own files removed, never through a link.
+// Thread-safe: appended from the streaming thread, read from the playback
+// thread, asked from the UI thread.
 
 #include <QByteArrayView>
-#include <QFile>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -33,9 +40,13 @@ public:
 
     // $XDG_CACHE_HOME/didira (~/.cache/didira when it is not set).
     static QString DefaultRoot();
-    // Removes the buffers under root whose process no longer runs; returns
-    // how many went.
+    // Removes the buffers under root whose process no longer runs (on this
+    // machine: another machine's are left to it); returns how many went.
     static int RemoveLeftovers(const QString& root);
+    // The file in a buffer's directory that names the process keeping it.
+    static constexpr char kOwnerFile[] = "owner";
+    // What kOwnerFile holds for the process pid ("" when it does not run).
+    static QByteArray OwnerOf(qint64 pid);
 
     // A title announced at a place in the stream.
     struct Mark {
@@ -44,7 +55,7 @@ public:
     };
 
     // A new buffer in a directory of its own under root; null with error set
-    // when the directory cannot be made.
+    // when root or the directory cannot be made or is not the user's own.
     static std::unique_ptr<LiveBuffer> Create(const QString& root, const Limits& limits,
                                               QString* error = nullptr);
     ~LiveBuffer();
@@ -53,8 +64,9 @@ public:
 
     QString Directory() const { return m_dir; }
 
-    // Appends bytes received at atMs. False when the disk takes less than
-    // all of them (full, unwritable): what was kept stays, Error() says why.
+    // Appends bytes received at atMs (steady clock). False when the disk
+    // takes less than all of them (full, unwritable, the directory gone):
+    // what was kept stays, Error() says why, and Lost() is true from then on.
     bool Append(QByteArrayView data, qint64 atMs);
     // The stream announced title at the current end.
     void MarkTitle(const QString& title, qint64 atMs);
@@ -66,6 +78,8 @@ public:
     // When the byte at offset arrived (that of the chunk holding it); -1 when
     // it is not kept.
     qint64 TimeAt(qint64 offset) const;
+    // The same on the wall clock (ms since the epoch), for names and display.
+    qint64 WallTimeAt(qint64 offset) const;
     // The title in effect at offset; empty before the first.
     QString TitleAt(qint64 offset) const;
     // The titles announced after from, up to and including to, in order.
@@ -84,23 +98,29 @@ public:
     // End(), -1 when offset is no longer (or not yet) kept or the disk fails.
     qint64 Read(qint64 offset, char* out, qint64 max) const;
     QString Error() const;
+    // Whether an append failed: what follows is not all of the stream.
+    bool Lost() const { return m_lost; }
 
 private:
     struct Segment {
         qint64 begin = 0;
         qint64 size = 0;
-        std::unique_ptr<QFile> file;
+        int fd = -1;
+        QByteArray name;
     };
     struct Chunk {
         qint64 offset;
         qint64 ms;
+        qint64 wallMs;
     };
-    LiveBuffer(QString dir, const Limits& limits);
+    LiveBuffer(QString dir, int dirFd, const Limits& limits);
     bool NewSegment();
     void Trim(); // with m_mutex held
     qint64 TimeAtLocked(qint64 offset) const;
+    const Chunk* ChunkAtLocked(qint64 offset) const;
 
     QString m_dir;
+    int m_dirFd = -1; // segment files are made and removed through it
     Limits m_limits;
     mutable std::mutex m_mutex;
     std::deque<Segment> m_segments;
@@ -115,6 +135,7 @@ private:
     qint64 m_end = 0;
     qint64 m_nSegment = 0;
     QString m_strError;
+    std::atomic<bool> m_lost{false};
 };
 
 } // namespace didira

@@ -9,6 +9,10 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace didira {
 
@@ -18,6 +22,8 @@ constexpr qint64 kBlock = 64 * 1024;
 // How far past a mark (or the start) the first frame or page is looked for;
 // a recording waits for this much before it splits without one.
 constexpr qint64 kSyncReach = 16 * 1024;
+// A name is numbered up to " (999)" when taken.
+constexpr int kNumberedNames = 1000;
 
 enum class Format { Unknown, Mp3, Aac, Ogg, Ts }; // Ts: its audio is written
 
@@ -166,13 +172,32 @@ public:
         }
         return Copy(to);
     }
+    // Ends the file open: on the disk (flushed, synced, closed) or an error
+    // naming it.
     bool Close() {
         if (!m_file)
             return true;
-        const bool ok = m_file->flush();
-        if (!ok)
+        bool ok = m_file->flush();
+        if (!ok) {
             m_error = Describe(*m_file);
+        } else if (::fsync(m_file->handle()) != 0) {
+            m_error = QStringLiteral("%1: %2").arg(m_file->fileName(),
+                                                   QString::fromLocal8Bit(std::strerror(errno)));
+            ok = false;
+        }
+        m_file->close(); // an error closing is kept as the file's
+        if (ok && m_file->error() != QFileDevice::NoError) {
+            m_error = Describe(*m_file);
+            ok = false;
+        }
         m_file.reset();
+        // The file's name in its folder is made durable too.
+        if (const int folder =
+                ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
         return ok;
     }
     QString Error() const { return m_error; }
@@ -263,21 +288,27 @@ private:
     bool Open() {
         QString title = m_buffer.TitleAt(m_pos);
         if (title.trimmed().isEmpty())
-            title = QDateTime::fromMSecsSinceEpoch(std::max<qint64>(m_buffer.TimeAt(m_pos), 0))
+            title = QDateTime::fromMSecsSinceEpoch(std::max<qint64>(m_buffer.WallTimeAt(m_pos), 0))
                         .toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
         const QString station = Recorder::SafeFileName(m_station);
         const QString base = (station.isEmpty() ? QString() : station + QStringLiteral(" - ")) +
                              Recorder::SafeFileName(title);
         const Format audio = AudioFormat();
         const char* ext = audio == Format::Mp3 ? ".mp3" : audio == Format::Aac ? ".aac" : ".ogg";
+        // Past " (999)" the name carries when the file starts, then a number.
+        const QString when =
+            QDateTime::fromMSecsSinceEpoch(std::max<qint64>(m_buffer.WallTimeAt(m_pos), 0))
+                .toString(QStringLiteral(" yyyy-MM-dd HH.mm.ss"));
         for (int n = 1;; ++n) {
-            const QString name =
-                base + (n > 1 ? QStringLiteral(" (%1)").arg(n) : QString()) + QLatin1String(ext);
+            const int k = n < kNumberedNames ? n : n - kNumberedNames + 1;
+            const QString name = base + (n < kNumberedNames ? QString() : when) +
+                                 (k > 1 ? QStringLiteral(" (%1)").arg(k) : QString()) +
+                                 QLatin1String(ext);
             m_file = std::make_unique<QFile>(QDir(m_folder).filePath(name));
             // Unbuffered: a failed write is seen (and told) where it happens.
             if (m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
                 break;
-            if (!m_file->exists() || n >= 1000) {
+            if (!m_file->exists() || n >= 2 * kNumberedNames) {
                 m_error = Describe(*m_file);
                 m_file.reset();
                 return false;
@@ -467,13 +498,18 @@ void Recorder::Run(QString folder, QString station, Report started, Report faile
             m_wake.wait_for(lock, std::chrono::milliseconds(250), [this] { return m_bStop; });
             stopping = m_bStop;
         }
-        const bool ok = writer.WriteTo(m_buffer->End(), stopping) && (!stopping || writer.Close());
+        // A buffer that lost bytes ends the recording: what it kept is written.
+        const bool lost = m_buffer->Lost();
+        const bool ok = writer.WriteTo(m_buffer->End(), stopping || lost) &&
+                        (!(stopping || lost) || writer.Close());
         {
             std::lock_guard lock(m_mutex);
             m_files = writer.Files();
         }
-        if (!ok) {
-            const QString why = writer.Error();
+        if (!ok || lost) {
+            const QString why =
+                ok ? QStringLiteral("the live buffer failed (%1)").arg(m_buffer->Error())
+                   : writer.Error();
             writer.Close();
             failed(why);
             return;

@@ -2,9 +2,12 @@
 // Writes what a LiveBuffer keeps of a station into files as received, never
 // re-encoded: one file per title, "Station - Title.ext" (MP3 .mp3, ADTS AAC
 // .aac, Ogg .ogg), "Station - <date time>.ext" before the first title, a name
-// already taken followed by " (2)" and on. Either from the buffer's end on
-// until Stop (a recording, on a thread of the recorder's own) or a range
-// already kept (SaveRange, on the caller's thread, never the UI thread's).
+// already taken followed by " (2)" and on to " (999)", then by the time the
+// file starts (and a number when that is taken too), so that a clash never
+// fails. Either from the buffer's end on until Stop (a recording, on a thread
+// of the recorder's own) or a range already kept (SaveRange, on the caller's
+// thread, never the UI thread's). A file counts as written once it is
+// flushed, synced to the disk and closed; a failure names the file.
 //
 // The files start at the first frame (MP3, AAC) or page (Ogg) of the range,
 // and a title change splits them at the first frame or page at or after its

@@ -2,6 +2,7 @@
 
 #include "player/formats/StreamText.h"
 
+#include <QtGlobal>
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -82,6 +83,17 @@ bool EndsInChainHeaders(const LiveBuffer& buffer, qint64 end) {
     return building;
 }
 
+// Says on stderr why the live buffer is off, once for each reason.
+void WarnOnce(const QString& why) {
+    static std::mutex mutex;
+    static QString last;
+    std::lock_guard lock(mutex);
+    if (why == last)
+        return;
+    last = why;
+    qWarning("didira: no live buffer (pause and going back are off): %s", qUtf8Printable(why));
+}
+
 } // namespace
 
 std::shared_ptr<TimeShift> TimeShift::Create(const QString& root,
@@ -101,17 +113,83 @@ std::unique_ptr<TimeShift::Tap> TimeShift::NewTap() {
     m_cursor = -1;
     m_moved = false;
     m_demuxed = -1;
+    PublishLocked();
     return std::make_unique<Tap>(shared_from_this());
 }
 
-LiveBuffer* TimeShift::BufferLocked() {
-    if (!m_buffer && m_strError.isEmpty()) {
-        m_buffer = LiveBuffer::Create(m_root, m_limits, &m_strError);
-        if (!m_buffer && m_strError.isEmpty())
-            m_strError = QStringLiteral("cannot create the live buffer");
+LiveBuffer* TimeShift::BufferLocked(bool retry) {
+    if (m_buffer || (!m_strError.isEmpty() && !retry))
+        return m_buffer.get();
+    QString why;
+    m_buffer = LiveBuffer::Create(m_root, m_limits, &why);
+    m_unkeptBytes = 0;
+    if (!m_buffer) {
+        m_strError = why.isEmpty() ? QStringLiteral("cannot create the live buffer") : why;
+        WarnOnce(m_strError);
+        return nullptr;
     }
-    return m_strError.isEmpty() ? m_buffer.get() : nullptr;
+    // A buffer after one that failed starts with the title in effect.
+    ++m_nBuffer;
+    m_strError.clear();
+    m_demuxed = -1;
+    if (!m_lastTitle.isEmpty())
+        m_buffer->MarkTitle(m_lastTitle, 0);
+    return m_buffer.get();
 }
+
+void TimeShift::DropBufferLocked(const QString& why) {
+    m_strError = why.isEmpty() ? QStringLiteral("the live buffer failed") : why;
+    WarnOnce(m_strError);
+    // A recording from it holds its own reference, and sees it lost.
+    m_buffer.reset();
+    m_unkeptBytes = 0;
+    m_mode = Mode::Live;
+    m_cursor = -1;
+    m_moved = false;
+    m_demuxed = -1;
+}
+
+bool TimeShift::RetryDueLocked(qint64 bytes) {
+    if (m_buffer || m_strError.isEmpty())
+        return false;
+    m_unkeptBytes += bytes;
+    return m_unkeptBytes >= m_limits.segmentBytes;
+}
+
+void TimeShift::PublishLocked() {
+    const bool kept = m_buffer && m_buffer->End() > m_buffer->Begin();
+    m_works = kept;
+    m_publishedMode = m_mode;
+    if (kept) {
+        const qint64 oldest = m_buffer->TimeAt(m_buffer->Begin());
+        const qint64 newest = m_buffer->TimeAt(m_buffer->End() - 1);
+        const qint64 cursor = CursorTimeLocked();
+        m_positionMs = std::max<qint64>(cursor - oldest, 0);
+        m_lengthMs = newest - oldest;
+        m_behindMs = newest - cursor;
+    } else {
+        m_positionMs = m_lengthMs = m_behindMs = 0;
+    }
+    std::shared_ptr<LiveBuffer> dropped; // its files go after the lock
+    std::lock_guard lock(m_publishedMutex);
+    if (m_publishedBuffer != m_buffer)
+        dropped = std::exchange(m_publishedBuffer, m_buffer);
+    if (m_publishedError != m_strError)
+        m_publishedError = m_strError;
+}
+
+// Publishes what the taps and commands changed as they leave (with the
+// shift's mutex held).
+class TimeShift::PublishOnExit {
+public:
+    explicit PublishOnExit(TimeShift& shift) : m_shift(shift) {}
+    ~PublishOnExit() { m_shift.PublishLocked(); }
+    PublishOnExit(const PublishOnExit&) = delete;
+    PublishOnExit& operator=(const PublishOnExit&) = delete;
+
+private:
+    TimeShift& m_shift;
+};
 
 void TimeShift::Tap::SetIcyInterval(std::uint32_t interval) {
     // The source adds to its caps as it learns more: the same interval goes
@@ -141,31 +219,32 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
 
     TimeShift& shift = *m_shift;
     std::lock_guard lock(shift.m_mutex);
-    LiveBuffer* buffer = shift.BufferLocked();
+    const PublishOnExit publish(shift);
+    if (titled)
+        shift.m_lastTitle = DecodeStreamText(m_reader->Title());
+    LiveBuffer* buffer = shift.BufferLocked(shift.RetryDueLocked(audio.size()));
+    const auto keepHeaders = [&buffer](qint64 at, QByteArray headers) {
+        buffer->KeepHeaders(at, std::move(headers));
+    };
+    if (buffer && std::exchange(m_buffer, shift.m_nBuffer) != shift.m_nBuffer && m_buffer > 1)
+        m_oggHeaders.Restart(buffer->End(), keepHeaders); // a buffer after one that failed
     const qint64 start = buffer ? buffer->End() : 0;
     if (buffer) {
         bool kept = true;
         if (titled) {
             kept = buffer->Append(audio.first(titleAt), atMs);
-            buffer->MarkTitle(DecodeStreamText(m_reader->Title()), atMs);
+            buffer->MarkTitle(shift.m_lastTitle, atMs);
             kept = buffer->Append(audio.sliced(titleAt), atMs) && kept;
         } else {
             kept = buffer->Append(audio, atMs);
         }
         if (kept)
-            m_oggHeaders.Feed(audio, start, [&](qint64 at, QByteArray headers) {
-                buffer->KeepHeaders(at, std::move(headers));
-            });
+            m_oggHeaders.Feed(audio, start, keepHeaders);
         if (!kept) {
             // What was not kept cannot be played later: live from here on.
-            shift.m_strError = buffer->Error();
+            shift.DropBufferLocked(buffer->Error());
             buffer = nullptr;
         }
-    }
-    if (!buffer) {
-        shift.m_mode = Mode::Live;
-        shift.m_cursor = -1;
-        shift.m_moved = false;
     }
     if (shift.m_mode == Mode::Live && m_asReceived) {
         shift.m_moved = false;
@@ -195,6 +274,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
 QByteArray TimeShift::Tap::Restart() {
     TimeShift& shift = *m_shift;
     std::lock_guard lock(shift.m_mutex);
+    const PublishOnExit publish(shift);
     shift.m_keepDemuxerChain = false;
     LiveBuffer* buffer = shift.BufferLocked();
     if (!buffer || buffer->End() == buffer->Begin() || !std::exchange(shift.m_moved, false))
@@ -282,13 +362,13 @@ QByteArray TimeShift::Tap::SendLocked(LiveBuffer* buffer, qint64 count, QByteArr
         const qint64 n = buffer->Read(shift.m_cursor, chunk.data(), chunk.size());
         chunk.resize(std::max<qint64>(n, 0));
         title = buffer->TitleAt(shift.m_cursor);
-        if (n < 0) {
-            shift.m_strError = buffer->Error();
-            chunk = audio.toByteArray();
-        }
         shift.m_cursor += std::max<qint64>(n, 0);
         m_sentEnd = n < 0 ? -1 : shift.m_cursor;
-        if (n < 0 || shift.m_cursor >= buffer->End()) {
+        if (n < 0) {
+            // The disk failed: what arrived goes on, live.
+            chunk = audio.toByteArray();
+            shift.DropBufferLocked(QStringLiteral("%1 cannot be read").arg(buffer->Directory()));
+        } else if (shift.m_cursor >= buffer->End()) {
             // Caught up with the newest byte: live again.
             shift.m_mode = Mode::Live;
             shift.m_cursor = -1;
@@ -308,6 +388,7 @@ std::unique_ptr<TimeShift::SegmentTap> TimeShift::NewSegmentTap(SegmentTap::Titl
     m_mode = Mode::Live;
     m_cursor = -1;
     m_moved = false;
+    PublishLocked();
     return std::make_unique<SegmentTap>(shared_from_this(), std::move(titleOf));
 }
 
@@ -339,36 +420,41 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
 
     TimeShift& shift = *m_shift;
     std::lock_guard lock(shift.m_mutex);
-    LiveBuffer* buffer = shift.BufferLocked();
+    const PublishOnExit publish(shift);
+    if (segmentStart && shift.m_segmentTitle && !shift.m_segmentTitle->isEmpty())
+        shift.m_lastTitle = *shift.m_segmentTitle;
+    if (!timedTitle.isEmpty())
+        shift.m_lastTitle = timedTitle;
+    // After a failure, a new buffer is tried at the next segment's start.
+    LiveBuffer* buffer = shift.BufferLocked(segmentStart);
     const qint64 start = buffer ? buffer->End() : 0;
     if (buffer) {
         if (segmentStart) {
             buffer->MarkEntry();
             if (shift.m_segmentTitle && !shift.m_segmentTitle->isEmpty())
                 buffer->MarkTitle(*shift.m_segmentTitle, atMs);
-            shift.m_segmentTitle.reset();
         }
         // A tag read here heads its segment's buffer (segment-level places).
         if (!timedTitle.isEmpty())
             buffer->MarkTitle(timedTitle, atMs);
         if (!buffer->Append(bytes, atMs)) {
-            shift.m_strError = buffer->Error();
+            shift.DropBufferLocked(buffer->Error());
             buffer = nullptr;
         }
     }
-    if (!buffer) {
-        shift.m_mode = Mode::Live;
-        shift.m_cursor = -1;
-    }
+    if (segmentStart)
+        shift.m_segmentTitle.reset();
     if (shift.m_mode == Mode::Live) {
         if (m_asReceived) {
             shift.m_moved = false;
             return std::nullopt;
         }
         // Live again after a delay: from the start of the newest segment,
-        // at once (or, the move long past, from the next one).
-        const qint64 entry = buffer->EntryAtOrBefore(buffer->End() - 1);
-        if (!std::exchange(shift.m_moved, false) || entry < buffer->Begin() || entry >= start) {
+        // at once (or, the move long past or the buffer lost, from the next
+        // one).
+        const bool moved = buffer && std::exchange(shift.m_moved, false);
+        const qint64 entry = moved ? buffer->EntryAtOrBefore(buffer->End() - 1) : -1;
+        if (!moved || entry < buffer->Begin() || entry >= start) {
             if (!segmentStart)
                 return QByteArray();
             m_asReceived = true;
@@ -403,9 +489,7 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
     const qint64 n = buffer->Read(shift.m_cursor, chunk.data(), chunk.size());
     if (n < 0) {
         // The disk failed: live from the next segment.
-        shift.m_strError = buffer->Error();
-        shift.m_mode = Mode::Live;
-        shift.m_cursor = -1;
+        shift.DropBufferLocked(QStringLiteral("%1 cannot be read").arg(buffer->Directory()));
         return QByteArray();
     }
     chunk.resize(n);
@@ -423,7 +507,8 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
 
 bool TimeShift::Hold() {
     std::lock_guard lock(m_mutex);
-    if (!m_buffer || !m_strError.isEmpty() || m_mode == Mode::Held)
+    const PublishOnExit publish(*this);
+    if (!m_buffer || m_mode == Mode::Held)
         return false;
     m_mode = Mode::Held;
     return true;
@@ -431,14 +516,16 @@ bool TimeShift::Hold() {
 
 bool TimeShift::Release() {
     std::lock_guard lock(m_mutex);
+    const PublishOnExit publish(*this);
     if (m_mode != Mode::Held)
         return false;
-    m_mode = m_strError.isEmpty() ? Mode::Delayed : Mode::Live;
+    m_mode = m_buffer ? Mode::Delayed : Mode::Live;
     return true;
 }
 
 bool TimeShift::GoLive() {
     std::lock_guard lock(m_mutex);
+    const PublishOnExit publish(*this);
     if (m_mode == Mode::Live)
         return false;
     NoteMoveLocked();
@@ -453,12 +540,14 @@ void TimeShift::NoteMoveLocked() {
 
 bool TimeShift::MoveBy(qint64 ms) {
     std::lock_guard lock(m_mutex);
-    return m_buffer && m_strError.isEmpty() && MoveToTimeLocked(CursorTimeLocked() + ms);
+    const PublishOnExit publish(*this);
+    return m_buffer && MoveToTimeLocked(CursorTimeLocked() + ms);
 }
 
 bool TimeShift::MoveTo(qint64 ms) {
     std::lock_guard lock(m_mutex);
-    return m_buffer && m_strError.isEmpty() &&
+    const PublishOnExit publish(*this);
+    return m_buffer &&
            MoveToTimeLocked(m_buffer->TimeAt(m_buffer->Begin()) + std::max<qint64>(ms, 0));
 }
 
@@ -503,44 +592,17 @@ qint64 TimeShift::CursorTimeLocked() const {
 }
 
 TimeShift::Mode TimeShift::CurrentMode() const {
-    std::lock_guard lock(m_mutex);
-    return m_mode;
-}
-
-bool TimeShift::Works() const {
-    std::lock_guard lock(m_mutex);
-    return m_buffer && m_strError.isEmpty() && m_buffer->End() > m_buffer->Begin();
-}
-
-qint64 TimeShift::PositionMs() const {
-    std::lock_guard lock(m_mutex);
-    if (!m_buffer || m_buffer->End() == m_buffer->Begin())
-        return 0;
-    return std::max<qint64>(CursorTimeLocked() - m_buffer->TimeAt(m_buffer->Begin()), 0);
-}
-
-qint64 TimeShift::LengthMs() const {
-    std::lock_guard lock(m_mutex);
-    if (!m_buffer || m_buffer->End() == m_buffer->Begin())
-        return 0;
-    return m_buffer->TimeAt(m_buffer->End() - 1) - m_buffer->TimeAt(m_buffer->Begin());
-}
-
-qint64 TimeShift::BehindMs() const {
-    std::lock_guard lock(m_mutex);
-    if (!m_buffer || m_buffer->End() == m_buffer->Begin())
-        return 0;
-    return m_buffer->TimeAt(m_buffer->End() - 1) - CursorTimeLocked();
+    return m_publishedMode;
 }
 
 QString TimeShift::Error() const {
-    std::lock_guard lock(m_mutex);
-    return m_strError;
+    std::lock_guard lock(m_publishedMutex);
+    return m_publishedError;
 }
 
 std::shared_ptr<const LiveBuffer> TimeShift::Buffer() const {
-    std::lock_guard lock(m_mutex);
-    return m_strError.isEmpty() ? m_buffer : nullptr;
+    std::lock_guard lock(m_publishedMutex);
+    return m_publishedBuffer;
 }
 
 } // namespace didira

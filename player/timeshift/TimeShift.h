@@ -27,8 +27,12 @@
 //
 // One per open; the buffer is made on the streaming thread by the first tap
 // and goes with the last reference (taps hold one until their pad goes).
-// Commands and questions come from the UI thread; the taps run on streaming
-// threads and alone read and write the disk.
+// A buffer whose disk fails is dropped (a recording from it stops; pause and
+// moves are refused with the reason) and a new one is tried once a segment's
+// worth of bytes (HLS: the next segment) has come. Commands come from the UI
+// thread; the taps run on streaming threads and alone read and write the
+// disk. The questions are answered from values the taps publish, so that
+// asking never waits for the disk.
 
 #include "player/formats/IcyMetadata.h"
 #include "player/formats/OggHeaderPages.h"
@@ -88,6 +92,7 @@ public:
         qint64 m_restartCount = 0; // what arrived with the move: the least to send
         qint64 m_sentEnd = -1;
         std::optional<IcyMetadataReader> m_reader;
+        quint64 m_buffer = 0;              // which of the shift's buffers m_oggHeaders follows
         std::optional<IcyFramer> m_framer; // once downstream no longer gets the bytes as received
         OggHeaderPages m_oggHeaders;       // for recordings that start inside a chain
         bool m_asReceived = true;          // downstream has had every byte as received
@@ -142,23 +147,30 @@ public:
 
     Mode CurrentMode() const;
     // Whether audio is kept: moving and holding can work.
-    bool Works() const;
+    bool Works() const { return m_works; }
     // Of what goes downstream next, in ms after the oldest audio kept.
-    qint64 PositionMs() const;
+    qint64 PositionMs() const { return m_positionMs; }
     // From the oldest audio kept to the newest.
-    qint64 LengthMs() const;
+    qint64 LengthMs() const { return m_lengthMs; }
     // How far what goes downstream is behind the newest audio.
-    qint64 BehindMs() const;
-    // Why keeping failed (the disk); empty while it works.
+    qint64 BehindMs() const { return m_behindMs; }
+    // Why keeping failed (the cache folder, the disk); empty while it works.
     QString Error() const;
     // What is kept, for reading (a recording); null before the first bytes
     // or once keeping failed.
     std::shared_ptr<const LiveBuffer> Buffer() const;
 
 private:
+    class PublishOnExit;
     TimeShift(QString root, const LiveBuffer::Limits& limits);
-    // The buffer, made on first use; null when it cannot be.
-    LiveBuffer* BufferLocked();
+    // The buffer, made on first use (and again, retry, after a failure);
+    // null when it cannot be.
+    LiveBuffer* BufferLocked(bool retry = false);
+    // The buffer failed: dropped, live from here on.
+    void DropBufferLocked(const QString& why);
+    // Counts bytes that came while no buffer works; whether to try again.
+    bool RetryDueLocked(qint64 bytes);
+    void PublishLocked();            // the answers to the questions, after each change
     qint64 CursorTimeLocked() const; // arrival time of the cursor's byte
     bool MoveToTimeLocked(qint64 ms);
     void NoteMoveLocked(); // before a move changes the cursor or the mode
@@ -167,6 +179,9 @@ private:
     const LiveBuffer::Limits m_limits;
     mutable std::mutex m_mutex; // taken before the buffer's own
     std::shared_ptr<LiveBuffer> m_buffer;
+    quint64 m_nBuffer = 0;    // buffers made so far
+    qint64 m_unkeptBytes = 0; // came since keeping failed
+    QString m_lastTitle;      // marked last: the next buffer starts with it
     QString m_strError;
     Mode m_mode = Mode::Live;
     qint64 m_cursor = -1;              // next byte to send when not live; -1: the next one received
@@ -174,6 +189,16 @@ private:
     std::atomic<qint64> m_demuxed{-1}; // see NoteDemuxed
     std::atomic<bool> m_keepDemuxerChain{false}; // see TakeKeepDemuxerChain
     std::optional<QString> m_segmentTitle;       // for the next segment to start
+
+    // Published by PublishLocked for the questions.
+    std::atomic<bool> m_works{false};
+    std::atomic<qint64> m_positionMs{0};
+    std::atomic<qint64> m_lengthMs{0};
+    std::atomic<qint64> m_behindMs{0};
+    std::atomic<Mode> m_publishedMode{Mode::Live};
+    mutable std::mutex m_publishedMutex; // never held across disk work
+    std::shared_ptr<LiveBuffer> m_publishedBuffer;
+    QString m_publishedError;
 };
 
 } // namespace didira

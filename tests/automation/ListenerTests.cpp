@@ -15,6 +15,7 @@
 
 #include <QDBusArgument>
 #include <QDBusVariant>
+#include <QFileInfo>
 
 namespace didira {
 namespace {
@@ -158,12 +159,24 @@ TEST_F(ListenerOnThePlayer, RecordingAndSavingWriteTheStationsFilesAndAFolderTha
     EXPECT_EQ(recording(), QVariant(false));
 
     qputenv("XDG_MUSIC_DIR", (home + u"/Music"_qs).toUtf8());
-    ASSERT_EQ(Method("StartRecording").type(), QDBusMessage::ReplyMessage);
+    const QDBusMessage recordingStarted = Method("StartRecording");
+    ASSERT_EQ(recordingStarted.type(), QDBusMessage::ReplyMessage)
+        << recordingStarted.errorMessage().toStdString();
     EXPECT_EQ(recording(), QVariant(true));
     test::Pump(std::chrono::milliseconds(1500));
     ASSERT_EQ(Method("StopRecording").type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(recording(), QVariant(false));
-    ASSERT_EQ(Method("SaveLast", {20u}).type(), QDBusMessage::ReplyMessage);
+    // Answered once written: the files, and the seconds they hold (less
+    // than asked: less was kept).
+    const QDBusMessage saved = Method("SaveLast", {20u});
+    ASSERT_EQ(saved.type(), QDBusMessage::ReplyMessage) << saved.errorMessage().toStdString();
+    ASSERT_EQ(saved.arguments().size(), 2);
+    const QStringList savedFiles = qdbus_cast<QStringList>(saved.arguments()[0]);
+    EXPECT_EQ(savedFiles.size(), 2) << savedFiles.join(u'|').toStdString();
+    for (const QString& file : savedFiles)
+        EXPECT_GT(QFileInfo(file).size(), 0) << file.toStdString();
+    EXPECT_GT(saved.arguments()[1].toUInt(), 0u);
+    EXPECT_LT(saved.arguments()[1].toUInt(), 20u);
     // Named after the station as the listener knows it (here the stream's
     // own name); the saved audio from before the first title after the time.
     const QDir music(home + u"/Music/Didira"_qs);

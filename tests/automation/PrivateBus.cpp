@@ -49,7 +49,7 @@ PrivateBus::PrivateBus() : m_dir(TempDir()) {
     m_daemon.setProcessEnvironment(m_env);
     m_daemon.setWorkingDirectory(WorkDir());
     m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_daemon.start(QStringLiteral("dbus-daemon"),
+    m_daemon.start(Program(QStringLiteral("dbus-daemon")),
                    {QStringLiteral("--print-address"), QStringLiteral("--nofork"),
                     QStringLiteral("--config-file=") + conf.fileName()});
     if (!m_daemon.waitForStarted(5000))
@@ -104,7 +104,7 @@ QVariant Property(const QDBusConnection& bus, const QString& service, const QStr
 Mock::Mock(const QProcessEnvironment& env, const QStringList& args) {
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral("/usr/bin/python3"),
+    m_process.start(Program(QStringLiteral("/usr/bin/python3")),
                     QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock")} + args);
 }
 

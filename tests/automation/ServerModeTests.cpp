@@ -179,7 +179,7 @@ TEST_F(ServerMode, EachRequestStartsAServerThatOnlyHidesWhileHeldAndEndsWithItsC
     // its own; its call stays open while it holds the object.
     QProcess gdbus;
     gdbus.setProcessEnvironment(m_bus.Environment());
-    gdbus.start(QStringLiteral("gdbus"),
+    gdbus.start(test::Program(QStringLiteral("gdbus")),
                 {"call", "--session", "--dest", "Vavaroz.Application", "--object-path",
                  "/Vavaroz/Application", "--method", "Vavaroz.Application.ClassFactory.Hold",
                  "--timeout", "2147483"});

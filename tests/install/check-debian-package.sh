@@ -26,10 +26,11 @@ for pkg in libc6 libqt6widgets6 libqt6dbus6 libgstreamer1.0-0 libodbc2 \
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good; do
   grep -Eq "(^|, )$pkg( |,|$)" <<<"$depends" || fail "Depends lacks $pkg: $depends"
 done
-# What a listener cannot do without: Japanese glyphs, https, a sound output.
+# What a listener cannot do without: Japanese glyphs, https, a sound output,
+# the song history's database driver.
 for entry in "fonts-ipafont-gothic | fonts-noto-cjk | fonts-vlgothic" ca-certificates \
   glib-networking "gstreamer1.0-pulseaudio | gstreamer1.0-pipewire | gstreamer1.0-alsa" \
-  hicolor-icon-theme; do
+  hicolor-icon-theme libqt6sql6-sqlite; do
   sed 's/, /\n/g' <<<"$depends" | grep -qxF "$entry" || fail "Depends lacks '$entry': $depends"
 done
 

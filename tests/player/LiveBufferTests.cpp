@@ -1,7 +1,8 @@
 // The live buffer: bytes come back as they went in across segments, with the
 // time and title of each place; the window and the byte cap drop the oldest
 // whole segments; a refused write keeps what was kept; leftovers of ended
-// processes go and a live process's stay.
+// processes go, a live process's stay, and links and others' folders are
+// never followed.
 #include "player/timeshift/LiveBuffer.h"
 #include "support/TestSupport.h"
 
@@ -10,6 +11,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace didira {
 namespace {
@@ -87,7 +90,7 @@ TEST(LiveBuffer, DropsWholeOldSegmentsBeyondTheWindowOrTheCap) {
     EXPECT_EQ(ReadAll(*buffer, begin), Pattern(begin, 40000 - begin));
     EXPECT_EQ(buffer->Read(begin - 1, nullptr, 1), -1);
     EXPECT_EQ(buffer->TitleAt(begin), "t30"); // the title in effect there stays known
-    EXPECT_LE(QDir(buffer->Directory()).entryList(QDir::Files).size(), 3);
+    EXPECT_LE(QDir(buffer->Directory()).entryList({u"*.seg"_qs}, QDir::Files).size(), 3);
 
     LiveBuffer::Limits capped = Small(std::chrono::hours(1));
     capped.maxBytes = 10000;
@@ -118,21 +121,135 @@ TEST(LiveBuffer, AWriteTheDiskRefusesIsReportedAndKeepsWhatWasKept) {
     EXPECT_TRUE(buffer->Append(Pattern(buffer->End(), 100), 2000)); // goes on once there is room
 }
 
-TEST(LiveBuffer, LeftoversOfEndedProcessesGoAndALiveOnesStay) {
+// A buffer directory as another process left it: its owner file (none when
+// empty) and a segment.
+QString Leftover(const QString& root, const QString& name, const QByteArray& owner) {
+    const QString dir = root + u'/' + name;
+    EXPECT_TRUE(QDir().mkpath(dir));
+    if (!owner.isEmpty()) {
+        QFile file(dir + u'/' + QLatin1String(LiveBuffer::kOwnerFile));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(owner);
+    }
+    QFile(dir + u"/00000000.seg"_qs).open(QIODevice::WriteOnly);
+    return dir;
+}
+
+QByteArray WithField(const QByteArray& owner, const QByteArray& key, const QByteArray& value) {
+    QList<QByteArray> lines = owner.split('\n');
+    for (QByteArray& line : lines)
+        if (line.startsWith(key + ' '))
+            line = key + ' ' + value;
+    return lines.join('\n');
+}
+
+// Leftovers go by who made them (boot, pid and its start time, machine):
+// an ended process's and one of an earlier boot go; a running process's,
+// another machine's, a link and what is not a buffer stay, and only a
+// buffer's own files are removed, never through a link.
+TEST(LiveBuffer, LeftoversGoByTheirOwnerAndNeverThroughALink) {
     const QString root = test::TempDir();
     QProcess ended;
-    ended.start(QStringLiteral("true"));
+    ended.start(test::Program(QStringLiteral("true")));
     ASSERT_TRUE(ended.waitForFinished(10000));
-    const QString dead = root + QStringLiteral("/live-%1-0").arg(ended.processId());
-    ASSERT_TRUE(QDir().mkpath(dead));
-    QFile(dead + "/00000000.seg").open(QIODevice::WriteOnly);
-    auto mine = LiveBuffer::Create(root, Small(std::chrono::minutes(1)));
-    ASSERT_TRUE(QDir().mkpath(root + "/other")); // not a buffer: left alone
+    QProcess running;
+    running.start(test::Program(u"sleep"_qs), {u"30"_qs});
+    ASSERT_TRUE(running.waitForStarted(10000));
+    const QByteArray mine = LiveBuffer::OwnerOf(::getpid());
+    ASSERT_FALSE(mine.isEmpty());
+    const QByteArray endedOwner = WithField(mine, "pid", QByteArray::number(ended.processId()));
 
-    EXPECT_EQ(LiveBuffer::RemoveLeftovers(root), 1);
-    EXPECT_FALSE(QDir(dead).exists());
-    EXPECT_TRUE(QDir(mine->Directory()).exists());
-    EXPECT_TRUE(QDir(root + "/other").exists());
+    // A link planted where a buffer would be, to a folder of the user's.
+    const QString outside = test::TempDir();
+    for (const char* name : {"/a.txt", "/b.txt"}) {
+        QFile file(outside + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("keep");
+    }
+    ASSERT_TRUE(QFile::link(outside, root + u"/live-99999999-0"_qs));
+    const QString dirWithLink = Leftover(root, u"live-99999998-0"_qs, {});
+    ASSERT_TRUE(QFile::link(outside + u"/a.txt"_qs, dirWithLink + u"/00000001.seg"_qs));
+
+    const struct {
+        const char* name;
+        QByteArray owner;
+        bool goes;
+    } cases[] = {
+        {"live-99999997-0", {}, true}, // no owner file: by the pid alone
+        {"live-1-0", endedOwner, true},
+        {"live-2-0", WithField(mine, "boot", "another-boot"), true}, // this pid, earlier boot
+        {"live-3-0", WithField(mine, "start", "1"), true},           // this pid reused
+        {"live-4-0", LiveBuffer::OwnerOf(running.processId()), false},
+        {"live-5-0", WithField(endedOwner, "machine", "another-machine"), false},
+        {"other", endedOwner, false}, // not a buffer's name
+    };
+    for (const auto& c : cases)
+        Leftover(root, QLatin1String(c.name), c.owner);
+    const QString withForeign = Leftover(root, u"live-6-0"_qs, endedOwner);
+    QFile(withForeign + u"/notes.txt"_qs).open(QIODevice::WriteOnly);
+    auto buffer = LiveBuffer::Create(root, Small(std::chrono::minutes(1)));
+    ASSERT_TRUE(buffer);
+
+    EXPECT_EQ(LiveBuffer::RemoveLeftovers(root), 5);
+    for (const auto& c : cases)
+        EXPECT_EQ(QDir(root + u'/' + QLatin1String(c.name)).exists(), !c.goes) << c.name;
+    EXPECT_TRUE(QDir(buffer->Directory()).exists());
+    EXPECT_EQ(QDir(outside).entryList(QDir::Files).size(), 2) << "files behind a link removed";
+    EXPECT_TRUE(QFileInfo(root + u"/live-99999999-0"_qs).isSymLink());
+    EXPECT_EQ(QDir(withForeign).entryList(QDir::Files), QStringList{u"notes.txt"_qs});
+    running.kill();
+    running.waitForFinished(5000);
+}
+
+// The cache root is the user's alone: made 0700, one that others may read
+// made so, refused (and nothing made in it) when it is a link, another
+// user's, or writable by others.
+TEST(LiveBuffer, ARootThatIsNotTheUsersOwnIsRefused) {
+    const QString base = test::TempDir();
+    const QString made = base + u"/new/didira"_qs;
+    auto buffer = LiveBuffer::Create(made, Small(std::chrono::minutes(1)));
+    ASSERT_TRUE(buffer);
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    EXPECT_EQ(mode(made), 0700u);
+    EXPECT_EQ(mode(buffer->Directory()), 0700u);
+    const QString readable = base + u"/readable"_qs;
+    ASSERT_TRUE(QDir().mkpath(readable));
+    ::chmod(QFile::encodeName(readable).constData(), 0755);
+    EXPECT_TRUE(LiveBuffer::Create(readable, Small(std::chrono::minutes(1))));
+    EXPECT_EQ(mode(readable), 0700u);
+
+    const QString link = base + u"/link"_qs;
+    ASSERT_TRUE(QFile::link(made, link));
+    const QString shared = base + u"/shared"_qs;
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ::chmod(QFile::encodeName(shared).constData(), 0777);
+    const QString foreign = base + u"/foreign"_qs;
+    ASSERT_TRUE(QDir().mkpath(foreign));
+    ::chmod(QFile::encodeName(foreign).constData(), 0700);
+    // Another user's: a folder given away when the tests run as root, else /.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(foreign).constData(), 65534, 65534), 0);
+    }
+    const struct {
+        QString path;
+        const char* why;
+    } refused[] = {{link, "is not a folder"},
+                   {shared, "can be written by other users"},
+                   {root ? foreign : u"/"_qs, "belongs to another user"}};
+    for (const auto& r : refused) {
+        QString error;
+        const int before = QDir(r.path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+        EXPECT_FALSE(LiveBuffer::Create(r.path, Small(std::chrono::minutes(1)), &error));
+        EXPECT_TRUE(error.contains(QLatin1String(r.why))) << error.toStdString();
+        EXPECT_EQ(QDir(r.path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), before)
+            << r.path.toStdString();
+        EXPECT_EQ(LiveBuffer::RemoveLeftovers(r.path), 0);
+    }
+    EXPECT_EQ(QDir(made).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
 }
 
 } // namespace

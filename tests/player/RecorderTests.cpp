@@ -161,6 +161,20 @@ TEST_F(RecorderFiles, TheNewestTwentySecondsAreSplitPerTitleWithNothingLostOrDou
     ASSERT_EQ(Recorder::SaveRange(*buffer, from, buffer->End(), folder, u"Radio A"_qs, &files),
               QString());
     EXPECT_EQ(Names(files).value(1), u"Radio A - Song (2).mp3"_qs);
+    // All numbers taken (a title repeated all day): the time the file starts
+    // goes in the name, never a failed save.
+    for (int n = 3; n <= 999; ++n)
+        QFile(QDir(folder).filePath(u"Radio A - Song (%1).mp3"_qs.arg(n)))
+            .open(QIODevice::WriteOnly);
+    for (const char* numbered : {"", " \\(2\\)"}) {
+        ASSERT_EQ(Recorder::SaveRange(*buffer, from, buffer->End(), folder, u"Radio A"_qs, &files),
+                  QString());
+        EXPECT_TRUE(Names(files).value(1).contains(QRegularExpression(
+            u"^Radio A - Song \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d%1\\.mp3$"_qs.arg(
+                QLatin1String(numbered)))))
+            << Names(files).value(1).toStdString();
+        EXPECT_TRUE(Decodes(files.value(1)));
+    }
 
     // A disk that takes no more (a file size limit stands in): an error
     // naming the file, not a short file passed off as saved.

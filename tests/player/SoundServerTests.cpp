@@ -40,7 +40,7 @@ public:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), Path("run"));
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral("pulseaudio"),
+        m_process.start(test::Program(QStringLiteral("pulseaudio")),
                         {QStringLiteral("-n"), QStringLiteral("-F"), Path("pulse.pa"),
                          QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
                          QStringLiteral("--use-pid-file=no"), QStringLiteral("--log-target=stderr"),
@@ -51,7 +51,7 @@ public:
     // What pactl prints for args; empty when it fails.
     static QString Pactl(const QStringList& args) {
         QProcess pactl;
-        pactl.start(QStringLiteral("pactl"), args);
+        pactl.start(test::Program(QStringLiteral("pactl")), args);
         if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0)
             return {};
         return QString::fromUtf8(pactl.readAllStandardOutput());

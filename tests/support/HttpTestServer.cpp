@@ -88,6 +88,7 @@ void HttpTestServer::OnReadable(QTcpSocket* socket) {
     const QString target = firstLine.size() >= 2 ? QString::fromLatin1(firstLine[1]) : QString();
     const QString path = target.section(u'?', 0, 0);
     m_hits[path] += 1;
+    m_lastRequest[path] = request;
 
     Route route;
     if (const auto handler = m_handlers.constFind(path); handler != m_handlers.constEnd()) {
@@ -127,7 +128,7 @@ QString TestCertificates() {
     static const QString dir = [] {
         const QString out = TempDir();
         const int rc = QProcess::execute(
-            QStringLiteral("bash"),
+            Program(QStringLiteral("bash")),
             {QStringLiteral(DIDIRA_SOURCE_DIR "/tests/support/test-certs.sh"), out});
         if (rc != 0)
             return QString();

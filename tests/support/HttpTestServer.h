@@ -51,6 +51,8 @@ public:
     }
     void Hang(const QString& path) { Add(path, {200, {}, {}, {}, true}); }
     int Requests(const QString& path) const { return m_hits.value(path); }
+    // The last request for path as received (request line and headers).
+    QByteArray LastRequest(const QString& path) const { return m_lastRequest.value(path); }
 
 private:
     void OnConnection();
@@ -61,6 +63,7 @@ private:
     QHash<QString, Route> m_routes;
     QHash<QString, Handler> m_handlers;
     QHash<QString, int> m_hits;
+    QHash<QString, QByteArray> m_lastRequest;
     std::vector<QPointer<QTcpSocket>> m_silent; // kept open until the server goes
 };
 

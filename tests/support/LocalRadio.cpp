@@ -21,15 +21,15 @@ LocalRadio::~LocalRadio() {
 }
 
 bool LocalRadio::Available() {
-    return !QStandardPaths::findExecutable(QStringLiteral("icecast2")).isEmpty() &&
-           !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty() &&
-           !QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty();
+    return !Program(QStringLiteral("icecast2")).isEmpty() &&
+           !Program(QStringLiteral("ffmpeg")).isEmpty() &&
+           !Program(QStringLiteral("curl")).isEmpty();
 }
 
 bool LocalRadio::Run(const QStringList& args, QString* output) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("bash"), QStringList{Script()} + args);
+    process.start(Program(QStringLiteral("bash")), QStringList{Script()} + args);
     // Pump the event loop: the code under test keeps running meanwhile.
     const bool finished = WaitUntil([&] { return process.state() == QProcess::NotRunning; },
                                     std::chrono::seconds(60));

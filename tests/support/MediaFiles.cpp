@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QUrl>
+#include <gst/pbutils/pbutils.h>
 
 namespace didira::test::media {
 
@@ -17,7 +19,7 @@ namespace {
 // spaces) and then the given arguments (paths); false on failure.
 bool Ffmpeg(const QString& tone, const QString& options, const QStringList& paths) {
     QProcess process;
-    process.start(QStringLiteral("ffmpeg"),
+    process.start(Program(QStringLiteral("ffmpeg")),
                   QStringLiteral("-nostdin -loglevel error -y -f lavfi -i %1 -ac 2 %2")
                           .arg(tone, options)
                           .split(u' ', Qt::SkipEmptyParts) +
@@ -39,7 +41,7 @@ QString Dir() {
 } // namespace
 
 bool Available() {
-    return !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty();
+    return !Program(QStringLiteral("ffmpeg")).isEmpty();
 }
 
 QByteArray ToneMp3() {
@@ -220,6 +222,38 @@ const HlsSegments& Hls(HlsKind kind) {
     }
     static const HlsSegments packed = MakePackedAudio();
     return packed;
+}
+
+QStringList AudioCodecs(const QString& path, QString* error) {
+    GError* failure = nullptr;
+    GstDiscoverer* discoverer = gst_discoverer_new(20 * GST_SECOND, &failure);
+    QStringList codecs;
+    GstDiscovererInfo* info =
+        discoverer ? gst_discoverer_discover_uri(
+                         discoverer, QUrl::fromLocalFile(path).toEncoded().constData(), &failure)
+                   : nullptr;
+    if (info && gst_discoverer_info_get_result(info) == GST_DISCOVERER_OK) {
+        GList* streams = gst_discoverer_info_get_audio_streams(info);
+        for (GList* s = streams; s; s = s->next) {
+            GstCaps* caps =
+                gst_discoverer_stream_info_get_caps(GST_DISCOVERER_STREAM_INFO(s->data));
+            gchar* description = caps ? gst_pb_utils_get_codec_description(caps) : nullptr;
+            codecs << QString::fromUtf8(description ? description : "unknown");
+            g_free(description);
+            if (caps)
+                gst_caps_unref(caps);
+        }
+        gst_discoverer_stream_info_list_free(streams);
+    } else if (error) {
+        *error =
+            failure ? QString::fromUtf8(failure->message) : QStringLiteral("not read as media");
+    }
+    if (info)
+        g_object_unref(info);
+    if (discoverer)
+        g_object_unref(discoverer);
+    g_clear_error(&failure);
+    return codecs;
 }
 
 } // namespace didira::test::media

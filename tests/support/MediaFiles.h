@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace didira::test::media {
@@ -24,6 +25,11 @@ std::vector<QByteArray> OggChain();
 // One Ogg Vorbis chain of the given seconds (a station that never changes
 // chain, where OggChain looped would start the same chain again).
 QByteArray OggTrack(int seconds);
+
+// The codec descriptions of a media file's audio streams as GStreamer's
+// discoverer reads them in this process (e.g. "MPEG-4 AAC"); empty when the
+// file cannot be read as media within 20 s, with the reason in *error.
+QStringList AudioCodecs(const QString& path, QString* error);
 
 enum class HlsKind {
     MpegTs,         // AAC in MPEG-TS

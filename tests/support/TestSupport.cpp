@@ -2,8 +2,13 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
@@ -18,6 +23,34 @@ bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
         QThread::msleep(5);
     }
     return true;
+}
+
+QString Program(const QString& name) {
+    static const QHash<QString, QString> packages = [] {
+        QHash<QString, QString> listed;
+        QFile file(QStringLiteral(DIDIRA_SOURCE_DIR "/tests/programs.txt"));
+        if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            while (!file.atEnd()) {
+                const QStringList fields =
+                    QString::fromUtf8(file.readLine()).simplified().split(u' ');
+                if (fields.size() >= 2 && !fields[0].startsWith(u'#'))
+                    listed.insert(fields[0], fields[1]);
+            }
+        }
+        return listed;
+    }();
+    const auto listed = packages.constFind(name);
+    if (listed == packages.cend()) {
+        ADD_FAILURE() << name.toStdString() << " is not in tests/programs.txt: list it there "
+                      << "with its Debian package, and add the package to scripts/setup.sh";
+        return {};
+    }
+    const QString path = name.startsWith(u'/') ? (QFileInfo(name).isExecutable() ? name : QString())
+                                               : QStandardPaths::findExecutable(name);
+    if (path.isEmpty())
+        ADD_FAILURE() << name.toStdString() << " is missing: Debian package "
+                      << listed->toStdString() << " (scripts/setup.sh installs it)";
+    return path;
 }
 
 QString TempDir() {

@@ -26,6 +26,12 @@ inline void Pump(std::chrono::milliseconds ms) {
 // A fresh temporary directory, removed when the test process ends.
 QString TempDir();
 
+// The path of an external program a test starts, as tests/programs.txt names
+// it (the list the test run checks before it starts). Fails the test, naming
+// the program and its Debian package, when the program is missing or is not
+// on the list; empty then.
+QString Program(const QString& name);
+
 // Records message boxes instead of showing them, while it lives.
 class MessageRecorder {
 public:
