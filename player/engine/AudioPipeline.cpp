@@ -71,17 +71,23 @@ constexpr guint kPlayFlagSoftVolume = 0x10;
 
 } // namespace
 
-std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& sink,
-                                                              QObject* target, QString* error) {
+namespace {
+
+// Whether the elements every pipeline needs are installed; else says which not.
+bool HaveElements(QString* error) {
     for (const char* name :
          {"playbin", "audioconvert", "audioresample", "audiopanorama", "volume", "souphttpsrc"}) {
         if (!std::unique_ptr<GstElementFactory, gst::ObjectUnref>(gst_element_factory_find(name))) {
             *error = QStringLiteral("the GStreamer element \"%1\" is missing").arg(name);
-            return nullptr;
+            return false;
         }
     }
+    return true;
+}
 
-    auto gen = std::make_unique<PipelineGeneration>();
+// The sink bin: balance and volume before sink; null (error said) when it
+// cannot be built.
+gst::ElementPtr SinkBin(const QByteArray& sink, QString* error) {
     const QByteArray description =
         "audioconvert ! audiopanorama name=didira-balance method=simple"
         " ! volume name=didira-volume ! audioconvert ! audioresample ! " +
@@ -97,7 +103,19 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
                           QString::fromUtf8(parseError ? parseError->message : "?"));
         return nullptr;
     }
-    gst::ElementPtr bin(GST_ELEMENT(gst_object_ref_sink(sinkBin)));
+    return gst::ElementPtr(GST_ELEMENT(gst_object_ref_sink(sinkBin)));
+}
+
+} // namespace
+
+std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& sink,
+                                                              QObject* target, QString* error) {
+    if (!HaveElements(error))
+        return nullptr;
+    auto gen = std::make_unique<PipelineGeneration>();
+    gst::ElementPtr bin = SinkBin(sink, error);
+    if (!bin)
+        return nullptr;
     gen->volume.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-volume"));
     gen->panorama.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-balance"));
     gst::PadPtr sinkPad(gst_element_get_static_pad(bin.get(), "sink"));
@@ -336,21 +354,9 @@ void AudioPipeline::Forward(GstMessage* message) {
         emit Tags(tags.get());
         return;
     }
-    case GST_MESSAGE_ELEMENT: {
-        // The error that follows a missing plugin tells what was missing:
-        // the first of the run whose package is known, else the first.
-        if (std::optional<MissingPlugin> missing = MissingPluginOf(message)) {
-            if (m_missingRun != m_run || m_missing.package.isEmpty()) {
-                m_missingRun = m_run;
-                m_missing = *missing;
-            }
-            return;
-        }
-        int status = 0;
-        if (const std::optional<const GstStructure*> headers = ResponseHeadersOf(message, &status))
-            emit ResponseHeaders(status, *headers);
+    case GST_MESSAGE_ELEMENT:
+        ForwardElement(message);
         return;
-    }
     case GST_MESSAGE_APPLICATION:
         if (const std::optional<QByteArray> title = IcyTitleOf(message))
             emit IcyTitle(*title);
@@ -358,6 +364,21 @@ void AudioPipeline::Forward(GstMessage* message) {
     default:
         return;
     }
+}
+
+void AudioPipeline::ForwardElement(GstMessage* message) {
+    // The error that follows a missing plugin tells what was missing: the
+    // first of the run whose package is known, else the first.
+    if (std::optional<MissingPlugin> missing = MissingPluginOf(message)) {
+        if (m_missingRun != m_run || m_missing.package.isEmpty()) {
+            m_missingRun = m_run;
+            m_missing = *missing;
+        }
+        return;
+    }
+    int status = 0;
+    if (const std::optional<const GstStructure*> headers = ResponseHeadersOf(message, &status))
+        emit ResponseHeaders(status, *headers);
 }
 
 void AudioPipeline::PollEvery(int ms) {

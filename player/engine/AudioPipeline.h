@@ -125,6 +125,8 @@ private:
     bool TeardownHangs() const;
     void Tick();
     void Forward(GstMessage* message);
+    // An element message: what the run found missing, the response headers.
+    void ForwardElement(GstMessage* message);
     void PollOutput();
     void PollEvery(int ms);
 
