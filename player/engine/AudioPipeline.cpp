@@ -1,7 +1,7 @@
 #include "player/engine/AudioPipeline.h"
 
 #include "player/engine/AutoplugPreferences.h"
-#include "player/engine/PipelineBusRelay.h"
+#include "player/engine/BusTransport.h"
 #include "player/engine/PipelineStateWorker.h"
 #include "player/engine/SourceSettings.h"
 #include "player/engine/TlsAnchors.h"
@@ -34,7 +34,7 @@ struct PipelineGeneration {
             worker->GiveUp();
     }
 
-    std::shared_ptr<PipelineBusRelay> relay = std::make_shared<PipelineBusRelay>();
+    std::shared_ptr<PipelineRun> relay = std::make_shared<PipelineRun>();
     gst::ElementPtr playbin;
     gst::ElementPtr volume;
     gst::ElementPtr panorama;
@@ -55,14 +55,14 @@ namespace {
 
 void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer relay) {
     ChooseDecodersIn(element);
-    ProbeDemuxer(element, static_cast<PipelineBusRelay*>(relay));
+    ProbeDemuxer(element, static_cast<PipelineRun*>(relay));
 }
 
 void OnSourceSetup(GstElement*, GstElement* source, gpointer relay) {
     ConfigureSource(source);
     // Counts what the source reads for the measured bit rate, and reads ICY titles.
     if (gst::PadPtr pad{gst_element_get_static_pad(source, "src")})
-        ProbeSourcePad(pad.get(), static_cast<PipelineBusRelay*>(relay));
+        ProbeSourcePad(pad.get(), static_cast<PipelineRun*>(relay));
 }
 
 // Play flags of playbin: audio with software volume, no video, no subtitles.
@@ -152,7 +152,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
                      gen->relay.get());
     gen->relay->target = target;
     gen->relay->pipeline = GST_OBJECT(gen->playbin.get());
-    InstallBusRelay(gen->playbin.get(), gen->relay);
+    InstallBusTransport(gen->playbin.get(), gen->relay);
     gen->worker =
         std::make_unique<PipelineStateWorker>(gen->playbin.get(), gen->relay, gen->outputWatch);
     return gen;
@@ -263,7 +263,7 @@ void AudioPipeline::Tick() {
 
 quint64 AudioPipeline::BytesRead() const {
     // Until the worker has started this run, the count is the last run's.
-    const PipelineBusRelay& relay = *m_gen->relay;
+    const PipelineRun& relay = *m_gen->relay;
     return m_run != 0 && relay.run.load() == m_run ? relay.bytes.load() : 0;
 }
 

@@ -3,7 +3,7 @@
 // (balance, volume, the configured output), whose source is configured
 // (SourceSettings) and read as it flows (StreamProbes), the output watch that
 // tells when the output is heard or runs dry, and the pipeline's messages as
-// signals on the UI thread (PipelineBusRelay). Messages of a run that was torn
+// signals on the UI thread (PipelineRun). Messages of a run that was torn
 // down never arrive.
 //
 // State changes run in order on a thread of the pipeline's own
@@ -19,8 +19,8 @@
 // caller again. Volume, balance and the count of audio over all runs carry
 // over to the new pipeline.
 
+#include "player/engine/BusTransport.h"
 #include "player/engine/MissingPlugins.h"
-#include "player/engine/PipelineBusRelay.h"
 #include "player/engine/PipelineStateWorker.h"
 #include "player/output/AudioOutputWatch.h"
 

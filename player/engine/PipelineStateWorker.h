@@ -18,7 +18,7 @@ typedef struct _GstElement GstElement;
 namespace didira {
 
 class AudioOutputWatch;
-struct PipelineBusRelay;
+struct PipelineRun;
 
 class PipelineStateWorker {
 public:
@@ -44,7 +44,7 @@ public:
     // Set before the first worker is made; it must outlive every worker.
     static void SetWatcher(Watcher* watcher);
 
-    PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineBusRelay> relay,
+    PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineRun> relay,
                         std::shared_ptr<AudioOutputWatch> watch);
     // Tears the pipeline down, waits for it and ends the thread. The wait is
     // bounded, and shorter when the teardown already hangs.
