@@ -45,7 +45,7 @@ struct PipelineStateWorker::Shared {
     std::atomic<Clock::time_point> nullSince{}; // while going to NULL
     std::shared_ptr<PipelineRun> relay;
     std::shared_ptr<AudioOutputWatch> watch;
-    gst::ElementPtr playbin; // released first: the relay outlives its probes
+    gst::ElementPtr playbin; // released first: the run's state outlives its probes
 };
 
 PipelineStateWorker::PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineRun> relay,

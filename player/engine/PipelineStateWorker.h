@@ -53,7 +53,7 @@ public:
     PipelineStateWorker& operator=(const PipelineStateWorker&) = delete;
 
     // Sets uri and prerolls (paused) once the run before has reached NULL;
-    // the relay carries run from then on.
+    // the bus transport stamps run on its messages from then on.
     void Start(QByteArray uri, quint64 run);
     void SetPlaying(bool playing);
     void Teardown();
