@@ -27,11 +27,10 @@ void LoadPlugin(const char* name) {
         gst_object_unref(plugin);
 }
 
-// Parses the pad template caps of every element playbin may pick. On its
-// first stream, playbin matches each decoder against each sink by these caps,
-// which the registry keeps as text until first used, parsing them on the way
-// to the first decoder (bench/README.md). The registry keeps them parsed from
-// then on.
+// Parses the pad template caps of every element playbin may pick, which the
+// registry keeps as text until first used and parsed from then on, so that
+// playbin's first match of decoders against sinks does not parse them on the
+// way to the first sound.
 void ParseTemplateCaps() {
     for (GstElementFactoryListType type :
          {GST_ELEMENT_FACTORY_TYPE_DECODABLE, GST_ELEMENT_FACTORY_TYPE_AUDIOVIDEO_SINKS}) {
@@ -166,9 +165,9 @@ AutoplugSelect SelectAacDecoder(GstElement*, GstPad* pad, GstCaps* caps, GstElem
 
 } // namespace
 
-// The libav plugin links the whole of FFmpeg: slow to load and large
-// (bench/README.md has the figures). A radio stream should not wait for it: MP3, Ogg, the
-// choice of HLS demuxer and AAC do without it. Only AAC streams that change
+// The libav plugin links the whole of FFmpeg: slow to load and large. A
+// radio stream does not wait for it: MP3, Ogg, the choice of HLS demuxer and
+// AAC do without it. Only AAC streams that change
 // variant need it later (see SelectAacDecoder); it is loaded in the
 // background while the listener is still choosing a station, or once such a
 // stream is heard.
