@@ -2,6 +2,7 @@
 
 #include "player/gst/BackgroundTask.h"
 #include "player/gst/GstHandle.h"
+#include "player/gst/MappedBuffer.h"
 
 #include <atomic>
 #include <gst/gst.h>
@@ -94,12 +95,12 @@ struct PlaylistScan {
 GstPadProbeReturn ScanPlaylist(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto& scan = *static_cast<PlaylistScan*>(data);
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    GstMapInfo map;
-    if (!buffer || scan.text.size() > PlaylistScan::kMaxBytes ||
-        !gst_buffer_map(buffer, &map, GST_MAP_READ))
+    if (!buffer || scan.text.size() > PlaylistScan::kMaxBytes)
         return GST_PAD_PROBE_OK;
-    scan.text.append(reinterpret_cast<const char*>(map.data), map.size);
-    gst_buffer_unmap(buffer, &map);
+    const gst::MappedBuffer mapped(buffer);
+    if (!mapped.ok())
+        return GST_PAD_PROBE_OK;
+    scan.text.append(mapped.bytes().data(), static_cast<std::size_t>(mapped.bytes().size()));
     const std::string_view tag = "#EXT-X-STREAM-INF";
     const std::size_t first = scan.text.find(tag);
     if (first == std::string::npos || scan.text.find(tag, first + 1) == std::string::npos)
