@@ -3,10 +3,9 @@
 // they are kept: the pages from a chain's first page (BOS) until its first
 // page of data (a granule position other than 0 or -1), which a file that
 // starts inside the chain must carry first. Each chain's are handed to the
-// keeper once complete. A stream that does not start with
-// an Ogg page is left alone. A chain whose headers pass kMaxChainBytes is
-// taken as broken, as a decoder would: none are kept for it. One per
-// connection; not thread-safe.
+// keeper once complete. A stream that does not start with an Ogg page is left
+// alone. A chain whose headers pass kMaxChainBytes is taken as broken, as a
+// decoder would: none are kept for it. One per connection; not thread-safe.
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -16,16 +15,17 @@ namespace didira {
 
 class OggHeaderPages {
 public:
-    // Takes a chain's complete header pages and the stream offset of its first.
-    using Keep = std::function<void(qint64 chainAt, QByteArray headers)>;
     // The most a chain's header pages may hold.
     static constexpr qsizetype kMaxChainBytes = qsizetype(1) << 20;
+
+    // Takes a chain's complete header pages and the stream offset of its first.
+    using Keep = std::function<void(qint64 chainAt, QByteArray headers)>;
 
     // bytes go on the stream at offset; keep is told of each chain completed.
     void Feed(QByteArrayView bytes, qint64 offset, const Keep& keep);
     // The stream goes on at offset of another buffer (the last one failed):
-    // the chain's headers are handed to keep, and what follows is read from
-    // the next page on.
+    // keep is told the chain's headers, and what follows is read from the
+    // next page on.
     void Restart(qint64 offset, const Keep& keep);
 
 private:

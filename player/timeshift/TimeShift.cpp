@@ -223,11 +223,11 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     if (titled)
         shift.m_lastTitle = DecodeStreamText(m_reader->Title());
     LiveBuffer* buffer = shift.BufferLocked(shift.RetryDueLocked(audio.size()));
-    const auto keepHeaders = [&buffer](qint64 at, QByteArray headers) {
-        buffer->KeepHeaders(at, std::move(headers));
-    };
     if (buffer && std::exchange(m_buffer, shift.m_nBuffer) != shift.m_nBuffer && m_buffer > 1)
-        m_oggHeaders.Restart(buffer->End(), keepHeaders); // a buffer after one that failed
+        // a buffer after one that failed
+        m_oggHeaders.Restart(buffer->End(), [&](qint64 at, QByteArray headers) {
+            buffer->KeepHeaders(at, std::move(headers));
+        });
     const qint64 start = buffer ? buffer->End() : 0;
     if (buffer) {
         bool kept = true;
@@ -239,7 +239,9 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
             kept = buffer->Append(audio, atMs);
         }
         if (kept)
-            m_oggHeaders.Feed(audio, start, keepHeaders);
+            m_oggHeaders.Feed(audio, start, [&](qint64 at, QByteArray headers) {
+                buffer->KeepHeaders(at, std::move(headers));
+            });
         if (!kept) {
             // What was not kept cannot be played later: live from here on.
             shift.DropBufferLocked(buffer->Error());
