@@ -53,7 +53,7 @@ public slots:
         return {};
     }
     void SleepAfter(uint seconds) { m_service->SleepTimer().Start(std::chrono::seconds(seconds)); }
-    didira::BusHistory History(uint count) { return HistoryForBus(m_service->History(), count); }
+    didira::BusHistory History(uint count) { return m_service->AnswerHistory(count); }
 
 signals:
     void TitleHeard(const QString& station, const QString& title);
@@ -94,6 +94,23 @@ void CDidiraService::ServeHistory(const CSongHistory& history) {
     connect(&history, &CSongHistory::entryAdded, adaptor, [adaptor](const HeardEntry& entry) {
         emit adaptor->TitleHeard(entry.station, entry.title);
     });
+}
+
+BusHistory CDidiraService::AnswerHistory(uint count) {
+    const CSongHistory* history = m_pHistory;
+    if (!history || history->CurrentState() != CSongHistory::State::Opening || !calledFromDBus())
+        return HistoryForBus(history, count);
+    // Until the file is read, only what was heard since is known: the reply
+    // waits for the rest.
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    const QDBusConnection bus = connection();
+    auto* waiting = new QObject(this);
+    connect(history, &CSongHistory::stateChanged, waiting, [waiting, history, call, bus, count] {
+        bus.send(call.createReply(QVariant::fromValue(HistoryForBus(history, count))));
+        waiting->deleteLater();
+    });
+    return {};
 }
 
 CVavarozDlg* CDidiraService::Dialog() const {

@@ -21,6 +21,7 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -31,6 +32,7 @@ namespace didira {
 
 class CSleepTimer;
 class CSongHistory;
+struct BusHeardEntry;
 class CVavarozDlg;
 
 inline constexpr char kDidiraPath[] = "/org/didira/Didira";
@@ -53,6 +55,9 @@ public:
     // History and TitleHeard serve history (which must outlive this object).
     void ServeHistory(const CSongHistory& history);
     const CSongHistory* History() const { return m_pHistory; }
+    // Serves the bus call History: at once, or (the reply delayed) once the
+    // history's file is read. The rows of the answer given at once.
+    QList<BusHeardEntry> AnswerHistory(uint count);
 
     CSleepTimer& SleepTimer() const { return m_sleep; }
     CVavarozDlg* Dialog() const; // null once it has gone

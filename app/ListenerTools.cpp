@@ -2,12 +2,13 @@
 
 #include "app/CommandLine.h"
 #include "app/DidiraService.h"
-#include "app/RecentSongsMenu.h"
 #include "app/DirectoryClient.h"
+#include "app/RecentSongsMenu.h"
 #include "app/SleepTimer.h"
 #include "app/StationDirectory.h"
 #include "app/TrayIcon.h"
 #include "control/SongHistory.h"
+#include "ui/DlgDirectory.h"
 #include "ui/DlgListener.h"
 #include "ui/DlgRemote.h"
 #include "ui/HistoryWindow.h"
@@ -65,9 +66,8 @@ void CListenerTools::AddHistory(CVavarozDlg& dlg) {
     m_historyFont = dlg.font();
     const auto show = [this] { ShowHistory(); };
     m_recent = std::make_unique<CRecentSongsMenu>(*m_history, *m_tray->Menu(), show);
-    auto* item = new QAction(QStringLiteral("曲の履歴…"), &dlg);
-    QObject::connect(item, &QAction::triggered, m_history.get(), show);
-    remote::AddToWindowMenu(dlg, item);
+    if (QAction* item = remote::AddWindowMenuItem(dlg, QStringLiteral("曲の履歴…")))
+        QObject::connect(item, &QAction::triggered, m_history.get(), show);
 }
 
 void CListenerTools::ShowHistory() {

@@ -20,6 +20,12 @@ QString ShortTime(qint64 heardMs) {
                                                : when.toString(QStringLiteral("M/d HH:mm"));
 }
 
+// A text cut to what a menu item shows well; the clipboard gets it whole.
+QString Short(const QString& text) {
+    constexpr qsizetype kLongest = 60;
+    return text.size() <= kLongest ? text : text.left(kLongest - 1) + u'…';
+}
+
 QAction* LastSeparator(const QMenu& menu) {
     const QList<QAction*> actions = menu.actions();
     for (auto it = actions.rbegin(); it != actions.rend(); ++it)
@@ -56,7 +62,7 @@ void CRecentSongsMenu::Fill() {
     for (const HeardEntry& entry : newest) {
         // "&" marks a mnemonic in a menu text.
         QString text = QStringLiteral("%1 — %2  (%3)")
-                           .arg(entry.title, entry.station, ShortTime(entry.heardMs));
+                           .arg(Short(entry.title), Short(entry.station), ShortTime(entry.heardMs));
         QAction* action = m_recent->addAction(text.replace(u'&', QStringLiteral("&&")));
         const QString copy = CopyText(entry);
         connect(action, &QAction::triggered, this,

@@ -7,6 +7,11 @@
 //       plays STREAM-URL and sets each title with Icecast's metadata update:
 //       UPDATE-URL with the title appended (percent-encoded), fetched by curl.
 // Prints "title-ms=<ms>" per change and "median-ms=<ms>" at the end.
+//   didira_title_bench memory MP3-FILE SECONDS METAINT TITLE-BYTES
+//       plays an ICY station of our own looping MP3-FILE at 128 kbit/s with a
+//       metadata block every METAINT bytes, each with a new title of
+//       TITLE-BYTES (0: one title, as a normal station); prints
+//       "rss-kib=<s> <KiB>" every 30 s and at the end.
 #include "BenchControl.h"
 #include "control/ControlHost.h"
 #include "control/MediaPlayer2.h"
@@ -45,8 +50,51 @@ bool Wait(const std::function<bool()>& done, int bound) {
 
 int Usage() {
     std::fprintf(stderr, "usage: didira_title_bench own MP3-FILE REPETITIONS\n"
-                         "       didira_title_bench icecast STREAM-URL UPDATE-URL REPETITIONS\n");
+                         "       didira_title_bench icecast STREAM-URL UPDATE-URL REPETITIONS\n"
+                         "       didira_title_bench memory MP3-FILE SECONDS METAINT TITLE-BYTES\n");
     return 2;
+}
+
+qint64 ResidentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+// The memory mode: resident memory while a station plays for a while.
+int Memory(const QStringList& args) {
+    QFile mp3(args[1]);
+    if (!mp3.open(QIODevice::ReadOnly))
+        return Usage();
+    test::StreamTestServer::Options options = test::StreamTestServer::TitledMp3(mp3.readAll());
+    options.metaInterval = args[3].toInt();
+    options.newTitleBytes = args[4].toInt();
+    options.titles = {"Bench Artist - Song"};
+    test::StreamTestServer station(options);
+    bench::BenchPlayer made;
+    if (!made.control)
+        return 1;
+    made.player.Open(station.Url());
+    if (!Wait([&] { return made.player.GetPlayState() == ToNumber(PlayState::Playing); }, 20000)) {
+        std::fprintf(stderr, "the station does not play\n");
+        return 1;
+    }
+    const int seconds = args[2].toInt();
+    QElapsedTimer clock;
+    clock.start();
+    for (int at = 30; at < seconds + 30; at += 30) {
+        Wait([] { return false; }, 1000 * std::min(at, seconds) - int(clock.elapsed()));
+        std::printf("rss-kib=%d %lld play-state=%ld titles-sent=%d\n", std::min(at, seconds),
+                    static_cast<long long>(ResidentKiB()), made.player.GetPlayState(),
+                    station.TitlesSent());
+        std::fflush(stdout);
+    }
+    made.player.Cancel();
+    return 0;
 }
 
 } // namespace
@@ -56,6 +104,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
+    if (args.value(0) == u"memory" && args.size() == 5)
+        return Memory(args);
     const bool own = args.value(0) == u"own" && args.size() == 3;
     const bool icecast = args.value(0) == u"icecast" && args.size() == 4;
     if (!own && !icecast)

@@ -6,7 +6,6 @@
 #include "ui/StationListCtrl.h"
 #include "ui/VavarozDlg.h"
 
-#include <QMenu>
 #include <algorithm>
 #include <cmath>
 
@@ -58,18 +57,6 @@ bool IsWindowShown(const CVavarozDlg& dlg) {
 
 void HideWindow(CVavarozDlg& dlg) {
     dlg.hide();
-}
-
-void AddToWindowMenu(CVavarozDlg& dlg, QAction* action) {
-    QMenu* menu = Access::SystemMenu(dlg);
-    if (!menu || !action)
-        return;
-    static const char kSection[] = "didira-listener-section";
-    if (!menu->property(kSection).toBool()) {
-        menu->addSeparator();
-        menu->setProperty(kSection, true);
-    }
-    menu->addAction(action);
 }
 
 } // namespace didira::remote

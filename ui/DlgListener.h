@@ -5,8 +5,6 @@
 
 #include <QStringList>
 
-class QAction;
-
 namespace didira {
 
 class CVavarozDlg;
@@ -26,12 +24,6 @@ void PlayRow(CVavarozDlg& dlg, int row);
 bool IsWindowShown(const CVavarozDlg& dlg);
 // Hides the window; playback and the status fields go on.
 void HideWindow(CVavarozDlg& dlg);
-
-// Adds action to the end of the window menu, after a separator of its own
-// that the first such action brings; the action does its work through its
-// own signal, the menu's commands are left as they are. Nothing before the
-// dialog is created.
-void AddToWindowMenu(CVavarozDlg& dlg, QAction* action);
 
 } // namespace remote
 } // namespace didira

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -179,6 +180,13 @@ CHistoryWindow::CHistoryWindow(const CSongHistory& history, QWidget* parent)
     connect(closeButton, &QPushButton::clicked, this, &QWidget::hide);
     connect(m_list, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { CopyRow(index.row()); });
+    connect(new QShortcut(QKeySequence::Copy, m_list), &QShortcut::activated, this, [this] {
+        if (m_list->currentIndex().isValid())
+            CopyRow(m_list->currentIndex().row());
+    });
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, m_search,
+            [this] { m_search->setFocus(Qt::ShortcutFocusReason); });
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this, &QWidget::hide);
     connect(&history, &CSongHistory::entriesReset, this, &CHistoryWindow::FillStations);
     connect(&history, &CSongHistory::entryAdded, this, &CHistoryWindow::FillStations);
     connect(&history, &CSongHistory::trouble, this, [this] {

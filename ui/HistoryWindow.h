@@ -2,8 +2,8 @@
 // The song history's window ("曲の履歴"): the entries newest first (time,
 // station, title), narrowed by a text (in the title or the station) and by
 // station; what it shows is exported as CSV ("CSVに書き出す…"), and a
-// double-click copies "Title — Station". It follows the history as entries
-// come; closing it only hides it.
+// double-click (or Ctrl+C) copies "Title — Station". It follows the history
+// as entries come; closing it (or Escape) only hides it.
 
 #include <QPointer>
 #include <QWidget>

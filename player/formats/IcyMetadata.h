@@ -17,6 +17,9 @@ class IcyMetadataReader {
 public:
     // Largest metadata block: the length byte counts 16-byte units.
     static constexpr qsizetype kMaxBlock = 255 * 16;
+    // The smallest interval whose titles are taken: below it (no station
+    // sends blocks that often) the metadata is only taken out of the audio.
+    static constexpr std::uint32_t kMinTitledInterval = 512;
 
     // interval: the server's icy-metaint, the audio bytes between blocks;
     // must be positive.

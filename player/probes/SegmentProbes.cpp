@@ -5,7 +5,6 @@
 #include "player/probes/Flush.h"
 #include "player/timeshift/TimeShift.h"
 
-#include <QDateTime>
 #include <gst/tag/tag.h>
 
 namespace didira {
@@ -39,7 +38,7 @@ GstPadProbeReturn ShiftSegments(GstPad* pad, GstPadProbeInfo* info, gpointer dat
     bool restart = false;
     const std::optional<QByteArray> out = tap.Received(
         QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)),
-        QDateTime::currentMSecsSinceEpoch(), GST_BUFFER_OFFSET(in) == 0, &restart);
+        TimeShift::NowMs(), GST_BUFFER_OFFSET(in) == 0, &restart);
     gst_buffer_unmap(in, &map);
     if (restart)
         RestartDownstream(pad);

@@ -8,7 +8,7 @@
 #include "player/probes/SegmentProbes.h"
 #include "player/timeshift/TimeShift.h"
 
-#include <QDateTime>
+#include <atomic>
 #include <functional>
 #include <gst/tag/tag.h>
 #include <optional>
@@ -59,7 +59,27 @@ template <typename Read> void ForEachBuffer(GstPadProbeInfo* info, Read read) {
 struct IcyProbe {
     std::uint32_t interval = 0;
     std::optional<IcyMetadataReader> reader;
+    bool untitled = false; // told that the interval is too small for titles
 };
+
+// The interval is too small for its titles to be taken: the station plays
+// without (an empty ICY title tells the session to take none from the
+// demuxer's tags either), said once a connection.
+void RefuseIcyTitles(GstPad* pad, IcyProbe& probe) {
+    if (std::exchange(probe.untitled, true))
+        return;
+    qWarning("didira: the station's ICY metadata interval (%u bytes) is below %u: "
+             "played without titles",
+             probe.interval, IcyMetadataReader::kMinTitledInterval);
+    GstObject* source = GST_OBJECT_PARENT(pad);
+    GBytes* none = g_bytes_new(nullptr, 0);
+    if (source)
+        gst_element_post_message(
+            GST_ELEMENT(source),
+            gst_message_new_application(
+                source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, none, nullptr)));
+    g_bytes_unref(none);
+}
 
 void ReadIcy(GstPad* pad, IcyProbe& probe, GstBuffer* buffer) {
     GstMapInfo map;
@@ -101,7 +121,7 @@ GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_FLUSH) {
         // The caps follow (RestartDownstream): what comes next starts an interval.
         if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_FLUSH_STOP &&
-            probe.interval > 0)
+            probe.interval >= IcyMetadataReader::kMinTitledInterval)
             probe.reader.emplace(probe.interval);
         return GST_PAD_PROBE_OK;
     }
@@ -113,8 +133,10 @@ GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
         // the same interval goes on counting where it was.
         probe.interval = *interval;
         probe.reader.reset();
-        if (probe.interval > 0)
+        if (probe.interval >= IcyMetadataReader::kMinTitledInterval)
             probe.reader.emplace(probe.interval);
+        else if (probe.interval > 0)
+            RefuseIcyTitles(pad, probe);
         return GST_PAD_PROBE_OK;
     }
     if (probe.reader)
@@ -157,12 +179,18 @@ namespace {
 GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& tap = *static_cast<TimeShift::Tap*>(data);
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        if (const std::optional<std::uint32_t> interval =
-                IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info)))
-            tap.SetIcyInterval(*interval);
-        return GST_PAD_PROBE_OK;
+        const std::optional<std::uint32_t> interval = IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info));
+        if (!interval || !tap.SetIcyInterval(*interval))
+            return GST_PAD_PROBE_OK;
+        // The audio alone goes on, with no caps to say otherwise.
+        static std::atomic<bool> s_told{false};
+        if (!s_told.exchange(true))
+            qWarning("didira: a station's ICY metadata interval (%u bytes) is below %u: "
+                     "played without titles",
+                     *interval, IcyMetadataReader::kMinTitledInterval);
+        return GST_PAD_PROBE_DROP;
     }
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = TimeShift::NowMs();
     bool restarted = false;
     // Each buffer in (taken), its replacement (or none) out, in order, each
     // marked with where in the buffer what it carries ends.

@@ -1,182 +1,21 @@
 #include "player/timeshift/LiveBuffer.h"
 
+#include "player/timeshift/CacheFolder.h"
+
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace didira {
 
 namespace {
 
-// live-<pid>-<n>: the process that keeps it, and which of its buffers.
-const QRegularExpression kBufferName(QStringLiteral("^live-(\\d+)-\\d+$"));
-// The segment files a buffer makes, and nothing else, are removed with it.
-const QRegularExpression kSegmentName(QStringLiteral("^\\d{8}\\.seg$"));
-
-QString Why(const QString& path, int error) {
-    return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
-}
-
-// A descriptor closed with its owner.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
-// Why the directory open as fd (at path) is not the user's own; empty when
-// it is. One that others can read is made the user's alone.
-QString CheckOwnDirectory(int fd, const QString& path) {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return Why(path, errno);
-    if (!S_ISDIR(st.st_mode))
-        return QStringLiteral("%1 is not a folder").arg(path);
-    if (st.st_uid != ::geteuid())
-        return QStringLiteral("%1 belongs to another user").arg(path);
-    if (st.st_mode & (S_IWGRP | S_IWOTH))
-        return QStringLiteral("%1 can be written by other users").arg(path);
-    if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0)
-        return Why(path, errno);
-    return {};
-}
-
-// Opens name in dirFd (AT_FDCWD: a path) as a directory of the user's own,
-// never through a link; -1 with *why otherwise.
-int OpenOwnDirectory(int dirFd, const QByteArray& name, const QString& path, QString* why) {
-    const int fd =
-        ::openat(dirFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        *why = errno == ELOOP || errno == ENOTDIR ? QStringLiteral("%1 is not a folder").arg(path)
-                                                  : Why(path, errno);
-        return -1;
-    }
-    *why = CheckOwnDirectory(fd, path);
-    if (!why->isEmpty()) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// The cache root, made (0700, with what is missing above it) when it is not
-// there; its descriptor, or -1 with *why.
-int OpenRoot(const QString& root, QString* why) {
-    const QString clean = QDir::cleanPath(QDir(root).absolutePath());
-    QString made;
-    for (const QString& part : clean.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-        made += QLatin1Char('/') + part;
-        if (::mkdir(QFile::encodeName(made).constData(), 0700) != 0 && errno != EEXIST) {
-            *why = Why(made, errno);
-            return -1;
-        }
-    }
-    return OpenOwnDirectory(AT_FDCWD, QFile::encodeName(clean), clean, why);
-}
-
-QByteArray ReadSmallFile(int dirFd, const char* name) {
-    Fd fd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0)
-        return {};
-    char bytes[512];
-    const ssize_t n = ::read(fd.get(), bytes, sizeof bytes);
-    return n > 0 ? QByteArray(bytes, n) : QByteArray();
-}
-
-QByteArray BootId() {
-    static const QByteArray id =
-        ReadSmallFile(AT_FDCWD, "/proc/sys/kernel/random/boot_id").trimmed();
-    return id;
-}
-
-QByteArray MachineId() {
-    static const QByteArray id = ReadSmallFile(AT_FDCWD, "/etc/machine-id").trimmed();
-    return id;
-}
-
-// When pid started, in clock ticks after boot; empty when it does not run.
-QByteArray StartTime(qint64 pid) {
-    const QByteArray stat =
-        ReadSmallFile(AT_FDCWD, QByteArray("/proc/") + QByteArray::number(pid) + "/stat");
-    // After the command's closing parenthesis: state, then 18 more fields.
-    const qsizetype close = stat.lastIndexOf(')');
-    if (close < 0)
-        return {};
-    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-    return fields.size() > 19 ? fields[19] : QByteArray();
-}
-
-bool ProcessRuns(qint64 pid) {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
-
-QByteArray Field(const QByteArray& owner, const QByteArray& key) {
-    for (const QByteArray& line : owner.split('\n'))
-        if (line.startsWith(key + ' '))
-            return line.mid(key.size() + 1).trimmed();
-    return {};
-}
-
-// Whether the buffer whose directory is open as dirFd (named for pid) is
-// kept by a process that no longer runs on this machine.
-bool IsLeftover(int dirFd, qint64 pid) {
-    const QByteArray owner = ReadSmallFile(dirFd, LiveBuffer::kOwnerFile);
-    if (owner.isEmpty())
-        return !ProcessRuns(pid); // being made, or made by a version without the file
-    if (Field(owner, "machine") != MachineId())
-        return false; // a home shared with another machine: its own to remove
-    if (Field(owner, "boot") != BootId())
-        return true;
-    const QByteArray start = Field(owner, "start");
-    return start.isEmpty() || StartTime(Field(owner, "pid").toLongLong()) != start;
-}
-
-// Removes the buffer directory name in rootFd: its own files, then itself
-// (left when anything else is in it). Never follows a link.
-bool RemoveBufferDirectory(int rootFd, const QByteArray& name, qint64 pid) {
-    QString why;
-    Fd dir(OpenOwnDirectory(rootFd, name, QString::fromLocal8Bit(name), &why));
-    if (dir.get() < 0 || !IsLeftover(dir.get(), pid))
-        return false;
-    const int listFd = ::dup(dir.get());
-    DIR* list = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-    if (!list) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return false;
-    }
-    std::vector<QByteArray> names;
-    while (const dirent* entry = ::readdir(list)) {
-        const QByteArray file(entry->d_name);
-        if (kSegmentName.match(QString::fromLatin1(file)).hasMatch() ||
-            file == LiveBuffer::kOwnerFile)
-            names.push_back(file);
-    }
-    ::closedir(list);
-    for (const QByteArray& file : names)
-        ::unlinkat(dir.get(), file.constData(), 0); // a link itself, never what it names
-    return ::unlinkat(rootFd, name.constData(), AT_REMOVEDIR) == 0;
-}
+using cachefolder::Why;
 
 } // namespace
 
@@ -186,77 +25,24 @@ QString LiveBuffer::DefaultRoot() {
 }
 
 QByteArray LiveBuffer::OwnerOf(qint64 pid) {
-    const QByteArray start = StartTime(pid);
-    if (start.isEmpty())
-        return {};
-    return "machine " + MachineId() + "\nboot " + BootId() + "\npid " + QByteArray::number(pid) +
-           "\nstart " + start + '\n';
+    return cachefolder::OwnerOf(pid);
 }
 
 int LiveBuffer::RemoveLeftovers(const QString& root) {
-    QString why;
-    const QByteArray path = QFile::encodeName(QDir::cleanPath(QDir(root).absolutePath()));
-    Fd rootFd(OpenOwnDirectory(AT_FDCWD, path, root, &why));
-    if (rootFd.get() < 0)
-        return 0;
-    std::vector<std::pair<QByteArray, qint64>> candidates;
-    const int listFd = ::dup(rootFd.get());
-    if (DIR* list = listFd >= 0 ? ::fdopendir(listFd) : nullptr) {
-        while (const dirent* entry = ::readdir(list)) {
-            const QRegularExpressionMatch match =
-                kBufferName.match(QString::fromLocal8Bit(entry->d_name));
-            if (match.hasMatch())
-                candidates.emplace_back(entry->d_name, match.captured(1).toLongLong());
-        }
-        ::closedir(list);
-    } else if (listFd >= 0) {
-        ::close(listFd);
-    }
-    int removed = 0;
-    for (const auto& [name, pid] : candidates)
-        removed += RemoveBufferDirectory(rootFd.get(), name, pid) ? 1 : 0;
-    return removed;
+    return cachefolder::RemoveLeftovers(root);
 }
 
 std::unique_ptr<LiveBuffer> LiveBuffer::Create(const QString& root, const Limits& limits,
                                                QString* error) {
-    static std::atomic<int> s_count{0};
-    QString why;
-    auto fail = [&](const QString& reason) {
-        if (error)
-            *error = reason;
-        return nullptr;
-    };
-    Fd rootFd(OpenRoot(root, &why));
-    if (rootFd.get() < 0)
-        return fail(why);
     QString dir;
-    QByteArray name;
-    for (int attempt = 0;; ++attempt) {
-        name = QStringLiteral("live-%1-%2")
-                   .arg(::getpid())
-                   .arg(s_count.fetch_add(1, std::memory_order_relaxed))
-                   .toLatin1();
-        dir = QDir(root).filePath(QString::fromLatin1(name));
-        if (::mkdirat(rootFd.get(), name.constData(), 0700) == 0)
-            break;
-        if (errno != EEXIST || attempt >= 100)
-            return fail(Why(dir, errno));
+    QString why;
+    const int dirFd = cachefolder::MakeBufferFolder(root, &dir, &why);
+    if (dirFd < 0) {
+        if (error)
+            *error = why;
+        return nullptr;
     }
-    Fd dirFd(OpenOwnDirectory(rootFd.get(), name, dir, &why));
-    if (dirFd.get() < 0)
-        return fail(why);
-    Fd owner(::openat(dirFd.get(), kOwnerFile, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0600));
-    const QByteArray identity = OwnerOf(::getpid());
-    if (owner.get() < 0 || ::write(owner.get(), identity.constData(), identity.size()) !=
-                               static_cast<ssize_t>(identity.size())) {
-        why = Why(dir + u'/' + QLatin1String(kOwnerFile), errno);
-        ::unlinkat(dirFd.get(), kOwnerFile, 0);
-        ::unlinkat(rootFd.get(), name.constData(), AT_REMOVEDIR);
-        return fail(why);
-    }
-    return std::unique_ptr<LiveBuffer>(new LiveBuffer(dir, dirFd.release(), limits));
+    return std::unique_ptr<LiveBuffer>(new LiveBuffer(dir, dirFd, limits));
 }
 
 LiveBuffer::LiveBuffer(QString dir, int dirFd, const Limits& limits)
@@ -264,59 +50,72 @@ LiveBuffer::LiveBuffer(QString dir, int dirFd, const Limits& limits)
     m_limits.segmentBytes = std::max<qint64>(m_limits.segmentBytes, 4096);
 }
 
+LiveBuffer::SegmentFile::~SegmentFile() {
+    ::close(fd);
+}
+
 LiveBuffer::~LiveBuffer() {
-    for (const Segment& seg : m_segments) {
-        ::close(seg.fd);
+    for (const Segment& seg : m_segments)
         ::unlinkat(m_dirFd, seg.name.constData(), 0);
-    }
-    ::unlinkat(m_dirFd, kOwnerFile, 0);
+    ::unlinkat(m_dirFd, cachefolder::kOwnerFile, 0);
     ::close(m_dirFd);
     // Gone already, or replaced by something else: left alone.
     ::rmdir(QFile::encodeName(m_dir).constData());
 }
 
-bool LiveBuffer::NewSegment() {
+bool LiveBuffer::NewSegment(std::unique_lock<std::mutex>& lock) {
     Segment seg;
     seg.begin = m_end;
     seg.name = QByteArray::number(m_nSegment++).rightJustified(8, '0') + ".seg";
-    seg.fd = ::openat(m_dirFd, seg.name.constData(),
-                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (seg.fd < 0) {
-        m_strError = Why(m_dir + u'/' + QString::fromLatin1(seg.name), errno);
+    lock.unlock();
+    const int fd = ::openat(m_dirFd, seg.name.constData(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int error = errno;
+    lock.lock();
+    if (fd < 0) {
+        m_strError = Why(m_dir + u'/' + QString::fromLatin1(seg.name), error);
         return false;
     }
+    seg.file = std::make_shared<const SegmentFile>(fd);
     m_segments.push_back(std::move(seg));
     return true;
 }
 
 bool LiveBuffer::Append(QByteArrayView data, qint64 atMs) {
-    std::lock_guard lock(m_mutex);
     if (data.isEmpty())
         return true;
+    // The one writer adds and trims segments; the index's lock is let go
+    // for the disk's work, so that questions never wait for it.
+    std::lock_guard writing(m_appendMutex);
+    std::unique_lock lock(m_mutex);
     const qint64 start = m_end;
     qint64 done = 0;
     bool ok = true;
-    while (done < data.size()) {
+    while (ok && done < data.size()) {
         if (m_segments.empty() || m_segments.back().size >= m_limits.segmentBytes) {
-            if (!NewSegment()) {
+            if (!NewSegment(lock)) {
                 ok = false;
                 break;
             }
         }
-        Segment& seg = m_segments.back();
-        const qint64 n = std::min(data.size() - done, m_limits.segmentBytes - seg.size);
+        const std::shared_ptr<const SegmentFile> file = m_segments.back().file;
+        const qint64 at = m_segments.back().size;
+        const qint64 n = std::min(data.size() - done, m_limits.segmentBytes - at);
+        lock.unlock();
         // A short write (the disk just filled) goes on: the next one says why.
         ssize_t written = 0;
         do
-            written = ::pwrite(seg.fd, data.data() + done, static_cast<size_t>(n), seg.size);
+            written = ::pwrite(file->fd, data.data() + done, static_cast<size_t>(n), at);
         while (written < 0 && errno == EINTR);
+        const int error = errno;
+        lock.lock();
         if (written <= 0) {
-            m_strError = written < 0 ? Why(m_dir, errno)
+            m_strError = written < 0 ? Why(m_dir, error)
                                      : QStringLiteral("%1: the disk took nothing").arg(m_dir);
             ok = false;
             break;
         }
-        seg.size += written;
+        m_segments.back().size += written;
         m_end += written;
         done += written;
     }
@@ -324,21 +123,56 @@ bool LiveBuffer::Append(QByteArrayView data, qint64 atMs) {
         m_lost = true;
     if (m_end > start && (m_chunks.empty() || m_chunks.back().ms != atMs))
         m_chunks.push_back({start, atMs, QDateTime::currentMSecsSinceEpoch()});
-    Trim();
+    const std::vector<QByteArray> gone = Trim();
+    lock.unlock();
+    for (const QByteArray& name : gone)
+        ::unlinkat(m_dirFd, name.constData(), 0);
     return ok;
 }
 
-void LiveBuffer::MarkTitle(const QString& title, qint64) {
-    std::lock_guard lock(m_mutex);
-    if (!m_marks.empty() && m_marks.back().offset == m_end)
-        m_marks.back().title = title;
-    else if (m_marks.empty() || m_marks.back().title != title)
-        m_marks.push_back({m_end, title});
+namespace {
+
+qint64 TextBytes(const QString& text) {
+    return text.size() * qint64(sizeof(QChar));
 }
 
-void LiveBuffer::Trim() {
-    if (m_chunks.empty())
+} // namespace
+
+void LiveBuffer::MarkTitle(const QString& title, qint64 atMs) {
+    std::lock_guard lock(m_mutex);
+    if (!m_marks.empty() && m_marks.back().title == title)
         return;
+    int recent = 0;
+    for (auto it = m_marks.rbegin(); it != m_marks.rend() && recent < kMarksPerMinute; ++it) {
+        if (it->ms <= atMs - 60000)
+            break;
+        ++recent;
+    }
+    if (!m_marks.empty() && (m_marks.back().offset == m_end || recent >= kMarksPerMinute)) {
+        m_markBytes += TextBytes(title) - TextBytes(m_marks.back().title);
+        m_marks.back().title = title;
+    } else {
+        m_marks.push_back({m_end, title, atMs});
+        m_markBytes += TextBytes(title);
+    }
+    while (m_markBytes > kMaxMarkBytes && m_marks.size() > 1)
+        DropOldestMark();
+}
+
+void LiveBuffer::DropOldestMark() {
+    m_markBytes -= TextBytes(m_marks.front().title);
+    m_marks.pop_front();
+}
+
+void LiveBuffer::DropOldestHeaders() {
+    m_headerBytes -= m_headers.front().bytes.size();
+    m_headers.pop_front();
+}
+
+std::vector<QByteArray> LiveBuffer::Trim() {
+    std::vector<QByteArray> gone;
+    if (m_chunks.empty())
+        return gone;
     const qint64 newest = m_chunks.back().ms;
     auto bytes = [this] { return m_end - m_segments.front().begin; };
     while (m_segments.size() > 1) {
@@ -348,19 +182,19 @@ void LiveBuffer::Trim() {
                          newest - TimeAtLocked(nextBegin) > m_limits.window.count();
         if (!old && bytes() <= m_limits.maxBytes)
             break;
-        ::close(m_segments.front().fd);
-        ::unlinkat(m_dirFd, m_segments.front().name.constData(), 0);
+        gone.push_back(m_segments.front().name); // its file stays open while read
         m_segments.pop_front();
     }
     const qint64 begin = m_segments.empty() ? m_end : m_segments.front().begin;
     while (m_chunks.size() > 1 && m_chunks[1].offset <= begin)
         m_chunks.pop_front();
     while (m_marks.size() > 1 && m_marks[1].offset <= begin)
-        m_marks.pop_front();
+        DropOldestMark();
     while (m_headers.size() > 1 && m_headers[1].offset <= begin)
-        m_headers.pop_front();
+        DropOldestHeaders();
     while (!m_entries.empty() && m_entries.front() < begin)
         m_entries.pop_front();
+    return gone;
 }
 
 qint64 LiveBuffer::Begin() const {
@@ -427,9 +261,14 @@ std::vector<LiveBuffer::Mark> LiveBuffer::MarksIn(qint64 from, qint64 to) const 
 
 void LiveBuffer::KeepHeaders(qint64 offset, QByteArray headers) {
     std::lock_guard lock(m_mutex);
-    while (!m_headers.empty() && m_headers.back().offset >= offset)
+    while (!m_headers.empty() && m_headers.back().offset >= offset) {
+        m_headerBytes -= m_headers.back().bytes.size();
         m_headers.pop_back();
+    }
+    m_headerBytes += headers.size();
     m_headers.push_back({offset, std::move(headers)});
+    while (m_headerBytes > kMaxHeaderBytes && m_headers.size() > 1)
+        DropOldestHeaders();
 }
 
 QByteArray LiveBuffer::HeadersAt(qint64 offset) const {
@@ -452,27 +291,41 @@ qint64 LiveBuffer::EntryAtOrBefore(qint64 offset) const {
 }
 
 qint64 LiveBuffer::Read(qint64 offset, char* out, qint64 max) const {
-    std::lock_guard lock(m_mutex);
-    if (m_segments.empty() || offset < m_segments.front().begin || offset > m_end)
-        return -1;
+    // The pieces to read, found under the lock and read without it.
+    struct Piece {
+        std::shared_ptr<const SegmentFile> file;
+        qint64 at;
+        qint64 size;
+    };
+    std::vector<Piece> pieces;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_segments.empty() || offset < m_segments.front().begin || offset > m_end)
+            return -1;
+        qint64 done = 0;
+        for (const Segment& seg : m_segments) {
+            if (done >= max || offset >= m_end)
+                break;
+            if (offset >= seg.begin + seg.size)
+                continue;
+            const qint64 n = std::min(max - done, seg.begin + seg.size - offset);
+            pieces.push_back({seg.file, offset - seg.begin, n});
+            done += n;
+            offset += n;
+        }
+    }
     qint64 done = 0;
-    for (const Segment& seg : m_segments) {
-        if (done >= max || offset >= m_end)
-            break;
-        if (offset >= seg.begin + seg.size)
-            continue;
-        const qint64 n = std::min(max - done, seg.begin + seg.size - offset);
-        for (qint64 got = 0; got < n;) {
-            const ssize_t r = ::pread(seg.fd, out + done + got, static_cast<size_t>(n - got),
-                                      offset - seg.begin + got);
+    for (const Piece& piece : pieces) {
+        for (qint64 got = 0; got < piece.size;) {
+            const ssize_t r = ::pread(piece.file->fd, out + done + got,
+                                      static_cast<size_t>(piece.size - got), piece.at + got);
             if (r < 0 && errno == EINTR)
                 continue;
             if (r <= 0)
                 return -1;
             got += r;
         }
-        done += n;
-        offset += n;
+        done += piece.size;
     }
     return done;
 }

@@ -17,7 +17,10 @@
 // file of its own; one whose owner no longer runs goes at the next start
 // (RemoveLeftovers), only its own files removed, never through a link.
 // Thread-safe: appended from the streaming thread, read from the playback
-// thread, asked from the UI thread.
+// thread, asked from the UI thread; the disk is written and read with no
+// lock held that a question takes.
+
+#include "player/timeshift/CacheFolder.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -44,7 +47,7 @@ public:
     // machine: another machine's are left to it); returns how many went.
     static int RemoveLeftovers(const QString& root);
     // The file in a buffer's directory that names the process keeping it.
-    static constexpr char kOwnerFile[] = "owner";
+    static constexpr const char* kOwnerFile = cachefolder::kOwnerFile;
     // What kOwnerFile holds for the process pid ("" when it does not run).
     static QByteArray OwnerOf(qint64 pid);
 
@@ -52,7 +55,15 @@ public:
     struct Mark {
         qint64 offset;
         QString title;
+        qint64 ms = 0; // when it came
     };
+    // Bounds against a stream that announces titles without end: past
+    // kMarksPerMinute a change only renames the newest mark (a title that
+    // changes all the time keeps the latest), and the oldest marks (and Ogg
+    // headers) go once their text passes its budget.
+    static constexpr int kMarksPerMinute = 30;
+    static constexpr qint64 kMaxMarkBytes = qint64(1) << 20;
+    static constexpr qint64 kMaxHeaderBytes = qint64(2) << 20;
 
     // A new buffer in a directory of its own under root; null with error set
     // when root or the directory cannot be made or is not the user's own.
@@ -68,7 +79,7 @@ public:
     // takes less than all of them (full, unwritable, the directory gone):
     // what was kept stays, Error() says why, and Lost() is true from then on.
     bool Append(QByteArrayView data, qint64 atMs);
-    // The stream announced title at the current end.
+    // The stream announced title at the current end, at atMs.
     void MarkTitle(const QString& title, qint64 atMs);
 
     qint64 Begin() const; // the oldest byte kept
@@ -102,10 +113,18 @@ public:
     bool Lost() const { return m_lost; }
 
 private:
+    // A segment's file, closed once no reader holds it.
+    struct SegmentFile {
+        explicit SegmentFile(int descriptor) : fd(descriptor) {}
+        ~SegmentFile();
+        SegmentFile(const SegmentFile&) = delete;
+        SegmentFile& operator=(const SegmentFile&) = delete;
+        const int fd;
+    };
     struct Segment {
         qint64 begin = 0;
         qint64 size = 0;
-        int fd = -1;
+        std::shared_ptr<const SegmentFile> file;
         QByteArray name;
     };
     struct Chunk {
@@ -114,15 +133,19 @@ private:
         qint64 wallMs;
     };
     LiveBuffer(QString dir, int dirFd, const Limits& limits);
-    bool NewSegment();
-    void Trim(); // with m_mutex held
+    bool NewSegment(std::unique_lock<std::mutex>& lock); // lets it go to make the file
+    // With m_mutex held; the names of the segments that went, to remove.
+    std::vector<QByteArray> Trim();
+    void DropOldestMark();
+    void DropOldestHeaders();
     qint64 TimeAtLocked(qint64 offset) const;
     const Chunk* ChunkAtLocked(qint64 offset) const;
 
     QString m_dir;
     int m_dirFd = -1; // segment files are made and removed through it
     Limits m_limits;
-    mutable std::mutex m_mutex;
+    std::mutex m_appendMutex;   // held by the one writer, across its disk work
+    mutable std::mutex m_mutex; // the index's; never held across disk work
     std::deque<Segment> m_segments;
     std::deque<Chunk> m_chunks; // one per append, in order
     std::deque<Mark> m_marks;   // the first is the title in effect at Begin()
@@ -131,7 +154,9 @@ private:
         QByteArray bytes;
     };
     std::deque<Headers> m_headers; // as m_marks
-    std::deque<qint64> m_entries;  // in order; those before Begin() go
+    qint64 m_markBytes = 0;        // of the marks' titles
+    qint64 m_headerBytes = 0;
+    std::deque<qint64> m_entries; // in order; those before Begin() go
     qint64 m_end = 0;
     qint64 m_nSegment = 0;
     QString m_strError;

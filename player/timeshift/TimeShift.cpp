@@ -5,6 +5,7 @@
 #include <QtGlobal>
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 namespace didira {
@@ -95,6 +96,12 @@ void WarnOnce(const QString& why) {
 }
 
 } // namespace
+
+qint64 TimeShift::NowMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 std::shared_ptr<TimeShift> TimeShift::Create(const QString& root,
                                              const LiveBuffer::Limits& limits) {
@@ -191,15 +198,16 @@ private:
     TimeShift& m_shift;
 };
 
-void TimeShift::Tap::SetIcyInterval(std::uint32_t interval) {
+bool TimeShift::Tap::SetIcyInterval(std::uint32_t interval) {
     // The source adds to its caps as it learns more: the same interval goes
     // on counting where it was.
-    if (interval == m_interval)
-        return;
-    m_interval = interval;
-    m_reader.reset();
-    if (interval > 0)
-        m_reader.emplace(interval);
+    if (interval != m_interval) {
+        m_interval = interval;
+        m_reader.reset();
+        if (interval > 0)
+            m_reader.emplace(interval);
+    }
+    return Unframed();
 }
 
 std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 atMs,
@@ -214,11 +222,13 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     qsizetype titleAt = -1;
     const IcyMetadataReader::Phase before =
         m_reader ? m_reader->Position() : IcyMetadataReader::Phase{};
-    const bool titled = m_reader && m_reader->Feed(bytes, &stripped, &titleAt);
+    const bool titled = m_reader && m_reader->Feed(bytes, &stripped, &titleAt) &&
+                        m_interval >= IcyMetadataReader::kMinTitledInterval;
     const QByteArrayView audio = m_reader ? QByteArrayView(stripped) : bytes;
 
     TimeShift& shift = *m_shift;
-    std::lock_guard lock(shift.m_mutex);
+    const std::lock_guard tapping(shift.m_tapMutex);
+    std::unique_lock lock(shift.m_mutex);
     const PublishOnExit publish(shift);
     if (titled)
         shift.m_lastTitle = DecodeStreamText(m_reader->Title());
@@ -230,18 +240,11 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
         });
     const qint64 start = buffer ? buffer->End() : 0;
     if (buffer) {
-        bool kept = true;
-        if (titled) {
-            kept = buffer->Append(audio.first(titleAt), atMs);
-            buffer->MarkTitle(shift.m_lastTitle, atMs);
-            kept = buffer->Append(audio.sliced(titleAt), atMs) && kept;
-        } else {
-            kept = buffer->Append(audio, atMs);
-        }
-        if (kept)
-            m_oggHeaders.Feed(audio, start, [&](qint64 at, QByteArray headers) {
-                buffer->KeepHeaders(at, std::move(headers));
-            });
+        // Written without the shift's lock, which the commands take; the
+        // buffer stays while the tap's lock is held.
+        lock.unlock();
+        const bool kept = Keep(*buffer, audio, titled ? titleAt : -1, shift.m_lastTitle, atMs);
+        lock.lock();
         if (!kept) {
             // What was not kept cannot be played later: live from here on.
             shift.DropBufferLocked(buffer->Error());
@@ -251,14 +254,14 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     if (shift.m_mode == Mode::Live && m_asReceived) {
         shift.m_moved = false;
         m_sentEnd = buffer ? buffer->End() : -1;
-        return std::nullopt;
+        return Unframed() ? std::optional(audio.toByteArray()) : std::nullopt;
     }
     if (m_asReceived) {
         // Downstream stops getting the bytes as received at this buffer.
         m_asReceived = false;
         if (shift.m_cursor < 0)
             shift.m_cursor = start;
-        if (m_reader)
+        if (m_reader && !Unframed())
             m_framer.emplace(m_interval, before, QByteArray());
     }
     if (shift.m_mode == Mode::Held)
@@ -273,8 +276,27 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     return SendLocked(buffer, audio.size(), QByteArray(), audio);
 }
 
+bool TimeShift::Tap::Keep(LiveBuffer& buffer, QByteArrayView audio, qsizetype titleAt,
+                          const QString& title, qint64 atMs) {
+    const qint64 start = buffer.End();
+    bool kept = true;
+    if (titleAt >= 0) {
+        kept = buffer.Append(audio.first(titleAt), atMs);
+        buffer.MarkTitle(title, atMs);
+        kept = buffer.Append(audio.sliced(titleAt), atMs) && kept;
+    } else {
+        kept = buffer.Append(audio, atMs);
+    }
+    if (kept)
+        m_oggHeaders.Feed(audio, start, [&buffer](qint64 at, QByteArray headers) {
+            buffer.KeepHeaders(at, std::move(headers));
+        });
+    return kept;
+}
+
 QByteArray TimeShift::Tap::Restart() {
     TimeShift& shift = *m_shift;
+    const std::lock_guard tapping(shift.m_tapMutex);
     std::lock_guard lock(shift.m_mutex);
     const PublishOnExit publish(shift);
     shift.m_keepDemuxerChain = false;
@@ -421,7 +443,8 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
                 timedTitle = title;
 
     TimeShift& shift = *m_shift;
-    std::lock_guard lock(shift.m_mutex);
+    const std::lock_guard tapping(shift.m_tapMutex);
+    std::unique_lock lock(shift.m_mutex);
     const PublishOnExit publish(shift);
     if (segmentStart && shift.m_segmentTitle && !shift.m_segmentTitle->isEmpty())
         shift.m_lastTitle = *shift.m_segmentTitle;
@@ -439,7 +462,10 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
         // A tag read here heads its segment's buffer (segment-level places).
         if (!timedTitle.isEmpty())
             buffer->MarkTitle(timedTitle, atMs);
-        if (!buffer->Append(bytes, atMs)) {
+        lock.unlock(); // as in Tap::Received
+        const bool kept = buffer->Append(bytes, atMs);
+        lock.lock();
+        if (!kept) {
             shift.DropBufferLocked(buffer->Error());
             buffer = nullptr;
         }

@@ -56,6 +56,10 @@ public:
     // the next bytes arrive, little enough to stay near the live edge.
     static constexpr qint64 kLeadMs = 750;
 
+    // The clock of arrival times: milliseconds since boot, sleep included,
+    // never stepped (the wall clock's steps move nothing kept).
+    static qint64 NowMs();
+
     // Kept under root (LiveBuffer::DefaultRoot in the program).
     static std::shared_ptr<TimeShift> Create(const QString& root, const LiveBuffer::Limits& limits);
     TimeShift(const TimeShift&) = delete;
@@ -68,8 +72,12 @@ public:
     public:
         explicit Tap(std::shared_ptr<TimeShift> shift) : m_shift(std::move(shift)) {}
         // The source's caps named this ICY metadata interval (0: none).
-        void SetIcyInterval(std::uint32_t interval);
-        // Keeps what was received; what to send on in its place: none for the
+        // True when downstream must not be told: below the smallest
+        // interval whose titles are taken, the tap sends the audio alone
+        // (no demuxer then makes a title of every block).
+        bool SetIcyInterval(std::uint32_t interval);
+        // Keeps what was received at atMs (NowMs); what to send on in its
+        // place: none for the
         // bytes unchanged, empty for nothing. With restart given, a move sets
         // *restart and sends nothing: downstream must be flushed, and gets
         // what Restart returns (without it, a move is heard once what
@@ -83,6 +91,13 @@ public:
         qint64 SentEnd() const { return m_sentEnd; }
 
     private:
+        bool Unframed() const {
+            return m_interval > 0 && m_interval < IcyMetadataReader::kMinTitledInterval;
+        }
+        // Keeps audio in buffer, title marked at titleAt (-1: none); false
+        // when the disk did not take it all. Without the shift's lock.
+        bool Keep(LiveBuffer& buffer, QByteArrayView audio, qsizetype titleAt, const QString& title,
+                  qint64 atMs);
         // count bytes from the cursor (or audio, live), after headers.
         QByteArray SendLocked(LiveBuffer* buffer, qint64 count, QByteArray headers,
                               QByteArrayView audio);
@@ -177,7 +192,8 @@ private:
 
     const QString m_root;
     const LiveBuffer::Limits m_limits;
-    mutable std::mutex m_mutex; // taken before the buffer's own
+    std::mutex m_tapMutex;      // the taps', one at a time; taken before m_mutex
+    mutable std::mutex m_mutex; // taken before the buffer's own; let go for the disk's writes
     std::shared_ptr<LiveBuffer> m_buffer;
     quint64 m_nBuffer = 0;    // buffers made so far
     qint64 m_unkeptBytes = 0; // came since keeping failed

@@ -188,6 +188,31 @@ TEST_F(ListenerOnThePlayer, RecordingAndSavingWriteTheStationsFilesAndAFolderTha
     EXPECT_EQ(remote::NowPlaying(*dlg).PlaybackStatus(), CNowPlaying::Status::Playing);
 }
 
+// A cache folder that is not the user's own (a link planted where it would
+// be): the station plays without a buffer, and pause and recording are
+// refused with the reason; nothing is written where the link points.
+TEST_F(ListenerOnThePlayer, ARefusedCacheFolderIsToldWhenPauseAndRecordingAreRefused) {
+    const QString elsewhere = test::TempDir();
+    ASSERT_TRUE(QFile::link(elsewhere, home + u"/didira"_qs));
+    test::StreamTestServer::Options options;
+    options.loop = {test::media::Mp3Loop()};
+    test::StreamTestServer station(options);
+    remote::OpenUri(*dlg, station.Url());
+    ASSERT_TRUE(WaitUntil(
+        [&] { return remote::NowPlaying(*dlg).PlaybackStatus() == CNowPlaying::Status::Playing; },
+        std::chrono::seconds(20)));
+    ASSERT_TRUE(WaitUntil([&] { return !live::Problem(*dlg).isEmpty(); }, std::chrono::seconds(5)));
+    for (const char* member : {"Pause", "StartRecording"}) {
+        const QDBusMessage refused = Method(QString::fromLatin1(member));
+        EXPECT_EQ(refused.errorName(), kDidiraNotPlaying) << member;
+        EXPECT_TRUE(refused.errorMessage().contains(u"is not a folder"_qs))
+            << refused.errorMessage().toStdString();
+    }
+    EXPECT_FALSE(live::CanSeek(*dlg));
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+    EXPECT_EQ(remote::NowPlaying(*dlg).PlaybackStatus(), CNowPlaying::Status::Playing);
+}
+
 TEST_F(Listener, SleepAfterFadesOutThenCancelsAndRestoresTheLevel) {
     // The longest time a caller can ask for is kept whole, and 0 turns it off.
     ASSERT_EQ(Method("SleepAfter", {0xFFFFFFFFu}).type(), QDBusMessage::ReplyMessage);

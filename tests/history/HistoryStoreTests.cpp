@@ -97,20 +97,20 @@ TEST_F(HistoryStore, EntriesAreReadBackInOrderByANewStoreOnTheSameFileWithTheSch
     {
         auto history = Open();
         EXPECT_EQ(history->CurrentState(), CSongHistory::State::Open);
-        history->Heard(u"FM 横浜"_qs, u"夜空ノムコウ"_qs);
+        history->Heard(u"FM みなと"_qs, u"星降る坂道"_qs);
         now += 3 * kMinute;
-        history->Heard(u"FM 横浜"_qs, u"Two, \"quoted\""_qs);
+        history->Heard(u"FM みなと"_qs, u"Two, \"quoted\""_qs);
         now += 4 * kMinute;
-        history->Heard(u"Jazz"_qs, u"So What"_qs);
+        history->Heard(u"Jazz"_qs, u"Blue Step"_qs);
         ASSERT_TRUE(Written(*history));
         const std::vector<HeardEntry> newest = history->Newest(2);
         ASSERT_EQ(newest.size(), 2u);
-        EXPECT_EQ(newest[0].title, u"So What"_qs);
+        EXPECT_EQ(newest[0].title, u"Blue Step"_qs);
         EXPECT_EQ(newest[1].heardMs, kStart + 3 * kMinute);
     }
     auto again = Open();
-    EXPECT_EQ(Titles(*again), (QStringList{u"FM 横浜/夜空ノムコウ"_qs,
-                                           u"FM 横浜/Two, \"quoted\""_qs, u"Jazz/So What"_qs}));
+    EXPECT_EQ(Titles(*again), (QStringList{u"FM みなと/星降る坂道"_qs,
+                                           u"FM みなと/Two, \"quoted\""_qs, u"Jazz/Blue Step"_qs}));
     EXPECT_EQ(again->Entries().back().heardMs, kStart + 7 * kMinute);
     EXPECT_TRUE(told.isEmpty()) << told.join(u'\n').toStdString();
     again.reset();
@@ -160,9 +160,19 @@ TEST_F(HistoryStore, ARepeatWithinAMinuteIsOneEntryAndAnEmptyTitleEndsTheEntry) 
         {"a long title cleared, resent at once",
          {{0, "S", "A"}, {5 * kMinute, "S", ""}, {5 * kMinute + 3000, "S", "A"}},
          {"S/A"}},
-        {"another title between",
-         {{0, "S", "A"}, {10000, "S", "B"}, {20000, "S", "A"}},
+        {"back to it within a minute (a move back)",
+         {{0, "S", "A"}, {10000, "S", "B"}, {20000, "S", "A"}, {30000, "S", "B"}},
+         {"S/A", "S/B"}},
+        {"back to it after a minute",
+         {{0, "S", "A"}, {10000, "S", "B"}, {10000 + kMinute, "S", "A"}},
          {"S/A", "S/B", "S/A"}},
+        {"heard on after coming back, then again later",
+         {{0, "S", "A"},
+          {10000, "S", "B"},
+          {20000, "S", "A"},
+          {5 * kMinute, "S", "C"},
+          {5 * kMinute + 30000, "S", "A"}},
+         {"S/A", "S/B", "S/C"}},
         {"the same title on another station", {{0, "S", "A"}, {1000, "T", "A"}}, {"S/A", "T/A"}},
         {"empty titles alone", {{0, "S", ""}, {1000, "S", ""}}, {}},
     };
@@ -333,7 +343,7 @@ TEST(HistoryCsv, FieldsAreQuotedWhereTheyMustBeAndTheTextIsUtf8) {
         QByteArray field;
     } cases[] = {
         {u"Plain"_qs, "Plain"},
-        {u"夜空ノムコウ"_qs, "夜空ノムコウ"},
+        {u"星降る坂道"_qs, "星降る坂道"},
         {u"a, b"_qs, "\"a, b\""},
         {u"say \"hi\""_qs, "\"say \"\"hi\"\"\""},
         {u"two\nlines"_qs, "\"two\nlines\""},

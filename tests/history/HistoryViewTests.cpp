@@ -19,6 +19,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QTableView>
+#include <QTest>
 
 namespace didira {
 namespace {
@@ -54,15 +56,15 @@ protected:
 };
 
 TEST_F(HistoryView, TheWindowListsNewestFirstNarrowsByTextAndStationAndExportsWhatItShows) {
-    Hear(u"FM 横浜"_qs, u"夜空ノムコウ"_qs);
-    Hear(u"J-WAVE"_qs, u"Lemon"_qs);
+    Hear(u"FM みなと"_qs, u"星降る坂道"_qs);
+    Hear(u"Radio Kaze"_qs, u"Lemon Drop"_qs);
     CHistoryWindow window(*history);
     window.resize(640, 360);
     window.show();
-    Hear(u"FM 横浜"_qs, u"レモン, Lemon"_qs); // while the window is open
-    Hear(u"Jazz 24"_qs, u"So What"_qs);
-    EXPECT_EQ(Titles(window.Shown()),
-              (QStringList{u"So What"_qs, u"レモン, Lemon"_qs, u"Lemon"_qs, u"夜空ノムコウ"_qs}));
+    Hear(u"FM みなと"_qs, u"ドロップ, Lemon Drop"_qs); // while the window is open
+    Hear(u"Night Jazz 7"_qs, u"Blue Step"_qs);
+    EXPECT_EQ(Titles(window.Shown()), (QStringList{u"Blue Step"_qs, u"ドロップ, Lemon Drop"_qs,
+                                                   u"Lemon Drop"_qs, u"星降る坂道"_qs}));
 
     auto* search = window.findChild<QLineEdit*>();
     auto* station = window.findChild<QComboBox*>();
@@ -73,14 +75,14 @@ TEST_F(HistoryView, TheWindowListsNewestFirstNarrowsByTextAndStationAndExportsWh
         QString station; // empty: all
         QStringList shown;
     } cases[] = {
-        {u"lemon"_qs, QString(), {u"レモン, Lemon"_qs, u"Lemon"_qs}},
-        {u"横浜"_qs, QString(), {u"レモン, Lemon"_qs, u"夜空ノムコウ"_qs}},
-        {QString(), u"FM 横浜"_qs, {u"レモン, Lemon"_qs, u"夜空ノムコウ"_qs}},
-        {u"lemon"_qs, u"J-WAVE"_qs, {u"Lemon"_qs}},
+        {u"lemon"_qs, QString(), {u"ドロップ, Lemon Drop"_qs, u"Lemon Drop"_qs}},
+        {u"みなと"_qs, QString(), {u"ドロップ, Lemon Drop"_qs, u"星降る坂道"_qs}},
+        {QString(), u"FM みなと"_qs, {u"ドロップ, Lemon Drop"_qs, u"星降る坂道"_qs}},
+        {u"lemon"_qs, u"Radio Kaze"_qs, {u"Lemon Drop"_qs}},
         {u"nothing"_qs, QString(), {}},
         {QString(),
          QString(),
-         {u"So What"_qs, u"レモン, Lemon"_qs, u"Lemon"_qs, u"夜空ノムコウ"_qs}},
+         {u"Blue Step"_qs, u"ドロップ, Lemon Drop"_qs, u"Lemon Drop"_qs, u"星降る坂道"_qs}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE((c.text + u'|' + c.station).toStdString());
@@ -88,6 +90,16 @@ TEST_F(HistoryView, TheWindowListsNewestFirstNarrowsByTextAndStationAndExportsWh
         station->setCurrentIndex(c.station.isEmpty() ? 0 : station->findText(c.station));
         EXPECT_EQ(Titles(window.Shown()), c.shown);
     }
+
+    // A double-click copies the row as "Title — Station".
+    auto* list = window.findChild<QTableView*>();
+    ASSERT_TRUE(list);
+    search->setText(u"lemon"_qs);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QRect second = list->visualRect(list->model()->index(1, 2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second.center());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"Lemon Drop — Radio Kaze"_qs);
 
     // Narrowed, it exports what it shows; the name gets its suffix.
     search->setText(u"lemon"_qs);
@@ -152,6 +164,14 @@ TEST_F(HistoryView, TheTraysRecentSongsAreTheNewestTenAndCopyTitleAndStation) {
 
     songs[1]->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), u"Song 11 — A & B"_qs);
+
+    // A long title is cut in the menu, whole on the clipboard.
+    const QString longTitle(300, u'長');
+    Hear(u"局"_qs, longTitle);
+    emit recent.Recent()->aboutToShow();
+    EXPECT_LT(recent.Recent()->actions()[0]->text().size(), 150);
+    recent.Recent()->actions()[0]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), longTitle + u" — 局"_qs);
     recent.WindowAction()->trigger();
     EXPECT_EQ(opened, 1);
 }
@@ -190,14 +210,23 @@ TEST_F(HistoryOfTheDialog, TheTitlesTheDialogPlaysAreEntriesAndTheWindowMenuOpen
     ASSERT_TRUE(test::WaitUntil([&] { return history.Waiting() == 0; }, 10s));
     EXPECT_TRUE(QFileInfo::exists(data + u"/didira/history.sqlite"_qs));
 
-    // The window menu ends with the history's item, after a separator.
+    // The window menu holds the history's item among the items beside the
+    // dialog: after the window commands, before the about item.
     QMenu* menu = remote::Access::SystemMenu(*dlg);
     ASSERT_TRUE(menu);
-    const QList<QAction*> items = menu->actions();
-    ASSERT_GE(items.size(), 2);
-    EXPECT_TRUE(items[items.size() - 2]->isSeparator());
-    EXPECT_EQ(items.back()->text(), u"曲の履歴…"_qs);
-    items.back()->trigger();
+    QStringList labels;
+    QAction* item = nullptr;
+    for (QAction* action : menu->actions()) {
+        labels << (action->isSeparator() ? u"-"_qs : action->text());
+        if (action->text() == u"曲の履歴…"_qs)
+            item = action;
+    }
+    ASSERT_TRUE(item) << labels.join(u'|').toStdString();
+    const qsizetype at = labels.indexOf(u"曲の履歴…"_qs);
+    EXPECT_EQ(labels.indexOf(u"閉じる(&C)\tAlt+F4"_qs), at - 2) << labels.join(u'|').toStdString();
+    EXPECT_EQ(labels.value(at - 1), u"-"_qs);
+    EXPECT_EQ(labels.count(u"-"_qs), 2) << labels.join(u'|').toStdString();
+    item->trigger();
     const auto shown = [] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* window = qobject_cast<CHistoryWindow*>(w); window && window->isVisible())
@@ -212,7 +241,8 @@ TEST_F(HistoryOfTheDialog, TheTitlesTheDialogPlaysAreEntriesAndTheWindowMenuOpen
     // As a listener would see it, in the dialog's font (saved where asked).
     const QString shot = qEnvironmentVariable("DIDIRA_HISTORY_SCREENSHOT");
     if (!shot.isEmpty()) {
-        for (const char* title : {"夜空ノムコウ", "Lemon", "ハナミズキ, 2004", "So What"})
+        for (const char* title :
+             {"星降る坂道", "Lemon Drop", "みずいろの雨だれ, 2004", "Blue Step"})
             emit Player().TitleChanged(QString::fromUtf8(title));
         window->findChild<QLineEdit*>()->setText(u"曲"_qs);
         window->findChild<QLineEdit*>()->clear();

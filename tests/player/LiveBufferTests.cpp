@@ -3,6 +3,7 @@
 // whole segments; a refused write keeps what was kept; leftovers of ended
 // processes go, a live process's stay, and links and others' folders are
 // never followed.
+#include "player/formats/OggHeaderPages.h"
 #include "player/timeshift/LiveBuffer.h"
 #include "support/TestSupport.h"
 
@@ -119,6 +120,66 @@ TEST(LiveBuffer, AWriteTheDiskRefusesIsReportedAndKeepsWhatWasKept) {
     EXPECT_FALSE(buffer->Error().isEmpty());
     EXPECT_EQ(ReadAll(*buffer, 0), Pattern(0, buffer->End()));
     EXPECT_TRUE(buffer->Append(Pattern(buffer->End(), 100), 2000)); // goes on once there is room
+}
+
+// An Ogg page: flags, granule position and serial, payload bytes.
+QByteArray OggPage(char flags, qint64 granule, quint32 serial, int payload) {
+    QByteArray page("OggS\0", 5);
+    page += flags;
+    page.append(reinterpret_cast<const char*>(&granule), 8);
+    page.append(reinterpret_cast<const char*>(&serial), 4);
+    page += QByteArray(8, '\0'); // sequence, checksum
+    page += char(payload / 255 + 1);
+    page += QByteArray(payload / 255, '\xff') + char(payload % 255);
+    return page + QByteArray(payload, 'h');
+}
+
+// A station that announces without end: a new 4000-character title every
+// 100 ms keeps at most kMarksPerMinute marks a minute within a budget, the
+// latest title in effect; an Ogg chain whose headers never end keeps none,
+// and the next chain's are kept again. A station that changes its title as
+// songs change keeps every mark.
+TEST(LiveBuffer, AStreamThatAnnouncesWithoutEndIsBounded) {
+    auto buffer = LiveBuffer::Create(test::TempDir(), Small(std::chrono::minutes(30)));
+    ASSERT_TRUE(buffer);
+    QString title;
+    for (qint64 ms = 0; ms < 10 * 60000; ms += 100) {
+        title = QString::number(ms).rightJustified(4000, u'x');
+        buffer->MarkTitle(title, ms);
+        ASSERT_TRUE(buffer->Append(Pattern(buffer->End(), 16), ms));
+    }
+    const std::vector<LiveBuffer::Mark> marks = buffer->MarksIn(-1, buffer->End());
+    qint64 bytes = 0;
+    for (const LiveBuffer::Mark& mark : marks)
+        bytes += mark.title.size() * 2;
+    EXPECT_LE(marks.size(), std::size_t(LiveBuffer::kMarksPerMinute * 10 + 1));
+    EXPECT_LE(bytes, LiveBuffer::kMaxMarkBytes);
+    EXPECT_EQ(buffer->TitleAt(buffer->End() - 1), title) << "not the latest title";
+
+    auto songs = LiveBuffer::Create(test::TempDir(), Small(std::chrono::hours(2)));
+    for (int song = 0; song < 40; ++song) {
+        songs->MarkTitle(QStringLiteral("Song %1").arg(song), song * 180000);
+        ASSERT_TRUE(songs->Append(Pattern(songs->End(), 100), song * 180000));
+    }
+    EXPECT_EQ(songs->MarksIn(-1, songs->End()).size(), 40u);
+
+    // Ogg: a chain of endless header pages, then a sound one.
+    OggHeaderPages headers;
+    auto feed = [&](const QByteArray& pages) {
+        headers.Feed(pages, buffer->End(), [&](qint64 at, QByteArray kept) {
+            buffer->KeepHeaders(at, std::move(kept));
+        });
+        ASSERT_TRUE(buffer->Append(pages, 600000));
+    };
+    feed(OggPage(2, 0, 1, 100));
+    for (int i = 0; i < 40; ++i)
+        feed(OggPage(0, 0, 1, 60000));
+    feed(OggPage(0, 1000, 1, 100));
+    EXPECT_TRUE(buffer->HeadersAt(buffer->End() - 1).isEmpty()) << "a broken chain's headers kept";
+    const QByteArray chain = OggPage(2, 0, 2, 30) + OggPage(0, 0, 2, 3000);
+    feed(chain);
+    feed(OggPage(0, 960, 2, 100));
+    EXPECT_EQ(buffer->HeadersAt(buffer->End() - 1), chain);
 }
 
 // A buffer directory as another process left it: its owner file (none when

@@ -12,11 +12,53 @@
 #include "support/HlsTestServer.h"
 #include "support/StreamTestServer.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QTimer>
+#include <cstring>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <thread>
+#include <unistd.h>
+
+// A slow disk for the live buffer's segment files, on demand: while
+// slowWrites is set, each write to a file in a live buffer's folder takes
+// 2 s. pwrite here takes the place of the C library's in this binary.
+namespace slowdisk {
+std::atomic<bool> slowWrites{false};
+std::atomic<int> waiting{0}; // writes held up now
+std::atomic<int> done{0};    // writes held up and done
+
+void MaybeWait(int fd) {
+    if (!slowWrites)
+        return;
+    char path[512] = {};
+    const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+    if (::readlink(link.constData(), path, sizeof path - 1) <= 0 || !std::strstr(path, "/live-"))
+        return;
+    ++waiting;
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    --waiting;
+    ++done;
+}
+} // namespace slowdisk
+
+extern "C" ssize_t pwrite(int fd, const void* bytes, size_t n, off_t at) {
+    using Real = ssize_t (*)(int, const void*, size_t, off_t);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "pwrite"));
+    slowdisk::MaybeWait(fd);
+    return real(fd, bytes, n, at);
+}
+
+extern "C" ssize_t pwrite64(int fd, const void* bytes, size_t n, off64_t at) {
+    using Real = ssize_t (*)(int, const void*, size_t, off64_t);
+    static const auto real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "pwrite64"));
+    slowdisk::MaybeWait(fd);
+    return real(fd, bytes, n, at);
+}
 
 namespace didira {
 namespace {
@@ -496,6 +538,101 @@ TEST_F(LostLiveFolder, APausedHlsStationStaysPausedAndResumesWithoutCrashing) {
     EXPECT_GT(rendered, heard);
     ExpectRefusedThenBack();
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : boxes[0].text.toStdString());
+}
+
+// A hostile station: a new 4000-byte title in every metadata block. Below
+// the smallest interval taken for titles (16) it plays without any; at 1024
+// the titles are taken, and the marks kept are bounded a minute (the latest
+// title in effect). Either way the audio kept is the audio alone.
+TEST_F(TimeShiftPlayback, AStationWithANewLongTitleInEveryBlockPlaysWithBoundedMarks) {
+    for (const int interval : {16, 1024}) {
+        SCOPED_TRACE(interval);
+        test::StreamTestServer::Options options =
+            test::StreamTestServer::TitledMp3(test::media::Mp3Loop());
+        options.metaInterval = interval;
+        options.newTitleBytes = 4000;
+        test::StreamTestServer station(options);
+        int titles = 0;
+        const QObject scope;
+        QObject::connect(control, &OleControl::TitleChanged, &scope,
+                         [&](const QString& t) { titles += t.isEmpty() ? 0 : 1; });
+        ExpectHeard(station.Url(), 20s);
+        test::Pump(3s);
+        EXPECT_EQ(Play(), PlayState::Playing);
+        ASSERT_TRUE(control->CurrentTimeShift()->Buffer());
+        const auto buffer = control->CurrentTimeShift()->Buffer();
+        const std::vector<LiveBuffer::Mark> marks = buffer->MarksIn(-1, buffer->End());
+        EXPECT_GT(station.TitlesSent(), 30);
+        if (interval < int(IcyMetadataReader::kMinTitledInterval)) {
+            EXPECT_EQ(titles, 0);
+            EXPECT_TRUE(marks.empty());
+        } else {
+            EXPECT_GT(titles, 0);
+            EXPECT_LE(marks.size(), std::size_t(LiveBuffer::kMarksPerMinute) + 1);
+            EXPECT_FALSE(buffer->TitleAt(buffer->End() - 1).isEmpty());
+        }
+        // Only audio kept: MP3 frames end to end from the first.
+        QByteArray kept(buffer->End() - buffer->Begin(), '\0');
+        ASSERT_EQ(buffer->Read(buffer->Begin(), kept.data(), kept.size()), kept.size());
+        EXPECT_FALSE(kept.contains("StreamTitle")) << "metadata kept as audio";
+        player.Cancel();
+    }
+}
+
+// A slow disk (2 s a write) never holds up what the window and MPRIS ask
+// once a second, nor the listener's moves: asked while a write waits, each
+// answers before that write is done, and a one-second status poll keeps its
+// pace.
+TEST_F(TimeShiftPlayback, ASlowDiskNeverHoldsUpTheQuestionsAskedOnTheUiThread) {
+    test::StreamTestServer station(test::StreamTestServer::TitledMp3(test::media::Mp3Loop()));
+    player.Open(station.Url());
+    ASSERT_TRUE(WaitPlaying());
+    ASSERT_TRUE(test::WaitUntil([&] { return control->CanSeek(); }, 10s));
+    test::Pump(2s);
+    // Kept on the clock since boot (a step of the wall clock moves nothing),
+    // the wall time beside it for names.
+    const auto buffer = control->CurrentTimeShift()->Buffer();
+    EXPECT_NEAR(double(buffer->TimeAt(buffer->End() - 1)), double(TimeShift::NowMs()), 3000);
+    EXPECT_GT(std::abs(TimeShift::NowMs() - QDateTime::currentMSecsSinceEpoch()), 1000000);
+    EXPECT_NEAR(double(buffer->WallTimeAt(buffer->End() - 1)),
+                double(QDateTime::currentMSecsSinceEpoch()), 3000);
+    slowdisk::slowWrites = true;
+    ASSERT_TRUE(test::WaitUntil([] { return slowdisk::waiting > 0; }, 5s)) << "no write held up";
+    const int doneBefore = slowdisk::done;
+    EXPECT_TRUE(control->CanSeek());
+    EXPECT_GT(control->PositionMs(), 0);
+    control->BehindLiveMs();
+    EXPECT_TRUE(control->LiveProblem().isEmpty());
+    EXPECT_TRUE(control->SeekBy(-1000));
+    EXPECT_GT(control->BehindLiveMs(), 0);
+    EXPECT_EQ(slowdisk::done.load(), doneBefore) << "a question waited for the disk";
+
+    // The status fields' pace: a tick a second for 5 s, each answered.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 longest = 0;
+    int ticks = 0;
+    QTimer poll;
+    poll.setInterval(1000);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        player.GetPlayState();
+        player.GetOpenState();
+        player.GetBandwidth();
+        control->CanSeek();
+        control->PositionMs();
+        control->BehindLiveMs();
+        longest = std::max(longest, clock.elapsed() - last);
+        last = clock.elapsed();
+        ++ticks;
+    });
+    poll.start();
+    test::Pump(5500ms);
+    slowdisk::slowWrites = false;
+    EXPECT_GE(ticks, 5);
+    EXPECT_LT(longest, 1900) << "the one-second poll was held up";
+    EXPECT_GT(slowdisk::done.load(), doneBefore);
+    player.Cancel();
 }
 
 // An Ogg move is flushed and heard at once, within the chain the demuxer is

@@ -116,7 +116,10 @@ void StreamTestServer::Pump() {
 
 QByteArray StreamTestServer::MetadataBlock(Listener& listener) {
     QByteArray title;
-    if (m_title) {
+    if (m_options.newTitleBytes > 0) {
+        ++m_titlesSent;
+        title = QByteArray::number(m_titlesSent).rightJustified(m_options.newTitleBytes, 'x');
+    } else if (m_title) {
         title = *m_title;
     } else if (listener.titlePending && !m_options.titles.empty()) {
         listener.titlePending = false;

@@ -35,6 +35,7 @@ public:
         int bytesPerSecond = 16000;     // the media's own rate
         int burstBytes = 32000;         // sent at once to a new listener
         int metaInterval = 8192;        // when the client sends "Icy-MetaData: 1"
+        int newTitleBytes = 0;          // > 0: a new title this long in every block (hostile)
         // icy-name, sent byte for byte; none when empty
         QByteArray name = "Didira test stream";
     };
