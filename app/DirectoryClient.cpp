@@ -31,6 +31,8 @@ QString Reason(QNetworkReply::NetworkError error, const QString& detail) {
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::TemporaryNetworkFailureError:
         return QStringLiteral("ネットワークにつながっていません");
+    case QNetworkReply::UnknownNetworkError: // the network unreachable, among others
+        return QStringLiteral("ネットワークに接続できません（オフラインかもしれません）");
     default:
         return QStringLiteral("接続できません（%1）").arg(detail);
     }

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QThreadPool>
 
 namespace didira {
 
@@ -45,6 +46,7 @@ QTableWidgetItem* Cell(const QString& text, Qt::Alignment align = Qt::AlignLeft)
 
 CDirectoryWindow::CDirectoryWindow(CVavarozDlg& dlg, const QUrl& base, QWidget* parent)
     : QWidget(parent, Qt::Window), m_pDlg(&dlg), m_client(base) {
+    m_writer.setMaxThreadCount(1); // one catalogue write at a time
     setWindowTitle(QStringLiteral("放送局を探す"));
     setWindowIcon(dlg.windowIcon());
     setFont(dlg.font());
@@ -91,6 +93,7 @@ void CDirectoryWindow::BuildResults(QVBoxLayout& layout) {
     m_results->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_results->setSelectionMode(QAbstractItemView::SingleSelection);
     m_results->verticalHeader()->hide();
+    m_results->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     m_results->setWordWrap(false);
     m_results->setTextElideMode(Qt::ElideRight);
     QHeaderView* header = m_results->horizontalHeader();
@@ -120,7 +123,9 @@ void CDirectoryWindow::BuildActions(QVBoxLayout& layout) {
     layout.addWidget(m_status);
 }
 
-CDirectoryWindow::~CDirectoryWindow() = default;
+CDirectoryWindow::~CDirectoryWindow() {
+    m_writer.waitForDone();
+}
 
 QLineEdit* CDirectoryWindow::AddField(const QString& label, const QString& name, QWidget* row) {
     auto* grid = static_cast<QGridLayout*>(row->layout());
@@ -139,6 +144,7 @@ void CDirectoryWindow::Search() {
 
 void CDirectoryWindow::OnFound(const QList<DirectoryStation>& stations, const QString& note) {
     m_stations = stations;
+    m_nEntryRow = -1;
     m_results->clearContents();
     m_results->setRowCount(static_cast<int>(stations.size()));
     for (int row = 0; row < stations.size(); ++row) {
@@ -178,20 +184,26 @@ void CDirectoryWindow::OnFailed(CDirectoryClient::Failure failure, const QString
     }
 }
 
-const DirectoryStation* CDirectoryWindow::Selected() const {
+int CDirectoryWindow::SelectedRow() const {
     const QList<QTableWidgetSelectionRange> ranges = m_results->selectedRanges();
-    if (ranges.size() != 1)
-        return nullptr;
-    const int row = ranges.first().topRow();
-    return row >= 0 && row < m_stations.size() ? &m_stations[row] : nullptr;
+    const int row = ranges.size() == 1 ? ranges.first().topRow() : -1;
+    return row >= 0 && row < m_stations.size() ? row : -1;
+}
+
+const DirectoryStation* CDirectoryWindow::Selected() const {
+    const int row = SelectedRow();
+    return row < 0 ? nullptr : &m_stations[row];
 }
 
 void CDirectoryWindow::OnSelection() {
     const DirectoryStation* station = Selected();
     m_listen->setEnabled(station != nullptr);
-    m_add->setEnabled(station != nullptr);
+    m_add->setEnabled(station != nullptr && !m_bAdding);
     m_entryName->setEnabled(station != nullptr);
-    m_entryName->setText(station ? station->name : QString());
+    const int row = SelectedRow();
+    if (row != m_nEntryRow || row < 0) // the listener's edits stay
+        m_entryName->setText(station ? station->name : QString());
+    m_nEntryRow = row;
 }
 
 void CDirectoryWindow::Listen() {
@@ -206,13 +218,32 @@ void CDirectoryWindow::Listen() {
 
 void CDirectoryWindow::Add() {
     const DirectoryStation* station = Selected();
-    if (!station || !m_pDlg)
+    if (!station || !m_pDlg || m_bAdding)
         return;
     const QString name = m_entryName->text().simplified();
     const QString file = remote::CatalogueFile(*m_pDlg);
-    const CatalogueAppend result = AppendToCatalogue(
-        QFile::encodeName(file).toStdString(), {FlagNumber(station->countryCode).toStdString(),
-                                                name.toStdString(), station->url.toStdString()});
+    const CatalogueEntry entry{FlagNumber(station->countryCode).toStdString(), name.toStdString(),
+                               station->url.toStdString()};
+    // The file's read, write and sync on the writer's thread; the answer
+    // comes back to this window (which waits for the writer as it goes).
+    m_bAdding = true;
+    OnSelection();
+    Say(QStringLiteral("追加しています…"));
+    m_writer.start([this, entry, name, file, path = QFile::encodeName(file).toStdString()] {
+        const CatalogueAppend result = AppendToCatalogue(path, entry);
+        QMetaObject::invokeMethod(
+            this, [this, result, name, file] { OnAdded(result, name, file); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CDirectoryWindow::OnAdded(const CatalogueAppend& result, const QString& name,
+                               const QString& file) {
+    m_bAdding = false;
+    OnSelection();
+    Say(QString());
+    if (!m_pDlg)
+        return;
     const QString encoding =
         result.encoding == TextEncoding::Utf8 ? QStringLiteral("UTF-8") : QStringLiteral("CP932");
     switch (result.status) {

@@ -8,9 +8,11 @@
 // catalogue's refusals in message boxes, as the catalogue's own are.
 
 #include "app/DirectoryClient.h"
+#include "catalogue/CatalogueAppend.h"
 #include "catalogue/TextCodec.h"
 
 #include <QPointer>
+#include <QThreadPool>
 #include <QWidget>
 
 class QLabel;
@@ -37,6 +39,8 @@ public:
 
     void Search();
     void Listen();
+    // Adds the selected station under the entry name; done (and told) when
+    // the window says so, the button enabled again.
     void Add();
 
 private:
@@ -47,6 +51,9 @@ private:
     void OnFound(const QList<DirectoryStation>& stations, const QString& note);
     void OnFailed(CDirectoryClient::Failure failure, const QString& reason);
     void OnSelection();
+    void OnAdded(const CatalogueAppend& result, const QString& name, const QString& file);
+    // The selected row of the stations; -1 when none is.
+    int SelectedRow() const;
     // The selected station; null when no row is.
     const DirectoryStation* Selected() const;
     void Say(const QString& text, bool problem = false);
@@ -66,6 +73,9 @@ private:
     QPushButton* m_listen = nullptr;
     QPushButton* m_add = nullptr;
     QLabel* m_status = nullptr;
+    int m_nEntryRow = -1;   // the station whose name "登録名" holds
+    bool m_bAdding = false; // a write on m_writer
+    QThreadPool m_writer;
 };
 
 } // namespace didira

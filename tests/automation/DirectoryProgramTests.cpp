@@ -64,6 +64,11 @@ TEST(DirectoryProgram, TheWindowMenusWindowFindsStationsAndAddsOneToTheCp932Cata
         [&] { return call(QStringLiteral("WindowState")).arguments().value(0) == u"shown"_qs; },
         30s));
 
+    // Beside the window commands, before the about item, which stays last.
+    const QString menu = call(QStringLiteral("WindowMenu")).arguments().value(0).toString();
+    EXPECT_TRUE(menu.contains(u"|-|曲の履歴…|放送局を探す…|-|Vavaroz のﾊﾞｰｼﾞｮﾝ情報(&A)..."_qs))
+        << menu.toStdString();
+    EXPECT_TRUE(menu.endsWith(u"|-|Vavaroz のﾊﾞｰｼﾞｮﾝ情報(&A)..."_qs)) << menu.toStdString();
     EXPECT_EQ(state(), u"none"_qs);
     call(QStringLiteral("Send"), {u"Menu:放送局を探す…"_qs});
     call(QStringLiteral("Send"), {u"DirectorySearch:jazz"_qs});

@@ -63,6 +63,15 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return Status() != before; }, std::chrono::seconds(8)));
     }
     void Pick(int row) { Results()->selectRow(row); }
+    // Presses "追加" and waits until the write is done and told.
+    void AddAndWait() {
+        const QString adding = u"追加しています…"_qs;
+        Child<QPushButton>("add")->click();
+        ASSERT_EQ(Status(), adding);
+        EXPECT_FALSE(Child<QPushButton>("add")->isEnabled());
+        ASSERT_TRUE(WaitUntil([&] { return Status() != adding; }));
+        EXPECT_TRUE(Child<QPushButton>("add")->isEnabled());
+    }
 
     HttpTestServer server;
     std::unique_ptr<CDirectoryWindow> window;
@@ -118,7 +127,7 @@ TEST_F(DirectoryWindow, AddingWritesTheCatalogueInCp932WithItsBackupAndTheListRe
     SearchAndWait();
     Pick(0);
     EXPECT_EQ(Child<QLineEdit>("entryName")->text(), u"ジャズ喫茶ラジオ"_qs);
-    Child<QPushButton>("add")->click();
+    AddAndWait();
     const QByteArray expected = QByteArray::fromStdString(
         Cp932("1,ニッポン放送,http://a/x.asx\r\n"
               "\"0\",\"ジャズ喫茶ラジオ\",\"http://127.0.0.1:9/jazz.mp3\"\r\n"));
@@ -132,11 +141,13 @@ TEST_F(DirectoryWindow, AddingWritesTheCatalogueInCp932WithItsBackupAndTheListRe
 
     // Another, under an edited name; a German one gets the plain tile.
     Pick(1);
-    Child<QLineEdit>("entryName")->setText(u"パラディーゾ"_qs);
-    Child<QPushButton>("add")->click();
+    Child<QLineEdit>("entryName")->setText(u"タンネンブリック"_qs);
+    window->Add();
+    window->Add(); // while the first is being written: nothing more
+    ASSERT_TRUE(WaitUntil([&] { return Status() != u"追加しています…"_qs; }));
     EXPECT_TRUE(Bytes("radioname.csv")
                     .endsWith(QByteArray::fromStdString(
-                        Cp932("\"4\",\"パラディーゾ\",\"http://127.0.0.1:9/paradiso.aac\"\r\n"))));
+                        Cp932("\"4\",\"タンネンブリック\",\"http://127.0.0.1:9/tannenblick.aac\"\r\n"))));
     EXPECT_EQ(list->rowCount(), 3);
 }
 
@@ -147,7 +158,7 @@ TEST_F(DirectoryWindow, AFullCatalogueIsToldInItsOwnMessageAndLeftAsItWas) {
     WriteCatalogue(full);
     SearchAndWait();
     Pick(0);
-    Child<QPushButton>("add")->click();
+    AddAndWait();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(
         boxes[0].text,
@@ -160,7 +171,7 @@ TEST_F(DirectoryWindow, ANameCp932CannotHoldIsOfferedForEditingBeforeAnythingIsW
     SearchAndWait();
     Pick(2); // "Café ☕ Lounge"
     const QByteArray before = Bytes("radioname.csv");
-    Child<QPushButton>("add")->click();
+    AddAndWait();
     EXPECT_TRUE(Status().contains(u"文字コード（CP932）で書けない文字があります"_qs))
         << Status().toStdString();
     auto* entry = Child<QLineEdit>("entryName");
@@ -169,7 +180,7 @@ TEST_F(DirectoryWindow, ANameCp932CannotHoldIsOfferedForEditingBeforeAnythingIsW
     EXPECT_TRUE(boxes.empty());
 
     entry->setText(u"Cafe Lounge"_qs);
-    Child<QPushButton>("add")->click();
+    AddAndWait();
     EXPECT_TRUE(Bytes("radioname.csv")
                     .endsWith("\"1\",\"Cafe Lounge\",\"http://127.0.0.1:9/cafe.ogg\"\r\n"));
 }

@@ -7,7 +7,8 @@
 // Send("Menu:<text>") chooses the window menu's item of that text,
 // Send("DirectorySearch:<tag>") searches by tag, Send("DirectoryAdd:<row>")
 // adds a found station, and DirectoryState() -> "<status>\n<stations found>
-// \n<rows of the dialog's list>".
+// \n<rows of the dialog's list>". WindowMenu() -> the window menu's items,
+// "|" between them, "-" for a separator.
 #include "app/DirectoryWindow.h"
 #include "app/VavarozApp.h"
 #include "ui/DlgListener.h"
@@ -44,6 +45,15 @@ QString DirectoryState(const CVavarozDlg& dlg) {
     return window->findChild<QLabel*>(QStringLiteral("status"))->text() + u'\n' +
            QString::number(window->Stations().size()) + u'\n' +
            QString::number(remote::StationNames(dlg).size());
+}
+
+QString WindowMenu(const CVavarozDlg& dlg) {
+    QStringList items;
+    for (const QMenu* menu : dlg.findChildren<QMenu*>()) {
+        for (const QAction* action : menu->actions())
+            items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    }
+    return items.join(u'|');
 }
 
 // The directory's commands; false for a command of another kind.
@@ -86,6 +96,9 @@ public:
                               "    <method name=\"DirectoryState\">\n"
                               "      <arg type=\"s\" direction=\"out\"/>\n"
                               "    </method>\n"
+                              "    <method name=\"WindowMenu\">\n"
+                              "      <arg type=\"s\" direction=\"out\"/>\n"
+                              "    </method>\n"
                               "  </interface>\n");
     }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
@@ -96,6 +109,10 @@ public:
                                   : dlg->isVisible() ? QStringLiteral("shown")
                                                      : QStringLiteral("hidden");
             bus.send(message.createReply(state));
+            return true;
+        }
+        if (message.member() == QLatin1String("WindowMenu")) {
+            bus.send(message.createReply(dlg ? WindowMenu(*dlg) : QString()));
             return true;
         }
         if (message.member() == QLatin1String("DirectoryState")) {
