@@ -1,7 +1,7 @@
 #include "player/engine/AudioPipeline.h"
 
 #include "player/engine/AutoplugPreferences.h"
-#include "player/engine/PipelineBusRelay.h"
+#include "player/engine/BusTransport.h"
 #include "player/engine/PipelineStateWorker.h"
 #include "player/engine/SourceSettings.h"
 #include "player/engine/TlsAnchors.h"
@@ -34,7 +34,7 @@ struct PipelineGeneration {
             worker->GiveUp();
     }
 
-    std::shared_ptr<PipelineBusRelay> relay = std::make_shared<PipelineBusRelay>();
+    std::shared_ptr<PipelineRun> relay = std::make_shared<PipelineRun>();
     gst::ElementPtr playbin;
     gst::ElementPtr volume;
     gst::ElementPtr panorama;
@@ -55,14 +55,14 @@ namespace {
 
 void OnDeepElementAdded(GstBin*, GstBin*, GstElement* element, gpointer relay) {
     ChooseDecodersIn(element);
-    ProbeDemuxer(element, static_cast<PipelineBusRelay*>(relay));
+    ProbeDemuxer(element, static_cast<PipelineRun*>(relay));
 }
 
 void OnSourceSetup(GstElement*, GstElement* source, gpointer relay) {
     ConfigureSource(source);
     // Counts what the source reads for the measured bit rate, and reads ICY titles.
     if (gst::PadPtr pad{gst_element_get_static_pad(source, "src")})
-        ProbeSourcePad(pad.get(), static_cast<PipelineBusRelay*>(relay));
+        ProbeSourcePad(pad.get(), static_cast<PipelineRun*>(relay));
 }
 
 // Play flags of playbin: audio with software volume, no video, no subtitles.
@@ -71,17 +71,23 @@ constexpr guint kPlayFlagSoftVolume = 0x10;
 
 } // namespace
 
-std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& sink,
-                                                              QObject* target, QString* error) {
+namespace {
+
+// Whether the elements every pipeline needs are installed; else says which not.
+bool HaveElements(QString* error) {
     for (const char* name :
          {"playbin", "audioconvert", "audioresample", "audiopanorama", "volume", "souphttpsrc"}) {
         if (!std::unique_ptr<GstElementFactory, gst::ObjectUnref>(gst_element_factory_find(name))) {
             *error = QStringLiteral("the GStreamer element \"%1\" is missing").arg(name);
-            return nullptr;
+            return false;
         }
     }
+    return true;
+}
 
-    auto gen = std::make_unique<PipelineGeneration>();
+// The sink bin: balance and volume before sink; null (error said) when it
+// cannot be built.
+gst::ElementPtr SinkBin(const QByteArray& sink, QString* error) {
     const QByteArray description =
         "audioconvert ! audiopanorama name=didira-balance method=simple"
         " ! volume name=didira-volume ! audioconvert ! audioresample ! " +
@@ -97,7 +103,19 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
                           QString::fromUtf8(parseError ? parseError->message : "?"));
         return nullptr;
     }
-    gst::ElementPtr bin(GST_ELEMENT(gst_object_ref_sink(sinkBin)));
+    return gst::ElementPtr(GST_ELEMENT(gst_object_ref_sink(sinkBin)));
+}
+
+} // namespace
+
+std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& sink,
+                                                              QObject* target, QString* error) {
+    if (!HaveElements(error))
+        return nullptr;
+    auto gen = std::make_unique<PipelineGeneration>();
+    gst::ElementPtr bin = SinkBin(sink, error);
+    if (!bin)
+        return nullptr;
     gen->volume.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-volume"));
     gen->panorama.reset(gst_bin_get_by_name(GST_BIN(bin.get()), "didira-balance"));
     gst::PadPtr sinkPad(gst_element_get_static_pad(bin.get(), "sink"));
@@ -134,7 +152,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
                      gen->relay.get());
     gen->relay->target = target;
     gen->relay->pipeline = GST_OBJECT(gen->playbin.get());
-    InstallBusRelay(gen->playbin.get(), gen->relay);
+    InstallBusTransport(gen->playbin.get(), gen->relay);
     gen->worker =
         std::make_unique<PipelineStateWorker>(gen->playbin.get(), gen->relay, gen->outputWatch);
     return gen;
@@ -245,7 +263,7 @@ void AudioPipeline::Tick() {
 
 quint64 AudioPipeline::BytesRead() const {
     // Until the worker has started this run, the count is the last run's.
-    const PipelineBusRelay& relay = *m_gen->relay;
+    const PipelineRun& relay = *m_gen->relay;
     return m_run != 0 && relay.run.load() == m_run ? relay.bytes.load() : 0;
 }
 
@@ -336,21 +354,9 @@ void AudioPipeline::Forward(GstMessage* message) {
         emit Tags(tags.get());
         return;
     }
-    case GST_MESSAGE_ELEMENT: {
-        // The error that follows a missing plugin tells what was missing:
-        // the first of the run whose package is known, else the first.
-        if (std::optional<MissingPlugin> missing = MissingPluginOf(message)) {
-            if (m_missingRun != m_run || m_missing.package.isEmpty()) {
-                m_missingRun = m_run;
-                m_missing = *missing;
-            }
-            return;
-        }
-        int status = 0;
-        if (const std::optional<const GstStructure*> headers = ResponseHeadersOf(message, &status))
-            emit ResponseHeaders(status, *headers);
+    case GST_MESSAGE_ELEMENT:
+        ForwardElement(message);
         return;
-    }
     case GST_MESSAGE_APPLICATION:
         if (const std::optional<QByteArray> title = IcyTitleOf(message))
             emit IcyTitle(*title);
@@ -358,6 +364,21 @@ void AudioPipeline::Forward(GstMessage* message) {
     default:
         return;
     }
+}
+
+void AudioPipeline::ForwardElement(GstMessage* message) {
+    // The error that follows a missing plugin tells what was missing: the
+    // first of the run whose package is known, else the first.
+    if (std::optional<MissingPlugin> missing = MissingPluginOf(message)) {
+        if (m_missingRun != m_run || m_missing.package.isEmpty()) {
+            m_missingRun = m_run;
+            m_missing = *missing;
+        }
+        return;
+    }
+    int status = 0;
+    if (const std::optional<const GstStructure*> headers = ResponseHeadersOf(message, &status))
+        emit ResponseHeaders(status, *headers);
 }
 
 void AudioPipeline::PollEvery(int ms) {

@@ -3,7 +3,7 @@
 // (balance, volume, the configured output), whose source is configured
 // (SourceSettings) and read as it flows (StreamProbes), the output watch that
 // tells when the output is heard or runs dry, and the pipeline's messages as
-// signals on the UI thread (PipelineBusRelay). Messages of a run that was torn
+// signals on the UI thread (BusTransport). Messages of a run that was torn
 // down never arrive.
 //
 // State changes run in order on a thread of the pipeline's own
@@ -14,13 +14,13 @@
 // A teardown can hang for good inside a library (a streaming thread that
 // never lets go of its lock). Once one has lasted kStuckTeardown, a run that
 // waits behind it starts on a pipeline built afresh instead: the stuck one is
-// given up whole (playbin, sink bin, output watch, bus relay, state worker)
+// given up whole (playbin, sink bin, output watch, bus transport, state worker)
 // and left to end, or not, on its own thread; nothing of it reaches the
 // caller again. Volume, balance and the count of audio over all runs carry
 // over to the new pipeline.
 
+#include "player/engine/BusTransport.h"
 #include "player/engine/MissingPlugins.h"
-#include "player/engine/PipelineBusRelay.h"
 #include "player/engine/PipelineStateWorker.h"
 #include "player/output/AudioOutputWatch.h"
 
@@ -125,6 +125,8 @@ private:
     bool TeardownHangs() const;
     void Tick();
     void Forward(GstMessage* message);
+    // An element message: what the run found missing, the response headers.
+    void ForwardElement(GstMessage* message);
     void PollOutput();
     void PollEvery(int ms);
 

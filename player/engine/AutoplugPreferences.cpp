@@ -2,6 +2,7 @@
 
 #include "player/gst/BackgroundTask.h"
 #include "player/gst/GstHandle.h"
+#include "player/gst/MappedBuffer.h"
 
 #include <atomic>
 #include <gst/gst.h>
@@ -27,11 +28,10 @@ void LoadPlugin(const char* name) {
         gst_object_unref(plugin);
 }
 
-// Parses the pad template caps of every element playbin may pick. On its
-// first stream, playbin matches each decoder against each sink by these caps,
-// which the registry keeps as text until first used, parsing them on the way
-// to the first decoder (bench/README.md). The registry keeps them parsed from
-// then on.
+// Parses the pad template caps of every element playbin may pick, which the
+// registry keeps as text until first used and parsed from then on, so that
+// playbin's first match of decoders against sinks does not parse them on the
+// way to the first sound.
 void ParseTemplateCaps() {
     for (GstElementFactoryListType type :
          {GST_ELEMENT_FACTORY_TYPE_DECODABLE, GST_ELEMENT_FACTORY_TYPE_AUDIOVIDEO_SINKS}) {
@@ -95,12 +95,12 @@ struct PlaylistScan {
 GstPadProbeReturn ScanPlaylist(GstPad*, GstPadProbeInfo* info, gpointer data) {
     auto& scan = *static_cast<PlaylistScan*>(data);
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    GstMapInfo map;
-    if (!buffer || scan.text.size() > PlaylistScan::kMaxBytes ||
-        !gst_buffer_map(buffer, &map, GST_MAP_READ))
+    if (!buffer || scan.text.size() > PlaylistScan::kMaxBytes)
         return GST_PAD_PROBE_OK;
-    scan.text.append(reinterpret_cast<const char*>(map.data), map.size);
-    gst_buffer_unmap(buffer, &map);
+    const gst::MappedBuffer mapped(buffer);
+    if (!mapped.ok())
+        return GST_PAD_PROBE_OK;
+    scan.text.append(mapped.bytes().data(), static_cast<std::size_t>(mapped.bytes().size()));
     const std::string_view tag = "#EXT-X-STREAM-INF";
     const std::size_t first = scan.text.find(tag);
     if (first == std::string::npos || scan.text.find(tag, first + 1) == std::string::npos)
@@ -166,9 +166,9 @@ AutoplugSelect SelectAacDecoder(GstElement*, GstPad* pad, GstCaps* caps, GstElem
 
 } // namespace
 
-// The libav plugin links the whole of FFmpeg: slow to load and large
-// (bench/README.md has the figures). A radio stream should not wait for it: MP3, Ogg, the
-// choice of HLS demuxer and AAC do without it. Only AAC streams that change
+// The libav plugin links the whole of FFmpeg: slow to load and large. A
+// radio stream does not wait for it: MP3, Ogg, the choice of HLS demuxer and
+// AAC do without it. Only AAC streams that change
 // variant need it later (see SelectAacDecoder); it is loaded in the
 // background while the listener is still choosing a station, or once such a
 // stream is heard.

@@ -1,6 +1,6 @@
 #include "player/engine/PipelineStateWorker.h"
 
-#include "player/engine/PipelineBusRelay.h"
+#include "player/engine/BusTransport.h"
 #include "player/gst/DetachedWork.h"
 #include "player/gst/GstHandle.h"
 #include "player/output/AudioOutputWatch.h"
@@ -44,13 +44,12 @@ struct PipelineStateWorker::Shared {
     std::deque<Command> queue;
     bool finished = false;
     std::atomic<Clock::time_point> nullSince{}; // while going to NULL
-    std::shared_ptr<PipelineBusRelay> relay;
+    std::shared_ptr<PipelineRun> relay;
     std::shared_ptr<AudioOutputWatch> watch;
-    gst::ElementPtr playbin; // released first: the relay outlives its probes
+    gst::ElementPtr playbin; // released first: the run's state outlives its probes
 };
 
-PipelineStateWorker::PipelineStateWorker(GstElement* playbin,
-                                         std::shared_ptr<PipelineBusRelay> relay,
+PipelineStateWorker::PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineRun> relay,
                                          std::shared_ptr<AudioOutputWatch> watch)
     : m_shared(std::make_shared<Shared>()) {
     m_shared->playbin.reset(GST_ELEMENT(gst_object_ref(playbin)));
@@ -130,7 +129,7 @@ void PipelineStateWorker::Run(std::shared_ptr<Shared> shared) {
     pthread_setname_np(pthread_self(), "didira-states"); // as named in a core
 #endif
     GstElement* playbin = shared->playbin.get();
-    PipelineBusRelay& relay = *shared->relay;
+    PipelineRun& relay = *shared->relay;
     for (;;) {
         Command command;
         {
@@ -160,7 +159,7 @@ void PipelineStateWorker::Run(std::shared_ptr<Shared> shared) {
             break;
         case Step::Finish:
             Stop(*shared);
-            RemoveBusRelay(playbin);
+            RemoveBusTransport(playbin);
             {
                 std::lock_guard lock(shared->mutex);
                 shared->finished = true;

@@ -18,7 +18,7 @@ typedef struct _GstElement GstElement;
 namespace didira {
 
 class AudioOutputWatch;
-struct PipelineBusRelay;
+struct PipelineRun;
 
 class PipelineStateWorker {
 public:
@@ -45,7 +45,7 @@ public:
     // Set before the first worker is made; it must outlive every worker.
     static void SetWatcher(Watcher* watcher);
 
-    PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineBusRelay> relay,
+    PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineRun> relay,
                         std::shared_ptr<AudioOutputWatch> watch);
     // Tears the pipeline down, waits for it and ends the thread. The wait is
     // bounded, and shorter when the teardown already hangs.
@@ -54,7 +54,7 @@ public:
     PipelineStateWorker& operator=(const PipelineStateWorker&) = delete;
 
     // Sets uri and prerolls (paused) once the run before has reached NULL;
-    // the relay carries run from then on.
+    // the bus transport stamps run on its messages from then on.
     void Start(QByteArray uri, quint64 run);
     void SetPlaying(bool playing);
     void Teardown();

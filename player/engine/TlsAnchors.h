@@ -19,11 +19,10 @@ void ApplyAnchors(QSslConfiguration& config);
 // the system's. Read again when the variable names another file.
 GTlsDatabase* SourceDatabase();
 
-// Loads the system's authorities, which the first https source would
-// otherwise wait for, on a thread of its own, once per process; never blocks.
-// Reading and parsing the store would otherwise delay the first https
-// station's sound (bench/README.md); the TLS backend keeps it once read. Does nothing while the
-// environment names a file.
+// Loads the system's authorities on a thread of its own, once per process,
+// so that the first https source does not wait for the store to be read and
+// parsed (the TLS backend keeps it once read); never blocks. Does nothing
+// while the environment names a file.
 void LoadAnchorsAhead();
 
 } // namespace didira::tls

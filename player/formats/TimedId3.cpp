@@ -6,17 +6,8 @@ namespace didira {
 
 namespace {
 
-constexpr unsigned char kSync = 0x47;
 constexpr unsigned char kMetadataPes = 0x15; // stream type
 constexpr std::size_t kMaxStreams = 8;       // metadata PIDs followed at once
-
-int Bits12(const unsigned char* p) {
-    return ((p[0] & 0x0f) << 8) | p[1];
-}
-
-std::uint16_t Pid(const unsigned char* p) {
-    return static_cast<std::uint16_t>(((p[0] & 0x1f) << 8) | p[1]);
-}
 
 // Stream ids whose PES has no optional header (ISO/IEC 13818-1, 2.4.3.7).
 bool WithoutPesHeader(unsigned char streamId) {
@@ -42,7 +33,7 @@ std::vector<QByteArray> TimedId3Reader::Feed(QByteArrayView bytes) {
     while (!bytes.isEmpty()) {
         if (m_partial.isEmpty()) {
             // A packet starts with the sync byte; bytes before one are skipped.
-            const qsizetype sync = bytes.indexOf(static_cast<char>(kSync));
+            const qsizetype sync = bytes.indexOf(static_cast<char>(mpegts::kSync));
             if (sync < 0)
                 break;
             bytes = bytes.sliced(sync);
@@ -64,25 +55,20 @@ std::vector<QByteArray> TimedId3Reader::Feed(QByteArrayView bytes) {
 }
 
 void TimedId3Reader::Packet(const unsigned char* packet, std::vector<QByteArray>& tags) {
-    if (packet[1] & 0x80)
-        return; // the sender marked it damaged
-    const std::uint16_t pid = Pid(packet + 1);
-    const bool start = packet[1] & 0x40;
-    const int control = (packet[3] >> 4) & 0x3;
-    if (!(control & 0x1))
-        return; // adaptation field only
-    const int offset = (control & 0x2) ? 5 + packet[4] : 4;
-    if (offset >= kPacketSize)
-        return;
-    const unsigned char* payload = packet + offset;
-    const int size = kPacketSize - offset;
+    const mpegts::Packet p(packet);
+    if (p.damaged || !p.payload)
+        return; // the sender marked it damaged, or an adaptation field only
+    const std::uint16_t pid = p.pid;
+    const bool start = p.start;
+    const unsigned char* payload = p.payload;
+    const int size = p.size;
 
     const bool pat = pid == 0;
     if (pat || std::find(m_pmtPids.begin(), m_pmtPids.end(), pid) != m_pmtPids.end()) {
-        if (!start || 1 + payload[0] >= size)
+        const unsigned char* section = nullptr;
+        int sectionSize = 0;
+        if (!p.Section(&section, &sectionSize))
             return;
-        const unsigned char* section = payload + 1 + payload[0];
-        const int sectionSize = size - 1 - payload[0];
         if (pat)
             ReadPat(section, sectionSize);
         else
@@ -114,17 +100,14 @@ void TimedId3Reader::Packet(const unsigned char* packet, std::vector<QByteArray>
 }
 
 void TimedId3Reader::ReadPat(const unsigned char* section, int size) {
-    if (size < 12 || section[0] != 0x00)
-        return;
-    const int end = 3 + Bits12(section + 1) - 4; // without the CRC
-    if (end + 4 > size || end < 8)
+    if (!mpegts::PatWhole(section, size))
         return; // a table longer than one packet is not read
     m_pmtPids.clear();
-    for (int i = 8; i + 4 <= end; i += 4) {
-        const int program = (section[i] << 8) | section[i + 1];
+    mpegts::ForEachProgram(section, size, [this](int program, std::uint16_t pmt) {
         if (program != 0) // 0 names the network information table
-            m_pmtPids.push_back(Pid(section + i + 2));
-    }
+            m_pmtPids.push_back(pmt);
+        return true;
+    });
     // Streams of programme maps no longer listed are forgotten.
     std::erase_if(m_pmt, [this](const auto& entry) {
         if (std::find(m_pmtPids.begin(), m_pmtPids.end(), entry.second) != m_pmtPids.end())
@@ -135,10 +118,7 @@ void TimedId3Reader::ReadPat(const unsigned char* section, int size) {
 }
 
 void TimedId3Reader::ReadPmt(std::uint16_t pmtPid, const unsigned char* section, int size) {
-    if (size < 16 || section[0] != 0x02)
-        return;
-    const int end = 3 + Bits12(section + 1) - 4;
-    if (end + 4 > size || end < 12)
+    if (!mpegts::PmtWhole(section, size))
         return;
     std::erase_if(m_pmt, [this, pmtPid](const auto& entry) {
         if (entry.second != pmtPid)
@@ -146,14 +126,14 @@ void TimedId3Reader::ReadPmt(std::uint16_t pmtPid, const unsigned char* section,
         m_pes.erase(entry.first);
         return true;
     });
-    for (int i = 12 + Bits12(section + 10); i + 5 <= end; i += 5 + Bits12(section + i + 3)) {
-        const std::uint16_t pid = Pid(section + i + 1);
+    mpegts::ForEachStream(section, size, [&](unsigned char type, std::uint16_t pid) {
         // A metadata stream on PID 0 or on a table's PID would hide the table.
-        if (section[i] == kMetadataPes && pid != 0 &&
+        if (type == kMetadataPes && pid != 0 &&
             std::find(m_pmtPids.begin(), m_pmtPids.end(), pid) == m_pmtPids.end() &&
             m_pmt.size() < kMaxStreams)
             m_pmt.emplace(pid, pmtPid);
-    }
+        return true;
+    });
 }
 
 void TimedId3Reader::Finish(Pes& pes, std::vector<QByteArray>& tags) {

@@ -6,6 +6,8 @@
 // it needs (PAT, PMT) only as far as they fit in one packet, as they do in
 // HLS segments; anything malformed is skipped.
 
+#include "player/formats/TsPacket.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <cstdint>
@@ -16,7 +18,7 @@ namespace didira {
 
 class TimedId3Reader {
 public:
-    static constexpr int kPacketSize = 188;
+    static constexpr int kPacketSize = mpegts::kPacketSize;
     // A metadata PES longer than this is dropped.
     static constexpr qsizetype kMaxPes = 64 * 1024;
 

@@ -5,6 +5,8 @@
 // as they fit in one packet, as they do in HLS segments; anything malformed
 // is skipped.
 
+#include "player/formats/TsPacket.h"
+
 #include <QByteArray>
 #include <cstdint>
 
@@ -12,7 +14,7 @@ namespace didira {
 
 class TsAudio {
 public:
-    static constexpr int kPacketSize = 188;
+    static constexpr int kPacketSize = mpegts::kPacketSize;
     enum class Codec { Unknown, Aac, Mp3 };
 
     // Whether a packet starts at p: the sync byte there and a packet after

@@ -1,6 +1,7 @@
 #include "player/probes/OggJoinProbe.h"
 
 #include "player/formats/OggJoin.h"
+#include "player/gst/MappedBuffer.h"
 
 #include <gst/gst.h>
 
@@ -9,13 +10,8 @@ namespace didira {
 namespace {
 
 QByteArray Filtered(OggJoinFilter& filter, GstBuffer* buffer) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-        return QByteArray();
-    QByteArray out = filter.Feed(
-        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
-    gst_buffer_unmap(buffer, &map);
-    return out;
+    const gst::MappedBuffer mapped(buffer);
+    return mapped.ok() ? filter.Feed(mapped.bytes()) : QByteArray();
 }
 
 // A buffer of what the filter passed on after like: its flags, and an end

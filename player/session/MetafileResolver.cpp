@@ -154,24 +154,36 @@ void MetafileResolver::OnFinished() {
     }
     if (m_tooLarge)
         return Fail(ResolveError::TooLarge, QStringLiteral("メタファイルが大きすぎます。"));
-    switch (reply->error()) {
+    if (!FailedFetch(*reply, status))
+        TakeList(finalUrl, type, root);
+}
+
+bool MetafileResolver::FailedFetch(QNetworkReply& reply, int status) {
+    switch (reply.error()) {
     case QNetworkReply::NoError:
-        break;
+        return false;
     case QNetworkReply::HostNotFoundError:
-        return Fail(ResolveError::HostNotFound, CommonReasonText(CommonReason::HostNotFound));
+        Fail(ResolveError::HostNotFound, CommonReasonText(CommonReason::HostNotFound));
+        break;
     case QNetworkReply::ConnectionRefusedError:
-        return Fail(ResolveError::ConnectionRefused, CommonReasonText(CommonReason::Refused));
+        Fail(ResolveError::ConnectionRefused, CommonReasonText(CommonReason::Refused));
+        break;
     case QNetworkReply::TooManyRedirectsError:
     case QNetworkReply::InsecureRedirectError:
-        return Fail(ResolveError::Loop, QStringLiteral("リダイレクトが多すぎます。"));
+        Fail(ResolveError::Loop, QStringLiteral("リダイレクトが多すぎます。"));
+        break;
     default:
         if (status >= 400)
-            return Fail(ResolveError::HttpStatus, HttpStatusReason(status));
-        return Fail(
-            ResolveError::Network,
-            QStringLiteral("メタファイルを読み込めません (%1)。").arg(reply->errorString()));
+            Fail(ResolveError::HttpStatus, HttpStatusReason(status));
+        else
+            Fail(ResolveError::Network,
+                 QStringLiteral("メタファイルを読み込めません (%1)。").arg(reply.errorString()));
+        break;
     }
+    return true;
+}
 
+void MetafileResolver::TakeList(const QUrl& finalUrl, const QString& type, bool root) {
     const metafile::Result parsed = metafile::Parse(m_body, finalUrl, type);
     if (parsed.format == metafile::Format::None) {
         if (root)

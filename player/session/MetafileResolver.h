@@ -77,6 +77,10 @@ private:
     void Fetch(const QUrl& url, const QStringList& chain);
     void OnReadyRead();
     void OnFinished();
+    // Fails the resolve for a fetch that did not succeed; false when it did.
+    bool FailedFetch(QNetworkReply& reply, int status);
+    // Goes on with the list the fetched body holds (or the stream it is).
+    void TakeList(const QUrl& finalUrl, const QString& type, bool root);
     void Continue();
     void Fail(ResolveError error, const QString& reason);
     void Done();

@@ -112,7 +112,10 @@ QString HttpStatusReason(int status) {
     }
 }
 
-StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
+namespace {
+
+// A failure that is not the engine's error (origin other than Pipeline).
+StreamFailure FromOrigin(const StreamFailureFacts& f) {
     using Origin = StreamFailureFacts::Origin;
     switch (f.origin) {
     case Origin::NameLookup:
@@ -147,7 +150,12 @@ StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
     case Origin::Pipeline:
         break;
     }
+    return {};
+}
 
+// An error of the engine, by what the run found missing, the server's answer
+// and the error's domain.
+StreamFailure FromPipeline(const StreamFailureFacts& f) {
     if (!f.missingPackage.isEmpty())
         return Make(FailureKind::MissingPlugin, playererror::MissingPlugin,
                     QStringLiteral("再生に必要なプラグイン (%1) がインストールされていません。"
@@ -186,6 +194,12 @@ StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
                     true);
     return Make(FailureKind::NotAudio, playererror::NotAudio,
                 QStringLiteral("音声ストリームではないか、対応していない形式です。"), true);
+}
+
+} // namespace
+
+StreamFailure ClassifyStreamFailure(const StreamFailureFacts& f) {
+    return f.origin == StreamFailureFacts::Origin::Pipeline ? FromPipeline(f) : FromOrigin(f);
 }
 
 QString NoAudioOutputReason() {

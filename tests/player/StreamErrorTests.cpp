@@ -1,8 +1,8 @@
 // The failure classifier: structured facts in, one kind with its own code and
 // reason out. Message text is never looked at, so a translated engine text
 // changes nothing.
+#include "player/engine/BusMessages.h"
 #include "player/engine/MissingPlugins.h"
-#include "player/engine/PipelineBusRelay.h"
 #include "player/gst/MediaFramework.h"
 #include "player/session/BitrateMeter.h"
 #include "player/session/ConnectionCheck.h"

@@ -1,46 +1,12 @@
-#include "player/engine/PipelineBusRelay.h"
+#include "player/engine/BusMessages.h"
 
-#include <QCoreApplication>
+#include "player/gst/GstHandle.h"
+
 #include <cstring>
 
 namespace didira {
 
-const QEvent::Type BusEvent::kType = static_cast<QEvent::Type>(QEvent::registerEventType());
-
 namespace {
-
-// Runs on whichever thread posts the message: only schedules work. The bus
-// hands over its reference with every message the handler drops, and a
-// message holds its source element alive: each one is released here.
-GstBusSyncReply SyncHandler(GstBus*, GstMessage* message, gpointer data) {
-    gst::MessagePtr owned(message);
-    PipelineBusRelay& relay = **static_cast<std::shared_ptr<PipelineBusRelay>*>(data);
-    switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_STATE_CHANGED:
-        if (GST_MESSAGE_SRC(message) != relay.pipeline)
-            return GST_BUS_DROP;
-        break;
-    case GST_MESSAGE_ERROR:
-    case GST_MESSAGE_EOS:
-    case GST_MESSAGE_ASYNC_DONE:
-    case GST_MESSAGE_BUFFERING:
-    case GST_MESSAGE_TAG:
-    case GST_MESSAGE_ELEMENT:
-    case GST_MESSAGE_APPLICATION:
-    case GST_MESSAGE_CLOCK_LOST:
-        break;
-    default:
-        return GST_BUS_DROP;
-    }
-    std::lock_guard lock(relay.mutex);
-    if (relay.target)
-        QCoreApplication::postEvent(relay.target, new BusEvent(owned.release(), relay.run.load()));
-    return GST_BUS_DROP;
-}
-
-void DeleteRelayRef(gpointer data) {
-    delete static_cast<std::shared_ptr<PipelineBusRelay>*>(data);
-}
 
 static_assert(kCoreMissingPlugin == GST_CORE_ERROR_MISSING_PLUGIN);
 static_assert(kResourceNotFound == GST_RESOURCE_ERROR_NOT_FOUND);
@@ -61,17 +27,6 @@ ErrorDomain DomainOf(const GError* error) {
 }
 
 } // namespace
-
-void InstallBusRelay(GstElement* playbin, const std::shared_ptr<PipelineBusRelay>& relay) {
-    gst::BusPtr bus(gst_element_get_bus(playbin));
-    gst_bus_set_sync_handler(bus.get(), SyncHandler, new std::shared_ptr<PipelineBusRelay>(relay),
-                             DeleteRelayRef);
-}
-
-void RemoveBusRelay(GstElement* playbin) {
-    gst::BusPtr bus(gst_element_get_bus(playbin));
-    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-}
 
 PipelineError ErrorOf(GstMessage* message) {
     GError* raw = nullptr;
