@@ -1,5 +1,6 @@
 #include "app/Automation.h"
 
+#include "app/CommandLine.h"
 #include "app/VavarozApp.h"
 #include "ui/VavarozDlg.h"
 

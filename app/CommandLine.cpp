@@ -86,6 +86,14 @@ QString CommandLine::HelpText(const QString& program) {
         .arg(program);
 }
 
+bool TakeSwitch(QStringList& cmdLine, const QString& word) {
+    const QString dash = QLatin1Char('-') + word;
+    const QString slash = QLatin1Char('/') + word;
+    const qsizetype removed =
+        cmdLine.removeIf([&](const QString& arg) { return arg == dash || arg == slash; });
+    return removed > 0;
+}
+
 QString UserDataDir() {
     QString base = qEnvironmentVariable("XDG_DATA_HOME");
     if (base.isEmpty() || QDir::isRelativePath(base))

@@ -35,6 +35,10 @@ private:
     QStringList m_unknown;
 };
 
+// Removes every "-<word>" and "/<word>" argument (case-sensitive, the whole
+// argument) from cmdLine; true when there was one.
+bool TakeSwitch(QStringList& cmdLine, const QString& word);
+
 // $XDG_DATA_HOME/didira, or ~/.local/share/didira when XDG_DATA_HOME is unset
 // or not an absolute path: where the menu entry keeps the catalogue.
 QString UserDataDir();

@@ -390,14 +390,6 @@ bool COleObjectFactory::UpdateRegistry(const QString& servicesDir, const QString
 
 // ---------------------------------------------------------------------------
 
-bool TakeSwitch(QStringList& cmdLine, const QString& word) {
-    const QString dash = QLatin1Char('-') + word;
-    const QString slash = QLatin1Char('/') + word;
-    const qsizetype removed =
-        cmdLine.removeIf([&](const QString& arg) { return arg == dash || arg == slash; });
-    return removed > 0;
-}
-
 QString UserServicesDir() {
     QString base = qEnvironmentVariable("XDG_DATA_HOME");
     if (base.isEmpty() || QDir::isRelativePath(base))

@@ -107,10 +107,6 @@ private:
 // file passes it.
 inline constexpr char kServerSwitch[] = "-Embedding";
 
-// Removes every "-<word>" and "/<word>" argument (case-sensitive, the whole
-// argument) from cmdLine; true when there was one.
-bool TakeSwitch(QStringList& cmdLine, const QString& word);
-
 // The user's bus service directory: $XDG_DATA_HOME/dbus-1/services, with
 // ~/.local/share when XDG_DATA_HOME is unset or not an absolute path.
 QString UserServicesDir();

@@ -21,7 +21,30 @@ constexpr int kSleepMinutes[] = {15, 30, 60, 90};
 CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
     : QObject(parent), m_pDlg(&dlg), m_sleep(sleep), m_menu(std::make_unique<QMenu>()) {
     m_icon.setIcon(dlg.windowIcon());
+    AddLiveActions();
+    AddSleepTimer();
+    AddStations();
+    AddWindowActions();
+    m_menu->setToolTipsVisible(true);
+    m_icon.setContextMenu(m_menu.get());
 
+    connect(&m_icon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    ToggleWindow();
+            });
+    const CNowPlaying* np = &remote::NowPlaying(dlg);
+    connect(np, &CNowPlaying::stationChanged, this, &CTrayIcon::UpdateToolTip);
+    connect(np, &CNowPlaying::titleChanged, this, &CTrayIcon::UpdateToolTip);
+    connect(np, &CNowPlaying::streamNameChanged, this, &CTrayIcon::UpdateToolTip);
+    connect(np, &CNowPlaying::statusChanged, this, &CTrayIcon::UpdateToolTip);
+    connect(np, &CNowPlaying::statusChanged, this, &CTrayIcon::UpdateLiveActions);
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &CTrayIcon::UpdateLiveActions);
+    UpdateToolTip();
+    UpdateLiveActions();
+}
+
+void CTrayIcon::AddLiveActions() {
     // Pause, back and live act on the live buffer while one is kept.
     m_pause = m_menu->addAction(QStringLiteral("一時停止"));
     connect(m_pause, &QAction::triggered, this, [this] {
@@ -49,9 +72,11 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
         if (m_pDlg)
             live::SaveLast(*m_pDlg, 5 * 60 * 1000, [](const QString&, const auto&) {});
     });
-    if (OleControl* control = remote::PlayerControl(dlg))
+    if (OleControl* control = remote::PlayerControl(*m_pDlg))
         connect(control, &OleControl::RecordingChanged, this, &CTrayIcon::UpdateLiveActions);
+}
 
+void CTrayIcon::AddSleepTimer() {
     QMenu* sleepMenu = m_menu->addMenu(QStringLiteral("スリープタイマー"));
     m_sleepChoices = new QActionGroup(sleepMenu);
     m_sleepChoices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
@@ -77,11 +102,15 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
         UpdateSleepChoice();
     });
     UpdateSleepChoice();
+}
 
+void CTrayIcon::AddStations() {
     m_stations = m_menu->addMenu(QStringLiteral("放送局"));
     connect(m_stations, &QMenu::aboutToShow, this, &CTrayIcon::FillStations);
     FillStations();
+}
 
+void CTrayIcon::AddWindowActions() {
     m_menu->addSeparator();
     m_window = m_menu->addAction(QString());
     connect(m_window, &QAction::triggered, this, &CTrayIcon::ToggleWindow);
@@ -90,8 +119,8 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
                               ? QStringLiteral("ウィンドウを隠す")
                               : QStringLiteral("ウィンドウを表示"));
     });
-    m_window->setText(remote::IsWindowShown(dlg) ? QStringLiteral("ウィンドウを隠す")
-                                                 : QStringLiteral("ウィンドウを表示"));
+    m_window->setText(remote::IsWindowShown(*m_pDlg) ? QStringLiteral("ウィンドウを隠す")
+                                                     : QStringLiteral("ウィンドウを表示"));
     QAction* end = m_menu->addAction(QStringLiteral("終了"));
     connect(end, &QAction::triggered, this, [this] {
         // "End", after the menu has closed: ending the dialog may end the process.
@@ -103,23 +132,6 @@ CTrayIcon::CTrayIcon(CVavarozDlg& dlg, CSleepTimer& sleep, QObject* parent)
             },
             Qt::QueuedConnection);
     });
-    m_menu->setToolTipsVisible(true);
-    m_icon.setContextMenu(m_menu.get());
-
-    connect(&m_icon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger)
-                    ToggleWindow();
-            });
-    const CNowPlaying* np = &remote::NowPlaying(dlg);
-    connect(np, &CNowPlaying::stationChanged, this, &CTrayIcon::UpdateToolTip);
-    connect(np, &CNowPlaying::titleChanged, this, &CTrayIcon::UpdateToolTip);
-    connect(np, &CNowPlaying::streamNameChanged, this, &CTrayIcon::UpdateToolTip);
-    connect(np, &CNowPlaying::statusChanged, this, &CTrayIcon::UpdateToolTip);
-    connect(np, &CNowPlaying::statusChanged, this, &CTrayIcon::UpdateLiveActions);
-    connect(m_menu.get(), &QMenu::aboutToShow, this, &CTrayIcon::UpdateLiveActions);
-    UpdateToolTip();
-    UpdateLiveActions();
 }
 
 void CTrayIcon::UpdateLiveActions() {

@@ -33,6 +33,12 @@ public:
     QMenu* Menu() const { return m_menu.get(); }
 
 private:
+    // The menu's sections, in their order: the live buffer's actions, the
+    // sleep timer's choices, the catalogue's stations, the window and "End".
+    void AddLiveActions();
+    void AddSleepTimer();
+    void AddStations();
+    void AddWindowActions();
     void UpdateToolTip();
     void UpdateSleepChoice();
     void UpdateLiveActions(); // enabled while a live buffer works; pause or resume

@@ -109,74 +109,68 @@ void StreamSession::Enter(Phase next) {
     qCDebug(lcPlayer) << "phase" << PhaseName(previous) << "->" << PhaseName(next);
     if (m_outputProbe && next != Phase::Reconnecting)
         m_outputProbe->Stop();
-    // Entry actions, then the states the phase reports.
-    OpenState open = m_openState;
-    PlayState play = PlayState::Waiting;
-    switch (next) {
+    const Reported states = ReportedStates(next, m_openState, IsNetworkUrl(m_current));
+    EnterActions(next);
+    Report(states.open, states.play);
+}
+
+StreamSession::Reported StreamSession::ReportedStates(Phase phase, OpenState before, bool network) {
+    switch (phase) {
     case Phase::Closed:
-        m_held = false;
-        m_resolver->Abort();
-        EndAttempt();
-        SetTitle(QString());
-        SetStreamName(QString());
-        m_reconnectAttempt = 0;
-        m_resumeWanted = false;
-        SetInterrupted(false);
-        open = OpenState::Closed;
-        play = PlayState::Closed;
-        break;
-    case Phase::Stopped:
-        m_held = false;
-        m_resolver->Abort();
-        EndAttempt();
-        SetTitle(QString());
-        SetStreamName(QString());
-        m_reconnectAttempt = 0;
-        m_resumeWanted = false;
-        SetInterrupted(false);
-        // The stream stays open: it is what a later play would start again.
-        if (open != OpenState::Closed)
-            open = OpenState::Open;
-        play = PlayState::Stopped;
-        break;
+        return {OpenState::Closed, PlayState::Closed};
+    case Phase::Stopped: // the stream stays open: it is what a later play starts again
+        return {before == OpenState::Closed ? OpenState::Closed : OpenState::Open,
+                PlayState::Stopped};
     case Phase::Resolving:
     case Phase::Sniffing:
-        open = OpenState::LoadingMetafile;
-        break;
+        return {OpenState::LoadingMetafile, PlayState::Waiting};
     case Phase::LookingUp:
-        open = OpenState::LocatingServer;
+        return {OpenState::LocatingServer, PlayState::Waiting};
+    case Phase::Connecting:
+        return {network ? OpenState::Connecting : OpenState::Opening, PlayState::Waiting};
+    case Phase::Opening:
+    case Phase::Buffering:
+    case Phase::Rebuffering:
+        return {OpenState::Opening, PlayState::Waiting};
+    case Phase::Starting:
+        return {before, PlayState::Waiting};
+    case Phase::Starved:
+    case Phase::Resuming:
+        return {OpenState::Open, PlayState::Waiting};
+    case Phase::Paused:
+        return {OpenState::Open, PlayState::Paused};
+    case Phase::Playing:
+        return {OpenState::Open, PlayState::Playing};
+    case Phase::Ready:
+        return {OpenState::Open, PlayState::Stopped};
+    case Phase::Diagnosing:
+    case Phase::Reconnecting:
+    case Phase::Suspended:
+        return {OpenState::Connecting, PlayState::Waiting};
+    }
+    return {before, PlayState::Waiting};
+}
+
+void StreamSession::EnterActions(Phase next) {
+    switch (next) {
+    case Phase::Closed:
+    case Phase::Stopped:
+        EndOpen();
         break;
     case Phase::Connecting:
-        open = IsNetworkUrl(m_current) ? OpenState::Connecting : OpenState::Opening;
         m_bufferPercent = 100;
         m_titleFromIcy = false;
         m_answer.Start(m_current);
         m_pipeline.Start(m_current);
         m_meter.Start();
         break;
-    case Phase::Opening:
-    case Phase::Buffering:
-        open = OpenState::Opening;
-        break;
     case Phase::Starting:
+    case Phase::Resuming:
         m_pipeline.SetPlaying(true);
-        break;
-    case Phase::Starved:
-        // Not paused: data that comes again plays at once, moved to the
-        // present by the output watch, so nothing is cut. (Pausing to gather
-        // a lead turned every short dip of a loaded machine into seconds of
-        // silence.) A stream that stays dry is the stall watchdog's.
-        open = OpenState::Open;
         break;
     case Phase::Rebuffering:
     case Phase::Paused: // the listener's hold: the pipeline keeps what it has queued
         m_pipeline.SetPlaying(false);
-        open = next == Phase::Paused ? OpenState::Open : OpenState::Opening;
-        play = next == Phase::Paused ? PlayState::Paused : PlayState::Waiting;
-        break;
-    case Phase::Resuming:
-        m_pipeline.SetPlaying(true);
-        open = OpenState::Open;
         break;
     case Phase::Playing:
     case Phase::Ready:
@@ -188,24 +182,38 @@ void StreamSession::Enter(Phase next) {
             m_outputMissingTold = false;
             SetInterrupted(false);
         }
-        open = OpenState::Open;
-        play = next == Phase::Playing ? PlayState::Playing : PlayState::Stopped;
         break;
     case Phase::Diagnosing:
         m_check->Start(m_current, kCheckTimeoutMs);
-        open = OpenState::Connecting;
         break;
-    case Phase::Reconnecting:
-        open = OpenState::Connecting;
-        break;
-    case Phase::Suspended:
-        // The title stays: the same station comes back after the wake.
+    case Phase::Suspended: // the title stays: the same station comes back after the wake
         m_resolver->Abort();
         EndAttempt();
-        open = OpenState::Connecting;
+        break;
+    case Phase::Resolving:
+    case Phase::Sniffing:
+    case Phase::LookingUp:
+    case Phase::Opening:
+    case Phase::Buffering:
+    case Phase::Reconnecting:
+        break;
+    case Phase::Starved:
+        // Not paused: data that comes again plays at once, moved to the
+        // present by the output watch, so nothing is cut. A stream that
+        // stays dry is the stall watchdog's.
         break;
     }
-    Report(open, play);
+}
+
+void StreamSession::EndOpen() {
+    m_held = false;
+    m_resolver->Abort();
+    EndAttempt();
+    SetTitle(QString());
+    SetStreamName(QString());
+    m_reconnectAttempt = 0;
+    m_resumeWanted = false;
+    SetInterrupted(false);
 }
 
 void StreamSession::Report(OpenState open, PlayState play) {

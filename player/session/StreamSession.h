@@ -136,6 +136,18 @@ private:
     // The one transition: leaves the current phase, enters next and sets the
     // reported states.
     void Enter(Phase next);
+    // The open and play states phase reports, given the open state before it
+    // and whether the stream is on the network. Pure: Enter's one mapping.
+    struct Reported {
+        OpenState open;
+        PlayState play;
+    };
+    static Reported ReportedStates(Phase phase, OpenState before, bool network);
+    // What entering next does, before its states are reported.
+    void EnterActions(Phase next);
+    // Closing and stopping alike: the attempt ended, title, name and
+    // reconnection forgotten.
+    void EndOpen();
     // Reports the phase's states, a hold shown as Paused while it reconnects.
     void Report(OpenState open, PlayState play);
     // A held station's server answered again: held from here on.

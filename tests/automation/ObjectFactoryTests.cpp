@@ -1,4 +1,5 @@
 // The switches of server mode and the activation file.
+#include "app/CommandLine.h"
 #include "app/ObjectFactory.h"
 #include "support/TestSupport.h"
 
