@@ -239,6 +239,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
 
     TimeShift& shift = *m_shift;
     const std::lock_guard tapping(shift.m_tapMutex);
+    std::shared_ptr<LiveBuffer> held; // what is written unlocked; after the lock when dropped
     std::unique_lock lock(shift.m_mutex);
     const PublishOnExit publish(shift);
     if (titled)
@@ -251,12 +252,15 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
         });
     const qint64 start = buffer ? buffer->End() : 0;
     if (buffer) {
-        // Written without the shift's lock, which the commands take; the
-        // buffer stays while the tap's lock is held.
+        // Written without the shift's lock, which the commands take; Close
+        // may drop the buffer meanwhile, which then stays until the tap ends.
+        held = shift.m_buffer;
         lock.unlock();
         const bool kept = Keep(*buffer, audio, titled ? titleAt : -1, shift.m_lastTitle, atMs);
         lock.lock();
-        if (!kept) {
+        if (shift.m_buffer != held) {
+            buffer = nullptr; // closed while written
+        } else if (!kept) {
             // What was not kept cannot be played later: live from here on.
             shift.DropBufferLocked(buffer->Error());
             buffer = nullptr;
@@ -453,6 +457,7 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
 
     TimeShift& shift = *m_shift;
     const std::lock_guard tapping(shift.m_tapMutex);
+    std::shared_ptr<LiveBuffer> held; // as in Tap::Received
     std::unique_lock lock(shift.m_mutex);
     const PublishOnExit publish(shift);
     if (segmentStart && shift.m_segmentTitle && !shift.m_segmentTitle->isEmpty())
@@ -471,10 +476,13 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
         // A tag read here heads its segment's buffer (segment-level places).
         if (!timedTitle.isEmpty())
             buffer->MarkTitle(timedTitle, atMs);
+        held = shift.m_buffer;
         lock.unlock(); // as in Tap::Received
         const bool kept = buffer->Append(bytes, atMs);
         lock.lock();
-        if (!kept) {
+        if (shift.m_buffer != held) {
+            buffer = nullptr;
+        } else if (!kept) {
             shift.DropBufferLocked(buffer->Error());
             buffer = nullptr;
         }
