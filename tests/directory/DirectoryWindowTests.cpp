@@ -146,8 +146,8 @@ TEST_F(DirectoryWindow, AddingWritesTheCatalogueInCp932WithItsBackupAndTheListRe
     window->Add(); // while the first is being written: nothing more
     ASSERT_TRUE(WaitUntil([&] { return Status() != u"追加しています…"_qs; }));
     EXPECT_TRUE(Bytes("radioname.csv")
-                    .endsWith(QByteArray::fromStdString(
-                        Cp932("\"4\",\"タンネンブリック\",\"http://127.0.0.1:9/tannenblick.aac\"\r\n"))));
+                    .endsWith(QByteArray::fromStdString(Cp932(
+                        "\"4\",\"タンネンブリック\",\"http://127.0.0.1:9/tannenblick.aac\"\r\n"))));
     EXPECT_EQ(list->rowCount(), 3);
 }
 
