@@ -170,8 +170,8 @@ Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Va
 }
 
 void CGstPlayerControl::Suspend() {
-    // The station comes back at the live edge, or held where it was.
-    if (m_timeShift && !m_session->IsHeld())
+    // The station comes back at the live edge, or paused where it was.
+    if (m_timeShift && !m_session->IsPausedByListener())
         m_timeShift->GoLive();
     m_session->Suspend();
 }
@@ -206,9 +206,9 @@ void CGstPlayerControl::RenewTimeShift(bool open) {
 bool CGstPlayerControl::Pause() {
     if (m_session->GetPlayState() == PlayState::Paused)
         return true;
-    if (!CanSeek() || !m_session->Hold(true))
+    if (!CanSeek() || !m_session->Pause(true))
         return false;
-    m_timeShift->Hold();
+    m_timeShift->Pause();
     return true;
 }
 
@@ -217,7 +217,7 @@ bool CGstPlayerControl::Unpause() {
         return m_session->GetPlayState() == PlayState::Playing;
     bool fromOldest = false;
     if (m_timeShift)
-        m_timeShift->Release(&fromOldest);
+        m_timeShift->Unpause(&fromOldest);
     if (fromOldest) {
         qWarning("didira: the paused place is no longer kept; playing on from the oldest audio "
                  "kept");
@@ -225,15 +225,15 @@ bool CGstPlayerControl::Unpause() {
         emit PlaybackNotice(QStringLiteral(
             "一時停止した位置はもう残っていないため、残っている最も古い位置から再生します。"));
     }
-    return m_session->Hold(false);
+    return m_session->Pause(false);
 }
 
 bool CGstPlayerControl::SeekBy(qint64 ms) {
-    return CanSeek() && NoteMove(m_timeShift->MoveBy(ms));
+    return CanSeek() && NoteMove(m_timeShift->SeekBy(ms));
 }
 
 bool CGstPlayerControl::SeekTo(qint64 ms) {
-    return CanSeek() && NoteMove(m_timeShift->MoveTo(ms));
+    return CanSeek() && NoteMove(m_timeShift->SeekTo(ms));
 }
 
 bool CGstPlayerControl::GoLive() {

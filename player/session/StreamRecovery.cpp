@@ -1,6 +1,6 @@
 // StreamSession, continued: what happens after a stream that played is lost
 // (reconnection with growing pauses, never a failure), while the listener
-// holds it, around a system sleep, and when the network comes and goes.
+// pauses it, around a system sleep, and when the network comes and goes.
 #include "player/output/AudioOutputCheck.h"
 #include "player/output/OutputProbe.h"
 #include "player/session/MetafileResolver.h"
@@ -14,30 +14,30 @@ namespace didira {
 
 Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
 
-// ---- The listener's hold, sleep and the network ----------------------------
+// ---- The listener's pause, sleep and the network ----------------------------
 
-bool StreamSession::Hold(bool held) {
-    if (!held && m_held && m_phase != Phase::Paused) {
-        // Reconnecting while held: it plays once it is heard.
-        m_held = false;
+bool StreamSession::Pause(bool paused) {
+    if (!paused && m_listenerPaused && m_phase != Phase::Paused) {
+        // Reconnecting while paused: it plays once it is heard.
+        m_listenerPaused = false;
         Report(m_openState, m_phasePlay);
         return true;
     }
     const bool heard =
         m_phase == Phase::Playing || m_phase == Phase::Resuming || m_phase == Phase::Starved;
-    if (held ? !heard : m_phase != Phase::Paused)
+    if (paused ? !heard : m_phase != Phase::Paused)
         return false;
-    m_held = held;
-    if (held)
+    m_listenerPaused = paused;
+    if (paused)
         m_watchdog->Disarm();
     else
-        m_watchdog->Arm();                         // the pause is no stall
-    Enter(held ? Phase::Paused : Phase::Resuming); // playing again once heard
+        m_watchdog->Arm();                           // the pause is no stall
+    Enter(paused ? Phase::Paused : Phase::Resuming); // playing again once heard
     return true;
 }
 
-void StreamSession::HeldAgain() {
-    // Nothing goes downstream while held, so the pipeline does not preroll:
+void StreamSession::PausedAgain() {
+    // Nothing goes downstream while paused, so the pipeline does not preroll:
     // the answer is the connection's success.
     m_openTimer.stop();
     m_reconnectAttempt = 0;

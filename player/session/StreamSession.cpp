@@ -169,7 +169,7 @@ void StreamSession::EnterActions(Phase next) {
         m_pipeline.SetPlaying(true);
         break;
     case Phase::Rebuffering:
-    case Phase::Paused: // the listener's hold: the pipeline keeps what it has queued
+    case Phase::Paused: // the listener's pause: the pipeline keeps what it has queued
         m_pipeline.SetPlaying(false);
         break;
     case Phase::Playing:
@@ -206,7 +206,7 @@ void StreamSession::EnterActions(Phase next) {
 }
 
 void StreamSession::EndOpen() {
-    m_held = false;
+    m_listenerPaused = false;
     m_resolver->Abort();
     EndAttempt();
     SetTitle(QString());
@@ -218,7 +218,7 @@ void StreamSession::EndOpen() {
 
 void StreamSession::Report(OpenState open, PlayState play) {
     m_phasePlay = play;
-    if (m_held && play == PlayState::Waiting)
+    if (m_listenerPaused && play == PlayState::Waiting)
         play = PlayState::Paused;
     if (open == m_openState && play == m_playState)
         return;
@@ -468,8 +468,8 @@ void StreamSession::OnPrerolled() {
     case Phase::Opening:
         if (!HasRealAudioOutput(m_pipeline.Element()))
             return NoAudioOutput();
-        if (m_held)
-            return HeldAgain();
+        if (m_listenerPaused)
+            return PausedAgain();
         if (!playOnOpen)
             return Enter(Phase::Ready);
         // A live stream does not wait for the network queue (see AudioPipeline).
@@ -529,8 +529,8 @@ void StreamSession::OnResponseHeaders(int status, const GstStructure* headers) {
         return;
     if (m_phase == Phase::Connecting)
         Enter(Phase::Opening);
-    if (m_held && m_phase == Phase::Opening)
-        HeldAgain();
+    if (m_listenerPaused && m_phase == Phase::Opening)
+        PausedAgain();
     if (!m_answer.IcyBitrate().isNull())
         m_meter.NoteIcyBitrate(m_answer.IcyBitrate());
     // The HTTP library hands header values over as UTF-8, with what was not

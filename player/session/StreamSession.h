@@ -56,7 +56,7 @@ public:
         Diagnosing,   // checking the connection after a failure without answer
         Reconnecting, // waiting before the next attempt after a drop
         Suspended,    // let go for a system sleep; Resume comes back to it
-        Paused,       // held by the listener (Hold); reception goes on
+        Paused,       // paused by the listener (Pause); reception goes on
     };
 
     // The longest pause between two reconnection attempts.
@@ -80,16 +80,16 @@ public:
     // a reconnection that waits, or has not been answered yet, starts anew.
     void SetNetworkAvailable(bool available);
 
-    // Holds what is heard (true: the pipeline paused while reception goes on,
-    // play state Paused, the stall watch resting) or plays on (false). Only
-    // once heard (playing, resuming, starved), or paused; false when nothing
-    // changed. The hold outlasts a drop, a sleep and a network change: the
-    // station reconnects (reception goes on, nothing plays) and stays Paused
-    // until the hold ends.
-    bool Hold(bool held);
-    // Whether the listener holds the station (Hold(true) until Hold(false),
-    // Stop, Cancel or another Open).
-    bool IsHeld() const { return m_held; }
+    // Pauses what is heard (true: the pipeline paused while reception goes
+    // on, play state Paused, the stall watch resting) or plays on (false).
+    // Only once heard (playing, resuming, starved), or paused; false when
+    // nothing changed. The pause outlasts a drop, a sleep and a network
+    // change: the station reconnects (reception goes on, nothing plays) and
+    // stays Paused until it is unpaused.
+    bool Pause(bool paused);
+    // Whether the listener paused the station (Pause(true) until
+    // Pause(false), Stop, Cancel or another Open).
+    bool IsPausedByListener() const { return m_listenerPaused; }
 
     // Whether an open starts playing once the stream is ready.
     bool playOnOpen = false;
@@ -148,10 +148,10 @@ private:
     // Closing and stopping alike: the attempt ended, title, name and
     // reconnection forgotten.
     void EndOpen();
-    // Reports the phase's states, a hold shown as Paused while it reconnects.
+    // Reports the phase's states, a pause shown as Paused while it reconnects.
     void Report(OpenState open, PlayState play);
-    // A held station's server answered again: held from here on.
-    void HeldAgain();
+    // A paused station's server answered again: paused from here on.
+    void PausedAgain();
     bool HasPlayed() const;
     static const char* PhaseName(Phase phase);
 
@@ -204,8 +204,8 @@ private:
 
     Phase m_phase = Phase::Closed;
     PlayState m_playState = PlayState::Closed;
-    PlayState m_phasePlay = PlayState::Closed; // the phase's own, before a hold shows
-    bool m_held = false;                       // see IsHeld
+    PlayState m_phasePlay = PlayState::Closed; // the phase's own, before a pause shows
+    bool m_listenerPaused = false;             // see IsPausedByListener
     OpenState m_openState = OpenState::Closed;
     bool m_isError = false;
     std::int32_t m_errorCode = 0;

@@ -120,9 +120,9 @@ std::unique_ptr<TimeShift::Tap> TimeShift::NewTap() {
 }
 
 void TimeShift::NewConnectionLocked() {
-    if (m_mode == Mode::Held) {
-        // Held through a drop: the new connection is only kept, and the
-        // release goes on from the held place as a move does (its pipeline is
+    if (m_mode == Mode::Paused) {
+        // Paused through a drop: the new connection is only kept, and the
+        // unpause goes on from the paused place as a move does (its pipeline is
         // new: an Ogg chain's headers first).
         m_moved = true;
         return;
@@ -279,7 +279,7 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
         if (m_reader && !Unframed())
             m_framer.emplace(m_interval, before, QByteArray());
     }
-    if (shift.m_mode == Mode::Held)
+    if (shift.m_mode == Mode::Paused)
         return QByteArray();
 
     if (restart && shift.m_moved && buffer) {
@@ -515,7 +515,7 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
         if (shift.m_cursor < 0)
             shift.m_cursor = start;
     }
-    if (shift.m_mode == Mode::Held)
+    if (shift.m_mode == Mode::Paused)
         return QByteArray();
 
     shift.m_cursor = std::max(shift.m_cursor, buffer->Begin());
@@ -550,19 +550,19 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
 
 // ---- Commands and questions ------------------------------------------------
 
-bool TimeShift::Hold() {
+bool TimeShift::Pause() {
     std::lock_guard lock(m_mutex);
     const PublishOnExit publish(*this);
-    if (!m_buffer || m_mode == Mode::Held)
+    if (!m_buffer || m_mode == Mode::Paused)
         return false;
-    m_mode = Mode::Held;
+    m_mode = Mode::Paused;
     return true;
 }
 
-bool TimeShift::Release(bool* fromOldest) {
+bool TimeShift::Unpause(bool* fromOldest) {
     std::lock_guard lock(m_mutex);
     const PublishOnExit publish(*this);
-    if (m_mode != Mode::Held)
+    if (m_mode != Mode::Paused)
         return false;
     m_mode = m_buffer ? Mode::Delayed : Mode::Live;
     if (fromOldest)
@@ -595,27 +595,27 @@ void TimeShift::NoteMoveLocked() {
     m_moved = true;
 }
 
-bool TimeShift::MoveBy(qint64 ms) {
+bool TimeShift::SeekBy(qint64 ms) {
     std::lock_guard lock(m_mutex);
     const PublishOnExit publish(*this);
-    return m_buffer && MoveToTimeLocked(CursorTimeLocked() + ms);
+    return m_buffer && SeekToTimeLocked(CursorTimeLocked() + ms);
 }
 
-bool TimeShift::MoveTo(qint64 ms) {
+bool TimeShift::SeekTo(qint64 ms) {
     std::lock_guard lock(m_mutex);
     const PublishOnExit publish(*this);
     return m_buffer &&
-           MoveToTimeLocked(m_buffer->TimeAt(m_buffer->Begin()) + std::max<qint64>(ms, 0));
+           SeekToTimeLocked(m_buffer->TimeAt(m_buffer->Begin()) + std::max<qint64>(ms, 0));
 }
 
-bool TimeShift::MoveToTimeLocked(qint64 ms) {
+bool TimeShift::SeekToTimeLocked(qint64 ms) {
     const qint64 end = m_buffer->End();
     if (end == m_buffer->Begin())
         return false;
     NoteMoveLocked();
     if (ms >= m_buffer->TimeAt(end - 1)) {
-        // The newest audio: live, or there once a hold ends.
-        if (m_mode == Mode::Held) {
+        // The newest audio: live, or there once unpaused.
+        if (m_mode == Mode::Paused) {
             m_cursor = end;
         } else {
             m_mode = Mode::Live;

@@ -4,12 +4,12 @@
 // keeps the audio in a LiveBuffer (ICY metadata taken out, each title marked
 // where its block came) and decides what goes on downstream:
 //   Live     the bytes as received;
-//   Held     nothing: the pipeline is paused with what it had queued, and what
+//   Paused   nothing: the pipeline is paused with what it had queued, and what
 //            arrives meanwhile is only kept;
 //   Delayed  the kept audio from the cursor, as many bytes as arrive, so the
 //            delay stays what it is; on an ICY stream framed again, its
 //            blocks naming the title of what they precede.
-// A resume goes on at the very byte where the hold cut it off, with the
+// An unpause goes on at the very byte where the pause cut it off, with the
 // decoder's state (Ogg headers included) as it was. A move is heard at once:
 // the tap asks for what downstream holds (seconds in the network queue) to
 // be flushed, and sends a lead of kLeadMs from the new place straight away;
@@ -19,7 +19,7 @@
 // flush (NoteDemuxed, TakeKeepDemuxerChain) and given that chain's headers.
 //
 // A new connection (a reconnection, the wake after a sleep) goes on live,
-// unless held: then it is only kept, and the release goes on from the held
+// unless paused: then it is only kept, and the unpause goes on from the paused
 // place (or the oldest audio kept, when that place is gone).
 // An HLS playlist is passed on and not kept: its segments, fetched by the
 // demuxer's own sources, are kept by a SegmentTap on what the demuxer sends
@@ -53,7 +53,7 @@ namespace didira {
 
 class TimeShift : public std::enable_shared_from_this<TimeShift> {
 public:
-    enum class Mode { Live, Held, Delayed };
+    enum class Mode { Live, Paused, Delayed };
     // What downstream is given at once after a move: enough to play on while
     // the next bytes arrive, little enough to stay near the live edge.
     static constexpr qint64 kLeadMs = 750;
@@ -156,12 +156,12 @@ public:
 
     // Commands; each false when there is nothing to do it on (no buffer, or
     // its disk failed, or already so).
-    bool Hold(); // nothing more goes downstream
-    // Goes on from the cursor; *fromOldest: the held place is no longer
+    bool Pause(); // nothing more goes downstream
+    // Goes on from the cursor; *fromOldest: the paused place is no longer
     // kept, and it goes on from the oldest audio kept.
-    bool Release(bool* fromOldest = nullptr);
-    bool MoveBy(qint64 ms); // back (< 0) or forth; past the newest audio: live
-    bool MoveTo(qint64 ms); // to a position as PositionMs counts it
+    bool Unpause(bool* fromOldest = nullptr);
+    bool SeekBy(qint64 ms); // back (< 0) or forth; past the newest audio: live
+    bool SeekTo(qint64 ms); // to a position as PositionMs counts it
     bool GoLive();
 
     // The open is over: nothing more is kept, and the buffer (its files) goes
@@ -170,7 +170,7 @@ public:
     void Close();
 
     Mode CurrentMode() const;
-    // Whether audio is kept: moving and holding can work.
+    // Whether audio is kept: pausing and seeking can work.
     bool Works() const { return m_works; }
     // Of what goes downstream next, in ms after the oldest audio kept.
     qint64 PositionMs() const { return m_positionMs; }
@@ -197,7 +197,7 @@ private:
     void PublishLocked();            // the answers to the questions, after each change
     void NewConnectionLocked();      // a tap for a new connection is made
     qint64 CursorTimeLocked() const; // arrival time of the cursor's byte
-    bool MoveToTimeLocked(qint64 ms);
+    bool SeekToTimeLocked(qint64 ms);
     void NoteMoveLocked(); // before a move changes the cursor or the mode
 
     const QString m_root;

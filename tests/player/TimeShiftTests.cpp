@@ -144,17 +144,17 @@ TEST_F(TapFixture, AHoldSendsNothingAndAReleaseGoesOnAtTheCutMovesLandByTimeLive
     auto shift = TimeShift::Create(test::TempDir(), {});
     auto tap = shift->NewTap();
     tap->SetIcyInterval(kInterval);
-    EXPECT_FALSE(shift->Hold()) << "nothing kept yet";
+    EXPECT_FALSE(shift->Pause()) << "nothing kept yet";
     QByteArray heard;
     for (int ms = 0; ms < 10; ++ms)
         heard += Send(*tap, ms * 100).audio;
     EXPECT_EQ(heard, Pattern(0, 4000)) << "live: as received";
 
-    ASSERT_TRUE(shift->Hold());
+    ASSERT_TRUE(shift->Pause());
     for (int ms = 10; ms < 20; ++ms)
         EXPECT_TRUE(Send(*tap, ms * 100).audio.isEmpty());
     EXPECT_EQ(shift->BehindMs(), 900);
-    ASSERT_TRUE(shift->Release());
+    ASSERT_TRUE(shift->Unpause());
     // As much goes on as comes in, from the byte the hold cut off.
     for (int ms = 20; ms < 25; ++ms)
         heard += Send(*tap, ms * 100).audio;
@@ -163,13 +163,13 @@ TEST_F(TapFixture, AHoldSendsNothingAndAReleaseGoesOnAtTheCutMovesLandByTimeLive
     EXPECT_EQ(shift->BehindMs(), 900) << "the delay stays what the hold made it";
 
     // Back 1.2 s: the audio that arrived at 0.3 s; a new title shows there.
-    ASSERT_TRUE(shift->MoveBy(-1200));
+    ASSERT_TRUE(shift->SeekBy(-1200));
     EXPECT_EQ(shift->PositionMs(), 300);
     const Unframed back = Send(*tap, 2500, "new");
     EXPECT_EQ(back.audio, Pattern(1200, 400));
     EXPECT_EQ(back.titles, QList<QByteArray>{}) << "the old title goes on";
     // Forward past the newest: live, the stream still framed as downstream reads it.
-    ASSERT_TRUE(shift->MoveBy(60000));
+    ASSERT_TRUE(shift->SeekBy(60000));
     EXPECT_EQ(shift->CurrentMode(), TimeShift::Mode::Live);
     Unframed live = Send(*tap, 2600, "new");
     for (int i = 0; i < 3; ++i)
@@ -178,7 +178,7 @@ TEST_F(TapFixture, AHoldSendsNothingAndAReleaseGoesOnAtTheCutMovesLandByTimeLive
     EXPECT_EQ(live.titles, QList<QByteArray>{"new"});
 
     // A reconnection goes on live: its pipeline has nothing of the old one.
-    ASSERT_TRUE(shift->MoveBy(-1000));
+    ASSERT_TRUE(shift->SeekBy(-1000));
     auto again = shift->NewTap();
     EXPECT_EQ(shift->CurrentMode(), TimeShift::Mode::Live);
 }
@@ -196,11 +196,11 @@ TEST_F(TapFixture, AHoldLongerThanTheBufferGoesOnFromTheOldestAudioKept) {
         return out ? *out : in;
     };
     send(0);
-    ASSERT_TRUE(shift->Hold());
+    ASSERT_TRUE(shift->Pause());
     for (int ms = 1; ms < 100; ++ms)
         EXPECT_TRUE(send(ms * 100).isEmpty());
     EXPECT_LE(shift->LengthMs(), 1000 + 1100) << "the window and a segment";
-    ASSERT_TRUE(shift->Release());
+    ASSERT_TRUE(shift->Unpause());
     const QByteArray next = send(10000);
     ASSERT_EQ(next.size(), 400);
     // The oldest kept begins a segment; the pattern names the place.
@@ -239,7 +239,7 @@ TEST(SegmentTap, MovesRestartAtASegmentStartWithTheSegmentAtOnce) {
     EXPECT_EQ(shift->Buffer()->TitleAt(1200), u"B"_qs);
 
     // 2.5 s back from 4.003 s: into the segment that came at 1 s.
-    ASSERT_TRUE(shift->MoveBy(-2500));
+    ASSERT_TRUE(shift->SeekBy(-2500));
     EXPECT_EQ(send(5000, true), Pattern(400, 400));
     EXPECT_TRUE(restart);
     EXPECT_EQ(send(5001, false), Pattern(800, 100));
