@@ -1,31 +1,10 @@
 #include "player/formats/OggHeaderPages.h"
 
+#include "player/formats/OggPage.h"
+
 #include <algorithm>
-#include <cstring>
 
 namespace didira {
-
-namespace {
-
-constexpr qsizetype kHeader = 27;
-
-// The length of the page at the start of bytes; 0 while not all of its
-// header is there, -1 when no page starts there.
-qsizetype PageLength(QByteArrayView bytes) {
-    if (bytes.size() < kHeader)
-        return 0;
-    const auto* h = reinterpret_cast<const uchar*>(bytes.data());
-    if (std::memcmp(h, "OggS", 4) != 0 || h[4] != 0)
-        return -1;
-    if (bytes.size() < kHeader + h[26])
-        return 0;
-    qsizetype length = kHeader + h[26];
-    for (int i = 0; i < h[26]; ++i)
-        length += h[kHeader + i];
-    return length;
-}
-
-} // namespace
 
 void OggHeaderPages::Feed(QByteArrayView bytes, qint64 offset, const Keep& keep) {
     if (m_stream == Stream::Other || bytes.isEmpty())
@@ -37,8 +16,8 @@ void OggHeaderPages::Feed(QByteArrayView bytes, qint64 offset, const Keep& keep)
             m_pending += bytes; // too few to tell
             return;
         }
-        m_stream =
-            (m_pending + bytes.toByteArray()).startsWith("OggS") ? Stream::Ogg : Stream::Other;
+        const QByteArray head = (m_pending + bytes.toByteArray()).first(4);
+        m_stream = ogg::PageLength(head) >= 0 ? Stream::Ogg : Stream::Other;
         if (m_stream == Stream::Other)
             return;
     }
@@ -46,9 +25,9 @@ void OggHeaderPages::Feed(QByteArrayView bytes, qint64 offset, const Keep& keep)
     qsizetype at = 0;
     while (at < m_pending.size()) {
         const QByteArrayView rest = QByteArrayView(m_pending).sliced(at);
-        const qsizetype length = PageLength(rest);
+        const qsizetype length = ogg::PageLength(rest);
         if (length < 0) { // lost sync: on to the next capture pattern
-            const qsizetype next = m_pending.indexOf("OggS", at + 1);
+            const qsizetype next = ogg::FindPage(m_pending, at + 1);
             at = next < 0 ? std::max(at, m_pending.size() - 3) : next;
             if (next < 0)
                 break;
@@ -64,17 +43,15 @@ void OggHeaderPages::Feed(QByteArrayView bytes, qint64 offset, const Keep& keep)
 }
 
 void OggHeaderPages::TakePage(QByteArrayView page, qint64 offset, const Keep& keep) {
-    const uchar flags = static_cast<uchar>(page[5]);
-    qint64 granule = 0;
-    std::memcpy(&granule, page.data() + 6, sizeof granule);
-    if (flags & 2) { // a new logical stream: of a new chain unless data came between
+    const ogg::PageHeader head(page);
+    if (head.FirstOfStream()) { // a new logical stream: of a new chain unless data came between
         if (!m_collecting || m_hadData) {
             m_headers.clear();
             m_chainAt = offset;
         }
         m_collecting = true;
         m_hadData = false;
-    } else if (granule != 0 && granule != -1) {
+    } else if (head.HasAudio()) {
         if (m_collecting)
             keep(m_chainAt, m_headers);
         m_collecting = false;

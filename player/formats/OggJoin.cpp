@@ -1,34 +1,16 @@
 #include "player/formats/OggJoin.h"
 
-#include <cstring>
+#include "player/formats/OggPage.h"
 
 namespace didira {
 
 namespace {
 
-constexpr qsizetype kHeaderSize = 27; // before the segment table
-constexpr unsigned char kFirstPage = 0x02;
-
-std::uint32_t Le32(const char* p) {
-    const auto* u = reinterpret_cast<const unsigned char*>(p);
-    return std::uint32_t(u[0]) | std::uint32_t(u[1]) << 8 | std::uint32_t(u[2]) << 16 |
-           std::uint32_t(u[3]) << 24;
-}
-
-// The size of the page at the start of data: 0 while it is incomplete, -1
-// when data does not start with a page.
+// The size of the whole page at the start of data: 0 while it is
+// incomplete, -1 when data does not start with a page.
 qsizetype PageSize(QByteArrayView data) {
-    if (data.size() >= 4 && std::memcmp(data.data(), "OggS", 4) != 0)
-        return -1;
-    if (data.size() < kHeaderSize)
-        return 0;
-    const auto segments = static_cast<unsigned char>(data[26]);
-    if (data.size() < kHeaderSize + segments)
-        return 0;
-    qsizetype size = kHeaderSize + segments;
-    for (int i = 0; i < segments; ++i)
-        size += static_cast<unsigned char>(data[kHeaderSize + i]);
-    return data.size() < size ? 0 : size;
+    const qsizetype length = ogg::PageLength(data);
+    return length > data.size() ? 0 : length;
 }
 
 } // namespace
@@ -73,9 +55,10 @@ void OggJoinFilter::Flushed() {
 }
 
 void OggJoinFilter::TakePage(QByteArrayView page, QByteArray& out) {
-    const bool first = (static_cast<unsigned char>(page[5]) & kFirstPage) != 0;
-    const std::uint32_t serial = Le32(page.data() + 14);
-    const bool header = std::memcmp(page.data() + 6, "\0\0\0\0\0\0\0\0", 8) == 0;
+    const ogg::PageHeader head(page);
+    const bool first = head.FirstOfStream();
+    const std::uint32_t serial = head.Serial();
+    const bool header = head.IsHeader();
     if (first) {
         if (m_chainHasData || m_chainHasHeaders || m_chain.count(serial)) {
             // A new chain. One whose headers came without any data is dropped.

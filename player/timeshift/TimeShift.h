@@ -96,6 +96,13 @@ public:
         bool Unframed() const {
             return m_interval > 0 && m_interval < IcyMetadataReader::kMinTitledInterval;
         }
+        // Keeps audio received at atMs (title marked at titleAt, -1: none)
+        // in the shift's buffer, written with the lock let go (held keeps
+        // the buffer meanwhile); the buffer, or null when none keeps it.
+        // *start: where the audio begins in it.
+        LiveBuffer* KeepLocked(std::unique_lock<std::mutex>& lock,
+                               std::shared_ptr<LiveBuffer>& held, QByteArrayView audio,
+                               qsizetype titleAt, qint64 atMs, qint64* start);
         // Keeps audio in buffer, title marked at titleAt (-1: none); false
         // when the disk did not take it all. Without the shift's lock.
         bool Keep(LiveBuffer& buffer, QByteArrayView audio, qsizetype titleAt, const QString& title,
@@ -136,6 +143,16 @@ public:
                                            bool* restart);
 
     private:
+        enum class Next { AsReceived, Nothing, FromCursor }; // what goes downstream
+        // As Tap::KeepLocked, for a segment's bytes and the titles they bring.
+        LiveBuffer* KeepLocked(std::unique_lock<std::mutex>& lock,
+                               std::shared_ptr<LiveBuffer>& held, QByteArrayView bytes, qint64 atMs,
+                               bool segmentStart, const QString& timedTitle, qint64* start);
+        // What goes downstream now; a return to live lands on a segment.
+        Next ChooseLocked(LiveBuffer* buffer, qint64 start, bool segmentStart, bool* restart);
+        // count bytes from the cursor, the lead after a move.
+        QByteArray SendLocked(LiveBuffer& buffer, qint64 count, bool* restart);
+
         std::shared_ptr<TimeShift> m_shift;
         TitleOf m_titleOf;
         TimedId3Reader m_timedId3;
@@ -185,7 +202,18 @@ public:
     std::shared_ptr<const LiveBuffer> Buffer() const;
 
 private:
-    class PublishOnExit;
+    // Publishes what the taps and commands changed as they leave (with the
+    // shift's mutex held).
+    class PublishOnExit {
+    public:
+        explicit PublishOnExit(TimeShift& shift) : m_shift(shift) {}
+        ~PublishOnExit() { m_shift.PublishLocked(); }
+        PublishOnExit(const PublishOnExit&) = delete;
+        PublishOnExit& operator=(const PublishOnExit&) = delete;
+
+    private:
+        TimeShift& m_shift;
+    };
     TimeShift(QString root, const LiveBuffer::Limits& limits);
     // The buffer, made on first use (and again, retry, after a failure);
     // null when it cannot be.
@@ -199,6 +227,23 @@ private:
     qint64 CursorTimeLocked() const; // arrival time of the cursor's byte
     bool SeekToTimeLocked(qint64 ms);
     void NoteMoveLocked(); // before a move changes the cursor or the mode
+    // The taps' changes of mode and cursor, each written once:
+    void GoLiveLocked();                        // the next byte received goes on as it is
+    void DelayFromLocked(qint64 offset);        // downstream gets the kept audio from offset
+    void CursorFromLocked(qint64 offset);       // downstream stops getting bytes as received there
+    bool TakeMovedLocked();                     // whether a move is still to be heard; no longer
+    void NoteTitleLocked(const QString& title); // in effect now: a new buffer starts with it
+    std::optional<QString> TakeSegmentTitleLocked(); // see NoteSegmentTitle
+    // Reads chunk's size of kept audio from the cursor (no older than the
+    // oldest kept) into chunk, cut to what was read, and moves the cursor
+    // past it: caught up with the newest byte, live again. A disk that fails
+    // drops the buffer (ok false).
+    struct CursorRead {
+        qint64 from = -1;
+        QString title; // of the audio at from
+        bool ok = false;
+    };
+    CursorRead ReadCursorLocked(LiveBuffer& buffer, QByteArray& chunk);
 
     const QString m_root;
     const LiveBuffer::Limits m_limits;
