@@ -144,35 +144,6 @@ GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-} // namespace
-
-// Drops what is downstream of pad (the network queue, the parser, the
-// output) so that what pad sends next is heard at once, as a flushing seek
-// would. Called on pad's streaming thread, before its next buffer. The caps
-// go again, so that an ICY demuxer counts from a fresh interval.
-void RestartDownstream(GstPad* pad, const std::function<void()>& flushing) {
-    GstEvent* segment = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    gst_pad_push_event(pad, gst_event_new_flush_start());
-    if (flushing)
-        flushing();
-    gst_pad_push_event(pad, gst_event_new_flush_stop(TRUE));
-    if (caps) {
-        gst_pad_push_event(pad, gst_event_new_caps(caps));
-        gst_caps_unref(caps);
-    }
-    if (segment) {
-        // A new number: an Ogg demuxer takes a segment with the old one's
-        // number for the answer to a seek of its own.
-        const GstSegment* values = nullptr;
-        gst_event_parse_segment(segment, &values);
-        gst_pad_push_event(pad, gst_event_new_segment(values));
-        gst_event_unref(segment);
-    }
-}
-
-namespace {
-
 // Hands what the source reads to the time shift's tap, and sends on what the
 // tap gives in its place (see TimeShift). Runs before the ICY titles are
 // read, so that they are those of what goes downstream.
