@@ -3,13 +3,13 @@
 #include "player/formats/IcyMetadata.h"
 #include "player/formats/StreamText.h"
 #include "player/formats/TimedId3.h"
+#include "player/gst/MappedBuffer.h"
 #include "player/probes/Flush.h"
 #include "player/probes/OggJoinProbe.h"
 #include "player/probes/SegmentProbes.h"
 #include "player/timeshift/TimeShift.h"
 
 #include <atomic>
-#include <functional>
 #include <gst/tag/tag.h>
 #include <optional>
 #include <utility>
@@ -62,6 +62,19 @@ struct IcyProbe {
     bool untitled = false; // told that the interval is too small for titles
 };
 
+// Posts raw as the ICY title of pad's source, to the bus.
+void PostIcyTitle(GstPad* pad, QByteArrayView raw) {
+    GstObject* source = GST_OBJECT_PARENT(pad);
+    if (!source)
+        return;
+    GBytes* bytes = g_bytes_new(raw.data(), static_cast<gsize>(raw.size()));
+    gst_element_post_message(
+        GST_ELEMENT(source),
+        gst_message_new_application(
+            source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, bytes, nullptr)));
+    g_bytes_unref(bytes);
+}
+
 // The interval is too small for its titles to be taken: the station plays
 // without (an empty ICY title tells the session to take none from the
 // demuxer's tags either), said once a connection.
@@ -71,34 +84,13 @@ void RefuseIcyTitles(GstPad* pad, IcyProbe& probe) {
     qWarning("didira: the station's ICY metadata interval (%u bytes) is below %u: "
              "played without titles",
              probe.interval, IcyMetadataReader::kMinTitledInterval);
-    GstObject* source = GST_OBJECT_PARENT(pad);
-    GBytes* none = g_bytes_new(nullptr, 0);
-    if (source)
-        gst_element_post_message(
-            GST_ELEMENT(source),
-            gst_message_new_application(
-                source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, none, nullptr)));
-    g_bytes_unref(none);
+    PostIcyTitle(pad, {});
 }
 
 void ReadIcy(GstPad* pad, IcyProbe& probe, GstBuffer* buffer) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-        return;
-    const bool changed = probe.reader->Feed(
-        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
-    gst_buffer_unmap(buffer, &map);
-    if (!changed)
-        return;
-    const QByteArray& title = probe.reader->Title();
-    GBytes* raw = g_bytes_new(title.constData(), static_cast<gsize>(title.size()));
-    GstObject* source = GST_OBJECT_PARENT(pad);
-    if (source)
-        gst_element_post_message(
-            GST_ELEMENT(source),
-            gst_message_new_application(
-                source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, raw, nullptr)));
-    g_bytes_unref(raw);
+    const gst::MappedBuffer mapped(buffer);
+    if (mapped.ok() && probe.reader->Feed(mapped.bytes()))
+        PostIcyTitle(pad, probe.reader->Title());
 }
 
 // The ICY metadata interval that a caps event names; 0 when none, none for
@@ -224,12 +216,13 @@ GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) 
 // stream demuxer, which drops these streams; each tag is posted to the bus as
 // the demuxer's, as it arrives (ahead of the buffered audio, as ICY titles).
 void ReadTimedId3(GstPad* pad, TimedId3Reader& reader, GstBuffer* buffer) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-        return;
-    const std::vector<QByteArray> tags = reader.Feed(
-        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
-    gst_buffer_unmap(buffer, &map);
+    std::vector<QByteArray> tags;
+    {
+        const gst::MappedBuffer mapped(buffer);
+        if (!mapped.ok())
+            return;
+        tags = reader.Feed(mapped.bytes());
+    }
     GstObject* demuxer = GST_OBJECT_PARENT(pad);
     for (const QByteArray& tag : tags) {
         GstBuffer* bytes = gst_buffer_new_memdup(tag.constData(), static_cast<gsize>(tag.size()));
