@@ -136,79 +136,107 @@ GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+// The ICY metadata interval of a caps event, for the tap: the caps are
+// dropped when the tap sends the audio alone (an interval too small for
+// titles), said once a process.
+GstPadProbeReturn ShiftCaps(TimeShift::Tap& tap, GstEvent* event) {
+    const std::optional<std::uint32_t> interval = IcyIntervalOf(event);
+    if (!interval || !tap.SetIcyInterval(*interval))
+        return GST_PAD_PROBE_OK;
+    // The audio alone goes on, with no caps to say otherwise.
+    static std::atomic<bool> s_told{false};
+    if (!s_told.exchange(true))
+        qWarning("didira: a station's ICY metadata interval (%u bytes) is below %u: "
+                 "played without titles",
+                 *interval, IcyMetadataReader::kMinTitledInterval);
+    return GST_PAD_PROBE_DROP;
+}
+
+// Takes buffer; what goes downstream in its place: buffer itself (bytes none:
+// unchanged), a new buffer of bytes with buffer's flags, or nothing (bytes
+// empty).
+GstBuffer* Replacement(GstBuffer* buffer, const std::optional<QByteArray>& bytes) {
+    if (!bytes)
+        return gst_buffer_make_writable(buffer);
+    if (bytes->isEmpty()) {
+        gst_buffer_unref(buffer);
+        return nullptr;
+    }
+    GstBuffer* sent = gst_buffer_new_memdup(bytes->constData(), static_cast<gsize>(bytes->size()));
+    gst_buffer_copy_into(sent, buffer, GST_BUFFER_COPY_FLAGS, 0, 0);
+    gst_buffer_unref(buffer);
+    return sent;
+}
+
+// The buffers of one probe call through the tap, in order, all received at
+// the same time.
+struct BufferShift {
+    GstPad* pad;
+    TimeShift::Tap& tap;
+    qint64 now = TimeShift::NowMs();
+    bool restarted = false; // a Shift flushed downstream
+
+    // Takes buffer (one that cannot be read passes unchanged); returns its
+    // replacement, or none, marked with where in the buffer what it carries
+    // ends.
+    GstBuffer* Shift(GstBuffer* buffer) {
+        bool restart = false;
+        std::optional<QByteArray> out;
+        {
+            const gst::MappedBuffer mapped(buffer);
+            if (!mapped.ok())
+                return buffer;
+            out = tap.Received(mapped.bytes(), now, &restart);
+        }
+        if (restart) {
+            RestartDownstream(pad, [&] { out = tap.Restart(); });
+            restarted = true;
+        }
+        GstBuffer* sent = Replacement(buffer, out);
+        if (!sent)
+            return nullptr;
+        const qint64 end = tap.SentEnd();
+        GST_BUFFER_OFFSET_END(sent) = end < 0 ? GST_BUFFER_OFFSET_NONE : guint64(end);
+        return sent;
+    }
+};
+
+// A buffer list through the tap: what a flush came after is not sent.
+GstPadProbeReturn ShiftList(BufferShift& shift, GstPadProbeInfo* info) {
+    GstBufferList* in = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+    GstBufferList* out = gst_buffer_list_new();
+    for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i) {
+        GstBuffer* buffer = shift.Shift(gst_buffer_ref(gst_buffer_list_get(in, i)));
+        if (std::exchange(shift.restarted, false))
+            gst_buffer_list_remove(out, 0, gst_buffer_list_length(out)); // of the old place
+        if (buffer)
+            gst_buffer_list_add(out, buffer);
+    }
+    gst_buffer_list_unref(in);
+    if (gst_buffer_list_length(out) == 0) {
+        gst_buffer_list_unref(out);
+        GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+        return GST_PAD_PROBE_DROP;
+    }
+    GST_PAD_PROBE_INFO_DATA(info) = out;
+    return GST_PAD_PROBE_OK;
+}
+
 // Hands what the source reads to the time shift's tap, and sends on what the
 // tap gives in its place (see TimeShift). Runs before the ICY titles are
 // read, so that they are those of what goes downstream.
 GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& tap = *static_cast<TimeShift::Tap*>(data);
-    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        const std::optional<std::uint32_t> interval = IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info));
-        if (!interval || !tap.SetIcyInterval(*interval))
-            return GST_PAD_PROBE_OK;
-        // The audio alone goes on, with no caps to say otherwise.
-        static std::atomic<bool> s_told{false};
-        if (!s_told.exchange(true))
-            qWarning("didira: a station's ICY metadata interval (%u bytes) is below %u: "
-                     "played without titles",
-                     *interval, IcyMetadataReader::kMinTitledInterval);
-        return GST_PAD_PROBE_DROP;
-    }
-    const qint64 now = TimeShift::NowMs();
-    bool restarted = false;
-    // Each buffer in (taken), its replacement (or none) out, in order, each
-    // marked with where in the buffer what it carries ends.
-    auto shift = [&](GstBuffer* buffer) -> GstBuffer* {
-        GstMapInfo map;
-        if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-            return buffer;
-        bool restart = false;
-        std::optional<QByteArray> out =
-            tap.Received(QByteArrayView(reinterpret_cast<const char*>(map.data),
-                                        static_cast<qsizetype>(map.size)),
-                         now, &restart);
-        gst_buffer_unmap(buffer, &map);
-        if (restart) {
-            RestartDownstream(pad, [&] { out = tap.Restart(); });
-            restarted = true;
-        }
-        GstBuffer* sent = nullptr;
-        if (!out) {
-            sent = gst_buffer_make_writable(buffer);
-        } else if (!out->isEmpty()) {
-            sent = gst_buffer_new_memdup(out->constData(), static_cast<gsize>(out->size()));
-            gst_buffer_copy_into(sent, buffer, GST_BUFFER_COPY_FLAGS, 0, 0);
-            gst_buffer_unref(buffer);
-        } else {
-            gst_buffer_unref(buffer);
-            return nullptr;
-        }
-        const qint64 end = tap.SentEnd();
-        GST_BUFFER_OFFSET_END(sent) = end < 0 ? GST_BUFFER_OFFSET_NONE : guint64(end);
-        return sent;
-    };
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM)
+        return ShiftCaps(tap, GST_PAD_PROBE_INFO_EVENT(info));
+    BufferShift shift{pad, tap};
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
-        GstBuffer* out = shift(GST_PAD_PROBE_INFO_BUFFER(info));
+        GstBuffer* out = shift.Shift(GST_PAD_PROBE_INFO_BUFFER(info));
         GST_PAD_PROBE_INFO_DATA(info) = out;
         return out ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
     }
-    if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
-        GstBufferList* in = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
-        GstBufferList* out = gst_buffer_list_new();
-        for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i) {
-            GstBuffer* buffer = shift(gst_buffer_ref(gst_buffer_list_get(in, i)));
-            if (std::exchange(restarted, false))
-                gst_buffer_list_remove(out, 0, gst_buffer_list_length(out)); // of the old place
-            if (buffer)
-                gst_buffer_list_add(out, buffer);
-        }
-        gst_buffer_list_unref(in);
-        if (gst_buffer_list_length(out) == 0) {
-            gst_buffer_list_unref(out);
-            GST_PAD_PROBE_INFO_DATA(info) = nullptr;
-            return GST_PAD_PROBE_DROP;
-        }
-        GST_PAD_PROBE_INFO_DATA(info) = out;
-    }
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST)
+        return ShiftList(shift, info);
     return GST_PAD_PROBE_OK;
 }
 
