@@ -1,6 +1,7 @@
 #include "player/probes/SegmentProbes.h"
 
 #include "player/formats/StreamText.h"
+#include "player/gst/MappedBuffer.h"
 #include "player/gst/Tags.h"
 #include "player/probes/Flush.h"
 #include "player/timeshift/TimeShift.h"
@@ -32,14 +33,15 @@ void DeleteTap(gpointer data) {
 GstPadProbeReturn ShiftSegments(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& tap = *static_cast<TimeShift::SegmentTap*>(data);
     GstBuffer* in = GST_PAD_PROBE_INFO_BUFFER(info);
-    GstMapInfo map;
-    if (!in || !gst_buffer_map(in, &map, GST_MAP_READ))
-        return GST_PAD_PROBE_OK;
     bool restart = false;
-    const std::optional<QByteArray> out = tap.Received(
-        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)),
-        TimeShift::NowMs(), GST_BUFFER_OFFSET(in) == 0, &restart);
-    gst_buffer_unmap(in, &map);
+    std::optional<QByteArray> out;
+    {
+        const gst::MappedBuffer mapped(in);
+        if (!mapped.ok())
+            return GST_PAD_PROBE_OK;
+        out =
+            tap.Received(mapped.bytes(), TimeShift::NowMs(), GST_BUFFER_OFFSET(in) == 0, &restart);
+    }
     if (restart)
         RestartDownstream(pad);
     if (out && out->isEmpty()) {
@@ -76,12 +78,13 @@ GstPadProbeReturn ReadSegmentTag(GstPad*, GstPadProbeInfo* info, gpointer relay)
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     if (!buffer || GST_BUFFER_OFFSET(buffer) != 0)
         return GST_PAD_PROBE_OK;
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-        return GST_PAD_PROBE_OK;
-    const QByteArray head(reinterpret_cast<const char*>(map.data),
-                          static_cast<qsizetype>(map.size));
-    gst_buffer_unmap(buffer, &map);
+    QByteArray head;
+    {
+        const gst::MappedBuffer mapped(buffer);
+        if (!mapped.ok())
+            return GST_PAD_PROBE_OK;
+        head = mapped.bytes().toByteArray();
+    }
     if (!head.startsWith("ID3"))
         return GST_PAD_PROBE_OK;
     const QString title = Id3Title(head);

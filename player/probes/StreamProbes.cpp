@@ -3,13 +3,13 @@
 #include "player/formats/IcyMetadata.h"
 #include "player/formats/StreamText.h"
 #include "player/formats/TimedId3.h"
+#include "player/gst/MappedBuffer.h"
 #include "player/probes/Flush.h"
 #include "player/probes/OggJoinProbe.h"
 #include "player/probes/SegmentProbes.h"
 #include "player/timeshift/TimeShift.h"
 
 #include <atomic>
-#include <functional>
 #include <gst/tag/tag.h>
 #include <optional>
 #include <utility>
@@ -62,6 +62,19 @@ struct IcyProbe {
     bool untitled = false; // told that the interval is too small for titles
 };
 
+// Posts raw as the ICY title of pad's source, to the bus.
+void PostIcyTitle(GstPad* pad, QByteArrayView raw) {
+    GstObject* source = GST_OBJECT_PARENT(pad);
+    if (!source)
+        return;
+    GBytes* bytes = g_bytes_new(raw.data(), static_cast<gsize>(raw.size()));
+    gst_element_post_message(
+        GST_ELEMENT(source),
+        gst_message_new_application(
+            source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, bytes, nullptr)));
+    g_bytes_unref(bytes);
+}
+
 // The interval is too small for its titles to be taken: the station plays
 // without (an empty ICY title tells the session to take none from the
 // demuxer's tags either), said once a connection.
@@ -71,34 +84,13 @@ void RefuseIcyTitles(GstPad* pad, IcyProbe& probe) {
     qWarning("didira: the station's ICY metadata interval (%u bytes) is below %u: "
              "played without titles",
              probe.interval, IcyMetadataReader::kMinTitledInterval);
-    GstObject* source = GST_OBJECT_PARENT(pad);
-    GBytes* none = g_bytes_new(nullptr, 0);
-    if (source)
-        gst_element_post_message(
-            GST_ELEMENT(source),
-            gst_message_new_application(
-                source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, none, nullptr)));
-    g_bytes_unref(none);
+    PostIcyTitle(pad, {});
 }
 
 void ReadIcy(GstPad* pad, IcyProbe& probe, GstBuffer* buffer) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-        return;
-    const bool changed = probe.reader->Feed(
-        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
-    gst_buffer_unmap(buffer, &map);
-    if (!changed)
-        return;
-    const QByteArray& title = probe.reader->Title();
-    GBytes* raw = g_bytes_new(title.constData(), static_cast<gsize>(title.size()));
-    GstObject* source = GST_OBJECT_PARENT(pad);
-    if (source)
-        gst_element_post_message(
-            GST_ELEMENT(source),
-            gst_message_new_application(
-                source, gst_structure_new(kIcyTitleMessage, "raw", G_TYPE_BYTES, raw, nullptr)));
-    g_bytes_unref(raw);
+    const gst::MappedBuffer mapped(buffer);
+    if (mapped.ok() && probe.reader->Feed(mapped.bytes()))
+        PostIcyTitle(pad, probe.reader->Title());
 }
 
 // The ICY metadata interval that a caps event names; 0 when none, none for
@@ -144,108 +136,107 @@ GstPadProbeReturn WatchIcy(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-} // namespace
-
-// Drops what is downstream of pad (the network queue, the parser, the
-// output) so that what pad sends next is heard at once, as a flushing seek
-// would. Called on pad's streaming thread, before its next buffer. The caps
-// go again, so that an ICY demuxer counts from a fresh interval.
-void RestartDownstream(GstPad* pad, const std::function<void()>& flushing) {
-    GstEvent* segment = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-    GstCaps* caps = gst_pad_get_current_caps(pad);
-    gst_pad_push_event(pad, gst_event_new_flush_start());
-    if (flushing)
-        flushing();
-    gst_pad_push_event(pad, gst_event_new_flush_stop(TRUE));
-    if (caps) {
-        gst_pad_push_event(pad, gst_event_new_caps(caps));
-        gst_caps_unref(caps);
-    }
-    if (segment) {
-        // A new number: an Ogg demuxer takes a segment with the old one's
-        // number for the answer to a seek of its own.
-        const GstSegment* values = nullptr;
-        gst_event_parse_segment(segment, &values);
-        gst_pad_push_event(pad, gst_event_new_segment(values));
-        gst_event_unref(segment);
-    }
+// The ICY metadata interval of a caps event, for the tap: the caps are
+// dropped when the tap sends the audio alone (an interval too small for
+// titles), said once a process.
+GstPadProbeReturn ShiftCaps(TimeShift::Tap& tap, GstEvent* event) {
+    const std::optional<std::uint32_t> interval = IcyIntervalOf(event);
+    if (!interval || !tap.SetIcyInterval(*interval))
+        return GST_PAD_PROBE_OK;
+    // The audio alone goes on, with no caps to say otherwise.
+    static std::atomic<bool> s_told{false};
+    if (!s_told.exchange(true))
+        qWarning("didira: a station's ICY metadata interval (%u bytes) is below %u: "
+                 "played without titles",
+                 *interval, IcyMetadataReader::kMinTitledInterval);
+    return GST_PAD_PROBE_DROP;
 }
 
-namespace {
+// Takes buffer; what goes downstream in its place: buffer itself (bytes none:
+// unchanged), a new buffer of bytes with buffer's flags, or nothing (bytes
+// empty).
+GstBuffer* Replacement(GstBuffer* buffer, const std::optional<QByteArray>& bytes) {
+    if (!bytes)
+        return gst_buffer_make_writable(buffer);
+    if (bytes->isEmpty()) {
+        gst_buffer_unref(buffer);
+        return nullptr;
+    }
+    GstBuffer* sent = gst_buffer_new_memdup(bytes->constData(), static_cast<gsize>(bytes->size()));
+    gst_buffer_copy_into(sent, buffer, GST_BUFFER_COPY_FLAGS, 0, 0);
+    gst_buffer_unref(buffer);
+    return sent;
+}
+
+// The buffers of one probe call through the tap, in order, all received at
+// the same time.
+struct BufferShift {
+    GstPad* pad;
+    TimeShift::Tap& tap;
+    qint64 now = TimeShift::NowMs();
+    bool restarted = false; // a Shift flushed downstream
+
+    // Takes buffer (one that cannot be read passes unchanged); returns its
+    // replacement, or none, marked with where in the buffer what it carries
+    // ends.
+    GstBuffer* Shift(GstBuffer* buffer) {
+        bool restart = false;
+        std::optional<QByteArray> out;
+        {
+            const gst::MappedBuffer mapped(buffer);
+            if (!mapped.ok())
+                return buffer;
+            out = tap.Received(mapped.bytes(), now, &restart);
+        }
+        if (restart) {
+            RestartDownstream(pad, [&] { out = tap.Restart(); });
+            restarted = true;
+        }
+        GstBuffer* sent = Replacement(buffer, out);
+        if (!sent)
+            return nullptr;
+        const qint64 end = tap.SentEnd();
+        GST_BUFFER_OFFSET_END(sent) = end < 0 ? GST_BUFFER_OFFSET_NONE : guint64(end);
+        return sent;
+    }
+};
+
+// A buffer list through the tap: what a flush came after is not sent.
+GstPadProbeReturn ShiftList(BufferShift& shift, GstPadProbeInfo* info) {
+    GstBufferList* in = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+    GstBufferList* out = gst_buffer_list_new();
+    for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i) {
+        GstBuffer* buffer = shift.Shift(gst_buffer_ref(gst_buffer_list_get(in, i)));
+        if (std::exchange(shift.restarted, false))
+            gst_buffer_list_remove(out, 0, gst_buffer_list_length(out)); // of the old place
+        if (buffer)
+            gst_buffer_list_add(out, buffer);
+    }
+    gst_buffer_list_unref(in);
+    if (gst_buffer_list_length(out) == 0) {
+        gst_buffer_list_unref(out);
+        GST_PAD_PROBE_INFO_DATA(info) = nullptr;
+        return GST_PAD_PROBE_DROP;
+    }
+    GST_PAD_PROBE_INFO_DATA(info) = out;
+    return GST_PAD_PROBE_OK;
+}
 
 // Hands what the source reads to the time shift's tap, and sends on what the
 // tap gives in its place (see TimeShift). Runs before the ICY titles are
 // read, so that they are those of what goes downstream.
 GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& tap = *static_cast<TimeShift::Tap*>(data);
-    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        const std::optional<std::uint32_t> interval = IcyIntervalOf(GST_PAD_PROBE_INFO_EVENT(info));
-        if (!interval || !tap.SetIcyInterval(*interval))
-            return GST_PAD_PROBE_OK;
-        // The audio alone goes on, with no caps to say otherwise.
-        static std::atomic<bool> s_told{false};
-        if (!s_told.exchange(true))
-            qWarning("didira: a station's ICY metadata interval (%u bytes) is below %u: "
-                     "played without titles",
-                     *interval, IcyMetadataReader::kMinTitledInterval);
-        return GST_PAD_PROBE_DROP;
-    }
-    const qint64 now = TimeShift::NowMs();
-    bool restarted = false;
-    // Each buffer in (taken), its replacement (or none) out, in order, each
-    // marked with where in the buffer what it carries ends.
-    auto shift = [&](GstBuffer* buffer) -> GstBuffer* {
-        GstMapInfo map;
-        if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-            return buffer;
-        bool restart = false;
-        std::optional<QByteArray> out =
-            tap.Received(QByteArrayView(reinterpret_cast<const char*>(map.data),
-                                        static_cast<qsizetype>(map.size)),
-                         now, &restart);
-        gst_buffer_unmap(buffer, &map);
-        if (restart) {
-            RestartDownstream(pad, [&] { out = tap.Restart(); });
-            restarted = true;
-        }
-        GstBuffer* sent = nullptr;
-        if (!out) {
-            sent = gst_buffer_make_writable(buffer);
-        } else if (!out->isEmpty()) {
-            sent = gst_buffer_new_memdup(out->constData(), static_cast<gsize>(out->size()));
-            gst_buffer_copy_into(sent, buffer, GST_BUFFER_COPY_FLAGS, 0, 0);
-            gst_buffer_unref(buffer);
-        } else {
-            gst_buffer_unref(buffer);
-            return nullptr;
-        }
-        const qint64 end = tap.SentEnd();
-        GST_BUFFER_OFFSET_END(sent) = end < 0 ? GST_BUFFER_OFFSET_NONE : guint64(end);
-        return sent;
-    };
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM)
+        return ShiftCaps(tap, GST_PAD_PROBE_INFO_EVENT(info));
+    BufferShift shift{pad, tap};
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
-        GstBuffer* out = shift(GST_PAD_PROBE_INFO_BUFFER(info));
+        GstBuffer* out = shift.Shift(GST_PAD_PROBE_INFO_BUFFER(info));
         GST_PAD_PROBE_INFO_DATA(info) = out;
         return out ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
     }
-    if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
-        GstBufferList* in = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
-        GstBufferList* out = gst_buffer_list_new();
-        for (guint i = 0, n = gst_buffer_list_length(in); i < n; ++i) {
-            GstBuffer* buffer = shift(gst_buffer_ref(gst_buffer_list_get(in, i)));
-            if (std::exchange(restarted, false))
-                gst_buffer_list_remove(out, 0, gst_buffer_list_length(out)); // of the old place
-            if (buffer)
-                gst_buffer_list_add(out, buffer);
-        }
-        gst_buffer_list_unref(in);
-        if (gst_buffer_list_length(out) == 0) {
-            gst_buffer_list_unref(out);
-            GST_PAD_PROBE_INFO_DATA(info) = nullptr;
-            return GST_PAD_PROBE_DROP;
-        }
-        GST_PAD_PROBE_INFO_DATA(info) = out;
-    }
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST)
+        return ShiftList(shift, info);
     return GST_PAD_PROBE_OK;
 }
 
@@ -253,12 +244,13 @@ GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) 
 // stream demuxer, which drops these streams; each tag is posted to the bus as
 // the demuxer's, as it arrives (ahead of the buffered audio, as ICY titles).
 void ReadTimedId3(GstPad* pad, TimedId3Reader& reader, GstBuffer* buffer) {
-    GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
-        return;
-    const std::vector<QByteArray> tags = reader.Feed(
-        QByteArrayView(reinterpret_cast<const char*>(map.data), static_cast<qsizetype>(map.size)));
-    gst_buffer_unmap(buffer, &map);
+    std::vector<QByteArray> tags;
+    {
+        const gst::MappedBuffer mapped(buffer);
+        if (!mapped.ok())
+            return;
+        tags = reader.Feed(mapped.bytes());
+    }
     GstObject* demuxer = GST_OBJECT_PARENT(pad);
     for (const QByteArray& tag : tags) {
         GstBuffer* bytes = gst_buffer_new_memdup(tag.constData(), static_cast<gsize>(tag.size()));

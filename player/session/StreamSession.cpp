@@ -4,25 +4,17 @@
 #include "player/formats/StreamText.h"
 #include "player/gst/Tags.h"
 #include "player/output/AudioOutputCheck.h"
-#include "player/output/OutputProbe.h"
 #include "player/session/ConnectionCheck.h"
 #include "player/session/StallWatchdog.h"
 #include "player/session/StreamUrl.h"
 
-#include <QHostAddress>
 #include <QHostInfo>
 #include <QLoggingCategory>
-#include <algorithm>
-#include <iterator>
-#include <utility>
 
 namespace didira {
 
 // Engine errors in detail: QT_LOGGING_RULES="didira.player.debug=true".
 Q_LOGGING_CATEGORY(lcPlayer, "didira.player", QtWarningMsg)
-
-// Bound of the connection check after a failure without answer.
-constexpr int kCheckTimeoutMs = 5000;
 
 StreamSession::StreamSession(AudioPipeline& pipeline, QObject* parent)
     : QObject(parent), m_pipeline(pipeline), m_resolver(new MetafileResolver(this)),
@@ -96,161 +88,6 @@ std::int32_t StreamSession::Bandwidth() const {
     return m_openState == OpenState::Closed ? 0 : m_meter.Bandwidth();
 }
 
-bool StreamSession::HasPlayed() const {
-    return m_phase == Phase::Playing || m_phase == Phase::Starved || m_phase == Phase::Paused ||
-           m_phase == Phase::Rebuffering || m_phase == Phase::Resuming || m_phase == Phase::Ready;
-}
-
-// ---- The transition --------------------------------------------------------
-
-void StreamSession::Enter(Phase next) {
-    const Phase previous = m_phase;
-    m_phase = next;
-    qCDebug(lcPlayer) << "phase" << PhaseName(previous) << "->" << PhaseName(next);
-    if (m_outputProbe && next != Phase::Reconnecting)
-        m_outputProbe->Stop();
-    const Reported states = ReportedStates(next, m_openState, IsNetworkUrl(m_current));
-    EnterActions(next);
-    Report(states.open, states.play);
-}
-
-StreamSession::Reported StreamSession::ReportedStates(Phase phase, OpenState before, bool network) {
-    switch (phase) {
-    case Phase::Closed:
-        return {OpenState::Closed, PlayState::Closed};
-    case Phase::Stopped: // the stream stays open: it is what a later play starts again
-        return {before == OpenState::Closed ? OpenState::Closed : OpenState::Open,
-                PlayState::Stopped};
-    case Phase::Resolving:
-    case Phase::Sniffing:
-        return {OpenState::LoadingMetafile, PlayState::Waiting};
-    case Phase::LookingUp:
-        return {OpenState::LocatingServer, PlayState::Waiting};
-    case Phase::Connecting:
-        return {network ? OpenState::Connecting : OpenState::Opening, PlayState::Waiting};
-    case Phase::Opening:
-    case Phase::Buffering:
-    case Phase::Rebuffering:
-        return {OpenState::Opening, PlayState::Waiting};
-    case Phase::Starting:
-        return {before, PlayState::Waiting};
-    case Phase::Starved:
-    case Phase::Resuming:
-        return {OpenState::Open, PlayState::Waiting};
-    case Phase::Paused:
-        return {OpenState::Open, PlayState::Paused};
-    case Phase::Playing:
-        return {OpenState::Open, PlayState::Playing};
-    case Phase::Ready:
-        return {OpenState::Open, PlayState::Stopped};
-    case Phase::Diagnosing:
-    case Phase::Reconnecting:
-    case Phase::Suspended:
-        return {OpenState::Connecting, PlayState::Waiting};
-    }
-    return {before, PlayState::Waiting};
-}
-
-void StreamSession::EnterActions(Phase next) {
-    switch (next) {
-    case Phase::Closed:
-    case Phase::Stopped:
-        EndOpen();
-        break;
-    case Phase::Connecting:
-        m_bufferPercent = 100;
-        m_titleFromIcy = false;
-        m_answer.Start(m_current);
-        m_pipeline.Start(m_current);
-        m_meter.Start();
-        break;
-    case Phase::Starting:
-    case Phase::Resuming:
-        m_pipeline.SetPlaying(true);
-        break;
-    case Phase::Rebuffering:
-    case Phase::Paused: // the listener's pause: the pipeline keeps what it has queued
-        m_pipeline.SetPlaying(false);
-        break;
-    case Phase::Playing:
-    case Phase::Ready:
-        m_openTimer.stop();
-        m_reconnectAttempt = 0; // a reconnection has succeeded
-        m_reresolved = false;
-        if (next == Phase::Playing) {
-            m_watchdog->Arm(); // kept through rebuffering and resuming
-            m_outputMissingTold = false;
-            SetInterrupted(false);
-        }
-        break;
-    case Phase::Diagnosing:
-        m_check->Start(m_current, kCheckTimeoutMs);
-        break;
-    case Phase::Suspended: // the title stays: the same station comes back after the wake
-        m_resolver->Abort();
-        EndAttempt();
-        break;
-    case Phase::Resolving:
-    case Phase::Sniffing:
-    case Phase::LookingUp:
-    case Phase::Opening:
-    case Phase::Buffering:
-    case Phase::Reconnecting:
-        break;
-    case Phase::Starved:
-        // Not paused: data that comes again plays at once, moved to the
-        // present by the output watch, so nothing is cut. A stream that
-        // stays dry is the stall watchdog's.
-        break;
-    }
-}
-
-void StreamSession::EndOpen() {
-    m_listenerPaused = false;
-    m_resolver->Abort();
-    EndAttempt();
-    SetTitle(QString());
-    SetStreamName(QString());
-    m_reconnectAttempt = 0;
-    m_resumeWanted = false;
-    SetInterrupted(false);
-}
-
-void StreamSession::Report(OpenState open, PlayState play) {
-    m_phasePlay = play;
-    if (m_listenerPaused && play == PlayState::Waiting)
-        play = PlayState::Paused;
-    if (open == m_openState && play == m_playState)
-        return;
-    m_openState = open;
-    m_playState = play;
-    emit StateChanged(play, open);
-}
-
-const char* StreamSession::PhaseName(Phase phase) {
-    // In the order of Phase.
-    static constexpr const char* kNames[] = {
-        "Closed",    "Resolving", "Sniffing",   "LookingUp",    "Connecting",  "Opening",
-        "Buffering", "Starting",  "Playing",    "Starved",      "Rebuffering", "Resuming",
-        "Ready",     "Stopped",   "Diagnosing", "Reconnecting", "Suspended",   "Paused"};
-    static_assert(std::size(kNames) == std::size_t(Phase::Paused) + 1);
-    return kNames[std::size_t(phase)];
-}
-
-void StreamSession::EndAttempt() {
-    m_watchdog->Disarm();
-    m_openTimer.stop();
-    m_reconnectTimer.stop();
-    m_meter.Stop();
-    m_check->Abort();
-    ++m_lookupSerial;
-    if (m_lookupId >= 0) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
-    m_pipeline.Teardown();
-}
-
 // ---- Commands --------------------------------------------------------------
 
 void StreamSession::Open(const QString& url) {
@@ -293,116 +130,6 @@ void StreamSession::Cancel() {
     m_candidates.clear();
     m_current.clear();
     m_meter.Reset();
-}
-
-// ---- Opening ---------------------------------------------------------------
-
-void StreamSession::OnResolved(const ResolveOutcome& outcome) {
-    if (m_phase == Phase::Sniffing) {
-        if (!outcome.streams.empty()) {
-            m_stationIsList = true;
-            m_candidates.erase(m_candidates.begin() + static_cast<std::ptrdiff_t>(m_candidate));
-            m_candidates.insert(m_candidates.begin() + static_cast<std::ptrdiff_t>(m_candidate),
-                                outcome.streams.begin(), outcome.streams.end());
-            return TryCandidate();
-        }
-        if (outcome.contentType.contains(u"html", Qt::CaseInsensitive))
-            m_lastFailure.reason = WebPageReason(outcome.contentType);
-        else if (outcome.error != ResolveError::NotMetafile)
-            m_lastFailure.reason = outcome.reason;
-        if (++m_candidate < m_candidates.size())
-            return TryCandidate();
-        return Fail(m_lastFailure.code, m_lastFailure.reason, false);
-    }
-    if (m_phase != Phase::Resolving)
-        return;
-    if (outcome.error == ResolveError::NotMetafile) {
-        // Named like a metafile but it is the stream itself.
-        m_sniffed = true;
-        m_candidates = {m_openUrl};
-        m_candidate = 0;
-        return TryCandidate();
-    }
-    if (outcome.streams.empty()) {
-        if (m_reconnectAttempt > 0)
-            return ScheduleReconnect(outcome.reason);
-        return Fail(ErrorCodeOf(outcome.error), outcome.reason, false);
-    }
-    m_stationIsList = true;
-    m_candidates = outcome.streams;
-    m_candidate = 0;
-    TryCandidate();
-}
-
-void StreamSession::TryCandidate() {
-    m_redirects.Start(m_candidates.at(m_candidate));
-    ConnectTo(m_redirects.current());
-}
-
-void StreamSession::ConnectTo(const QUrl& url) {
-    m_current = url;
-    m_openTimer.start(m_openTimeoutMs);
-    // An address needs no lookup. QHostInfo would look its name up in reverse,
-    // and where the name server is silent that waits out the resolver's
-    // timeouts (10 s on Debian) before the first byte is asked for.
-    if (!IsNetworkUrl(m_current) || !QHostAddress(m_current.host()).isNull())
-        return Enter(Phase::Connecting);
-
-    Enter(Phase::LookingUp);
-    const quint64 serial = ++m_lookupSerial;
-    m_lookupId =
-        QHostInfo::lookupHost(m_current.host(), this, [this, serial](const QHostInfo& info) {
-            if (serial == m_lookupSerial)
-                OnLookedUp(info);
-        });
-}
-
-void StreamSession::OnLookedUp(const QHostInfo& info) {
-    m_lookupId = -1;
-    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-        StreamFailureFacts facts;
-        facts.origin = StreamFailureFacts::Origin::NameLookup;
-        facts.host = m_current.host();
-        return CandidateFailed(ClassifyStreamFailure(facts));
-    }
-    Enter(Phase::Connecting);
-}
-
-void StreamSession::OnDiagnosed(ConnectCheck check) {
-    if (m_phase != Phase::Diagnosing)
-        return;
-    m_pendingFacts.check = check;
-    CandidateFailed(ClassifyStreamFailure(m_pendingFacts));
-}
-
-void StreamSession::CandidateFailed(const StreamFailure& failure) {
-    EndAttempt();
-    m_lastFailure = failure;
-    if (m_reconnectAttempt > 0) {
-        // A list read again is tried through before the next pause.
-        if (m_reresolved && ++m_candidate < m_candidates.size())
-            return TryCandidate();
-        return ScheduleReconnect(failure.reason);
-    }
-    // A server may answer an extension-less URL with a playlist: look once.
-    if (failure.mayBeMetafile && !m_sniffed && IsHttpUrl(m_current)) {
-        m_sniffed = true;
-        Enter(Phase::Sniffing);
-        return m_resolver->Resolve(m_current);
-    }
-    if (++m_candidate < m_candidates.size())
-        return TryCandidate();
-    Fail(failure.code, failure.reason, false);
-}
-
-void StreamSession::Fail(std::int32_t code, const QString& reason, bool lost) {
-    Enter(Phase::Closed);
-    m_isError = true;
-    m_errorCode = code;
-    m_errorDescription = reason;
-    if (code == playererror::MissingPlugin && !m_missingDetail.isEmpty())
-        emit PluginMissing(std::exchange(m_missingDetail, {}));
-    emit Failed(FailureMessage(m_url, m_current != m_openUrl ? m_current : QUrl(), reason, lost));
 }
 
 // ---- Pipeline events -------------------------------------------------------
@@ -573,27 +300,6 @@ void StreamSession::SetStreamName(const QString& name) {
         return;
     m_streamName = name;
     emit StreamNameChanged(m_streamName);
-}
-
-void StreamSession::FollowRedirect(const GstStructure* headers) {
-    StreamFailureFacts facts;
-    switch (m_redirects.Redirected(HeaderValue(headers, "location"))) {
-    case RedirectChain::Step::Follow:
-        qCDebug(lcPlayer) << "redirected to" << m_redirects.current();
-        EndAttempt();
-        return ConnectTo(m_redirects.current());
-    case RedirectChain::Step::TooMany:
-        facts.origin = StreamFailureFacts::Origin::TooManyRedirects;
-        facts.maxRedirects = RedirectChain::kMaxHops;
-        break;
-    case RedirectChain::Step::Loop:
-        facts.origin = StreamFailureFacts::Origin::RedirectLoop;
-        break;
-    case RedirectChain::Step::Invalid:
-        facts.origin = StreamFailureFacts::Origin::BadRedirect;
-        break;
-    }
-    CandidateFailed(ClassifyStreamFailure(facts));
 }
 
 } // namespace didira
