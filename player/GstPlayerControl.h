@@ -74,7 +74,7 @@ public:
     void SetStallTimeout(int ms); // no audio this long while playing is a drop
     // Where the live buffer of later opens is kept, and how much.
     void SetTimeShiftLimits(const QString& root, const LiveBuffer::Limits& limits);
-    // Where recordings go (empty: Recorder::DefaultFolder).
+    // Where recordings go (empty: DefaultRecordingFolder).
     void SetRecordingFolder(const QString& folder) { m_recordFolder = folder; }
     // The live buffer of this open; null before the first open and after Stop or Cancel.
     std::shared_ptr<TimeShift> CurrentTimeShift() const { return m_timeShift; }

@@ -1,13 +1,10 @@
 #pragma once
 // Writes what a LiveBuffer keeps of a station into files as received, never
-// re-encoded: one file per title, "Station - Title.ext" (MP3 .mp3, ADTS AAC
-// .aac, Ogg .ogg), "Station - <date time>.ext" before the first title, a name
-// already taken followed by " (2)" and on to " (999)", then by the time the
-// file starts (and a number when that is taken too), so that a clash never
-// fails. Either from the buffer's end on until Stop (a recording, on a thread
-// of the recorder's own) or a range already kept (SaveRange, on the caller's
-// thread, never the UI thread's). A file counts as written once it is
-// flushed, synced to the disk and closed; a failure names the file.
+// re-encoded: one file per title (TitleFiles), named as RecordingNames says
+// (MP3 .mp3, ADTS AAC .aac, Ogg .ogg), so that a clash never fails. Either from the buffer's end on
+// until Stop (a recording, on a thread of the recorder's own) or a range already kept (SaveRange,
+// on the caller's thread, never the UI thread's). A file counts as written once it is flushed,
+// synced to the disk and closed; a failure names the file.
 //
 // The files start at the first frame (MP3, AAC) or page (Ogg) of the range,
 // and a title change splits them at the first frame or page at or after its
@@ -36,17 +33,8 @@ public:
     // Empty when done; else why not, for the listener.
     using Report = std::function<void(const QString& error)>;
 
-    // $XDG_MUSIC_DIR/Didira, XDG_MUSIC_DIR read as xdg-user-dirs does (from
-    // $XDG_CONFIG_HOME/user-dirs.dirs, else the environment); else
-    // ~/Music/Didira. Reads a file: not on the UI thread.
-    static QString DefaultFolder();
-    // text fit for a file name: '/', '\', ':', '*', '?', '"', '<', '>', '|'
-    // and control characters made '_', spaces trimmed, at most maxBytes of
-    // UTF-8 (cut between characters).
-    static QString SafeFileName(const QString& text, int maxBytes = 120);
-
-    // Writes [from, to) of buffer into folder (made when missing; empty: the
-    // default); empty or why it failed. The files written go to *files.
+    // Writes [from, to) of buffer into folder (made when missing; empty:
+    // DefaultRecordingFolder); empty or why it failed. The files written go to *files.
     static QString SaveRange(const LiveBuffer& buffer, qint64 from, qint64 to, QString folder,
                              const QString& station, QStringList* files = nullptr);
 

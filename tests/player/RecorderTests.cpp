@@ -8,6 +8,7 @@
 #include "PlayerFixture.h"
 #include "player/formats/OggHeaderPages.h"
 #include "player/timeshift/Recorder.h"
+#include "player/timeshift/RecordingNames.h"
 #include "player/timeshift/TimeShift.h"
 #include "support/StreamTestServer.h"
 
@@ -83,23 +84,23 @@ TEST(RecorderNames, WhatAFileNameCannotHoldIsReplacedAndTheNameTrimmedAndBounded
         {u"今夜のリクエスト"_qs, u"今夜のリクエスト"_qs},
     };
     for (const auto& [text, safe] : cases)
-        EXPECT_EQ(Recorder::SafeFileName(text), safe) << text.toStdString();
+        EXPECT_EQ(SafeFileName(text), safe) << text.toStdString();
     // Bounded in UTF-8 bytes, cut between characters.
-    EXPECT_EQ(Recorder::SafeFileName(QString(100, QChar(u'曲')), 10), QString(3, QChar(u'曲')));
+    EXPECT_EQ(SafeFileName(QString(100, QChar(u'曲')), 10), QString(3, QChar(u'曲')));
 
     // The folder: user-dirs.dirs first, then the environment, then ~/Music.
     const QString config = test::TempDir();
     qputenv("XDG_CONFIG_HOME", config.toUtf8());
     qputenv("XDG_MUSIC_DIR", "/srv/env-music");
-    EXPECT_EQ(Recorder::DefaultFolder(), u"/srv/env-music/Didira"_qs);
+    EXPECT_EQ(DefaultRecordingFolder(), u"/srv/env-music/Didira"_qs);
     QFile dirs(config + u"/user-dirs.dirs"_qs);
     ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
     dirs.write("# comment\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n");
     dirs.close();
-    EXPECT_EQ(Recorder::DefaultFolder(), QDir::homePath() + u"/Tunes/Didira"_qs);
+    EXPECT_EQ(DefaultRecordingFolder(), QDir::homePath() + u"/Tunes/Didira"_qs);
     dirs.remove();
     qunsetenv("XDG_MUSIC_DIR");
-    EXPECT_EQ(Recorder::DefaultFolder(), QDir::homePath() + u"/Music/Didira"_qs);
+    EXPECT_EQ(DefaultRecordingFolder(), QDir::homePath() + u"/Music/Didira"_qs);
     qunsetenv("XDG_CONFIG_HOME");
 }
 
