@@ -1,7 +1,7 @@
 #include "player/formats/AudioFrames.h"
 
 #include "player/formats/OggPage.h"
-#include "player/formats/TsAudio.h"
+#include "player/formats/TsPacket.h"
 
 #include <algorithm>
 
@@ -78,12 +78,12 @@ bool FrameAt(AudioFormat format, const QByteArray& bytes, qint64 i, bool final) 
 }
 
 bool TransportStreamAt(const QByteArray& bytes, qint64 i, bool final) {
-    constexpr qint64 kPacket = TsAudio::kPacketSize;
+    constexpr qint64 kPacket = mpegts::kPacketSize;
     const qint64 n = bytes.size() - i;
     if (n < 3 * kPacket && !final)
         return false;
     for (qint64 k = 0; k < 3 && k * kPacket < n; ++k)
-        if (!TsAudio::PacketAt(At(bytes, i + k * kPacket), n - k * kPacket))
+        if (!mpegts::PacketAt(At(bytes, i + k * kPacket), n - k * kPacket))
             return false;
     return true;
 }

@@ -4,12 +4,6 @@
 
 namespace didira {
 
-bool TsAudio::PacketAt(const unsigned char* p, qint64 n) {
-    if (n < 1 || p[0] != mpegts::kSync)
-        return false;
-    return n <= kPacketSize || p[kPacketSize] == mpegts::kSync;
-}
-
 bool TsAudio::StartsAudio(const unsigned char* packet) const {
     const mpegts::Packet p(packet);
     return m_codec != Codec::Unknown && p.start && p.pid == m_audioPid && p.payload;

@@ -17,9 +17,6 @@ public:
     static constexpr int kPacketSize = mpegts::kPacketSize;
     enum class Codec { Unknown, Aac, Mp3 };
 
-    // Whether a packet starts at p: the sync byte there and a packet after
-    // (n bytes at p).
-    static bool PacketAt(const unsigned char* p, qint64 n);
     // Reads one packet; appends its audio to *audio when given.
     void Packet(const unsigned char* packet, QByteArray* audio);
     // Whether packet starts a PES of the audio stream (known once its

@@ -11,6 +11,14 @@ namespace didira::mpegts {
 inline constexpr int kPacketSize = 188;
 inline constexpr unsigned char kSync = 0x47;
 
+// Whether a packet starts at p (n bytes there): its sync byte, and the next
+// packet's when there are bytes for it.
+inline bool PacketAt(const unsigned char* p, long long n) {
+    if (n < 1 || p[0] != kSync)
+        return false;
+    return n <= kPacketSize || p[kPacketSize] == kSync;
+}
+
 // The 13-bit PID at p (two bytes).
 inline std::uint16_t Pid(const unsigned char* p) {
     return static_cast<std::uint16_t>(((p[0] & 0x1f) << 8) | p[1]);

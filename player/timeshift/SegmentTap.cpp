@@ -1,5 +1,6 @@
 // The tap on an HLS demuxer's segments: see TimeShift.h.
 
+#include "player/formats/TsPacket.h"
 #include "player/timeshift/TimeShift.h"
 
 #include <algorithm>
@@ -11,7 +12,7 @@ std::optional<QByteArray> TimeShift::SegmentTap::Received(QByteArrayView bytes, 
     *restart = false;
     if (!m_started && !bytes.isEmpty()) {
         m_started = true;
-        m_ts = bytes.startsWith('\x47');
+        m_ts = mpegts::PacketAt(reinterpret_cast<const unsigned char*>(bytes.data()), 1);
     }
     QString timedTitle;
     if (m_ts)

@@ -1,6 +1,7 @@
 // The start of a live Ogg stream as the demuxer gets it, joined at awkward
 // places, fed in pieces of every size.
 #include "player/formats/OggJoin.h"
+#include "player/formats/OggPage.h"
 
 #include <gtest/gtest.h>
 
@@ -98,4 +99,38 @@ TEST(OggJoin, AFlushDropsWhatIsHeldAndGoesOnFromTheDemuxersChain) {
     EXPECT_EQ(filter.Feed(more), more) << "chain 1 goes on, not dropped as unknown";
     EXPECT_EQ(filter.Feed(Chain(3)), Chain(3)) << "another chain starts cleanly";
     EXPECT_EQ(filter.DroppedPages(), 0);
+}
+
+TEST(OggPage, TheReaderFindsWholePagesOnlyAndResyncsPastWhatIsNoPage) {
+    const QByteArray first = Page(7, 0, true);
+    const QByteArray data = Page(7, 4096, false, 200);
+    EXPECT_EQ(ogg::PageLength(first), first.size());
+    EXPECT_EQ(ogg::PageLength(first.first(ogg::kHeaderSize)), 0) << "segment table missing";
+    EXPECT_EQ(ogg::PageLength(data.first(40)), data.size()) << "declared before the body came";
+    EXPECT_EQ(ogg::PageLength(QByteArray("Og")), 0) << "may still be a page";
+    EXPECT_EQ(ogg::PageLength(QByteArray("OgX")), -1);
+    QByteArray version = first;
+    version[4] = 1;
+    EXPECT_EQ(ogg::PageLength(version), -1);
+
+    const ogg::PageHeader head(data);
+    EXPECT_EQ(head.Granule(), 4096);
+    EXPECT_EQ(head.Serial(), 7u);
+    EXPECT_TRUE(head.HasAudio());
+    EXPECT_FALSE(head.FirstOfStream());
+    EXPECT_TRUE(ogg::PageHeader(first).FirstOfStream() && ogg::PageHeader(first).IsHeader());
+    EXPECT_FALSE(ogg::PageHeader(Page(7, -1, false)).HasAudio()) << "no packet ends on it";
+
+    // Garbage, a false capture pattern, two pages, and the start of a third.
+    const QByteArray bytes = "junkOggS\x01" + first + "xx" + data + data.first(30);
+    std::vector<qsizetype> found;
+    ogg::ForEachPage(bytes, [&](qsizetype at, QByteArrayView page) {
+        found.push_back(at);
+        EXPECT_EQ(ogg::PageLength(page), page.size());
+        return true;
+    });
+    const qsizetype at = 9;
+    EXPECT_EQ(found, (std::vector<qsizetype>{at, at + first.size() + 2}));
+    EXPECT_EQ(ogg::FindPage(bytes), at);
+    EXPECT_EQ(ogg::FindPage(bytes, at + 1), at + first.size() + 2);
 }
