@@ -82,7 +82,9 @@ bool IcyMetadataReader::EndBlock() {
 IcyFramer::IcyFramer(std::uint32_t interval, IcyMetadataReader::Phase phase, QByteArray lastTitle)
     : m_interval(interval), m_phase(phase), m_lastTitle(std::move(lastTitle)) {}
 
-void IcyFramer::Frame(QByteArrayView audio, const QByteArray& title, QByteArray* out) {
+std::optional<QByteArray> IcyFramer::Frame(QByteArrayView audio, const QByteArray& title,
+                                           QByteArray* out) {
+    std::optional<QByteArray> named;
     if (m_phase.blockLeft > 0) {
         out->append(static_cast<qsizetype>(m_phase.blockLeft), '\0');
         m_phase = {m_interval, 0};
@@ -92,8 +94,8 @@ void IcyFramer::Frame(QByteArrayView audio, const QByteArray& title, QByteArray*
             QByteArray block;
             if (title != m_lastTitle || m_restarted) {
                 // Cut to what one length byte can count, the closing "';" kept.
-                block = (m_restarted ? "';StreamTitle='" : "StreamTitle='") +
-                        title.left(IcyMetadataReader::kMaxBlock - 18) + "';";
+                named = title.left(IcyMetadataReader::kMaxBlock - 18);
+                block = (m_restarted ? "';StreamTitle='" : "StreamTitle='") + *named + "';";
                 m_lastTitle = title;
                 m_restarted = false;
             }
@@ -109,6 +111,7 @@ void IcyFramer::Frame(QByteArrayView audio, const QByteArray& title, QByteArray*
         audio = audio.sliced(n);
         m_phase.audioLeft -= static_cast<std::uint64_t>(n);
     }
+    return named;
 }
 
 void IcyFramer::Restart() {

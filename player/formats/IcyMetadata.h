@@ -75,8 +75,9 @@ class IcyFramer {
 public:
     IcyFramer(std::uint32_t interval, IcyMetadataReader::Phase phase, QByteArray lastTitle);
     // Appends audio to out, with the blocks that fall within it; title: the
-    // StreamTitle of this audio.
-    void Frame(QByteArrayView audio, const QByteArray& title, QByteArray* out);
+    // StreamTitle of this audio. The title a block among them named, as
+    // written (cut to fit a block); none when none did.
+    std::optional<QByteArray> Frame(QByteArrayView audio, const QByteArray& title, QByteArray* out);
     // For a reader that counts afresh (a demuxer given the caps again after
     // a flush): the next bytes start an interval, and its block names the
     // title, opened with "';" so that a reader still holding part of a block

@@ -192,6 +192,8 @@ struct BufferShift {
             RestartDownstream(pad, [&] { out = tap.Restart(); });
             restarted = true;
         }
+        if (const std::optional<QByteArray> title = tap.TakeShownTitle())
+            PostIcyTitle(pad, *title);
         GstBuffer* sent = Replacement(buffer, out);
         if (!sent)
             return nullptr;
@@ -223,8 +225,8 @@ GstPadProbeReturn ShiftList(BufferShift& shift, GstPadProbeInfo* info) {
 }
 
 // Hands what the source reads to the time shift's tap, and sends on what the
-// tap gives in its place (see TimeShift). Runs before the ICY titles are
-// read, so that they are those of what goes downstream.
+// tap gives in its place (see TimeShift); posts the ICY titles of what goes
+// downstream as the tap reads them.
 GstPadProbeReturn ShiftBytes(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
     auto& tap = *static_cast<TimeShift::Tap*>(data);
     if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM)
@@ -349,10 +351,13 @@ void ProbeSourcePad(GstPad* pad, ProbeContext* relay) {
         std::lock_guard lock(relay->mutex);
         shift = relay->timeShift;
     }
-    if (shift)
+    if (shift) {
+        // The tap reads the ICY titles too.
         gst_pad_add_probe(
             pad, static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
             ShiftBytes, shift->NewTap().release(), DeleteProbeData<TimeShift::Tap>);
+        return;
+    }
     gst_pad_add_probe(pad,
                       static_cast<GstPadProbeType>(kBuffers | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                                    GST_PAD_PROBE_TYPE_EVENT_FLUSH),

@@ -46,6 +46,8 @@ std::optional<QByteArray> TimeShift::Tap::Received(QByteArrayView bytes, qint64 
     qint64 start = 0;
     LiveBuffer* buffer = KeepLocked(lock, held, audio, titled ? titleAt : -1, atMs, &start);
     if (shift.m_mode == Mode::Live && m_asReceived) {
+        if (titled)
+            ShowTitle(m_reader->Title());
         shift.TakeMovedLocked();
         m_sentEnd = buffer ? buffer->End() : -1;
         return Unframed() ? std::optional(audio.toByteArray()) : std::nullopt;
@@ -142,6 +144,7 @@ QByteArray TimeShift::Tap::Restart() {
     }
     if (m_framer)
         m_framer->Restart();
+    m_shownTitle.clear(); // downstream reads titles afresh after the flush
     shift.DelayFromLocked(at);
     const qint64 leadEnd =
         ogg ? OggLeadEnd(*buffer, at, kLeadMs) : buffer->OffsetAt(buffer->TimeAt(at) + kLeadMs);
@@ -172,8 +175,16 @@ QByteArray TimeShift::Tap::SendLocked(LiveBuffer* buffer, qint64 count, QByteArr
         return headers + chunk;
     }
     QByteArray out;
-    m_framer->Frame(chunk, title.toUtf8(), &out);
+    if (const std::optional<QByteArray> named = m_framer->Frame(chunk, title.toUtf8(), &out))
+        ShowTitle(*named);
     return out;
+}
+
+void TimeShift::Tap::ShowTitle(const QByteArray& title) {
+    if (title == m_shownTitle)
+        return;
+    m_shownTitle = title;
+    m_shownChange = title;
 }
 
 } // namespace didira

@@ -91,6 +91,11 @@ public:
         QByteArray Restart();
         // Where in the buffer what was sent last ends (-1: not kept).
         qint64 SentEnd() const { return m_sentEnd; }
+        // The ICY title that what was sent last names, when it is another
+        // than the one named before (since the last flush), as a reader of
+        // what goes downstream would tell it; once. The titles are read
+        // here only, once per pad.
+        std::optional<QByteArray> TakeShownTitle() { return std::exchange(m_shownChange, {}); }
 
     private:
         bool Unframed() const {
@@ -111,10 +116,15 @@ public:
         QByteArray SendLocked(LiveBuffer* buffer, qint64 count, QByteArray headers,
                               QByteArrayView audio);
 
+        // Downstream is sent a block naming title.
+        void ShowTitle(const QByteArray& title);
+
         std::shared_ptr<TimeShift> m_shift;
         std::uint32_t m_interval = 0;
         qint64 m_restartCount = 0; // what arrived with the move: the least to send
         qint64 m_sentEnd = -1;
+        QByteArray m_shownTitle;                 // named last downstream
+        std::optional<QByteArray> m_shownChange; // see TakeShownTitle
         std::optional<IcyMetadataReader> m_reader;
         quint64 m_buffer = 0;              // which of the shift's buffers m_oggHeaders follows
         std::optional<IcyFramer> m_framer; // once downstream no longer gets the bytes as received
