@@ -40,7 +40,7 @@ struct PipelineGeneration {
     gst::ElementPtr panorama;
     // Shared with the state worker, which restarts it for each run once the
     // previous run has reached NULL.
-    std::shared_ptr<AudioOutputWatch> outputWatch;
+    std::shared_ptr<OutputHearing> outputHearing;
     std::unique_ptr<PipelineStateWorker> worker; // made once the playbin is built
     bool renewFailed = false;                    // a replacement did not build: not tried again
 
@@ -124,7 +124,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
         return nullptr;
     }
     ProbeOutputPad(sinkPad.get(), gen->relay.get());
-    gen->outputWatch = std::make_shared<AudioOutputWatch>(bin.get());
+    gen->outputHearing = std::make_shared<OutputHearing>(bin.get());
 
     ApplyAutoplugPreferences();
     GstElement* playbin = gst_element_factory_make("playbin", "didira-player");
@@ -154,7 +154,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
     gen->relay->pipeline = GST_OBJECT(gen->playbin.get());
     InstallBusTransport(gen->playbin.get(), gen->relay);
     gen->worker =
-        std::make_unique<PipelineStateWorker>(gen->playbin.get(), gen->relay, gen->outputWatch);
+        std::make_unique<PipelineStateWorker>(gen->playbin.get(), gen->relay, gen->outputHearing);
     return gen;
 }
 
@@ -197,7 +197,7 @@ void AudioPipeline::Start(const QUrl& uri) {
     m_run = ++m_lastRun;
     m_uri = uri;
     m_playing.reset();
-    m_output = AudioOutputWatch::Output::Silent;
+    m_output = OutputHearing::Output::Silent;
     m_firstAudio = false;
     m_gen->worker->Start(uri.toEncoded(), m_run);
     m_runTimer.start(kOutputPollMs);
@@ -331,7 +331,7 @@ void AudioPipeline::Forward(GstMessage* message) {
         GstState oldState, newState, pending;
         gst_message_parse_state_changed(message, &oldState, &newState, &pending);
         if (oldState == GST_STATE_PLAYING) // looked at afresh, however soon it plays again
-            m_output = AudioOutputWatch::Output::Silent;
+            m_output = OutputHearing::Output::Silent;
         emit StateChanged(oldState, newState);
         return;
     }
@@ -387,7 +387,7 @@ void AudioPipeline::PollEvery(int ms) {
 }
 
 void AudioPipeline::PollOutput() {
-    using Output = AudioOutputWatch::Output;
+    using Output = OutputHearing::Output;
     // Until the worker has started this run, the pipeline still carries (or
     // tears down) the last one, and the watch still describes it.
     if (m_run == 0 || m_gen->relay->run.load() != m_run)
@@ -401,7 +401,7 @@ void AudioPipeline::PollOutput() {
         PollEvery(kOutputPollMs);
         return;
     }
-    const Output output = m_gen->outputWatch->Check(playbin);
+    const Output output = m_gen->outputHearing->Check(playbin);
     if (output == m_output || output == Output::Silent)
         return;
     m_output = output;

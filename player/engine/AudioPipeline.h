@@ -22,7 +22,7 @@
 #include "player/engine/BusTransport.h"
 #include "player/engine/MissingPlugins.h"
 #include "player/engine/PipelineStateWorker.h"
-#include "player/output/AudioOutputWatch.h"
+#include "player/output/OutputHearing.h"
 
 #include <QObject>
 #include <QTimer>
@@ -148,7 +148,7 @@ private:
     // that hangs while the run waits behind it.
     QTimer m_runTimer;
     // What the output did at the last poll while playing.
-    AudioOutputWatch::Output m_output = AudioOutputWatch::Output::Silent;
+    OutputHearing::Output m_output = OutputHearing::Output::Silent;
     bool m_firstAudio = false;
 };
 

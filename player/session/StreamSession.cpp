@@ -3,8 +3,8 @@
 #include "player/formats/MetafileParser.h"
 #include "player/formats/StreamText.h"
 #include "player/gst/Tags.h"
-#include "player/output/AudioOutputCheck.h"
-#include "player/output/OutputProbe.h"
+#include "player/output/OutputFallback.h"
+#include "player/output/OutputReturn.h"
 #include "player/session/ConnectionCheck.h"
 #include "player/session/StallWatchdog.h"
 #include "player/session/StreamUrl.h"
@@ -107,8 +107,8 @@ void StreamSession::Enter(Phase next) {
     const Phase previous = m_phase;
     m_phase = next;
     qCDebug(lcPlayer) << "phase" << PhaseName(previous) << "->" << PhaseName(next);
-    if (m_outputProbe && next != Phase::Reconnecting)
-        m_outputProbe->Stop();
+    if (m_outputReturn && next != Phase::Reconnecting)
+        m_outputReturn->Stop();
     const Reported states = ReportedStates(next, m_openState, IsNetworkUrl(m_current));
     EnterActions(next);
     Report(states.open, states.play);
