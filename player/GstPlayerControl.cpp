@@ -114,6 +114,7 @@ Variant AsBool(bool b) {
 
 Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) {
     switch (id) {
+    // Read only.
     case dispid::Bandwidth:
     case dispid::OpenState:
     case dispid::PlayState:
@@ -122,6 +123,7 @@ Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Va
     case dispid::ErrorCode:
         Expect(kind, args, InvokeKind::PropertyGet, 0);
         return GetProperty(id);
+    // Read and written.
     case dispid::PlayOnOpen:
     case dispid::Volume:
     case dispid::Balance:
@@ -132,6 +134,7 @@ Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Va
         Expect(kind, args, InvokeKind::PropertyPut, 1);
         PutProperty(id, args[0]);
         return std::monostate{};
+    // Methods.
     case dispid::Stop:
     case dispid::Cancel:
     case dispid::Open:
