@@ -6,11 +6,8 @@
 #include "player/engine/PluginInstaller.h"
 #include "player/gst/MediaFramework.h"
 #include "player/session/StreamSession.h"
-#include "player/timeshift/Recorder.h"
 #include "player/timeshift/TimeShift.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QThreadPool>
 #include <cmath>
 
@@ -99,70 +96,112 @@ void CGstPlayerControl::ReportFailure(const QString& text) {
         Qt::QueuedConnection);
 }
 
-Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) {
-    auto expect = [&](InvokeKind k, std::size_t count) {
-        if (kind != k)
-            throw DispatchError(kDispMemberNotFound, QString());
-        if (args.size() != count)
-            throw DispatchError(kDispBadParamCount, QString());
-    };
-    auto asInt = [&] { return std::get<std::int32_t>(ChangeType(args[0], VarType::I4)); };
-    auto asBool = [](bool b) { return Variant{VariantBool{std::int16_t(b ? -1 : 0)}}; };
-    auto getOrPut = [&](auto get, auto put) -> Variant {
-        if (kind == InvokeKind::PropertyGet) {
-            expect(InvokeKind::PropertyGet, 0);
-            return get();
-        }
-        expect(InvokeKind::PropertyPut, 1);
-        put();
-        return std::monostate{};
-    };
+namespace {
 
+// Throws the dispatch error of a call of the wrong kind or argument count.
+void Expect(InvokeKind kind, std::span<const Variant> args, InvokeKind wanted, std::size_t count) {
+    if (kind != wanted)
+        throw DispatchError(kDispMemberNotFound, QString());
+    if (args.size() != count)
+        throw DispatchError(kDispBadParamCount, QString());
+}
+
+Variant AsBool(bool b) {
+    return VariantBool{std::int16_t(b ? -1 : 0)};
+}
+
+} // namespace
+
+Variant CGstPlayerControl::Invoke(DispId id, InvokeKind kind, std::span<const Variant> args) {
+    switch (id) {
+    // Read only.
+    case dispid::Bandwidth:
+    case dispid::OpenState:
+    case dispid::PlayState:
+    case dispid::IsError:
+    case dispid::ErrorDescription:
+    case dispid::ErrorCode:
+        Expect(kind, args, InvokeKind::PropertyGet, 0);
+        return GetProperty(id);
+    // Read and written.
+    case dispid::PlayOnOpen:
+    case dispid::Volume:
+    case dispid::Balance:
+        if (kind == InvokeKind::PropertyGet) {
+            Expect(kind, args, InvokeKind::PropertyGet, 0);
+            return GetProperty(id);
+        }
+        Expect(kind, args, InvokeKind::PropertyPut, 1);
+        PutProperty(id, args[0]);
+        return std::monostate{};
+    // Methods.
+    case dispid::Stop:
+    case dispid::Cancel:
+    case dispid::Open:
+        Expect(kind, args, InvokeKind::Method, id == dispid::Open ? 1 : 0);
+        CallMethod(id, args);
+        return std::monostate{};
+    default:
+        throw DispatchError(kDispMemberNotFound, QString());
+    }
+}
+
+Variant CGstPlayerControl::GetProperty(DispId id) const {
     switch (id) {
     case dispid::Bandwidth:
-        expect(InvokeKind::PropertyGet, 0);
         return m_session->Bandwidth();
-    case dispid::PlayOnOpen:
-        return getOrPut([&] { return asBool(m_session->playOnOpen); },
-                        [&] {
-                            m_session->playOnOpen =
-                                std::get<VariantBool>(ChangeType(args[0], VarType::Bool)).value;
-                        });
     case dispid::OpenState:
-        expect(InvokeKind::PropertyGet, 0);
         return ToNumber(m_session->GetOpenState());
     case dispid::PlayState:
-        expect(InvokeKind::PropertyGet, 0);
         return ToNumber(m_session->GetPlayState());
     case dispid::IsError:
-        expect(InvokeKind::PropertyGet, 0);
-        return asBool(m_session->IsError());
+        return AsBool(m_session->IsError());
     case dispid::ErrorDescription:
-        expect(InvokeKind::PropertyGet, 0);
         return m_session->ErrorDescription();
     case dispid::ErrorCode:
-        expect(InvokeKind::PropertyGet, 0);
         return m_session->ErrorCode();
+    case dispid::PlayOnOpen:
+        return AsBool(m_session->playOnOpen);
     case dispid::Volume:
-        return getOrPut([&] { return Variant{m_volume}; }, [&] { SetVolume(asInt()); });
+        return m_volume;
     case dispid::Balance:
-        return getOrPut([&] { return Variant{m_balance}; }, [&] { SetBalance(asInt()); });
+        return m_balance;
+    default:
+        throw DispatchError(kDispMemberNotFound, QString());
+    }
+}
+
+void CGstPlayerControl::PutProperty(DispId id, const Variant& value) {
+    switch (id) {
+    case dispid::PlayOnOpen:
+        m_session->playOnOpen = std::get<VariantBool>(ChangeType(value, VarType::Bool)).value;
+        break;
+    case dispid::Volume:
+        SetVolume(std::get<std::int32_t>(ChangeType(value, VarType::I4)));
+        break;
+    case dispid::Balance:
+        SetBalance(std::get<std::int32_t>(ChangeType(value, VarType::I4)));
+        break;
+    default:
+        throw DispatchError(kDispMemberNotFound, QString());
+    }
+}
+
+void CGstPlayerControl::CallMethod(DispId id, std::span<const Variant> args) {
+    switch (id) {
     case dispid::Stop:
-        expect(InvokeKind::Method, 0);
         m_session->Stop();
         RenewTimeShift(false);
-        return std::monostate{};
+        break;
     case dispid::Cancel:
-        expect(InvokeKind::Method, 0);
         m_session->Cancel();
         RenewTimeShift(false);
-        return std::monostate{};
+        break;
     case dispid::Open: {
-        expect(InvokeKind::Method, 1);
         const QString url = std::get<QString>(ChangeType(args[0], VarType::BStr));
         RenewTimeShift(true);
         m_session->Open(url);
-        return std::monostate{};
+        break;
     }
     default:
         throw DispatchError(kDispMemberNotFound, QString());
@@ -184,7 +223,7 @@ void CGstPlayerControl::SetNetworkAvailable(bool available) {
     m_session->SetNetworkAvailable(available);
 }
 
-// ---- Pause and moves in the live buffer --------------------------------------
+// ---- The time shift's lifetime -------------------------------------------
 
 void CGstPlayerControl::RenewTimeShift(bool open) {
     StopRecording();
@@ -201,167 +240,6 @@ void CGstPlayerControl::RenewTimeShift(bool open) {
         return;
     m_timeShift = TimeShift::Create(m_timeShiftRoot, m_timeShiftLimits);
     m_pipeline->SetTimeShift(m_timeShift);
-}
-
-bool CGstPlayerControl::Pause() {
-    if (m_session->GetPlayState() == PlayState::Paused)
-        return true;
-    if (!CanSeek() || !m_session->Pause(true))
-        return false;
-    m_timeShift->Pause();
-    return true;
-}
-
-bool CGstPlayerControl::Unpause() {
-    if (m_session->GetPlayState() != PlayState::Paused)
-        return m_session->GetPlayState() == PlayState::Playing;
-    bool fromOldest = false;
-    if (m_timeShift)
-        m_timeShift->Unpause(&fromOldest);
-    if (fromOldest) {
-        qWarning("didira: the paused place is no longer kept; playing on from the oldest audio "
-                 "kept");
-        emit Moved();
-        emit PlaybackNotice(QStringLiteral(
-            "一時停止した位置はもう残っていないため、残っている最も古い位置から再生します。"));
-    }
-    return m_session->Pause(false);
-}
-
-bool CGstPlayerControl::SeekBy(qint64 ms) {
-    return CanSeek() && NoteMove(m_timeShift->SeekBy(ms));
-}
-
-bool CGstPlayerControl::SeekTo(qint64 ms) {
-    return CanSeek() && NoteMove(m_timeShift->SeekTo(ms));
-}
-
-bool CGstPlayerControl::GoLive() {
-    if (!CanSeek())
-        return false;
-    NoteMove(m_timeShift->GoLive());
-    // Live now, also while the output waits for the new place.
-    return m_session->GetPlayState() != PlayState::Paused || Unpause();
-}
-
-bool CGstPlayerControl::NoteMove(bool moved) {
-    if (moved)
-        emit Moved();
-    return moved;
-}
-
-bool CGstPlayerControl::CanSeek() const {
-    const PlayState state = m_session->GetPlayState();
-    // Waiting: resuming, starved or reconnecting after it played (a buffer
-    // that works has kept what was received).
-    return m_timeShift && m_timeShift->Works() &&
-           (state == PlayState::Playing || state == PlayState::Paused ||
-            state == PlayState::Waiting);
-}
-
-qint64 CGstPlayerControl::PositionMs() const {
-    return m_timeShift ? m_timeShift->PositionMs() : 0;
-}
-
-qint64 CGstPlayerControl::BehindLiveMs() const {
-    return m_timeShift ? m_timeShift->BehindMs() : 0;
-}
-
-QString CGstPlayerControl::LiveProblem() const {
-    return m_timeShift ? m_timeShift->Error() : QString();
-}
-
-// ---- Recording -------------------------------------------------------------
-
-namespace {
-
-// Calls reply on the UI thread.
-void PostReply(const OleControl::RecordingReply& reply, const QString& error) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [reply, error] { reply(error); }, Qt::QueuedConnection);
-}
-
-} // namespace
-
-std::shared_ptr<const LiveBuffer> CGstPlayerControl::RecordableBuffer() const {
-    return CanSeek() ? m_timeShift->Buffer() : nullptr;
-}
-
-bool CGstPlayerControl::StartRecording(const QString& station, RecordingReply reply) {
-    if (m_recorder) {
-        PostReply(reply, {});
-        return true;
-    }
-    std::shared_ptr<const LiveBuffer> buffer = RecordableBuffer();
-    if (!buffer)
-        return false;
-    const quint64 recording = ++m_nRecording;
-    // The recorder's reports come on its thread.
-    const QPointer<CGstPlayerControl> self(this);
-    const auto ended = [self, recording](const QString& error) {
-        if (!self)
-            return;
-        if (self->m_nRecording == recording && self->m_recorder)
-            self->DropRecorder();
-        emit self->RecordingFailed(error);
-    };
-    auto started = [reply, ended](const QString& error) {
-        PostReply(
-            [reply, ended](const QString& e) {
-                if (!e.isEmpty())
-                    ended(e);
-                reply(e);
-            },
-            error);
-    };
-    auto failed = [ended](const QString& error) { PostReply(ended, error); };
-    m_recorder = std::make_shared<Recorder>(std::move(buffer), m_recordFolder, station,
-                                            std::move(started), std::move(failed));
-    emit RecordingChanged(true);
-    return true;
-}
-
-bool CGstPlayerControl::StopRecording() {
-    if (!m_recorder)
-        return false;
-    DropRecorder();
-    return true;
-}
-
-void CGstPlayerControl::DropRecorder(bool tell) {
-    m_recorder->Stop();
-    QThreadPool::globalInstance()->start(
-        [recorder = std::move(m_recorder)]() mutable { recorder.reset(); });
-    m_recorder.reset();
-    if (tell)
-        emit RecordingChanged(false);
-}
-
-bool CGstPlayerControl::SaveLast(const QString& station, qint64 ms, SaveReply reply) {
-    std::shared_ptr<const LiveBuffer> buffer = RecordableBuffer();
-    if (!buffer)
-        return false;
-    const QPointer<CGstPlayerControl> self(this);
-    QThreadPool::globalInstance()->start(
-        [buffer = std::move(buffer), station, ms, folder = m_recordFolder, self, reply] {
-            const qint64 end = buffer->End();
-            const qint64 newest = buffer->TimeAt(end - 1);
-            const qint64 from = buffer->OffsetAt(newest - ms);
-            SavedAudio saved;
-            const QString error =
-                Recorder::SaveRange(*buffer, from, end, folder, station, &saved.files);
-            if (error.isEmpty())
-                saved.ms = std::clamp<qint64>(newest - buffer->TimeAt(from), 0, ms);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [self, reply, error, saved] {
-                    if (self && !error.isEmpty())
-                        emit self->RecordingFailed(error);
-                    reply(error, saved);
-                },
-                Qt::QueuedConnection);
-        });
-    return true;
 }
 
 // ---- Volume and balance ----------------------------------------------------

@@ -9,6 +9,10 @@
 // once to the control's site, posted so that Invoke returns first. A station
 // that has played is reconnected until Stop, Cancel or another Open, shown
 // as waiting, never reported as a failure.
+//
+// The dispatch face, the properties and the time shift's lifetime are in
+// GstPlayerControl.cpp; pause, the moves in the live buffer and recording
+// have their one home in LiveControls.cpp.
 
 #include "control/ControlHost.h"
 #include "control/PlayerStates.h"
@@ -93,8 +97,12 @@ private:
     CGstPlayerControl(QWidget* parent, std::unique_ptr<AudioPipeline> pipeline);
     void LoadPersisted(const PersistedState& state);
     void ReportFailure(const QString& text);
-    // Announces a move that was made (Moved); returns moved.
-    bool NoteMove(bool moved);
+
+    // The members of Invoke by kind, once the call's kind and argument count
+    // are checked.
+    Variant GetProperty(DispId id) const;
+    void PutProperty(DispId id, const Variant& value);
+    void CallMethod(DispId id, std::span<const Variant> args);
 
     void SetVolume(std::int32_t hundredthsDb);
     void SetBalance(std::int32_t hundredthsDb);
@@ -102,6 +110,8 @@ private:
     void ApplyBalance();
     // A new live buffer for an open, or none (Stop, Cancel).
     void RenewTimeShift(bool open);
+    // Announces a move that was made (Moved); returns moved.
+    bool NoteMove(bool moved);
     // The live buffer to record from; null when nothing of a live station is kept.
     std::shared_ptr<const LiveBuffer> RecordableBuffer() const;
     // Ends the recording (its last writes away from the UI thread); tell:

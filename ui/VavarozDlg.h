@@ -28,6 +28,7 @@ class CDlgAutoProxyLink;
 namespace remote {
 struct Access;
 }
+struct ControlTemplate;
 struct DialogTemplate;
 
 // Window messages that the dialog's message map routes.
@@ -48,7 +49,7 @@ struct MsgArgs {
     unsigned id = 0; // command id, timer id
     int code = 0;    // scroll code
     int pos = 0;     // scroll position
-    QPoint point;    // mouse position
+    QPoint point{};  // mouse position
     QSlider* scrollBar = nullptr;
     long* result = nullptr; // notification result slot
 };
@@ -181,8 +182,17 @@ private:
     // stop-icon box and the dialog goes on.
     void SafeDispatch(const std::function<void()>& handler);
     void DefaultSysCommand(unsigned nID);
-    void CreateControls(const DialogTemplate& tpl);
+    void BuildSystemMenu();
     void ShowSystemMenu(const QPoint& globalPos);
+
+    // Set-up (DlgSetup.cpp): the template's controls and the player control
+    // wired to the message map; OnInitDialog's steps.
+    void CreateControls(const DialogTemplate& tpl);
+    // False when the player control of c cannot be created.
+    bool AttachPlayer(const ControlTemplate& c, QSize base);
+    void SetUpPlayer();
+    void SetUpTrackbars();
+    void SetUpStationList();
 
     // Ends the modal run with result and hides the window.
     void EndDialog(int result);

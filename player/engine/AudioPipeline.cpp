@@ -13,7 +13,7 @@
 namespace didira {
 
 // One pipeline with everything made for it: the playbin, its sink bin's
-// volume and balance elements, the output watch, the bus relay and the state
+// volume and balance elements, the output hearing, the bus transport and the state
 // worker. Replaced whole when its teardown hangs.
 struct PipelineGeneration {
     // Builds the pipeline with sink as the audio output; its messages go to
@@ -40,7 +40,7 @@ struct PipelineGeneration {
     gst::ElementPtr panorama;
     // Shared with the state worker, which restarts it for each run once the
     // previous run has reached NULL.
-    std::shared_ptr<AudioOutputWatch> outputWatch;
+    std::shared_ptr<OutputHearing> outputHearing;
     std::unique_ptr<PipelineStateWorker> worker; // made once the playbin is built
     bool renewFailed = false;                    // a replacement did not build: not tried again
 
@@ -124,7 +124,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
         return nullptr;
     }
     ProbeOutputPad(sinkPad.get(), gen->relay.get());
-    gen->outputWatch = std::make_shared<AudioOutputWatch>(bin.get());
+    gen->outputHearing = std::make_shared<OutputHearing>(bin.get());
 
     ApplyAutoplugPreferences();
     GstElement* playbin = gst_element_factory_make("playbin", "didira-player");
@@ -142,7 +142,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
     // drains the queue into its own), so the session ignores it for network
     // streams. Stalls are found where they are heard, at the output (Starved,
     // waiting); data after one plays at once, moved to the present by the
-    // output watch, so nothing is cut. The queue holds what arrives meanwhile.
+    // output hearing, so nothing is cut. The queue holds what arrives meanwhile.
     g_object_set(gen->playbin.get(), "buffer-duration", gint64{4 * GST_SECOND}, "buffer-size",
                  gint{1024 * 1024}, nullptr);
     PreferBestVariantAtStart(gen->playbin.get());
@@ -154,7 +154,7 @@ std::unique_ptr<PipelineGeneration> PipelineGeneration::Build(const QByteArray& 
     gen->relay->pipeline = GST_OBJECT(gen->playbin.get());
     InstallBusTransport(gen->playbin.get(), gen->relay);
     gen->worker =
-        std::make_unique<PipelineStateWorker>(gen->playbin.get(), gen->relay, gen->outputWatch);
+        std::make_unique<PipelineStateWorker>(gen->playbin.get(), gen->relay, gen->outputHearing);
     return gen;
 }
 
@@ -197,7 +197,7 @@ void AudioPipeline::Start(const QUrl& uri) {
     m_run = ++m_lastRun;
     m_uri = uri;
     m_playing.reset();
-    m_output = AudioOutputWatch::Output::Silent;
+    m_output = OutputHearing::Output::Silent;
     m_firstAudio = false;
     m_gen->worker->Start(uri.toEncoded(), m_run);
     m_runTimer.start(kOutputPollMs);
@@ -331,7 +331,7 @@ void AudioPipeline::Forward(GstMessage* message) {
         GstState oldState, newState, pending;
         gst_message_parse_state_changed(message, &oldState, &newState, &pending);
         if (oldState == GST_STATE_PLAYING) // looked at afresh, however soon it plays again
-            m_output = AudioOutputWatch::Output::Silent;
+            m_output = OutputHearing::Output::Silent;
         emit StateChanged(oldState, newState);
         return;
     }
@@ -387,9 +387,9 @@ void AudioPipeline::PollEvery(int ms) {
 }
 
 void AudioPipeline::PollOutput() {
-    using Output = AudioOutputWatch::Output;
+    using Output = OutputHearing::Output;
     // Until the worker has started this run, the pipeline still carries (or
-    // tears down) the last one, and the watch still describes it.
+    // tears down) the last one, and the hearing still describes it.
     if (m_run == 0 || m_gen->relay->run.load() != m_run)
         return;
     GstElement* playbin = m_gen->playbin.get();
@@ -401,7 +401,7 @@ void AudioPipeline::PollOutput() {
         PollEvery(kOutputPollMs);
         return;
     }
-    const Output output = m_gen->outputWatch->Check(playbin);
+    const Output output = m_gen->outputHearing->Check(playbin);
     if (output == m_output || output == Output::Silent)
         return;
     m_output = output;

@@ -1,7 +1,7 @@
 #pragma once
 // The GStreamer side of the player: a playbin with an audio-only sink bin
 // (balance, volume, the configured output), whose source is configured
-// (SourceSettings) and read as it flows (StreamProbes), the output watch that
+// (SourceSettings) and read as it flows (StreamProbes), the output hearing that
 // tells when the output is heard or runs dry, and the pipeline's messages as
 // signals on the UI thread (BusTransport). Messages of a run that was torn
 // down never arrive.
@@ -14,7 +14,7 @@
 // A teardown can hang for good inside a library (a streaming thread that
 // never lets go of its lock). Once one has lasted kStuckTeardown, a run that
 // waits behind it starts on a pipeline built afresh instead: the stuck one is
-// given up whole (playbin, sink bin, output watch, bus transport, state worker)
+// given up whole (playbin, sink bin, output hearing, bus transport, state worker)
 // and left to end, or not, on its own thread; nothing of it reaches the
 // caller again. Volume, balance and the count of audio over all runs carry
 // over to the new pipeline.
@@ -22,7 +22,7 @@
 #include "player/engine/BusTransport.h"
 #include "player/engine/MissingPlugins.h"
 #include "player/engine/PipelineStateWorker.h"
-#include "player/output/AudioOutputWatch.h"
+#include "player/output/OutputHearing.h"
 
 #include <QObject>
 #include <QTimer>
@@ -148,7 +148,7 @@ private:
     // that hangs while the run waits behind it.
     QTimer m_runTimer;
     // What the output did at the last poll while playing.
-    AudioOutputWatch::Output m_output = AudioOutputWatch::Output::Silent;
+    OutputHearing::Output m_output = OutputHearing::Output::Silent;
     bool m_firstAudio = false;
 };
 

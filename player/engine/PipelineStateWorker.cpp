@@ -3,7 +3,7 @@
 #include "player/engine/BusTransport.h"
 #include "player/gst/DetachedWork.h"
 #include "player/gst/GstHandle.h"
-#include "player/output/AudioOutputWatch.h"
+#include "player/output/OutputHearing.h"
 
 #include <algorithm>
 #include <atomic>
@@ -45,12 +45,12 @@ struct PipelineStateWorker::Shared {
     bool finished = false;
     std::atomic<Clock::time_point> nullSince{}; // while going to NULL
     std::shared_ptr<PipelineRun> relay;
-    std::shared_ptr<AudioOutputWatch> watch;
+    std::shared_ptr<OutputHearing> watch;
     gst::ElementPtr playbin; // released first: the run's state outlives its probes
 };
 
 PipelineStateWorker::PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineRun> relay,
-                                         std::shared_ptr<AudioOutputWatch> watch)
+                                         std::shared_ptr<OutputHearing> watch)
     : m_shared(std::make_shared<Shared>()) {
     m_shared->playbin.reset(GST_ELEMENT(gst_object_ref(playbin)));
     m_shared->relay = std::move(relay);

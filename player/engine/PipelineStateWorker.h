@@ -17,7 +17,7 @@ typedef struct _GstElement GstElement;
 
 namespace didira {
 
-class AudioOutputWatch;
+class OutputHearing;
 struct PipelineRun;
 
 class PipelineStateWorker {
@@ -46,7 +46,7 @@ public:
     static void SetWatcher(Watcher* watcher);
 
     PipelineStateWorker(GstElement* playbin, std::shared_ptr<PipelineRun> relay,
-                        std::shared_ptr<AudioOutputWatch> watch);
+                        std::shared_ptr<OutputHearing> watch);
     // Tears the pipeline down, waits for it and ends the thread. The wait is
     // bounded, and shorter when the teardown already hangs.
     ~PipelineStateWorker();

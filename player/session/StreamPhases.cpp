@@ -1,6 +1,6 @@
 // StreamSession, continued: the one transition, Enter(), with the open and
 // play states each phase reports and what entering it does.
-#include "player/output/OutputProbe.h"
+#include "player/output/OutputReturn.h"
 #include "player/session/ConnectionCheck.h"
 #include "player/session/MetafileResolver.h"
 #include "player/session/StallWatchdog.h"
@@ -29,8 +29,8 @@ void StreamSession::Enter(Phase next) {
     const Phase previous = m_phase;
     m_phase = next;
     qCDebug(lcPlayer) << "phase" << PhaseName(previous) << "->" << PhaseName(next);
-    if (m_outputProbe && next != Phase::Reconnecting)
-        m_outputProbe->Stop();
+    if (m_outputReturn && next != Phase::Reconnecting)
+        m_outputReturn->Stop();
     const Reported states = ReportedStates(next, m_openState, IsNetworkUrl(m_current));
     EnterActions(next);
     Report(states.open, states.play);
@@ -121,7 +121,7 @@ void StreamSession::EnterActions(Phase next) {
         break;
     case Phase::Starved:
         // Not paused: data that comes again plays at once, moved to the
-        // present by the output watch, so nothing is cut. A stream that
+        // present by the output hearing, so nothing is cut. A stream that
         // stays dry is the stall watchdog's.
         break;
     }

@@ -1,8 +1,8 @@
 // StreamSession, continued: what happens after a stream that played is lost
 // (reconnection with growing pauses, never a failure), while the listener
 // pauses it, around a system sleep, and when the network comes and goes.
-#include "player/output/AudioOutputCheck.h"
-#include "player/output/OutputProbe.h"
+#include "player/output/OutputFallback.h"
+#include "player/output/OutputReturn.h"
 #include "player/session/MetafileResolver.h"
 #include "player/session/StallWatchdog.h"
 #include "player/session/StreamSession.h"
@@ -167,9 +167,9 @@ void StreamSession::OutputDropped() {
 }
 
 void StreamSession::WatchOutput() {
-    if (!m_outputProbe) {
-        m_outputProbe = new OutputProbe(m_pipeline.SinkDescription(), this);
-        connect(m_outputProbe, &OutputProbe::Back, this, [this] {
+    if (!m_outputReturn) {
+        m_outputReturn = new OutputReturn(m_pipeline.SinkDescription(), this);
+        connect(m_outputReturn, &OutputReturn::Back, this, [this] {
             if (m_phase != Phase::Reconnecting)
                 return;
             qCDebug(lcPlayer) << "a sound output opens again";
@@ -178,7 +178,7 @@ void StreamSession::WatchOutput() {
             Reconnect();
         });
     }
-    m_outputProbe->Start();
+    m_outputReturn->Start();
 }
 
 void StreamSession::SetInterrupted(bool interrupted) {

@@ -3,7 +3,7 @@
 #include "player/formats/MetafileParser.h"
 #include "player/formats/StreamText.h"
 #include "player/gst/Tags.h"
-#include "player/output/AudioOutputCheck.h"
+#include "player/output/OutputFallback.h"
 #include "player/session/ConnectionCheck.h"
 #include "player/session/StallWatchdog.h"
 #include "player/session/StreamUrl.h"

@@ -32,7 +32,7 @@ class QHostInfo;
 namespace didira {
 
 class ConnectionCheck;
-class OutputProbe;
+class OutputReturn;
 class StallWatchdog;
 
 class StreamSession final : public QObject {
@@ -196,10 +196,11 @@ private:
     void SetStreamName(const QString& name);
 
     AudioPipeline& m_pipeline;
-    MetafileResolver* m_resolver;         // child
-    ConnectionCheck* m_check;             // child
-    StallWatchdog* m_watchdog;            // child; armed from Playing until the attempt ends
-    OutputProbe* m_outputProbe = nullptr; // child, made when first needed; looks while Reconnecting
+    MetafileResolver* m_resolver; // child
+    ConnectionCheck* m_check;     // child
+    StallWatchdog* m_watchdog;    // child; armed from Playing until the attempt ends
+    // child, made when first needed; looks while Reconnecting
+    OutputReturn* m_outputReturn = nullptr;
     BitrateMeter m_meter;
 
     Phase m_phase = Phase::Closed;

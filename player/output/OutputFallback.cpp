@@ -1,4 +1,4 @@
-#include "player/output/AudioOutputCheck.h"
+#include "player/output/OutputFallback.h"
 
 #include "player/gst/GstHandle.h"
 

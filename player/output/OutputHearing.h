@@ -1,12 +1,12 @@
 #pragma once
-// Watches the audio that enters the output bin, and tells whether the
-// listener hears it.
+// Whether the listener hears the output: watches the audio that enters the
+// output bin, tells when it is heard and when it has run dry.
 //
 // A live stream's first buffer can carry a timestamp well after the start of
 // its segment: HLS segment times against the stream's own timestamps, fMP4
 // decode times counted from the encoder's start, a demuxer joining a stream
 // mid-way. The sink would hold that buffer back until the clock gets there,
-// in silence. On the first buffer of a run the watch shifts the run's running
+// in silence. On the first buffer of a run it shifts the run's running
 // time by that distance (a pad offset inside the output bin), so the first
 // sample plays when it arrives; everything after keeps its spacing, so
 // nothing is dropped. Data that arrives after the output ran dry (a network
@@ -19,7 +19,7 @@
 // output). A sink that waits for the sound server is not starved, and what
 // it held back is not moved: the server's stall is not the stream's.
 // Thread contract: the
-// probes run on streaming threads; Restart and Check take the watch's lock and
+// probes run on streaming threads; Restart and Check take its lock and
 // may run on any thread (the pipeline's state worker restarts it, the owner
 // checks it); the destructor runs once no other call can come.
 
@@ -29,9 +29,9 @@
 
 namespace didira {
 
-struct OutputWatchState;
+struct OutputHearingState;
 
-class AudioOutputWatch {
+class OutputHearing {
 public:
     enum class Output {
         Silent,  // nothing of this run has been played yet
@@ -48,14 +48,14 @@ public:
     static constexpr GstClockTime kStarvedAfter = 200 * GST_MSECOND;
     // How long a sink may hold its data without taking more before the
     // output counts as starved: well above the sound server's own pauses
-    // (up to 2 s when another client's stream has just been killed).
+    // (such as when another client's stream has just been killed).
     static constexpr gint64 kHungAfterMs = 3000;
 
     // Watches outputBin's sink pad (a ghost pad).
-    explicit AudioOutputWatch(GstElement* outputBin);
-    ~AudioOutputWatch();
-    AudioOutputWatch(const AudioOutputWatch&) = delete;
-    AudioOutputWatch& operator=(const AudioOutputWatch&) = delete;
+    explicit OutputHearing(GstElement* outputBin);
+    ~OutputHearing();
+    OutputHearing(const OutputHearing&) = delete;
+    OutputHearing& operator=(const OutputHearing&) = delete;
 
     // Before a new run (pipeline not running): forget the last run, undo its
     // shift; the next first buffer is measured again.
@@ -68,7 +68,7 @@ public:
 private:
     gst::PadPtr m_ghost;
     gst::PadPtr m_internal; // the ghost pad's inner side, which carries the offset
-    std::shared_ptr<OutputWatchState> m_state;
+    std::shared_ptr<OutputHearingState> m_state;
     gulong m_probe = 0;
 };
 

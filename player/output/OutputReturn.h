@@ -1,12 +1,12 @@
 #pragma once
-// Watches for a sound output to come back while a station waits for one (its
-// sound server ended or restarts): once a second it builds the configured
-// output on a worker thread, takes it to READY and looks whether it reaches a
-// real output (not the automatic sink's fake one). Back tells the first time
-// it does, so the station reconnects at once instead of at its next back-off
-// step. One look is in flight at a time, on a thread that nobody waits for;
-// a sound server that hangs only delays the next look. Lives on the UI
-// thread.
+// The output's return: watches for a sound output to come back while a
+// station waits for one (its sound server ended or restarts). Once a second
+// it builds the configured output on a worker thread, takes it to READY and
+// looks whether it reaches a real output (not the automatic sink's fake one).
+// Back tells the first time it does, so the station reconnects at once
+// instead of at its next back-off step. One look is in flight at a time, on a
+// thread that nobody waits for; a sound server that hangs only delays the
+// next look. Lives on the UI thread.
 
 #include <QByteArray>
 #include <QObject>
@@ -17,12 +17,12 @@
 
 namespace didira {
 
-class OutputProbe final : public QObject {
+class OutputReturn final : public QObject {
     Q_OBJECT
 public:
-    explicit OutputProbe(QByteArray sinkDescription, QObject* parent = nullptr);
-    ~OutputProbe() override;
-    Q_DISABLE_COPY_MOVE(OutputProbe)
+    explicit OutputReturn(QByteArray sinkDescription, QObject* parent = nullptr);
+    ~OutputReturn() override;
+    Q_DISABLE_COPY_MOVE(OutputReturn)
 
     static constexpr int kIntervalMs = 1000;
 
@@ -45,11 +45,11 @@ private:
     const QByteArray m_sinkDescription;
     QTimer m_timer;
     bool m_inFlight = false;
-    // Shared with the look in flight; probe is cleared when this probe goes,
+    // Shared with the look in flight; watcher is cleared when this one goes,
     // and a look that ends later is dropped.
     struct Owner {
         std::mutex mutex;
-        OutputProbe* probe = nullptr;
+        OutputReturn* watcher = nullptr;
     };
     const std::shared_ptr<Owner> m_owner = std::make_shared<Owner>();
 };

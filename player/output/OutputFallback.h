@@ -1,8 +1,8 @@
 #pragma once
-// Whether a pipeline's sound reaches a real output. The automatic audio sink
-// tries the system's outputs (sound servers, ALSA, ...) and, when none of them
-// opens, plays into a fake sink without an error: the stream would seem to
-// play in silence.
+// Whether the automatic sink fell back: whether a pipeline's sound reaches a
+// real output. The automatic audio sink tries the system's outputs (sound
+// servers, ALSA, ...) and, when none of them opens, plays into a fake sink
+// without an error: the stream would seem to play in silence.
 
 #include <QStringList>
 

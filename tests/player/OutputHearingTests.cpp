@@ -1,7 +1,7 @@
-// The output watch on a pipeline of its own: an appsrc feeds an output bin
+// The output's hearing on a pipeline of its own: an appsrc feeds an output bin
 // like the player's, with the timestamps a live stream joined mid-way has
 // (the first buffer seconds after its segment's start).
-#include "player/output/AudioOutputWatch.h"
+#include "player/output/OutputHearing.h"
 #include "support/TestSupport.h"
 
 #include <atomic>
@@ -17,7 +17,7 @@ namespace {
 constexpr int kRate = 48000;
 constexpr GstClockTime kBufferTime = 20 * GST_MSECOND;
 
-class OutputWatchTest : public ::testing::Test {
+class OutputHearingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gst_init(nullptr, nullptr);
@@ -32,11 +32,11 @@ protected:
         gst_caps_unref(parsed);
         gst_bin_add_many(GST_BIN(pipeline.get()), source, output, nullptr);
         ASSERT_TRUE(gst_element_link(source, output));
-        watch = std::make_unique<AudioOutputWatch>(output);
+        hearing = std::make_unique<OutputHearing>(output);
         gst::ElementPtr sink(gst_bin_get_by_name(GST_BIN(output), "out"));
         g_signal_connect(sink.get(), "handoff",
                          G_CALLBACK(+[](GstElement*, GstBuffer*, GstPad*, gpointer data) {
-                             auto* self = static_cast<OutputWatchTest*>(data);
+                             auto* self = static_cast<OutputHearingTest*>(data);
                              if (self->rendered++ == 0)
                                  self->firstRenderedAt =
                                      gst_element_get_current_running_time(self->pipeline.get());
@@ -44,7 +44,7 @@ protected:
                          this);
     }
     void TearDown() override {
-        watch.reset();
+        hearing.reset();
         if (pipeline)
             gst_element_set_state(pipeline.get(), GST_STATE_NULL);
     }
@@ -66,26 +66,26 @@ protected:
         }
     }
 
-    AudioOutputWatch::Output Check() const { return watch->Check(pipeline.get()); }
-    bool WaitFor(AudioOutputWatch::Output output, std::chrono::milliseconds bound = 3s) {
+    OutputHearing::Output Check() const { return hearing->Check(pipeline.get()); }
+    bool WaitFor(OutputHearing::Output output, std::chrono::milliseconds bound = 3s) {
         return WaitUntil([&] { return Check() == output; }, bound);
     }
 
     gst::ElementPtr pipeline;
     GstElement* source = nullptr; // owned by the pipeline
-    std::unique_ptr<AudioOutputWatch> watch;
+    std::unique_ptr<OutputHearing> hearing;
     std::atomic<int> rendered{0};
     std::atomic<GstClockTime> firstRenderedAt{GST_CLOCK_TIME_NONE};
 };
 
 } // namespace
 
-TEST_F(OutputWatchTest, LateFirstTimestampPlaysAtOnceAndKeepsEveryBuffer) {
+TEST_F(OutputHearingTest, LateFirstTimestampPlaysAtOnceAndKeepsEveryBuffer) {
     // Five seconds after the segment's start, as a mid-way join can give.
     Push(5 * GST_SECOND, 25);
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    ASSERT_TRUE(WaitFor(AudioOutputWatch::Output::Audible)) << "the output waited on the clock";
-    EXPECT_EQ(watch->Shift(), -GstClockTimeDiff(5 * GST_SECOND));
+    ASSERT_TRUE(WaitFor(OutputHearing::Output::Audible)) << "the output waited on the clock";
+    EXPECT_EQ(hearing->Shift(), -GstClockTimeDiff(5 * GST_SECOND));
     EXPECT_LT(firstRenderedAt.load(), 500 * GST_MSECOND);
 
     // Nothing is dropped for it, and later buffers keep their spacing.
@@ -94,35 +94,35 @@ TEST_F(OutputWatchTest, LateFirstTimestampPlaysAtOnceAndKeepsEveryBuffer) {
 
     // Once the output has played everything it got, it starves; what comes
     // after the stall is behind the clock and plays from then on, whole.
-    EXPECT_TRUE(WaitFor(AudioOutputWatch::Output::Starved));
+    EXPECT_TRUE(WaitFor(OutputHearing::Output::Starved));
     Pump(300ms);
     Push(5 * GST_SECOND + 50 * kBufferTime, 10);
-    EXPECT_TRUE(WaitFor(AudioOutputWatch::Output::Audible));
+    EXPECT_TRUE(WaitFor(OutputHearing::Output::Audible));
     EXPECT_TRUE(WaitUntil([&] { return rendered.load() == 60; }, 3s)) << rendered.load();
     // Moved later by at least the stall.
-    EXPECT_GT(watch->Shift(), -GstClockTimeDiff(5 * GST_SECOND - 300 * GST_MSECOND));
+    EXPECT_GT(hearing->Shift(), -GstClockTimeDiff(5 * GST_SECOND - 300 * GST_MSECOND));
 }
 
-TEST_F(OutputWatchTest, NothingPlayedIsSilentAndANewRunIsMeasuredAgain) {
+TEST_F(OutputHearingTest, NothingPlayedIsSilentAndANewRunIsMeasuredAgain) {
     // Playing before any data: the first buffer still plays when it comes.
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     Pump(300ms);
-    EXPECT_EQ(Check(), AudioOutputWatch::Output::Silent);
+    EXPECT_EQ(Check(), OutputHearing::Output::Silent);
     Push(2 * GST_SECOND, 5);
-    ASSERT_TRUE(WaitFor(AudioOutputWatch::Output::Audible));
+    ASSERT_TRUE(WaitFor(OutputHearing::Output::Audible));
     EXPECT_TRUE(WaitUntil([&] { return rendered.load() == 5; }, 3s)) << rendered.load();
 
     // A new run whose timestamps start with its segment is not shifted.
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
-    watch->Restart();
+    hearing->Restart();
     rendered = 0;
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     Push(0, 5);
     ASSERT_TRUE(WaitUntil([&] { return rendered.load() > 0; }, 3s));
-    EXPECT_EQ(watch->Shift(), 0);
+    EXPECT_EQ(hearing->Shift(), 0);
 }
 
-TEST_F(OutputWatchTest, ASinkThatHoldsDataIsNeitherStarvedNorMoved) {
+TEST_F(OutputHearingTest, ASinkThatHoldsDataIsNeitherStarvedNorMoved) {
     // The sound server takes nothing for a while: the sink holds its buffer
     // while the clock runs on past the data.
     gst::ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "out"));
@@ -138,12 +138,12 @@ TEST_F(OutputWatchTest, ASinkThatHoldsDataIsNeitherStarvedNorMoved) {
     Push(0, 25);
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     ASSERT_TRUE(WaitUntil([&] { return rendered.load() == 5; }, 3s));
-    EXPECT_FALSE(WaitFor(AudioOutputWatch::Output::Starved, 600ms));
+    EXPECT_FALSE(WaitFor(OutputHearing::Output::Starved, 600ms));
 
     // Let go, the data comes late but in order: played as it is, all of it.
     gst_pad_remove_probe(pad.get(), hold);
     EXPECT_TRUE(WaitUntil([&] { return rendered.load() == 25; }, 3s)) << rendered.load();
-    EXPECT_EQ(watch->Shift(), 0);
+    EXPECT_EQ(hearing->Shift(), 0);
     // Once it has played all it got and nothing more comes, it is dry.
-    EXPECT_TRUE(WaitFor(AudioOutputWatch::Output::Starved));
+    EXPECT_TRUE(WaitFor(OutputHearing::Output::Starved));
 }

@@ -1,4 +1,4 @@
-#include "player/output/AudioOutputWatch.h"
+#include "player/output/OutputHearing.h"
 
 #include <gst/audio/audio.h>
 #include <mutex>
@@ -12,10 +12,10 @@ namespace {
 constexpr GstClockTime kLateAfter = 40 * GST_MSECOND;
 } // namespace
 
-struct OutputWatchState {
+struct OutputHearingState {
     std::mutex mutex;
-    GstPad* internal = nullptr;   // owned by the watch, which outlives every probe call
-    GstElement* output = nullptr; // the watched bin, owned by the watch's owner
+    GstPad* internal = nullptr;   // owned by the OutputHearing, which outlives every probe call
+    GstElement* output = nullptr; // the bin listened to, owned by the OutputHearing's owner
     GstSegment segment{};
     bool haveSegment = false;
     GstAudioInfo info{};
@@ -140,7 +140,7 @@ struct OutputWatchState {
 namespace {
 
 GstPadProbeReturn OnData(GstPad*, GstPadProbeInfo* info, gpointer data) {
-    OutputWatchState& state = **static_cast<std::shared_ptr<OutputWatchState>*>(data);
+    OutputHearingState& state = **static_cast<std::shared_ptr<OutputHearingState>*>(data);
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER)
         state.OnBuffer(GST_PAD_PROBE_INFO_BUFFER(info));
     else if (info->type & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH))
@@ -149,14 +149,14 @@ GstPadProbeReturn OnData(GstPad*, GstPadProbeInfo* info, gpointer data) {
 }
 
 void DeleteStateRef(gpointer data) {
-    delete static_cast<std::shared_ptr<OutputWatchState>*>(data);
+    delete static_cast<std::shared_ptr<OutputHearingState>*>(data);
 }
 
 } // namespace
 
-AudioOutputWatch::AudioOutputWatch(GstElement* outputBin)
+OutputHearing::OutputHearing(GstElement* outputBin)
     : m_ghost(gst_element_get_static_pad(outputBin, "sink")),
-      m_state(std::make_shared<OutputWatchState>()) {
+      m_state(std::make_shared<OutputHearingState>()) {
     if (!m_ghost || !GST_IS_GHOST_PAD(m_ghost.get()))
         return;
     m_internal.reset(GST_PAD(gst_proxy_pad_get_internal(GST_PROXY_PAD(m_ghost.get()))));
@@ -168,22 +168,22 @@ AudioOutputWatch::AudioOutputWatch(GstElement* outputBin)
                           static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER |
                                                        GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                                        GST_PAD_PROBE_TYPE_EVENT_FLUSH),
-                          OnData, new std::shared_ptr<OutputWatchState>(m_state), DeleteStateRef);
+                          OnData, new std::shared_ptr<OutputHearingState>(m_state), DeleteStateRef);
 }
 
-AudioOutputWatch::~AudioOutputWatch() {
+OutputHearing::~OutputHearing() {
     if (m_probe)
         gst_pad_remove_probe(m_ghost.get(), m_probe);
 }
 
-void AudioOutputWatch::Restart() {
+void OutputHearing::Restart() {
     if (!m_internal)
         return;
     std::lock_guard lock(m_state->mutex);
     m_state->Forget();
 }
 
-AudioOutputWatch::Output AudioOutputWatch::Check(GstElement* pipeline) const {
+OutputHearing::Output OutputHearing::Check(GstElement* pipeline) const {
     const GstClockTime now = gst_element_get_current_running_time(pipeline);
     // The streaming thread holds the bin's sink pad's stream lock while a
     // buffer is on its way through the bin, also while the sink waits for
@@ -194,7 +194,7 @@ AudioOutputWatch::Output AudioOutputWatch::Check(GstElement* pipeline) const {
         if (!holding)
             GST_PAD_STREAM_UNLOCK(m_ghost.get());
     }
-    OutputWatchState& state = *m_state;
+    OutputHearingState& state = *m_state;
     std::lock_guard lock(state.mutex);
     if (!GST_CLOCK_TIME_IS_VALID(now) || !GST_CLOCK_TIME_IS_VALID(state.firstEnd) ||
         now < state.firstEnd)
@@ -224,7 +224,7 @@ AudioOutputWatch::Output AudioOutputWatch::Check(GstElement* pipeline) const {
     return Output::Starved;
 }
 
-GstClockTimeDiff AudioOutputWatch::Shift() const {
+GstClockTimeDiff OutputHearing::Shift() const {
     std::lock_guard lock(m_state->mutex);
     return m_state->shift;
 }

@@ -1,35 +1,35 @@
-#include "player/output/OutputProbe.h"
+#include "player/output/OutputReturn.h"
 
 #include "player/gst/DetachedWork.h"
 #include "player/gst/GstHandle.h"
-#include "player/output/AudioOutputCheck.h"
+#include "player/output/OutputFallback.h"
 
 #include <gst/gst.h>
 
 namespace didira {
 
-OutputProbe::OutputProbe(QByteArray sinkDescription, QObject* parent)
+OutputReturn::OutputReturn(QByteArray sinkDescription, QObject* parent)
     : QObject(parent), m_sinkDescription(std::move(sinkDescription)) {
     m_timer.setInterval(kIntervalMs);
-    connect(&m_timer, &QTimer::timeout, this, &OutputProbe::Look);
-    m_owner->probe = this;
+    connect(&m_timer, &QTimer::timeout, this, &OutputReturn::Look);
+    m_owner->watcher = this;
 }
 
-OutputProbe::~OutputProbe() {
+OutputReturn::~OutputReturn() {
     std::lock_guard lock(m_owner->mutex);
-    m_owner->probe = nullptr;
+    m_owner->watcher = nullptr;
 }
 
-void OutputProbe::Start() {
+void OutputReturn::Start() {
     if (!m_timer.isActive())
         m_timer.start();
 }
 
-void OutputProbe::Stop() {
+void OutputReturn::Stop() {
     m_timer.stop();
 }
 
-bool OutputProbe::OutputOpens(const QByteArray& sinkDescription) {
+bool OutputReturn::OutputOpens(const QByteArray& sinkDescription) {
     GError* error = nullptr;
     GstElement* built = gst_parse_bin_from_description(sinkDescription.constData(), TRUE, &error);
     g_clear_error(&error);
@@ -43,23 +43,23 @@ bool OutputProbe::OutputOpens(const QByteArray& sinkDescription) {
     return opens;
 }
 
-void OutputProbe::Look() {
+void OutputReturn::Look() {
     if (m_inFlight)
         return;
     // A thread of its own that nobody waits for: a sound server that hangs
     // may keep it forever, and must not keep the process's end with it.
     m_inFlight = DetachedWork::Run([owner = m_owner, sink = m_sinkDescription] {
         const bool opens = OutputOpens(sink);
-        // The probe goes on the UI thread under the same lock: while it is
+        // The watcher goes on the UI thread under the same lock: while it is
         // there, a call posted to it is delivered or dropped with it.
         std::lock_guard lock(owner->mutex);
-        if (OutputProbe* probe = owner->probe)
+        if (OutputReturn* watcher = owner->watcher)
             QMetaObject::invokeMethod(
-                probe, [probe, opens] { probe->Looked(opens); }, Qt::QueuedConnection);
+                watcher, [watcher, opens] { watcher->Looked(opens); }, Qt::QueuedConnection);
     });
 }
 
-void OutputProbe::Looked(bool opens) {
+void OutputReturn::Looked(bool opens) {
     m_inFlight = false;
     if (!opens || !m_timer.isActive())
         return;
