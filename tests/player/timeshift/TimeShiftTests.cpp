@@ -6,7 +6,7 @@
 // goes on where it paused, not live; it moves back 5 s and goes live again.
 // HLS stations (MPEG-TS, packed audio, fragmented MP4) the same, at segment
 // starts, and recorded per title.
-#include "PlayerFixture.h"
+#include "../PlayerFixture.h"
 #include "player/formats/TsAudio.h"
 #include "player/timeshift/TimeShift.h"
 #include "support/HlsTestServer.h"

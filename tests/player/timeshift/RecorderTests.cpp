@@ -5,7 +5,7 @@
 // (the files' audio is the buffer's bytes, nothing lost or doubled) and
 // failing to record into a folder that cannot be made while playback goes on;
 // a recording that fills the disk.
-#include "PlayerFixture.h"
+#include "../PlayerFixture.h"
 #include "player/formats/OggHeaderPages.h"
 #include "player/timeshift/Recorder.h"
 #include "player/timeshift/RecordingNames.h"

@@ -3,7 +3,7 @@
 // back-off step. The sound server is a private one of the test's own (a null sink),
 // ended and started again; the automatic output can reach nothing else.
 
-#include "PlayerFixture.h"
+#include "../PlayerFixture.h"
 #include "support/PrivateSoundServer.h"
 #include "support/StreamTestServer.h"
 
