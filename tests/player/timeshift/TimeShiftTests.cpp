@@ -461,7 +461,9 @@ protected:
         ASSERT_TRUE(test::WaitUntil([&] { return !control->LiveProblem().isEmpty(); }, 10s));
     }
     void ExpectRefusedThenBack() {
-        EXPECT_TRUE(control->LiveProblem().contains(u"is not a folder"_qs))
+        // A new buffer is tried once a segment's worth of bytes has come.
+        EXPECT_TRUE(test::WaitUntil(
+            [&] { return control->LiveProblem().contains(u"is not a folder"_qs); }, 5s))
             << control->LiveProblem().toStdString();
         EXPECT_FALSE(control->CanSeek());
         EXPECT_FALSE(control->SeekBy(-1000));
