@@ -63,7 +63,7 @@ void StreamSession::ConnectTo(const QUrl& url) {
     m_openTimer.start(m_openTimeoutMs);
     // An address needs no lookup. QHostInfo would look its name up in reverse,
     // and where the name server is silent that waits out the resolver's
-    // timeouts (10 s on Debian) before the first byte is asked for.
+    // timeouts (several seconds) before the first byte is asked for.
     if (!IsNetworkUrl(m_current) || !QHostAddress(m_current.host()).isNull())
         return Enter(Phase::Connecting);
 
