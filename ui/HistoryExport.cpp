@@ -10,6 +10,8 @@ namespace {
 
 QByteArray Field(const QString& text) {
     QByteArray bytes = text.toUtf8();
+    if (!bytes.isEmpty() && QByteArrayView("=+-@\t\r").contains(bytes.front()))
+        bytes.prepend('\'');
     const bool quote = bytes.contains(',') || bytes.contains('"') || bytes.contains('\n') ||
                        bytes.contains('\r') ||
                        (!bytes.isEmpty() && (bytes.front() == ' ' || bytes.back() == ' '));

@@ -2,7 +2,10 @@
 // The song history written as CSV (RFC 4180): UTF-8, lines ended by CR LF,
 // a header line, then one line per entry with its time (ISO 8601), station
 // and title; a field with a comma, a quote, a line break or space at either
-// end is quoted, its quotes doubled. Written through a temporary file and
+// end is quoted, its quotes doubled. A field that a spreadsheet would take
+// for a formula (it starts with '=', '+', '-', '@', a tab or a CR: titles
+// come from the stations) starts with an apostrophe, so that it is shown as
+// the text it is. Written through a temporary file and
 // renamed into place, so that a failed export leaves no half file.
 
 #include "control/HistoryFile.h"

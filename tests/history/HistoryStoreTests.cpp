@@ -335,7 +335,7 @@ TEST_F(HistoryStore, AFailedWriteIsToldOnceAndTriedAgainUntilWritten) {
         << "a write waits, it sets nothing aside";
 }
 
-TEST(HistoryCsv, FieldsAreQuotedWhereTheyMustBeAndTheTextIsUtf8) {
+TEST(HistoryCsv, FieldsAreQuotedWhereTheyMustBeNoneReadsAsAFormulaAndTheTextIsUtf8) {
     const qint64 ms = kStart;
     const QByteArray time = HeardTimeText(ms).toUtf8();
     const struct {
@@ -349,6 +349,13 @@ TEST(HistoryCsv, FieldsAreQuotedWhereTheyMustBeAndTheTextIsUtf8) {
         {u"two\nlines"_qs, "\"two\nlines\""},
         {u" padded "_qs, "\" padded \""},
         {QString(), ""},
+        // A station's title is no formula where the file is opened.
+        {u"=HYPERLINK(\"http://x\")"_qs, "\"'=HYPERLINK(\"\"http://x\"\")\""},
+        {u"+1"_qs, "'+1"},
+        {u"-2+3"_qs, "'-2+3"},
+        {u"@SUM(A1)"_qs, "'@SUM(A1)"},
+        {u"\tcmd"_qs, "'\tcmd"},
+        {u"a=b"_qs, "a=b"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.title.toStdString());
